@@ -1,0 +1,37 @@
+// The drives this build can update: the target table filled by enumeration,
+// model identification, and the media change notification control taken from
+// every CD/DVD drive met on the way.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/host.h"
+
+struct target_record {
+    int host_adapter;  // ASPI
+    int target_id;     // ASPI
+    char drive_letter; // pass-through
+};
+
+constexpr int MAX_TARGETS = 256;
+constexpr int MAX_NOTIFICATION_ENTRIES = 23;
+
+extern target_record target_table[MAX_TARGETS];
+extern int target_count;
+extern int current_target;
+extern uint8_t drive_info[64];
+
+struct notification_entry {
+    char letter;
+    HANDLE handle;
+};
+extern notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
+extern int notification_count;
+
+int enumerate_targets();
+// Index of the first model row the drive matches (INQUIRY data and drive_info), or -1.
+int identify_model(const uint8_t* inquiry_data);
+int take_notification_control(char letter);
+void release_notification_control();
+
+void reset_enumeration_state();

@@ -1,0 +1,107 @@
+// The spine of the run: the banner, the language, the built-in firmware
+// descriptor, host detection and enumeration, the target loop, the summary and
+// the exit code. Owns the descriptor and the run state.
+#include <cstdio>
+#include <cstring>
+
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
+#include "entry/entry.h"
+#include "image/firmware_image.h"
+#include "messages/messages.h"
+#include "platform/host.h"
+#include "update/update.h"
+
+model_row firmware_descriptor[MAX_MODEL_ROWS];
+int release_count = 0;
+uint32_t oem_code_page = 0;
+int update_all = 0;
+int updated_count = 0;
+uint16_t image_version = 0;
+
+namespace {
+
+constexpr int BANNER_MAJOR = 2;
+constexpr int BANNER_MINOR = 57;
+constexpr char BANNER_LETTER = 'C';
+
+constexpr uint32_t MODEL_CLASS_MASK = 0xF000;
+constexpr uint32_t MODEL_CLASS_DRIVE_UPDATE = 0x1000;
+constexpr uint32_t PAUSE_AFTER_UPDATE_MS = 2000;
+
+void copy_text(char* field, const char* text, size_t width) { std::memcpy(field, text, width); }
+
+}  // namespace
+
+void init_firmware_descriptor() {
+    std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
+    release_count = 0;
+    std::memset(&current_release, 0, sizeof current_release);
+
+    image_version = 0x128;
+    model_row& row = firmware_descriptor[0];
+    std::snprintf(row.image_file_name, sizeof row.image_file_name, "A0013431.%03x", image_version);
+    copy_text(row.update_vendor, "QUA_ADV ", 8);
+    copy_text(row.vendor_id, "QUARLEN ", 8);
+    copy_text(row.product_id, "DVD-RW  KWR-322 ", 16);
+    row.model_code = 0x100C;
+    row.minimum_image_date = 0x20080725;
+    row.access_code = 0x5E3A91C4;
+    release_count = 1;
+}
+
+int updater_main(int, char**) {
+    update_all = 1;
+    print_text(format_text("\n/// ODD Firmware Update Utility Ver%1d.%02d%c\n", BANNER_MAJOR, BANNER_MINOR,
+                           BANNER_LETTER)
+                   .c_str());
+    oem_code_page = host::GetOEMCP();
+    init_firmware_descriptor();
+    detect_host_environment();
+    target_count = enumerate_targets();
+
+    if (target_count == 0) {
+        show_message(28, KIND_INFO);
+        release_host_environment();
+        return 1;
+    }
+    if (target_count > 1) {
+        // Only an explicit No asks per drive; a box that cannot be shown counts as Yes.
+        if (show_message(31, KIND_YES_NO) == IDNO) update_all = 0;
+    } else {
+        update_all = 0;
+    }
+
+    updated_count = 0;
+    for (int i = 0; i < target_count; ++i) {
+        current_target = i;
+        show_message(34, KIND_CONSOLE);
+        if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
+        int result = update_drive();
+        if (result == 0) {
+            ++updated_count;
+            wait_ms(PAUSE_AFTER_UPDATE_MS);
+        } else if (result == -1) {
+            show_message(36, KIND_WARNING);
+            release_host_environment();
+            return 1;
+        }
+    }
+
+    if (updated_count == target_count) {
+        show_message(35, KIND_INFO);
+    } else if (updated_count != 0) {
+        show_message(58, KIND_INFO);
+    }
+    release_host_environment();
+    return 0;
+}
+
+void reset_entry_state() {
+    std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
+    release_count = 0;
+    oem_code_page = 0;
+    update_all = 0;
+    updated_count = 0;
+    image_version = 0;
+}

@@ -1,0 +1,35 @@
+// The run: the built-in firmware descriptor, the run state, the target loop
+// and the millisecond delay every other folder waits with.
+#pragma once
+
+#include <cstdint>
+
+constexpr int MAX_MODEL_ROWS = 8;
+
+// One drive model this build can update, and the release it installs there.
+// Text fields are blank-padded without a terminator, compared over their width.
+struct model_row {
+    char image_file_name[128];  // zero-terminated
+    char update_vendor[8];
+    char vendor_id[8];
+    char product_id[16];
+    uint32_t model_code;
+    uint32_t minimum_image_date;  // BCD 0xYYYYMMDD
+    uint32_t access_code;
+};
+
+extern model_row firmware_descriptor[MAX_MODEL_ROWS];
+extern int release_count;
+
+extern uint32_t oem_code_page;
+extern int update_all;
+extern int updated_count;
+extern uint16_t image_version;  // 0xMmm: the release's version, then the loaded image's
+
+// The program entry of every build: returns the exit code (0 or 1).
+int updater_main(int argc, char** argv);
+void init_firmware_descriptor();
+// Busy-waits at least `ms` milliseconds on the multimedia clock.
+void wait_ms(uint32_t ms);
+
+void reset_entry_state();

@@ -1,0 +1,93 @@
+// Presents catalogue messages on the console and in message boxes, and writes
+// the lines outside the catalogue. Each message fetches its own arguments from
+// the run state at the moment it is shown.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
+#include "entry/entry.h"
+#include "image/firmware_image.h"
+#include "messages/messages.h"
+#include "platform/host.h"
+
+namespace {
+
+const char* const BOX_CAPTION = "TORVAL";
+
+// The image header fields that message 82 shows as "To".
+constexpr uint32_t HEADER_VENDOR_PRODUCT = 0x60;
+constexpr uint32_t HEADER_VERSION = 0x90;
+constexpr uint32_t HEADER_DATE = 0x130;
+
+const char* catalogue_text(int code) {
+    const char* const* catalogue =
+        oem_code_page == JAPANESE_CODE_PAGE ? japanese_catalogue : english_catalogue;
+    if (code < 0 || code > MESSAGE_CODE_LIMIT || catalogue[code] == nullptr) return unknown_message_text;
+    return catalogue[code];
+}
+
+std::string format_update_question(const char* text) {
+    static const char no_image[IMAGE_HEADER_SIZE] = {};
+    const char* header = image_buffer.address != nullptr ? reinterpret_cast<const char*>(image_buffer.address)
+                                                         : no_image;
+    const char* drive = reinterpret_cast<const char*>(inquiry_data);
+    return format_text(text, drive + 8, drive + 32, drive + 37, header + HEADER_VENDOR_PRODUCT,
+                       header + HEADER_VERSION, header + HEADER_DATE);
+}
+
+std::string format_message(int code) {
+    const char* text = catalogue_text(code);
+    if (text == unknown_message_text) return text;
+    switch (code) {
+    case 11: return format_text(text, current_release.image_file_name);
+    case 31: return format_text(text, target_count);
+    case 34: return format_text(text, current_target + 1);
+    case 58: return format_text(text, updated_count);
+    case 82: return format_update_question(text);
+    default: return text;
+    }
+}
+
+}  // namespace
+
+std::string format_text(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text;
+    if (length > 0) {
+        std::vector<char> buffer(static_cast<size_t>(length) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), format, again);
+        text.assign(buffer.data(), static_cast<size_t>(length));
+    }
+    va_end(again);
+    return text;
+}
+
+void print_text(const char* text) { host::write_console(text, std::strlen(text)); }
+
+int message_box(const char* text, int kind) {
+    UINT style = MB_OK;
+    switch (kind) {
+    case KIND_YES_NO: style = MB_YESNO | MB_ICONQUESTION; break;
+    case KIND_ERROR: style = MB_OK | MB_ICONHAND; break;
+    case KIND_INFO: style = MB_OK | MB_ICONASTERISK; break;
+    case KIND_WARNING: style = MB_OK | MB_ICONEXCLAMATION; break;
+    default: break;
+    }
+    return host::MessageBoxA(nullptr, text, BOX_CAPTION, style);
+}
+
+int show_message(int code, int kind) {
+    std::string text = format_message(code);
+    if (kind == KIND_YES_NO) return message_box(text.c_str(), kind);
+    print_text(text.c_str());
+    if (kind == KIND_CONSOLE) return 0;
+    return message_box(text.c_str(), kind);
+}

@@ -1,0 +1,114 @@
+// The seam between the updater and the platform it runs on: one table of every
+// platform call the updater makes, a process-wide pointer to the installed
+// table, and thin wrappers in namespace host that keep the published names, so
+// the updater reads as it would against the Windows API itself. Each program's
+// main installs its backend (win32, linux or the simulated host) before the
+// entry runs; tests install a fresh simulated host per case.
+#pragma once
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <mmsystem.h>
+#include <ntddscsi.h>
+#include <winioctl.h>
+#else
+#include "platform/win_types.h"
+#endif
+
+#include <cstddef>
+
+#include "platform/aspi.h"
+
+struct host_calls {
+    // Devices and files.
+    HANDLE (*CreateFileA)(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE template_file);
+    BOOL (*DeviceIoControl)(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                            DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped);
+    BOOL (*CloseHandle)(HANDLE handle);
+    DWORD (*GetLastError)();
+    DWORD (*GetFileSize)(HANDLE file, LPDWORD size_high);
+    BOOL (*ReadFile)(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped);
+
+    // System identity and configuration.
+    BOOL (*GetVersionExA)(OSVERSIONINFOA* info);
+    LONG (*RegOpenKeyExA)(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result);
+    LONG (*RegCloseKey)(HKEY key);
+    UINT (*GetOEMCP)();
+
+    // Global memory.
+    HGLOBAL (*GlobalAlloc)(UINT flags, SIZE_T bytes);
+    LPVOID (*GlobalLock)(HGLOBAL memory);
+    BOOL (*GlobalUnlock)(HGLOBAL memory);
+    HGLOBAL (*GlobalFree)(HGLOBAL memory);
+
+    // The ASPI manager is reached through the library it loads.
+    HMODULE (*LoadLibraryA)(LPCSTR name);
+    FARPROC (*GetProcAddress)(HMODULE module, LPCSTR name_or_ordinal);
+
+    // Completion of ASPI requests.
+    HANDLE (*CreateEventA)(LPSECURITY_ATTRIBUTES security, BOOL manual_reset, BOOL initial_state,
+                           LPCSTR name);
+    DWORD (*WaitForSingleObject)(HANDLE handle, DWORD milliseconds);
+    void (*Sleep)(DWORD milliseconds);
+
+    // The user.
+    int (*MessageBoxA)(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
+    void (*write_console)(const char* bytes, size_t length);
+
+    // The millisecond clock.
+    MMRESULT (*timeBeginPeriod)(UINT period);
+    DWORD (*timeGetTime)();
+    MMRESULT (*timeEndPeriod)(UINT period);
+};
+
+// The installed table; null until a program or test installs one.
+extern const host_calls* installed_host;
+void install_host(const host_calls* calls);
+
+namespace host {
+
+inline HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE template_file) {
+    return installed_host->CreateFileA(name, access, share, security, disposition, flags, template_file);
+}
+inline BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out,
+                            DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped) {
+    return installed_host->DeviceIoControl(device, code, in, in_size, out, out_size, returned, overlapped);
+}
+inline BOOL CloseHandle(HANDLE handle) { return installed_host->CloseHandle(handle); }
+inline DWORD GetLastError() { return installed_host->GetLastError(); }
+inline DWORD GetFileSize(HANDLE file, LPDWORD size_high) { return installed_host->GetFileSize(file, size_high); }
+inline BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped) {
+    return installed_host->ReadFile(file, buffer, to_read, read, overlapped);
+}
+inline BOOL GetVersionExA(OSVERSIONINFOA* info) { return installed_host->GetVersionExA(info); }
+inline LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
+    return installed_host->RegOpenKeyExA(key, sub_key, options, desired, result);
+}
+inline LONG RegCloseKey(HKEY key) { return installed_host->RegCloseKey(key); }
+inline UINT GetOEMCP() { return installed_host->GetOEMCP(); }
+inline HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) { return installed_host->GlobalAlloc(flags, bytes); }
+inline LPVOID GlobalLock(HGLOBAL memory) { return installed_host->GlobalLock(memory); }
+inline BOOL GlobalUnlock(HGLOBAL memory) { return installed_host->GlobalUnlock(memory); }
+inline HGLOBAL GlobalFree(HGLOBAL memory) { return installed_host->GlobalFree(memory); }
+inline HMODULE LoadLibraryA(LPCSTR name) { return installed_host->LoadLibraryA(name); }
+inline FARPROC GetProcAddress(HMODULE module, LPCSTR name_or_ordinal) {
+    return installed_host->GetProcAddress(module, name_or_ordinal);
+}
+inline HANDLE CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manual_reset, BOOL initial_state, LPCSTR name) {
+    return installed_host->CreateEventA(security, manual_reset, initial_state, name);
+}
+inline DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return installed_host->WaitForSingleObject(handle, milliseconds);
+}
+inline void Sleep(DWORD milliseconds) { installed_host->Sleep(milliseconds); }
+inline int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    return installed_host->MessageBoxA(owner, text, caption, style);
+}
+inline void write_console(const char* bytes, size_t length) { installed_host->write_console(bytes, length); }
+inline MMRESULT timeBeginPeriod(UINT period) { return installed_host->timeBeginPeriod(period); }
+inline DWORD timeGetTime() { return installed_host->timeGetTime(); }
+inline MMRESULT timeEndPeriod(UINT period) { return installed_host->timeEndPeriod(period); }
+
+}  // namespace host

@@ -1,0 +1,639 @@
+// The simulated host's platform table: every call the updater makes, answered
+// from the scenario's machine and recorded for the trace and for tests.
+#include "platform/sim/sim_host.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <sstream>
+
+namespace sim {
+namespace {
+
+host* active = nullptr;
+
+const uintptr_t ASPI_MODULE = 0x7A5000;
+
+bool equal_ignoring_case(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string hex_bytes(const uint8_t* bytes, size_t length) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        if (i) out += ' ';
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+std::string outcome_name(const emu::command_result& r) {
+    if (r.transport_failure) return "transport-failure";
+    if (r.timed_out) return "timeout";
+    if (r.status == emu::STATUS_GOOD) return "good";
+    if (r.status == emu::STATUS_CHECK_CONDITION) return "check-condition";
+    if (r.status == emu::STATUS_BUSY) return "busy";
+    return "status";
+}
+
+// --- devices and files -----------------------------------------------------
+
+HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    host& h = *active;
+    std::string path = name ? name : "";
+    if (path.rfind("\\\\.\\", 0) == 0) {
+        int slot = h.slot_for_path(path);
+        if (slot < 0) {
+            h.last_error_ = ERROR_FILE_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        drive_slot& d = h.drives[slot];
+        if (d.open_fails || d.vanished) {
+            h.last_error_ = d.vanished ? ERROR_FILE_NOT_FOUND : d.open_error;
+            return INVALID_HANDLE_VALUE;
+        }
+        host::handle_info info{access == 0 ? host::handle_info::notification : host::handle_info::device};
+        info.slot = slot;
+        info.path = path;
+        return h.new_handle(info);
+    }
+    std::string full = h.cfg.directory.empty() ? path : h.cfg.directory + "/" + path;
+    std::FILE* f = std::fopen(full.c_str(), "rb");
+    if (!f) {
+        h.last_error_ = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    host::handle_info info{host::handle_info::image_file};
+    info.path = path;
+    info.file = f;
+    return h.new_handle(info);
+}
+
+BOOL fail_with(DWORD error) {
+    active->last_error_ = error;
+    return FALSE;
+}
+
+BOOL pass_through(host& h, int slot, LPVOID in, DWORD in_size, DWORD out_size, LPDWORD returned) {
+    // The checks Windows makes before a block reaches the drive.
+    if (in_size < sizeof(SCSI_PASS_THROUGH_DIRECT) || out_size < sizeof(SCSI_PASS_THROUGH_DIRECT))
+        return fail_with(ERROR_INVALID_PARAMETER);
+    auto* sptd = static_cast<SCSI_PASS_THROUGH_DIRECT*>(in);
+    if (sptd->Length != sizeof(SCSI_PASS_THROUGH_DIRECT) || sptd->CdbLength == 0 || sptd->CdbLength > 16 ||
+        sptd->DataIn > SCSI_IOCTL_DATA_UNSPECIFIED || (sptd->DataTransferLength != 0 && sptd->DataBuffer == nullptr) ||
+        (sptd->SenseInfoLength != 0 && sptd->SenseInfoOffset + sptd->SenseInfoLength > out_size))
+        return fail_with(ERROR_INVALID_PARAMETER);
+
+    int direction = emu::DIR_NONE;
+    if (sptd->DataTransferLength != 0)
+        direction = sptd->DataIn == SCSI_IOCTL_DATA_IN ? emu::DIR_IN
+                    : sptd->DataIn == SCSI_IOCTL_DATA_OUT ? emu::DIR_OUT
+                                                          : emu::DIR_NONE;
+    uint32_t timeout_ms = sptd->TimeOutValue * 1000u;
+    emu::command_result r = h.run_command(slot, sptd->Cdb, sptd->CdbLength, direction,
+                                          static_cast<uint8_t*>(sptd->DataBuffer), sptd->DataTransferLength,
+                                          timeout_ms);
+    h.advance(r.duration_ms);
+    if (r.transport_failure) return fail_with(ERROR_IO_DEVICE);
+    if (r.timed_out) return fail_with(ERROR_SEM_TIMEOUT);
+    sptd->ScsiStatus = r.status;
+    sptd->DataTransferLength = r.transferred;
+    uint32_t sense = std::min<uint32_t>(sptd->SenseInfoLength, r.sense_length);
+    if (sense) std::memcpy(static_cast<uint8_t*>(in) + sptd->SenseInfoOffset, r.sense, sense);
+    sptd->SenseInfoLength = static_cast<UCHAR>(sense);
+    if (returned) *returned = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    return TRUE;
+}
+
+BOOL sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
+                         LPDWORD returned, LPOVERLAPPED) {
+    host& h = *active;
+    host::handle_info* info = h.find_handle(handle);
+    if (!info || (info->kind != host::handle_info::device && info->kind != host::handle_info::notification))
+        return fail_with(ERROR_INVALID_HANDLE);
+    drive_slot& d = h.drives[info->slot];
+    if (d.vanished) return fail_with(ERROR_FILE_NOT_FOUND);
+
+    switch (code) {
+    case IOCTL_SCSI_GET_CAPABILITIES: {
+        if (d.capabilities_error) return fail_with(d.capabilities_error);
+        if (!out || out_size < sizeof(IO_SCSI_CAPABILITIES)) return fail_with(ERROR_INVALID_PARAMETER);
+        IO_SCSI_CAPABILITIES caps{};
+        caps.Length = sizeof caps;
+        caps.MaximumTransferLength = 0x10000;
+        caps.MaximumPhysicalPages = 17;
+        std::memcpy(out, &caps, sizeof caps);
+        if (returned) *returned = sizeof caps;
+        return TRUE;
+    }
+    case IOCTL_SCSI_GET_ADDRESS: {
+        if (d.address_error) return fail_with(d.address_error);
+        if (!out || out_size < sizeof(SCSI_ADDRESS)) return fail_with(ERROR_INVALID_PARAMETER);
+        SCSI_ADDRESS address{};
+        address.Length = sizeof address;
+        address.PortNumber = static_cast<UCHAR>(1 + info->slot);
+        std::memcpy(out, &address, sizeof address);
+        if (returned) *returned = sizeof address;
+        return TRUE;
+    }
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+        if (info->kind != host::handle_info::device) return fail_with(ERROR_ACCESS_DENIED);
+        if (in != out) return fail_with(ERROR_INVALID_PARAMETER);
+        return pass_through(h, info->slot, in, in_size, out_size, returned);
+    case IOCTL_STORAGE_MCN_CONTROL: {
+        if (!in || in_size < sizeof(PREVENT_MEDIA_REMOVAL)) return fail_with(ERROR_INVALID_PARAMETER);
+        notification_request request{info->path, handle, static_cast<const uint8_t*>(in)[0], false};
+        // Windows refuses to turn notification back on for a handle that never turned it off.
+        if (request.flag != 0) {
+            info->notification_off = true;
+            request.succeeded = true;
+        } else if (info->notification_off) {
+            info->notification_off = false;
+            request.succeeded = true;
+        }
+        h.notifications.push_back(request);
+        h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"notification\",\"path\":" +
+                     json_string(info->path) + ",\"flag\":" + std::to_string(request.flag) + "}");
+        if (!request.succeeded) return fail_with(ERROR_INVALID_PARAMETER);
+        if (returned) *returned = 0;
+        return TRUE;
+    }
+    default: return fail_with(ERROR_INVALID_FUNCTION);
+    }
+}
+
+BOOL sim_CloseHandle(HANDLE handle) {
+    host& h = *active;
+    auto it = h.handles_.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == h.handles_.end() || it->second.kind == host::handle_info::key) return fail_with(ERROR_INVALID_HANDLE);
+    if (it->second.file) std::fclose(it->second.file);
+    h.handles_.erase(it);
+    return TRUE;
+}
+
+DWORD sim_GetLastError() { return active->last_error_; }
+
+DWORD sim_GetFileSize(HANDLE handle, LPDWORD size_high) {
+    host& h = *active;
+    host::handle_info* info = h.find_handle(handle);
+    if (!info || info->kind != host::handle_info::image_file) {
+        h.last_error_ = ERROR_INVALID_HANDLE;
+        return INVALID_FILE_SIZE;
+    }
+    if (h.cfg.file_size_fails) {
+        h.last_error_ = ERROR_IO_DEVICE;
+        return INVALID_FILE_SIZE;
+    }
+    long here = std::ftell(info->file);
+    std::fseek(info->file, 0, SEEK_END);
+    long long size = std::ftell(info->file);
+    std::fseek(info->file, here, SEEK_SET);
+    if (size_high) *size_high = static_cast<DWORD>(static_cast<unsigned long long>(size) >> 32);
+    h.last_error_ = ERROR_SUCCESS;
+    return static_cast<DWORD>(size);
+}
+
+BOOL sim_ReadFile(HANDLE handle, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED) {
+    host& h = *active;
+    host::handle_info* info = h.find_handle(handle);
+    if (read) *read = 0;
+    if (!info || info->kind != host::handle_info::image_file) return fail_with(ERROR_INVALID_HANDLE);
+    DWORD wanted = to_read > h.cfg.file_read_shortfall ? to_read - h.cfg.file_read_shortfall : 0;
+    size_t got = wanted ? std::fread(buffer, 1, wanted, info->file) : 0;
+    if (read) *read = static_cast<DWORD>(got);
+    return TRUE;
+}
+
+// --- system identity, registry, memory -------------------------------------
+
+BOOL sim_GetVersionExA(OSVERSIONINFOA* info) {
+    host& h = *active;
+    if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return fail_with(ERROR_INVALID_PARAMETER);
+    info->dwMajorVersion = h.cfg.major_version;
+    info->dwMinorVersion = h.cfg.minor_version;
+    info->dwBuildNumber = h.cfg.build_number;
+    info->dwPlatformId = h.cfg.platform_id;
+    std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
+    return TRUE;
+}
+
+LONG sim_RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
+    host& h = *active;
+    std::string name = sub_key ? sub_key : "";
+    bool found = key == HKEY_LOCAL_MACHINE &&
+                 std::any_of(h.cfg.registry_keys.begin(), h.cfg.registry_keys.end(),
+                             [&](const std::string& k) { return equal_ignoring_case(k, name); });
+    if (!found) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+    host::handle_info info{host::handle_info::key};
+    info.path = name;
+    *result = static_cast<HKEY>(h.new_handle(info));
+    h.opened_keys.push_back(name);
+    ++h.open_keys_;
+    return ERROR_SUCCESS;
+}
+
+LONG sim_RegCloseKey(HKEY key) {
+    host& h = *active;
+    auto it = h.handles_.find(reinterpret_cast<uintptr_t>(key));
+    if (it == h.handles_.end() || it->second.kind != host::handle_info::key)
+        return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    h.handles_.erase(it);
+    --h.open_keys_;
+    return ERROR_SUCCESS;
+}
+
+UINT sim_GetOEMCP() { return active->cfg.oem_code_page; }
+
+HGLOBAL sim_GlobalAlloc(UINT flags, SIZE_T bytes) {
+    host& h = *active;
+    ++h.allocations_;
+    if (h.allocations_ == h.cfg.fail_allocation) {
+        h.last_error_ = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    // Memory that is not asked to be zeroed is not: a reader of it sees a pattern.
+    std::vector<uint8_t> block(bytes ? bytes : 1, (flags & GMEM_ZEROINIT) ? 0x00 : 0xCD);
+    uintptr_t id = h.next_handle_;
+    h.next_handle_ += 4;
+    h.blocks_[id] = std::move(block);
+    return reinterpret_cast<HGLOBAL>(id);
+}
+
+LPVOID sim_GlobalLock(HGLOBAL memory) {
+    auto it = active->blocks_.find(reinterpret_cast<uintptr_t>(memory));
+    return it == active->blocks_.end() ? nullptr : it->second.data();
+}
+
+BOOL sim_GlobalUnlock(HGLOBAL memory) {
+    if (!active->blocks_.count(reinterpret_cast<uintptr_t>(memory))) return fail_with(ERROR_INVALID_HANDLE);
+    active->last_error_ = ERROR_SUCCESS;
+    return FALSE;  // the lock count reached zero
+}
+
+HGLOBAL sim_GlobalFree(HGLOBAL memory) {
+    auto it = active->blocks_.find(reinterpret_cast<uintptr_t>(memory));
+    if (it == active->blocks_.end()) return memory;
+    active->blocks_.erase(it);
+    return nullptr;
+}
+
+// --- the ASPI manager -------------------------------------------------------
+
+DWORD __cdecl sim_GetASPI32SupportInfo() {
+    host& h = *active;
+    size_t count = h.cfg.aspi_adapter_count >= 0 ? static_cast<size_t>(h.cfg.aspi_adapter_count)
+                                                 : h.cfg.adapters.size();
+    return (static_cast<DWORD>(h.cfg.aspi_status & 0xFF) << 8) | static_cast<DWORD>(count & 0xFF);
+}
+
+DWORD __cdecl sim_SendASPI32Command(void* request) {
+    host& h = *active;
+    auto* bytes = static_cast<BYTE*>(request);
+    switch (bytes[0]) {
+    case SC_HA_INQUIRY: {
+        auto* srb = static_cast<SRB_HAInquiry*>(request);
+        size_t id = srb->SRB_HaId;
+        if (id >= h.cfg.adapters.size() || h.cfg.adapters[id].inquiry_fails) {
+            srb->SRB_Status = SS_INVALID_HA;
+            return SS_INVALID_HA;
+        }
+        srb->HA_Count = static_cast<BYTE>(sim_GetASPI32SupportInfo() & 0xFF);
+        srb->HA_SCSI_ID = 7;
+        std::memset(srb->HA_ManagerId, 0, 16);
+        std::memcpy(srb->HA_ManagerId, "ASPI for WIN32", 14);
+        std::memset(srb->HA_Identifier, 0, 16);
+        const std::string& ident = h.cfg.adapters[id].identifier;
+        std::memcpy(srb->HA_Identifier, ident.data(), std::min<size_t>(16, ident.size()));
+        srb->SRB_Status = SS_COMP;
+        return SS_COMP;
+    }
+    case SC_EXEC_SCSI_CMD: {
+        auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
+        size_t ha = srb->SRB_HaId;
+        int slot = h.slot_for_address(srb->SRB_HaId, srb->SRB_Target);
+        BYTE refusal = SS_PENDING;
+        if (ha >= h.cfg.adapters.size() || h.cfg.adapters[ha].rejects_requests) refusal = SS_INVALID_HA;
+        else if (slot < 0 || srb->SRB_Lun != 0) refusal = SS_NO_DEVICE;
+        else if (srb->SRB_CDBLen == 0 || srb->SRB_CDBLen > 16) refusal = SS_INVALID_CMD;
+        if (refusal != SS_PENDING) {
+            // Refused at once: the manager neither runs the request nor signals its event.
+            srb->SRB_Status = refusal;
+            return refusal;
+        }
+        int direction = (srb->SRB_Flags & SRB_DIR_IN) ? emu::DIR_IN
+                        : (srb->SRB_Flags & SRB_DIR_OUT) ? emu::DIR_OUT
+                                                         : emu::DIR_NONE;
+        if (srb->SRB_BufLen == 0) direction = emu::DIR_NONE;
+        host::pending_request p;
+        p.block = srb;
+        p.slot = slot;
+        p.result = h.run_command(slot, srb->CDBByte, srb->SRB_CDBLen, direction, srb->SRB_BufPointer,
+                                 srb->SRB_BufLen, 0);
+        uint32_t duration = p.result.duration_ms + 1;
+        if (p.result.timed_out || p.result.transport_failure)
+            duration = std::min<uint32_t>(p.result.timed_out ? p.result.duration_ms : 1, h.cfg.aspi_manager_timeout_ms);
+        p.completes_at = h.elapsed_ms + duration;
+        p.final_status = (p.result.transport_failure || p.result.timed_out || p.result.status != emu::STATUS_GOOD)
+                             ? SS_ERR
+                             : SS_COMP;
+        p.event = (srb->SRB_Flags & SRB_EVENT_NOTIFY) ? static_cast<HANDLE>(srb->SRB_PostProc) : nullptr;
+        srb->SRB_Status = SS_PENDING;
+        h.pending_.push_back(p);
+        return SS_PENDING;
+    }
+    case SC_ABORT_SRB: {
+        auto* srb = static_cast<SRB_Abort*>(request);
+        auto it = std::find_if(h.pending_.begin(), h.pending_.end(),
+                               [&](const host::pending_request& p) { return p.block == srb->SRB_ToAbort; });
+        if (it != h.pending_.end()) {
+            it->block->SRB_Status = SS_ABORTED;
+            if (host::handle_info* e = h.find_handle(it->event)) e->signalled = true;
+            h.pending_.erase(it);
+        }
+        srb->SRB_Status = SS_COMP;
+        return SS_COMP;
+    }
+    default: bytes[1] = SS_INVALID_CMD; return SS_INVALID_CMD;
+    }
+}
+
+HMODULE sim_LoadLibraryA(LPCSTR name) {
+    host& h = *active;
+    if (name && h.cfg.aspi_present && equal_ignoring_case(name, "WNASPI32.DLL"))
+        return reinterpret_cast<HMODULE>(ASPI_MODULE);
+    h.last_error_ = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+}
+
+FARPROC sim_GetProcAddress(HMODULE module, LPCSTR name_or_ordinal) {
+    if (reinterpret_cast<uintptr_t>(module) != ASPI_MODULE) return nullptr;
+    switch (reinterpret_cast<uintptr_t>(name_or_ordinal)) {
+    case ASPI_ORDINAL_SUPPORT_INFO: return reinterpret_cast<FARPROC>(&sim_GetASPI32SupportInfo);
+    case ASPI_ORDINAL_SEND_COMMAND: return reinterpret_cast<FARPROC>(&sim_SendASPI32Command);
+    default: return nullptr;
+    }
+}
+
+HANDLE sim_CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL initial_state, LPCSTR) {
+    host::handle_info info{host::handle_info::event};
+    info.signalled = initial_state != FALSE;
+    return active->new_handle(info);
+}
+
+DWORD sim_WaitForSingleObject(HANDLE handle, DWORD ms) {
+    host& h = *active;
+    host::handle_info* info = h.find_handle(handle);
+    if (!info || info->kind != host::handle_info::event) {
+        h.last_error_ = ERROR_INVALID_HANDLE;
+        return WAIT_FAILED;
+    }
+    if (!info->signalled) {
+        auto it = std::find_if(h.pending_.begin(), h.pending_.end(),
+                               [&](const host::pending_request& p) { return p.event == handle; });
+        if (it != h.pending_.end() && (ms == INFINITE || it->completes_at <= h.elapsed_ms + ms)) {
+            h.advance(static_cast<uint32_t>(it->completes_at - h.elapsed_ms));
+        } else if (ms == INFINITE) {
+            // Nothing will ever signal this event: a real machine would hang here.
+            h.hung = true;
+            h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"hang\"}");
+            return WAIT_FAILED;
+        } else {
+            h.advance(ms);
+        }
+        info = h.find_handle(handle);
+    }
+    if (info && info->signalled) {
+        info->signalled = false;  // auto-reset
+        return WAIT_OBJECT_0;
+    }
+    return WAIT_TIMEOUT;
+}
+
+void sim_Sleep(DWORD ms) {
+    host& h = *active;
+    h.sleeps.push_back(ms);
+    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"sleep\",\"ms\":" + std::to_string(ms) + "}");
+    h.advance(ms);
+}
+
+// --- the user and the clock -------------------------------------------------
+
+int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
+    host& h = *active;
+    box_record box{caption ? caption : "", text ? text : "", style, 0};
+    if (h.next_answer_ < h.cfg.answers.size()) box.answer = h.cfg.answers[h.next_answer_++];
+    h.boxes.push_back(box);
+    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"box\",\"caption\":" + json_string(box.caption) +
+                 ",\"style\":" + std::to_string(style) + ",\"text\":" + json_string(box.text) +
+                 ",\"answer\":" + std::to_string(box.answer) + "}");
+    if (h.box_echo) {
+        *h.box_echo << "[box \"" << box.caption << "\" style 0x" << std::hex << style << std::dec << "]" << box.text
+                    << "\n[answer " << box.answer << "]\n";
+        h.box_echo->flush();
+    }
+    return box.answer;
+}
+
+void sim_write_console(const char* bytes, size_t length) {
+    host& h = *active;
+    h.console.append(bytes, length);
+    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"console\",\"text\":" +
+                 json_string(std::string(bytes, length)) + "}");
+    if (h.console_echo) {
+        h.console_echo->write(bytes, static_cast<std::streamsize>(length));
+        h.console_echo->flush();
+    }
+}
+
+MMRESULT sim_timeBeginPeriod(UINT period) {
+    host& h = *active;
+    if (h.cfg.finest_timer_period == 0 || period < h.cfg.finest_timer_period) return TIMERR_NOCANDO;
+    h.timer_periods.push_back(period);
+    h.period_stack_.push_back(period);
+    ++h.open_periods_;
+    h.bracket_read_ = false;
+    return TIMERR_NOERROR;
+}
+
+DWORD sim_timeGetTime() {
+    host& h = *active;
+    DWORD value = h.now_ms();
+    if (!h.period_stack_.empty()) {
+        if (!h.bracket_read_) h.bracket_first_read_ = value;
+        h.bracket_read_ = true;
+        h.bracket_last_read_ = value;
+    }
+    h.advance(1);
+    return value;
+}
+
+MMRESULT sim_timeEndPeriod(UINT period) {
+    host& h = *active;
+    if (h.period_stack_.empty() || h.period_stack_.back() != period) return TIMERR_NOCANDO;
+    h.period_stack_.pop_back();
+    --h.open_periods_;
+    uint32_t length = h.bracket_read_ ? h.bracket_last_read_ - h.bracket_first_read_ : 0;
+    h.waits.push_back(length);
+    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"wait\",\"ms\":" + std::to_string(length) + "}");
+    return TIMERR_NOERROR;
+}
+
+const host_calls sim_table = {
+    sim_CreateFileA,     sim_DeviceIoControl, sim_CloseHandle,      sim_GetLastError,  sim_GetFileSize,
+    sim_ReadFile,        sim_GetVersionExA,   sim_RegOpenKeyExA,    sim_RegCloseKey,   sim_GetOEMCP,
+    sim_GlobalAlloc,     sim_GlobalLock,      sim_GlobalUnlock,     sim_GlobalFree,    sim_LoadLibraryA,
+    sim_GetProcAddress,  sim_CreateEventA,    sim_WaitForSingleObject, sim_Sleep,      sim_MessageBoxA,
+    sim_write_console,   sim_timeBeginPeriod, sim_timeGetTime,      sim_timeEndPeriod,
+};
+
+}  // namespace
+
+host::host() = default;
+
+host::~host() {
+    for (auto& [id, info] : handles_)
+        if (info.file) std::fclose(info.file);
+    if (active == this) {
+        active = nullptr;
+        install_host(nullptr);
+    }
+}
+
+host* current() { return active; }
+
+void host::install() {
+    active = this;
+    install_host(&sim_table);
+}
+
+drive_slot& host::add_drive_at_letter(char letter, const emu::drive_config& drive) {
+    drive_slot slot;
+    slot.letter = letter;
+    slot.name = std::string(1, letter) + ":";
+    slot.drive = std::make_shared<emu::virtual_drive>(drive);
+    drives.push_back(slot);
+    return drives.back();
+}
+
+drive_slot& host::add_drive_at_address(int adapter, int target, const emu::drive_config& drive) {
+    drive_slot slot;
+    slot.adapter = adapter;
+    slot.target = target;
+    slot.name = std::to_string(adapter) + ":" + std::to_string(target);
+    slot.drive = std::make_shared<emu::virtual_drive>(drive);
+    drives.push_back(slot);
+    return drives.back();
+}
+
+int host::open_handles() const {
+    return static_cast<int>(std::count_if(handles_.begin(), handles_.end(), [](const auto& entry) {
+        return entry.second.kind != handle_info::event && entry.second.kind != handle_info::key;
+    }));
+}
+
+int host::open_events() const {
+    return static_cast<int>(std::count_if(handles_.begin(), handles_.end(),
+                                          [](const auto& entry) { return entry.second.kind == handle_info::event; }));
+}
+
+void host::trace_line(const std::string& json) {
+    if (trace_) *trace_ << json << '\n';
+}
+
+HANDLE host::new_handle(handle_info info) {
+    uintptr_t id = next_handle_;
+    next_handle_ += 4;
+    handles_.emplace(id, std::move(info));
+    return reinterpret_cast<HANDLE>(id);
+}
+
+host::handle_info* host::find_handle(HANDLE h) {
+    auto it = handles_.find(reinterpret_cast<uintptr_t>(h));
+    return it == handles_.end() ? nullptr : &it->second;
+}
+
+int host::slot_for_path(const std::string& path) const {
+    // "\\.\X:" names the drive with letter X.
+    if (path.size() != 6 || path[5] != ':') return -1;
+    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
+    for (size_t i = 0; i < drives.size(); ++i)
+        if (drives[i].letter != 0 && std::toupper(static_cast<unsigned char>(drives[i].letter)) == letter)
+            return static_cast<int>(i);
+    return -1;
+}
+
+int host::slot_for_address(int adapter, int target) const {
+    for (size_t i = 0; i < drives.size(); ++i)
+        if (drives[i].adapter == adapter && drives[i].target == target) return static_cast<int>(i);
+    return -1;
+}
+
+emu::command_result host::run_command(int slot, const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data,
+                                      uint32_t data_length, uint32_t timeout_ms) {
+    drive_slot& d = drives[slot];
+    emu::command_result r;
+    if (d.vanished) {
+        r.transport_failure = true;
+    } else {
+        r = d.drive->execute(cdb, cdb_length, direction, data, data_length, timeout_ms, elapsed_ms);
+        if (d.vanishes_after_command) d.vanished = true;
+    }
+    std::ostringstream line;
+    line << "{\"t\":" << now_ms() << ",\"ev\":\"command\",\"drive\":" << json_string(d.name)
+         << ",\"cdb\":\"" << hex_bytes(cdb, cdb_length) << "\",\"dir\":" << direction << ",\"len\":" << data_length
+         << ",\"timeout_ms\":" << timeout_ms << ",\"result\":\"" << outcome_name(r) << "\",\"status\":"
+         << static_cast<int>(r.status) << ",\"ms\":" << r.duration_ms;
+    if (r.sense_length) line << ",\"sense\":\"" << hex_bytes(r.sense, r.sense_length) << "\"";
+    line << "}";
+    trace_line(line.str());
+    return r;
+}
+
+void host::advance(uint32_t ms) {
+    elapsed_ms += ms;
+    for (size_t i = 0; i < pending_.size();) {
+        pending_request& p = pending_[i];
+        if (p.completes_at > elapsed_ms) {
+            ++i;
+            continue;
+        }
+        SRB_ExecSCSICmd* srb = p.block;
+        srb->SRB_HaStat = p.result.timed_out ? 0x11 : 0x00;  // selection time-out
+        srb->SRB_TargStat = p.result.status;
+        if (p.result.sense_length && srb->SRB_SenseLen)
+            std::memcpy(srb->SenseArea, p.result.sense,
+                        std::min<size_t>({p.result.sense_length, srb->SRB_SenseLen, sizeof srb->SenseArea}));
+        srb->SRB_Status = p.final_status;
+        if (handle_info* e = find_handle(p.event)) e->signalled = true;
+        pending_.erase(pending_.begin() + static_cast<long>(i));
+    }
+}
+
+std::string json_string(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (unsigned char c : bytes) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c >= 0x80) {
+                out += "\\u00";
+                out += digits[c >> 4];
+                out += digits[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace sim

@@ -1,0 +1,172 @@
+// The simulated host: a whole Windows-like machine in memory behind the platform
+// table, with a virtual millisecond clock, scripted answers to message boxes,
+// a captured console, a registry of listed keys, global memory with counted
+// blocks, image files read from a real folder, an ASPI manager with adapters,
+// and emulated drives at drive letters or at (adapter, SCSI id). Everything it
+// is asked is recorded, so a test can check what reached the user and the
+// drives, and that nothing was left open.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "emulator/virtual_drive.h"
+#include "platform/host.h"
+
+namespace sim {
+
+struct adapter_config {
+    std::string identifier;          // 16 bytes as HA_Identifier answers them (zero-padded)
+    bool inquiry_fails = false;      // SC_HA_INQUIRY answers SS_INVALID_HA and leaves the record untouched
+    bool rejects_requests = false;   // execute requests answered at once with SS_INVALID_HA
+};
+
+struct drive_slot {
+    std::string name;        // shown in the trace ("E:" or "1:0" when left empty)
+    char letter = 0;         // pass-through: the drive letter, 0 for none
+    int adapter = -1;        // ASPI: host adapter number, -1 for none
+    int target = -1;         // ASPI: SCSI id
+    bool open_fails = false;           // CreateFileA on its device path fails
+    DWORD open_error = ERROR_ACCESS_DENIED;
+    DWORD capabilities_error = 0;      // IOCTL_SCSI_GET_CAPABILITIES fails with this error
+    DWORD address_error = 0;           // IOCTL_SCSI_GET_ADDRESS fails with this error (50: IEEE 1394)
+    bool vanishes_after_command = false;  // every open after the next command fails (unplugged)
+    bool vanished = false;
+    std::shared_ptr<emu::virtual_drive> drive;
+};
+
+struct config {
+    DWORD platform_id = VER_PLATFORM_WIN32_NT;
+    DWORD major_version = 5;
+    DWORD minor_version = 1;
+    DWORD build_number = 2600;
+    UINT oem_code_page = 437;
+    UINT finest_timer_period = 1;      // timeBeginPeriod accepts this period and coarser ones; 0 accepts none
+    uint32_t clock_start_ms = 0x00100000;
+    std::vector<int> answers;          // MessageBoxA answers in order; when they run out a box returns 0
+    std::vector<std::string> registry_keys;  // HKEY_LOCAL_MACHINE sub-keys that exist
+    bool aspi_present = false;         // WNASPI32.DLL can be loaded
+    int aspi_status = SS_COMP;         // manager status in bits 8-15 of the support information
+    int aspi_adapter_count = -1;       // adapters reported; -1: as many as listed
+    std::vector<adapter_config> adapters;
+    uint32_t aspi_manager_timeout_ms = 60000;  // the manager gives up on a drive that never answers
+    int fail_allocation = 0;           // the Nth GlobalAlloc (1-based) fails; 0 never
+    std::string directory;             // folder the utility runs in (image files); empty: process cwd
+    bool file_size_fails = false;      // GetFileSize on an image file fails
+    uint32_t file_read_shortfall = 0;  // ReadFile delivers this many bytes fewer than asked
+};
+
+struct box_record {
+    std::string caption;
+    std::string text;
+    UINT style = 0;
+    int answer = 0;
+};
+
+struct notification_request {
+    std::string path;
+    HANDLE handle = nullptr;
+    int flag = -1;  // the one-byte PREVENT_MEDIA_REMOVAL flag
+    bool succeeded = false;
+};
+
+class host {
+  public:
+    host();
+    ~host();
+    host(const host&) = delete;
+    host& operator=(const host&) = delete;
+
+    config cfg;
+    std::vector<drive_slot> drives;
+
+    // Adds an emulated drive at a drive letter or ASPI address and returns its slot.
+    drive_slot& add_drive_at_letter(char letter, const emu::drive_config& drive = {});
+    drive_slot& add_drive_at_address(int adapter, int target, const emu::drive_config& drive = {});
+    emu::virtual_drive& drive(size_t index) { return *drives.at(index).drive; }
+
+    // Installs this host's table and makes it the current simulated host.
+    void install();
+
+    // What was recorded.
+    std::string console;                 // every byte written to the console
+    std::vector<box_record> boxes;
+    std::vector<uint32_t> waits;         // length of every timer-period bracket (a wait_ms)
+    std::vector<UINT> timer_periods;     // every period accepted by timeBeginPeriod
+    std::vector<uint32_t> sleeps;
+    std::vector<notification_request> notifications;
+    std::vector<std::string> opened_keys;
+    uint64_t elapsed_ms = 0;             // virtual time since the host started
+    uint32_t now_ms() const { return static_cast<uint32_t>(cfg.clock_start_ms + elapsed_ms); }
+    bool hung = false;                   // a wait was made that nothing could ever end
+
+    // Resources still held by the utility.
+    int open_handles() const;            // devices, files and notification handles
+    int open_events() const;
+    int open_keys() const { return open_keys_; }
+    int live_global_blocks() const { return static_cast<int>(blocks_.size()); }
+    int open_timer_periods() const { return open_periods_; }
+    int global_allocations() const { return allocations_; }
+
+    // The trace: JSON Lines of console writes, boxes, commands and waits.
+    void set_trace(std::ostream* out) { trace_ = out; }
+    // Echo of console bytes and boxes as they happen (the simulator's stdout and stderr).
+    std::ostream* console_echo = nullptr;
+    std::ostream* box_echo = nullptr;
+    void trace_line(const std::string& json);
+
+    // --- implementation state used by the table's functions ---
+    struct handle_info {
+        enum kind_t { device, notification, image_file, event, key } kind;
+        int slot = -1;            // drive slot for devices and notification handles
+        std::string path;
+        std::FILE* file = nullptr;
+        bool signalled = false;
+        bool notification_off = false;
+    };
+    struct pending_request {
+        SRB_ExecSCSICmd* block = nullptr;
+        int slot = -1;
+        uint64_t completes_at = 0;
+        BYTE final_status = SS_COMP;
+        emu::command_result result;
+        HANDLE event = nullptr;
+    };
+    std::map<uintptr_t, handle_info> handles_;
+    uintptr_t next_handle_ = 0x1000;
+    DWORD last_error_ = 0;
+    size_t next_answer_ = 0;
+    int open_keys_ = 0;
+    int open_periods_ = 0;
+    std::vector<UINT> period_stack_;
+    uint32_t bracket_first_read_ = 0;
+    uint32_t bracket_last_read_ = 0;
+    bool bracket_read_ = false;
+    std::map<uintptr_t, std::vector<uint8_t>> blocks_;
+    int allocations_ = 0;
+    std::vector<pending_request> pending_;
+    std::ostream* trace_ = nullptr;
+    std::vector<std::unique_ptr<uint8_t[]>> adapter_records_;
+
+    HANDLE new_handle(handle_info info);
+    handle_info* find_handle(HANDLE h);
+    int slot_for_path(const std::string& path) const;
+    int slot_for_address(int adapter, int target) const;
+    // Runs a command on a drive slot at the current virtual time and logs it.
+    emu::command_result run_command(int slot, const uint8_t* cdb, size_t cdb_length, int direction,
+                                    uint8_t* data, uint32_t data_length, uint32_t timeout_ms);
+    void advance(uint32_t ms);  // moves the clock and completes ASPI requests that are due
+};
+
+// The host the table's functions act on (the one installed last).
+host* current();
+
+// JSON string literal of raw bytes (bytes >= 0x80 as \u00XX).
+std::string json_string(const std::string& bytes);
+
+}  // namespace sim

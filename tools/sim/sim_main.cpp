@@ -1,0 +1,87 @@
+// odd-fwupdate-sim SCENARIO.json [--trace FILE]: the updater run against the
+// simulated host a scenario describes. Standard output carries exactly the
+// console bytes, message boxes go to standard error, the exit code is the
+// updater's.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "entry/entry.h"
+#include "tools/sim/scenario.h"
+
+namespace {
+
+int usage() {
+    std::cerr << "usage: odd-fwupdate-sim SCENARIO.json [--trace FILE]\n";
+    return 2;
+}
+
+std::string folder_of(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string scenario_path, trace_path;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--trace" && i + 1 < argc) trace_path = argv[++i];
+        else if (!arg.empty() && arg[0] != '-' && scenario_path.empty()) scenario_path = arg;
+        else return usage();
+    }
+    if (scenario_path.empty()) return usage();
+
+    std::ifstream in(scenario_path, std::ios::binary);
+    if (!in) {
+        std::cerr << "odd-fwupdate-sim: cannot read " << scenario_path << "\n";
+        return 2;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+
+    std::string image_directory;
+    if (sim::scenario_builds_images(text.str())) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/odd-fwupdate-sim.XXXXXX";
+        if (!mkdtemp(pattern.data())) {
+            std::cerr << "odd-fwupdate-sim: cannot make a folder for the scenario's images\n";
+            return 2;
+        }
+        image_directory = pattern;
+    }
+
+    sim::host h;
+    try {
+        sim::load_scenario(h, text.str(), folder_of(scenario_path), image_directory);
+    } catch (const std::exception& e) {
+        std::cerr << "odd-fwupdate-sim: " << e.what() << "\n";
+        return 2;
+    }
+    std::ofstream trace;
+    if (!trace_path.empty()) {
+        trace.open(trace_path, std::ios::binary | std::ios::trunc);
+        if (!trace) {
+            std::cerr << "odd-fwupdate-sim: cannot write " << trace_path << "\n";
+            return 2;
+        }
+        h.set_trace(&trace);
+    }
+    h.console_echo = &std::cout;
+    h.box_echo = &std::cerr;
+    h.install();
+    int code = updater_main(argc, argv);
+    std::cout.flush();
+
+    if (!image_directory.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(image_directory, ignored);
+    }
+    return code;
+}
