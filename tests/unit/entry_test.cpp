@@ -1,0 +1,101 @@
+// The run's spine without drives: the banner, the language, the descriptor,
+// the no-target ending, and the millisecond delay.
+#include <algorithm>
+#include <cstring>
+
+#include "test_support.h"
+
+namespace {
+
+const char BANNER[] = "\n/// ODD Firmware Update Utility Ver2.57C\n";
+
+using entry_test = sim_test;
+
+TEST_F(entry_test, no_target_ends_with_message_28_and_exit_code_1) {
+    host.cfg.oem_code_page = 437;
+    EXPECT_EQ(updater_main(0, nullptr), 1);
+    EXPECT_EQ(host.console, std::string(BANNER) + "\r\nAvailable target is not found.");
+    ASSERT_EQ(host.boxes.size(), 1u);  // the information box, and no question
+    EXPECT_EQ(host.boxes[0].caption, "TORVAL");
+    EXPECT_EQ(host.boxes[0].style, 0x40u);
+    EXPECT_EQ(host.boxes[0].text, "\r\nAvailable target is not found.");
+    EXPECT_EQ(host.live_global_blocks(), 0);
+    EXPECT_EQ(host.open_handles(), 0);
+}
+
+TEST_F(entry_test, no_target_in_japanese_keeps_the_banner_in_english) {
+    host.cfg.oem_code_page = 932;
+    EXPECT_EQ(updater_main(0, nullptr), 1);
+    // "\r\nこのﾌﾟﾛｸﾞﾗﾑで利用可能なﾄﾞﾗｲﾌﾞがありません。" in code page 932.
+    const char message[] =
+        "\r\n\x82\xB1\x82\xCC\xCC\xDF\xDB\xB8\xDE\xD7\xD1\x82\xC5\x97\x98\x97\x70\x89\xC2\x94\x5C\x82\xC8"
+        "\xC4\xDE\xD7\xB2\xCC\xDE\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42";
+    EXPECT_EQ(host.console, std::string(BANNER) + message);
+    EXPECT_EQ(oem_code_page, 932u);
+}
+
+TEST_F(entry_test, descriptor_holds_this_builds_release) {
+    init_firmware_descriptor();
+    EXPECT_EQ(release_count, 1);
+    EXPECT_EQ(image_version, 0x128);
+    const model_row& row = firmware_descriptor[0];
+    EXPECT_STREQ(row.image_file_name, "A0013431.128");
+    EXPECT_EQ(std::string(row.update_vendor, 8), "QUA_ADV ");
+    EXPECT_EQ(std::string(row.vendor_id, 8), "QUARLEN ");
+    EXPECT_EQ(std::string(row.product_id, 16), "DVD-RW  KWR-322 ");
+    EXPECT_EQ(row.model_code, 0x100Cu);
+    EXPECT_EQ(row.minimum_image_date, 0x20080725u);
+    EXPECT_EQ(row.access_code, 0x5E3A91C4u);
+    for (int i = 1; i < MAX_MODEL_ROWS; ++i) EXPECT_EQ(firmware_descriptor[i].model_code, 0u);
+}
+
+struct wait_case {
+    const char* name;
+    UINT finest_period;
+    uint32_t clock_start;
+    uint32_t ms;
+};
+
+class wait_test : public sim_test, public ::testing::WithParamInterface<wait_case> {};
+
+TEST_P(wait_test, waits_at_least_the_time_and_releases_the_period) {
+    const wait_case& c = GetParam();
+    host.cfg.finest_timer_period = c.finest_period;
+    host.cfg.clock_start_ms = c.clock_start;
+    uint64_t before = host.elapsed_ms;
+    wait_ms(c.ms);
+    uint64_t took = host.elapsed_ms - before;
+    EXPECT_GE(took, c.ms);
+    EXPECT_LE(took, uint64_t{c.ms} + 2);  // busy reads, not a sleep of 49 days
+    EXPECT_EQ(host.open_timer_periods(), 0);
+    ASSERT_EQ(host.timer_periods.size(), 1u);
+    EXPECT_EQ(host.timer_periods[0], c.finest_period);
+    ASSERT_EQ(host.waits.size(), 1u);
+    // Every read moves the virtual clock by 1 ms, so even a zero wait spans one.
+    EXPECT_EQ(host.waits[0], std::max<uint32_t>(c.ms, 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(delays, wait_test,
+                         ::testing::Values(wait_case{"zero", 1, 1000, 0}, wait_case{"finest_1", 1, 1000, 2000},
+                                           wait_case{"finest_3", 3, 1000, 5000},
+                                           wait_case{"across_wrap", 1, 0xFFFFFC00u, 3000},
+                                           wait_case{"ends_at_wrap", 1, 0xFFFFF830u, 2000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(entry_test, zero_wait_reads_the_clock_twice) {
+    uint64_t before = host.elapsed_ms;
+    wait_ms(0);
+    EXPECT_EQ(host.elapsed_ms - before, 2u);  // each read of the virtual clock moves it 1 ms
+}
+
+TEST_F(entry_test, a_timer_that_refuses_every_period_still_waits_and_releases_nothing) {
+    host.cfg.finest_timer_period = 0;
+    uint64_t before = host.elapsed_ms;
+    wait_ms(1000);
+    EXPECT_GE(host.elapsed_ms - before, 1000u);
+    EXPECT_LT(host.elapsed_ms - before, 1010u);
+    EXPECT_TRUE(host.timer_periods.empty());
+    EXPECT_EQ(host.open_timer_periods(), 0);
+}
+
+}  // namespace
