@@ -1,0 +1,79 @@
+// The Windows backend of the platform table: every call goes to the real API.
+// The table's pointers use the C calling convention, the API its own, so each
+// call passes through a small function here.
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+
+#include "platform/host.h"
+#include "platform/win32/win32_host.h"
+
+namespace {
+
+HANDLE w_CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                     DWORD flags, HANDLE template_file) {
+    return ::CreateFileA(name, access, share, security, disposition, flags, template_file);
+}
+BOOL w_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
+                       LPDWORD returned, LPOVERLAPPED overlapped) {
+    return ::DeviceIoControl(device, code, in, in_size, out, out_size, returned, overlapped);
+}
+BOOL w_CloseHandle(HANDLE handle) { return ::CloseHandle(handle); }
+DWORD w_GetLastError() { return ::GetLastError(); }
+DWORD w_GetFileSize(HANDLE file, LPDWORD size_high) { return ::GetFileSize(file, size_high); }
+BOOL w_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped) {
+    return ::ReadFile(file, buffer, to_read, read, overlapped);
+}
+BOOL w_GetVersionExA(OSVERSIONINFOA* info) {
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    return ::GetVersionExA(info);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+}
+LONG w_RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
+    return ::RegOpenKeyExA(key, sub_key, options, desired, result);
+}
+LONG w_RegCloseKey(HKEY key) { return ::RegCloseKey(key); }
+UINT w_GetOEMCP() { return ::GetOEMCP(); }
+HGLOBAL w_GlobalAlloc(UINT flags, SIZE_T bytes) { return ::GlobalAlloc(flags, bytes); }
+LPVOID w_GlobalLock(HGLOBAL memory) { return ::GlobalLock(memory); }
+BOOL w_GlobalUnlock(HGLOBAL memory) { return ::GlobalUnlock(memory); }
+HGLOBAL w_GlobalFree(HGLOBAL memory) { return ::GlobalFree(memory); }
+HMODULE w_LoadLibraryA(LPCSTR name) { return ::LoadLibraryA(name); }
+FARPROC w_GetProcAddress(HMODULE module, LPCSTR name_or_ordinal) { return ::GetProcAddress(module, name_or_ordinal); }
+HANDLE w_CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manual_reset, BOOL initial_state, LPCSTR name) {
+    return ::CreateEventA(security, manual_reset, initial_state, name);
+}
+DWORD w_WaitForSingleObject(HANDLE handle, DWORD ms) { return ::WaitForSingleObject(handle, ms); }
+void w_Sleep(DWORD ms) { ::Sleep(ms); }
+int w_MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
+    return ::MessageBoxA(owner, text, caption, style);
+}
+void w_write_console(const char* bytes, size_t length) {
+    std::fwrite(bytes, 1, length, stdout);
+    std::fflush(stdout);  // progress lines must show while the drive works
+}
+MMRESULT w_timeBeginPeriod(UINT period) { return ::timeBeginPeriod(period); }
+DWORD w_timeGetTime() { return ::timeGetTime(); }
+MMRESULT w_timeEndPeriod(UINT period) { return ::timeEndPeriod(period); }
+
+const host_calls win32_table = {
+    w_CreateFileA,    w_DeviceIoControl,  w_CloseHandle,      w_GetLastError,   w_GetFileSize,
+    w_ReadFile,       w_GetVersionExA,    w_RegOpenKeyExA,    w_RegCloseKey,    w_GetOEMCP,
+    w_GlobalAlloc,    w_GlobalLock,       w_GlobalUnlock,     w_GlobalFree,     w_LoadLibraryA,
+    w_GetProcAddress, w_CreateEventA,     w_WaitForSingleObject, w_Sleep,       w_MessageBoxA,
+    w_write_console,  w_timeBeginPeriod,  w_timeGetTime,      w_timeEndPeriod,
+};
+
+}  // namespace
+
+void install_win32_host() {
+    // The catalogue's bytes go out as they are: no "\n" becomes "\r\n" on the way.
+    _setmode(_fileno(stdout), _O_BINARY);
+    install_host(&win32_table);
+}

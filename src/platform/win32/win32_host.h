@@ -1,0 +1,4 @@
+// Installs the real Windows calls as the platform table.
+#pragma once
+
+void install_win32_host();
