@@ -121,6 +121,7 @@ command_result virtual_drive::execute(const uint8_t* cdb, size_t cdb_length, int
     record.data_length = data_length;
     record.timeout_ms = timeout_ms;
     record.at_ms = now_ms;
+    record.data_address = data;
     if (is_mode_block_command(cdb, cdb_length) && data && direction == DIR_OUT)
         record.data_out.assign(data, data + std::min(data_length, mode_block_size));
 
@@ -263,7 +264,13 @@ command_result virtual_drive::store_block(uint32_t offset, const uint8_t* bytes,
     if (!update_mode_) return sequence_error();
     if (length == 0 || offset != received_.size() || uint64_t(offset) + length > config_.image_capacity)
         return invalid_field_in_cdb();
-    if (blocks_received_ == config_.refuse_block) return check_condition(0x03, 0x0C, 0x00);
+    if (blocks_received_ == config_.refuse_block) {
+        if (config_.refused_block_restarts) {
+            update_mode_ = false;
+            update_vendor_ = fit(config_.update_vendor, 8);
+        }
+        return check_condition(0x03, 0x0C, 0x00);
+    }
     received_.insert(received_.end(), bytes, bytes + length);
     ++blocks_received_;
     command_result r;
@@ -278,13 +285,14 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
     if (offset != 0 || length != mode_block_size) return invalid_field_in_cdb();
     if (!mode_block_matches(block, leave_access_value(config_.signature, config_.access_code)))
         return invalid_field_in_parameters();
-    if (config_.refuse_leave) {
+    const auto refusal = [this] {
         switch (config_.refuse_leave_key) {
         case 0x02: return becoming_ready();
         case 0x06: return power_on_reset();
         default: return check_condition(config_.refuse_leave_key, 0x2C, 0x00);
         }
-    }
+    };
+    if (config_.refuse_leave && !config_.refuse_leave_after_reflash) return refusal();
     const size_t size = received_.size();
     if (size < image_header_size || (config_.expected_image_size != 0 && size != config_.expected_image_size))
         return invalid_field_in_parameters();
@@ -295,8 +303,11 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
     unit_attention_left_ = config_.unit_attention_count;
     inquiry_failures_left_ = config_.inquiry_failures_after_restart;
     // A drive whose new firmware did not take over restarts into its update
-    // firmware and keeps answering as before.
-    if (!config_.stay_in_update_mode) {
+    // firmware and keeps answering as before, waiting for an image from offset 0.
+    if (config_.stay_in_update_mode) {
+        received_.clear();
+        blocks_received_ = 0;
+    } else {
         update_mode_ = false;
         update_vendor_ = fit(config_.update_vendor, 8);
         const auto image = flashed_.begin();
@@ -304,8 +315,8 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
         revision_suffix_ = char(flashed_[image_suffix_at]);
         date_.assign(image + image_date_at, image + image_date_at + 8);
     }
-    command_result r;
-    r.transferred = length;
+    command_result r = config_.refuse_leave ? refusal() : command_result{};
+    r.transferred = config_.refuse_leave ? 0 : length;
     r.duration_ms = config_.leave_command_ms;
     return r;
 }

@@ -67,9 +67,11 @@ struct drive_config {
 
     // Faults.
     int refuse_block = -1;            // 0-based mode-7 block index refused with CHECK CONDITION
+    bool refused_block_restarts = false;  // the refused block sends the drive back to its normal firmware
     bool refuse_entry = false;        // mode 4 refused
     bool refuse_leave = false;        // mode 5 refused
     uint8_t refuse_leave_key = 0x05;  // sense key of a refused leave (2 and 6 are excused on IEEE 1394)
+    bool refuse_leave_after_reflash = false;  // with refuse_leave: the drive re-flashes all the same, only its answer is lost
     bool stay_in_update_mode = false;  // after the re-flash the drive still runs its update firmware
     int inquiry_failures_after_restart = 0;  // INQUIRY fails (NOT READY) this many times after re-flash
     int unit_attention_count = 0;     // the first K commands after power-on (or restart) get 06/29/00
@@ -96,6 +98,7 @@ struct command_record {
     uint64_t at_ms = 0;
     command_result result;
     std::vector<uint8_t> data_out;  // for mode-4/5 blocks only (256 bytes); image blocks are not copied
+    const void* data_address = nullptr;  // the caller's buffer, to show where a block was sent from
 };
 
 class virtual_drive {

@@ -1,7 +1,15 @@
-// Owns the target table, the drive information area and the notification table.
+// Owns the target table, the drive information area and the notification
+// table: finds the drives this build can update, by drive letter through
+// pass-through or by host adapter and SCSI id through ASPI, and takes media
+// change notification control of every CD/DVD drive met on the way.
+#include "discovery/enumeration.h"
+
 #include <cstring>
 
-#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
+#include "entry/entry.h"
+#include "transport/aspi_host.h"
+#include "transport/transport.h"
 
 target_record target_table[MAX_TARGETS];
 int target_count = 0;
@@ -10,10 +18,180 @@ uint8_t drive_info[64];
 notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
 int notification_count = 0;
 
-int enumerate_targets() { return 0; }  // TODO(discovery)
-int identify_model(const uint8_t*) { return -1; }
-int take_notification_control(char) { return 0; }
-void release_notification_control() {}
+namespace {
+
+constexpr char FIRST_LETTER = 'D';
+constexpr char LAST_LETTER = 'Z';
+
+constexpr uint8_t PERIPHERAL_WRITE_ONCE = 0x04;
+constexpr uint8_t PERIPHERAL_CD_DVD = 0x05;
+
+constexpr int IDENTIFIER_COMPARED = 8;
+const char* const ESDI_IDENTIFIER = "ESDI_506";
+const char* const INTEL_ATA_IDENTIFIER = "intelata";
+// IDE channels hold a master and a slave; a SCSI bus ids 0 to 6 beside its adapter.
+constexpr int LAST_IDE_ID = 1;
+constexpr int LAST_SCSI_ID = 6;
+
+constexpr int INQUIRY_VENDOR = 8;
+constexpr int INQUIRY_PRODUCT = 16;
+constexpr int VENDOR_WIDTH = 8;
+constexpr int PRODUCT_WIDTH = 16;
+// Vendor and product as the drives answer them, matching every model row
+// whatever its own identification.
+const char* const FIXED_IDENTIFICATIONS[] = {"QUARLEN DVD-RW  KWR-322 ", "QUARLEN DVD-RW  KWR-322D"};
+
+constexpr uint32_t MODEL_FAMILY_MASK = 0xFF00;
+constexpr uint32_t MODEL_FAMILIES_BY_VENDOR[] = {0x1000, 0x4000};
+constexpr int DRIVE_INFO_SIGNATURE = 24;
+constexpr int DRIVE_INFO_UPDATE_VENDOR = 32;
+constexpr int UPDATE_VENDOR_WIDTH = 8;
+const char* const BLANK_UPDATE_VENDOR = "        ";
+
+constexpr BOOLEAN NOTIFICATION_OFF = 1;
+constexpr BOOLEAN NOTIFICATION_ON = 0;
+
+bool names_model(const uint8_t* inquiry_data, const model_row& row) {
+    const uint8_t* vendor = inquiry_data + INQUIRY_VENDOR;
+    if (std::memcmp(vendor, row.vendor_id, VENDOR_WIDTH) == 0 &&
+        std::memcmp(inquiry_data + INQUIRY_PRODUCT, row.product_id, PRODUCT_WIDTH) == 0)
+        return true;
+    for (const char* identification : FIXED_IDENTIFICATIONS)
+        if (std::memcmp(vendor, identification, VENDOR_WIDTH + PRODUCT_WIDTH) == 0) return true;
+    return false;
+}
+
+bool identified_by_update_vendor(uint32_t model_code) {
+    for (uint32_t family : MODEL_FAMILIES_BY_VENDOR)
+        if ((model_code & MODEL_FAMILY_MASK) == family) return true;
+    return false;
+}
+
+// A drive in its update firmware answers a blank update vendor and carries the
+// maker's update vendor in its signature instead.
+bool update_vendor_matches(const model_row& row) {
+    if (std::memcmp(drive_info + DRIVE_INFO_UPDATE_VENDOR, row.update_vendor, UPDATE_VENDOR_WIDTH) == 0)
+        return true;
+    return std::memcmp(drive_info + DRIVE_INFO_UPDATE_VENDOR, BLANK_UPDATE_VENDOR, UPDATE_VENDOR_WIDTH) == 0 &&
+           std::memcmp(drive_info + DRIVE_INFO_SIGNATURE, row.update_vendor, UPDATE_VENDOR_WIDTH) == 0;
+}
+
+// Appends a record and returns its number, or -1 when the table is full.
+int append_target() {
+    if (target_count >= MAX_TARGETS) return -1;
+    return target_count++;
+}
+
+int send_notification_request(HANDLE handle, BOOLEAN flag) {
+    PREVENT_MEDIA_REMOVAL request{flag};
+    DWORD returned = 0;
+    BOOL done = host::DeviceIoControl(handle, IOCTL_STORAGE_MCN_CONTROL, &request, sizeof request, nullptr, 0,
+                                      &returned, nullptr);
+    return done ? 0 : -1;
+}
+
+void enumerate_letters() {
+    notification_count = 0;
+    for (char letter = FIRST_LETTER; letter <= LAST_LETTER; ++letter) {
+        if (open_drive_device(letter) != 0) continue;
+        if (pass_through_inquiry() != 0) {
+            close_drive_device();
+            continue;
+        }
+        uint8_t peripheral = drive_data_buffer.address[0];
+        // Taken from every CD/DVD drive, whoever made it, so that the system's
+        // media change polling keeps away from the drives while they are updated.
+        if (peripheral == PERIPHERAL_WRITE_ONCE || peripheral == PERIPHERAL_CD_DVD) take_notification_control(letter);
+        if (pass_through_read_drive_info() != 0) std::memset(drive_info, 0, sizeof drive_info);
+        if (identify_model(drive_data_buffer.address) >= 0) {
+            int number = append_target();
+            if (number >= 0) {
+                target_table[number].drive_letter = letter;
+                current_target = number;
+            }
+        }
+        close_drive_device();
+    }
+}
+
+void scan_adapter(int adapter, int last_id) {
+    for (int id = 0; id <= last_id; ++id) {
+        if (aspi_inquiry(adapter, id) != 0) continue;
+        if (aspi_read_drive_info(adapter, id) != 0) std::memset(drive_info, 0, sizeof drive_info);
+        if (identify_model(drive_data_buffer.address) < 0) continue;
+        int number = append_target();
+        if (number < 0) return;
+        target_table[number].host_adapter = adapter;
+        target_table[number].target_id = id;
+    }
+}
+
+void enumerate_adapters() {
+    for (int adapter = 0; adapter < adapter_count; ++adapter) {
+        if (!adapter_answered[adapter]) continue;
+        const uint8_t* identifier = adapter_identifiers[adapter];
+        if (std::memcmp(identifier, ESDI_IDENTIFIER, IDENTIFIER_COMPARED) == 0) {
+            scan_adapter(adapter, LAST_IDE_ID);
+        } else if (std::memcmp(identifier, INTEL_ATA_IDENTIFIER, IDENTIFIER_COMPARED) == 0) {
+            intel_ide_driver = 1;
+            scan_adapter(adapter, LAST_IDE_ID);
+        } else if (intel_ide_driver != 1) {
+            // Under the Intel IDE driver the other adapters are left alone.
+            scan_adapter(adapter, LAST_SCSI_ID);
+        }
+    }
+}
+
+}  // namespace
+
+// Returns the number of targets found, also kept in target_count; 0 when the
+// host could not be prepared.
+int enumerate_targets() {
+    target_count = 0;
+    if (!working_buffers_ready()) return 0;
+    if (win9x_family)
+        enumerate_adapters();
+    else
+        enumerate_letters();
+    return target_count;
+}
+
+int identify_model(const uint8_t* inquiry_data) {
+    for (int row = 0; row < release_count && row < MAX_MODEL_ROWS; ++row) {
+        const model_row& model = firmware_descriptor[row];
+        if (!names_model(inquiry_data, model)) continue;
+        if (!identified_by_update_vendor(model.model_code) || update_vendor_matches(model)) return row;
+    }
+    return -1;
+}
+
+// Opens the letter's device without access rights, records it in the next
+// entry of the notification table and turns media change notification off
+// on it. Returns 0, or -1 when the request was refused; a device that cannot
+// be opened keeps the invalid handle in its entry and returns 0.
+int take_notification_control(char letter) {
+    if (win9x_family || notification_count >= MAX_NOTIFICATION_ENTRIES) return 0;
+    notification_entry& entry = notification_table[notification_count++];
+    char path[] = "\\\\.\\?:";
+    path[4] = letter;
+    entry.letter = letter;
+    entry.handle = host::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (entry.handle == INVALID_HANDLE_VALUE) return 0;
+    return send_notification_request(entry.handle, NOTIFICATION_OFF);
+}
+
+// Turns notification back on for every handle of the table, closes the
+// handles and empties the table.
+void release_notification_control() {
+    for (int i = 0; i < notification_count; ++i) {
+        notification_entry& entry = notification_table[i];
+        if (entry.handle == INVALID_HANDLE_VALUE) continue;
+        send_notification_request(entry.handle, NOTIFICATION_ON);
+        host::CloseHandle(entry.handle);
+        entry.handle = INVALID_HANDLE_VALUE;
+    }
+    notification_count = 0;
+}
 
 void reset_enumeration_state() {
     std::memset(target_table, 0, sizeof target_table);

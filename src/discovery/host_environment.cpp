@@ -1,5 +1,16 @@
-// Owns the host state and the working buffers.
+// Owns the host state and the working buffers: which Windows family the run is
+// on (and so which route reaches the drives), the Intel IDE driver and IEEE 1394
+// adapter the later steps work around, and the buffers of the whole run, taken
+// at detection and given back at release.
 #include "discovery/host_environment.h"
+
+#include <cstring>
+
+#include "discovery/enumeration.h"
+#include "messages/messages.h"
+#include "transport/aspi_host.h"
+#include "transport/drive_commands.h"
+#include "transport/transport.h"
 
 int win9x_family = 0;
 int intel_ide_driver = 0;
@@ -9,13 +20,144 @@ working_buffer image_buffer;
 working_buffer small_buffer;
 working_buffer request_block_area;
 
-void detect_host_environment() {}  // TODO(discovery)
-int init_nt_host() { return -1; }
-void classify_aspi_adapters() {}
-int release_host_environment() { return 0; }
-int allocate_working_buffer(working_buffer&, uint32_t) { return -1; }
-void free_working_buffer(working_buffer&) {}
-bool working_buffers_ready() { return false; }
+namespace {
+
+constexpr int32_t DEFAULT_COMMAND_TIMEOUT_MS = 1000;
+
+constexpr uint32_t NT_DRIVE_DATA_SIZE = 0x200000;
+constexpr uint32_t NT_IMAGE_SIZE = 0x800000;
+constexpr uint32_t NT_SMALL_SIZE = 512;
+
+// Minor versions of Windows 95, 98 and Me; any other minor of that platform
+// takes the pass-through route.
+constexpr DWORD WINDOWS_9X_MINORS[] = {0, 10, 90};
+
+const char* const APPLICATION_ACCELERATOR_KEY = "SOFTWARE\\INTEL\\Intel Application Accelerator";
+const char* const ULTRA_ATA_DRIVER_KEY = "SOFTWARE\\INTEL\\Intel Ultra ATA Storage Driver";
+
+constexpr int MESSAGE_INTEL_IDE_DRIVER = 48;
+constexpr int MESSAGE_IEEE1394_INTERFACE = 52;
+
+constexpr int IDENTIFIER_COMPARED = 8;
+const char* const INTEL_ATA_IDENTIFIER = "intelata";
+// The identifiers an IEEE 1394 adapter is known to answer with, the last one
+// being an inquiry that left the field empty.
+const uint8_t IEEE1394_IDENTIFIERS[][IDENTIFIER_COMPARED] = {
+    {'N', 'T', 'M', 'A', 'P', 'H', 'L', 'P'},
+    {'n', 't', 'm', 'a', 'p', 'h', 'l', 'p'},
+    {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '},
+    {0, 0, 0, 0, 0, 0, 0, 0},
+};
+
+bool windows_9x(const OSVERSIONINFOA& version) {
+    if (version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS) return false;
+    for (DWORD minor : WINDOWS_9X_MINORS)
+        if (version.dwMinorVersion == minor) return true;
+    return false;
+}
+
+// True when HKEY_LOCAL_MACHINE holds `sub_key`; the key is closed again at once.
+bool registry_key_present(const char* sub_key) {
+    HKEY key = nullptr;
+    if (host::RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub_key, 0, KEY_READ, &key) != static_cast<LONG>(ERROR_SUCCESS))
+        return false;
+    host::RegCloseKey(key);
+    return true;
+}
+
+bool ieee1394_identifier(const uint8_t* identifier) {
+    for (const uint8_t* known : IEEE1394_IDENTIFIERS)
+        if (std::memcmp(identifier, known, IDENTIFIER_COMPARED) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+void detect_host_environment() {
+    command_timeout_ms = DEFAULT_COMMAND_TIMEOUT_MS;
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    win9x_family = host::GetVersionExA(&version) && windows_9x(version) ? 1 : 0;
+    // A failure of either (a missing buffer, no manager, no adapter) leaves
+    // enumeration nothing to find, and the run ends as one without targets.
+    if (win9x_family)
+        aspi_initialize();
+    else
+        init_nt_host();
+}
+
+// Returns 0, or -1 at the first buffer that cannot be allocated; buffers taken
+// before it stay recorded for release_host_environment.
+int init_nt_host() {
+    command_timeout_ms = DEFAULT_COMMAND_TIMEOUT_MS;
+    intel_ide_driver = 0;
+    scsi_address.PathId = 0;
+    scsi_address.TargetId = 0;
+    scsi_address.Lun = 0;
+
+    // The accelerator is announced but needs none of the IDE driver's work-arounds.
+    if (registry_key_present(APPLICATION_ACCELERATOR_KEY)) show_message(MESSAGE_INTEL_IDE_DRIVER, KIND_CONSOLE);
+    if (registry_key_present(ULTRA_ATA_DRIVER_KEY)) {
+        intel_ide_driver = 1;
+        show_message(MESSAGE_INTEL_IDE_DRIVER, KIND_CONSOLE);
+    }
+
+    if (allocate_working_buffer(drive_data_buffer, NT_DRIVE_DATA_SIZE) != 0) return -1;
+    if (allocate_working_buffer(image_buffer, NT_IMAGE_SIZE) != 0) return -1;
+    if (allocate_working_buffer(small_buffer, NT_SMALL_SIZE) != 0) return -1;
+    return 0;
+}
+
+void classify_aspi_adapters() {
+    for (int adapter = 0; adapter < adapter_count; ++adapter) {
+        if (!adapter_answered[adapter]) continue;
+        const uint8_t* identifier = adapter_identifiers[adapter];
+        if (std::memcmp(identifier, INTEL_ATA_IDENTIFIER, IDENTIFIER_COMPARED) == 0) {
+            if (intel_ide_driver == 0) show_message(MESSAGE_INTEL_IDE_DRIVER, KIND_CONSOLE);
+            intel_ide_driver = 1;
+        } else if (ieee1394_identifier(identifier)) {
+            ieee1394_adapter = adapter;
+            show_message(MESSAGE_IEEE1394_INTERFACE, KIND_CONSOLE);
+        }
+    }
+}
+
+int release_host_environment() {
+    if (win9x_family) return aspi_release();
+    release_notification_control();
+    free_working_buffer(small_buffer);
+    free_working_buffer(image_buffer);
+    free_working_buffer(drive_data_buffer);
+    return 0;
+}
+
+// Returns 0, or -1 with `buffer` left empty when the block cannot be allocated or locked.
+int allocate_working_buffer(working_buffer& buffer, uint32_t size) {
+    buffer = {};
+    HGLOBAL memory = host::GlobalAlloc(GMEM_ZEROINIT, size);
+    if (memory == nullptr) return -1;
+    auto* address = static_cast<uint8_t*>(host::GlobalLock(memory));
+    if (address == nullptr) {
+        host::GlobalFree(memory);
+        return -1;
+    }
+    buffer = {memory, address, size};
+    return 0;
+}
+
+// Unlocks and frees the block if there is one; `buffer` is empty afterwards.
+void free_working_buffer(working_buffer& buffer) {
+    if (buffer.memory != nullptr) {
+        host::GlobalUnlock(buffer.memory);
+        host::GlobalFree(buffer.memory);
+    }
+    buffer = {};
+}
+
+bool working_buffers_ready() {
+    bool common = drive_data_buffer.address && image_buffer.address && small_buffer.address;
+    return win9x_family ? common && request_block_area.address : common;
+}
 
 void reset_host_environment_state() {
     win9x_family = 0;

@@ -1,7 +1,14 @@
-// Owns the current release, the drive's identity state and the loaded image.
+// Owns the current release, the drive's identity state and the loaded image:
+// identification of the drive at current_target, the image file read whole
+// into the image buffer, and the header fields the updater interprets.
 #include <cstring>
 
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
 #include "image/firmware_image.h"
+#include "messages/messages.h"
+#include "platform/host.h"
+#include "transport/drive_commands.h"
 
 model_row current_release;
 int release_row = 0;
@@ -11,9 +18,146 @@ int32_t transfer_length = 0;
 uint32_t image_date = 0;
 uint8_t inquiry_data[INQUIRY_LENGTH];
 
-int identify_drive() { return -1; }  // TODO(image)
-int read_drive_info() { return -1; }
-int load_image() { return -1; }
+namespace {
+
+constexpr uint8_t IDENTITY_BUFFER = 0xF1;
+constexpr uint32_t IDENTITY_LENGTH = 48;
+constexpr int UPDATE_VENDOR_AT = 32;
+
+constexpr uint32_t CENTURY = 0x20;
+constexpr int INQUIRY_DATE_TEXT = 37;
+
+const char* const MONTH_NAMES[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const uint8_t MONTH_VALUES[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x10, 0x11, 0x12};
+
+uint32_t month_value(const uint8_t* name) {
+    for (size_t i = 0; i < sizeof MONTH_VALUES; ++i)
+        if (std::memcmp(name, MONTH_NAMES[i], 3) == 0) return MONTH_VALUES[i];
+    return 0;
+}
+
+// The date field as 0x20YYMMDD; 0 when a number in it is not hexadecimal digits,
+// so such a date is older than any minimum image date.
+uint32_t decode_image_date(const uint8_t* header) {
+    const uint8_t* text = header + IMAGE_DATE_TEXT;
+    uint32_t date = 0;
+    if (!month_name_date_form(header)) return scan_short_date(text, &date) == 0 ? date : 0;
+    uint32_t day = 0, century = 0, year = 0;
+    if (scan_hex(text + 3, 2, &day) != 0 || scan_hex(text + 6, 2, &century) != 0 || scan_hex(text + 8, 2, &year) != 0)
+        return 0;
+    return century << 24 | year << 16 | month_value(text) << 8 | day;
+}
+
+// Reads the open image file whole into the image buffer. Refuses a file whose
+// size is unknown, that would not fit, that is shorter than its header (so no
+// byte of an earlier load is judged as this one's), or that reads short.
+int read_image_file(HANDLE file) {
+    DWORD size_high = 0;
+    DWORD size = host::GetFileSize(file, &size_high);
+    if (size == INVALID_FILE_SIZE || size_high != 0) return -1;
+    if (image_buffer.address == nullptr || size > image_buffer.size || size < IMAGE_HEADER_SIZE) return -1;
+    DWORD read = 0;
+    if (!host::ReadFile(file, image_buffer.address, size, &read, nullptr) || read != size) return -1;
+    transfer_length = static_cast<int32_t>(read);
+    return 0;
+}
+
+}  // namespace
+
+int scan_hex(const uint8_t* text, int digits, uint32_t* value) {
+    uint32_t result = 0;
+    for (int i = 0; i < digits; ++i) {
+        uint8_t c = text[i];
+        uint32_t digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else return -1;
+        result = result << 4 | digit;
+    }
+    *value = result;
+    return 0;
+}
+
+int scan_short_date(const uint8_t* text, uint32_t* date) {
+    uint32_t year = 0, month = 0, day = 0;
+    if (scan_hex(text, 2, &year) != 0 || scan_hex(text + 3, 2, &month) != 0 || scan_hex(text + 6, 2, &day) != 0)
+        return -1;
+    *date = CENTURY << 24 | year << 16 | month << 8 | day;
+    return 0;
+}
+
+uint16_t decode_version(const uint8_t* text) {
+    uint8_t major = static_cast<uint8_t>(text[0] - '0');
+    uint8_t minor = static_cast<uint8_t>((text[2] - '0') * 16 + (text[3] - '0'));
+    return static_cast<uint16_t>(major << 8 | minor);
+}
+
+bool month_name_date_form(const uint8_t* header) {
+    return std::memcmp(header + IMAGE_VENDOR_PRODUCT, "Lumaris ", 8) == 0;
+}
+
+std::string image_date_text(const uint8_t* header) {
+    if (!month_name_date_form(header)) return std::string(reinterpret_cast<const char*>(header + IMAGE_DATE_TEXT), 8);
+    return format_text("%02x/%02x/%02x", image_date >> 16 & 0xFF, image_date >> 8 & 0xFF, image_date & 0xFF);
+}
+
+int question_date_offset() {
+    bool four_digit_year = inquiry_data[INQUIRY_DATE_TEXT + 4] == '/' && inquiry_data[INQUIRY_DATE_TEXT + 7] == '/';
+    return four_digit_year ? INQUIRY_DATE_TEXT + 2 : INQUIRY_DATE_TEXT;
+}
+
+int identify_drive() {
+    int result = inquiry(current_target, inquiry_data);
+    if (result != 0) {
+        show_message(9, KIND_ERROR);
+        return result;
+    }
+    result = read_drive_info();
+    if (result != 0) {
+        show_message(0, KIND_ERROR);
+        return result;
+    }
+    int row = identify_model(inquiry_data);
+    if (row < 0) return 0;
+    release_row = row;
+    current_release = firmware_descriptor[row];
+    return 0;
+}
+
+int read_drive_info() {
+    identity_state = -1;
+    int result = read_buffer(current_target, 2, IDENTITY_BUFFER, 0, IDENTITY_LENGTH, drive_info);
+    if (result != 0) return result;
+    identity_state = drive_info[UPDATE_VENDOR_AT] == ' ' ? 1 : 0;
+    update_mode = identity_state;
+    return 0;
+}
+
+int load_image() {
+    image_date = 0;
+    HANDLE file = host::CreateFileA(current_release.image_file_name, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    int result = read_image_file(file);
+    host::CloseHandle(file);
+    if (result != 0) return result;
+
+    const uint8_t* header = image_buffer.address;
+    image_version = decode_version(header + IMAGE_VERSION_TEXT);
+    image_date = decode_image_date(header);
+    if (image_date < current_release.minimum_image_date) {
+        show_message(69, KIND_ERROR);
+        return -1;
+    }
+    uint8_t part_kind = header[IMAGE_PART_KIND];
+    if (std::memcmp(header + IMAGE_VENDOR, "QUA_ADV ", 8) != 0 || (part_kind != 'N' && part_kind != 'P')) {
+        show_message(40, KIND_ERROR);
+        return -1;
+    }
+    return 0;
+}
 
 void reset_firmware_image_state() {
     std::memset(&current_release, 0, sizeof current_release);

@@ -1,12 +1,145 @@
-// Owns the drive's decoded date, revision and OEM class.
+// Owns the drive's decoded date, revision and OEM class: the revision lines
+// before and after an update, and the checks that decide whether the loaded
+// image may go into the drive at current_target.
+#include <cstring>
+
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
+#include "entry/entry.h"
+#include "image/firmware_image.h"
 #include "image/revision_checks.h"
+#include "messages/messages.h"
+#include "transport/drive_commands.h"
 
 uint32_t drive_date = 0;
 uint16_t drive_revision = 0;
 int oem_code = 0;
 
-int report_revision(int) { return -1; }  // TODO(image)
-int check_compatibility(int) { return -1; }
+namespace {
+
+// INQUIRY data and identity block fields.
+constexpr int INQUIRY_IDENTIFICATION = 8;
+constexpr int INQUIRY_PRODUCT = 16;
+constexpr int INQUIRY_REVISION = 32;
+constexpr int INQUIRY_DATE = 37;
+constexpr int DATE_TEXT_LONGEST = 10;
+constexpr int IDENTITY_HARDWARE_REVISION = 16;
+constexpr int IDENTITY_SIGNATURE = 24;
+constexpr int IDENTITY_UPDATE_VENDOR = 32;
+
+// A drive whose INQUIRY fails right after its restart gets this many more tries.
+constexpr int RESTART_INQUIRY_RETRIES = 6;
+constexpr uint32_t RESTART_INQUIRY_WAIT_MS = 3000;
+
+struct oem_class_row {
+    const char* signature;
+    int oem_class;
+};
+const oem_class_row OEM_CLASSES[] = {
+    {"GENERAL ", 0x100}, {"ORBEL   ", 0x104}, {"ORBELJP ", 0x108}, {"TAMSIN  ", 0x101}, {"TAMSINLX", 0x111},
+    {"VELLOR  ", 0x103}, {"BRISKA  ", 0x115}, {"CORVIN  ", 0x102}, {"ZEMLA   ", 0x121},
+};
+constexpr int OEM_CLASS_SCSI = 0x300;
+
+bool same_text(const void* field, const void* text) { return std::memcmp(field, text, 8) == 0; }
+
+// A signature or update vendor the drive may carry whatever the image says.
+bool accepted(const uint8_t* field, const uint8_t* image_text) {
+    return same_text(field, "KESTO   ") || same_text(field, "GENERAL ") || same_text(field, image_text);
+}
+
+bool short_date_form() { return inquiry_data[INQUIRY_DATE + 2] == '/' && inquiry_data[INQUIRY_DATE + 5] == '/'; }
+
+// The date text from byte 37 as 0x20YYMMDD in either form; 0 unless year, month
+// and day all convert. The text carries no terminator, so it is read from a
+// bounded copy that ends inside the INQUIRY data.
+uint32_t scan_drive_date(bool short_form) {
+    uint8_t text[DATE_TEXT_LONGEST + 1] = {};
+    std::memcpy(text, inquiry_data + INQUIRY_DATE, DATE_TEXT_LONGEST);
+    uint32_t date = 0;
+    if (short_form) return scan_short_date(text, &date) == 0 ? date : 0;
+    uint32_t year = 0, month = 0, day = 0;
+    if (scan_hex(text, 4, &year) != 0 || text[4] != '/' || scan_hex(text + 5, 2, &month) != 0 || text[7] != '/' ||
+        scan_hex(text + 8, 2, &day) != 0)
+        return 0;
+    return year << 16 | month << 8 | day;
+}
+
+int oem_class(const uint8_t* identity) {
+    const uint8_t* signature = identity + IDENTITY_SIGNATURE;
+    if (same_text(signature, "GENERAL ") && std::memcmp(identity + IDENTITY_HARDWARE_REVISION, "SCSI", 4) == 0)
+        return OEM_CLASS_SCSI;
+    for (const oem_class_row& row : OEM_CLASSES)
+        if (same_text(signature, row.signature)) return row.oem_class;
+    return -1;
+}
+
+void print_revision_line(const char* format) {
+    const char* data = reinterpret_cast<const char*>(inquiry_data);
+    print_text(format_text(format, data + INQUIRY_IDENTIFICATION, data + INQUIRY_REVISION, data + INQUIRY_DATE)
+                   .c_str());
+}
+
+}  // namespace
+
+int report_revision(int mode) {
+    drive_date = 0;
+    int result = inquiry(current_target, inquiry_data);
+    if (result != 0 && mode == 1 && intel_ide_driver == 1 && win9x_family == 1) {
+        for (int i = 0; i < RESTART_INQUIRY_RETRIES && result != 0; ++i) {
+            wait_ms(RESTART_INQUIRY_WAIT_MS);
+            result = inquiry(current_target, inquiry_data);
+        }
+    }
+    if (result != 0) {
+        show_message(9, KIND_CONSOLE);
+        return result;
+    }
+
+    if (mode == 1) {
+        bool dvd_rw = std::memcmp(inquiry_data + INQUIRY_PRODUCT, "DVD-RW", 6) == 0;
+        print_revision_line(dvd_rw ? "\nNew Revision    >> %.24s %.5s %.8s" : "\nNew Revision    >> %.24s %.5s %.10s");
+        return 0;
+    }
+    if (short_date_form()) {
+        print_revision_line("\nCurrent Revision>> %.24s %.5s %.8s");
+        // Revision "000" is the update firmware's; its date is not the release's.
+        if (std::memcmp(inquiry_data + INQUIRY_REVISION, "000", 3) != 0) drive_date = scan_drive_date(true);
+    } else {
+        print_revision_line("\nCurrent Revision>> %.24s %.5s %.10s");
+        drive_date = scan_drive_date(false);
+    }
+    drive_revision = decode_version(inquiry_data + INQUIRY_REVISION);
+    return 0;
+}
+
+int check_compatibility(int full) {
+    int result = read_drive_info();
+    if (result != 0) {
+        show_message(0, KIND_ERROR);
+        return result;
+    }
+    const uint8_t* header = image_buffer.address;
+    if (!same_text(drive_info + IDENTITY_HARDWARE_REVISION, header + IMAGE_HARDWARE_REVISION)) {
+        show_message(1, KIND_ERROR);
+        return -1;
+    }
+    if (!accepted(drive_info + IDENTITY_SIGNATURE, header + IMAGE_VENDOR)) {
+        show_message(37, KIND_ERROR);
+        return -1;
+    }
+    if (full == 0 || identity_state == 1) return 0;
+    if (!accepted(drive_info + IDENTITY_UPDATE_VENDOR, header + IMAGE_SECOND_VENDOR)) {
+        show_message(3, KIND_ERROR);
+        return -1;
+    }
+    if (drive_date >= image_date && drive_revision >= image_version) {
+        show_message(54, update_all == 1 ? KIND_CONSOLE : KIND_INFO);
+        return 1;
+    }
+    oem_code = oem_class(drive_info);
+    return 0;
+}
 
 void reset_revision_checks_state() {
     drive_date = 0;

@@ -8,7 +8,11 @@ extern uint32_t drive_date;
 extern uint16_t drive_revision;
 extern int oem_code;
 
+// Prints the drive's revision line: mode 0 "Current" (and decodes drive_date and
+// drive_revision), mode 1 "New". 0, or the failing INQUIRY's code.
 int report_revision(int mode);
+// 0 the update may go on, 1 the drive is up to date, -1 refused, else the
+// failing identity read's code. With `full` 0 it ends after the signature.
 int check_compatibility(int full);
 
 void reset_revision_checks_state();

@@ -34,8 +34,11 @@ std::string format_update_question(const char* text) {
     const char* header = image_buffer.address != nullptr ? reinterpret_cast<const char*>(image_buffer.address)
                                                          : no_image;
     const char* drive = reinterpret_cast<const char*>(inquiry_data);
-    return format_text(text, drive + 8, drive + 32, drive + 37, header + HEADER_VENDOR_PRODUCT,
-                       header + HEADER_VERSION, header + HEADER_DATE);
+    // The text puts "20" before each date: a drive date with a four-digit year
+    // and a month-name image date are given as YY/MM/DD.
+    std::string image_date_shown = image_date_text(reinterpret_cast<const uint8_t*>(header));
+    return format_text(text, drive + 8, drive + 32, drive + question_date_offset(), header + HEADER_VENDOR_PRODUCT,
+                       header + HEADER_VERSION, image_date_shown.c_str());
 }
 
 std::string format_message(int code) {

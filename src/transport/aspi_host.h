@@ -9,14 +9,22 @@
 constexpr int MAX_ASPI_ADAPTERS = 16;
 constexpr uint32_t ASPI_BLOCK_SIZE = 0x200000;
 
+// Host adapters in use: those the manager reports, at most MAX_ASPI_ADAPTERS.
 extern uint8_t adapter_count;
+// Slot i: the 16-byte identifier of adapter i, then 16 zero bytes.
 extern uint8_t adapter_identifiers[MAX_ASPI_ADAPTERS][32];
+// Adapters whose host adapter inquiry completed; the others are neither
+// classified nor scanned, and their slots stay empty.
+extern bool adapter_answered[MAX_ASPI_ADAPTERS];
+// One host adapter inquiry record per adapter in use (null before the inquiry).
+extern SRB_HAInquiry* adapter_inquiries;
 extern GetASPI32SupportInfo_fn get_aspi_support_info;
 extern SendASPI32Command_fn send_aspi_command;
 
 // 0 adapters inquired; -1 a working block not allocated; 1 no manager;
 // 2 manager failed to initialise; 3 no host adapters.
 int aspi_initialize();
+// Frees the working blocks and the inquiry records; the manager stays loaded.
 int aspi_release();
 
 void reset_aspi_host_state();

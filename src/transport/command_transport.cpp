@@ -1,7 +1,11 @@
-// Owns the transport state: the open device, the pass-through and ASPI request
-// blocks, the completion event and the sense of the last failed command.
+// Owns the transport state: the open device, the pass-through block, the
+// completion event and the sense of the last failed command; routes every
+// command to the pass-through or the ASPI branch and decodes its sense.
+#include <algorithm>
 #include <cstring>
 
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
 #include "transport/transport.h"
 
 HANDLE device_handle = nullptr;
@@ -12,14 +16,32 @@ HANDLE completion_event = nullptr;
 uint8_t last_sense[SENSE_LENGTH];
 uint32_t last_sense_code = 0;
 
-int execute_command(command_request*) { return -1; }  // TODO(transport)
-int open_drive_device(char) { return -1; }
-int close_drive_device() { return 0; }
-int pass_through_inquiry() { return -1; }
-int pass_through_read_drive_info() { return -1; }
-int aspi_inquiry(int, int) { return -1; }
-int aspi_read_drive_info(int, int) { return -1; }
-int fetch_sense() { return 0; }
+void begin_command(void* data_in, int32_t data_length) {
+    std::memset(last_sense, 0, sizeof last_sense);
+    last_sense_code = 0;
+    pass_through_block.sptd.SenseInfoLength = 0;
+    // A drive that answers short must not leave the previous drive's bytes behind.
+    if (data_in && data_length > 0) std::memset(data_in, 0, static_cast<size_t>(data_length));
+}
+
+int execute_command(command_request* request) {
+    begin_command(request->direction == DIRECTION_IN ? request->data : nullptr, request->data_length);
+    if (request->target < 0 || request->target >= target_count) return -1;
+    return win9x_family == 1 ? execute_aspi(request) : execute_pass_through(request);
+}
+
+void take_block_sense() {
+    const size_t delivered = std::min<size_t>(pass_through_block.sptd.SenseInfoLength, SENSE_LENGTH);
+    std::memset(last_sense, 0, sizeof last_sense);
+    std::memcpy(last_sense, pass_through_block.sense, delivered);
+}
+
+int fetch_sense() {
+    if (win9x_family != 1) take_block_sense();
+    // The sense key byte is kept whole: callers compare it with the plain key.
+    last_sense_code = uint32_t(last_sense[2]) << 16 | uint32_t(last_sense[12]) << 8 | last_sense[13];
+    return 0;
+}
 
 void reset_transport_state() {
     device_handle = nullptr;

@@ -5,6 +5,9 @@
 
 extern int32_t command_timeout_ms;  // default time-out of the builders, in ms; 0: none
 
+// Each builder sends one command to the target at that index of the target
+// table and returns what execute_command returns; the wrappers address
+// current_target and leave command_timeout_ms at their own value.
 int test_unit_ready(int target);
 int inquiry(int target, uint8_t* buffer);  // 96 bytes
 int start_stop_unit(int target, int byte1, int power_condition, int load_eject, int start);

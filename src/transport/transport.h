@@ -3,6 +3,7 @@
 // the probes enumeration sends before a target table exists.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/host.h"
@@ -28,6 +29,11 @@ struct pass_through_direct_block {
     UCHAR sense[32];
 };
 
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(pass_through_direct_block) == 80, "pass-through block");
+static_assert(offsetof(pass_through_direct_block, sense) == 48, "sense in the pass-through block");
+#endif
+
 constexpr int SENSE_LENGTH = 18;
 
 extern HANDLE device_handle;
@@ -40,13 +46,35 @@ extern uint32_t last_sense_code;
 
 // Results: 0 success; 2 non-zero SCSI status through pass-through; -1 failure;
 // -2 device not opened (pass-through) or completion wait timed out (ASPI).
+// Every command starts with no sense and, when data comes in, a zeroed buffer,
+// so what a caller reads afterwards was said by this command or by nobody.
 int execute_command(command_request* request);
+// Opens the drive at `letter` into device_handle and learns its scsi_address;
+// sets ieee1394_adapter to current_target when the device has no SCSI address
+// and to -1 otherwise. 0 with the handle open, or -1 with none.
 int open_drive_device(char letter);
 int close_drive_device();
+// Probes of enumeration on the open device: 0, 2 (non-zero SCSI status) or -1.
 int pass_through_inquiry();
 int pass_through_read_drive_info();
+// Probes of enumeration through the ASPI manager: 0 or -1; they keep no sense.
 int aspi_inquiry(int host_adapter, int target_id);
 int aspi_read_drive_info(int host_adapter, int target_id);
+// Refreshes last_sense from the pass-through block (NT family) and decodes
+// last_sense_code. Always 0.
 int fetch_sense();
+
+// The two branches of execute_command and what they share; a request reaches
+// them with its target checked and the command begun.
+void begin_command(void* data_in, int32_t data_length);
+int execute_pass_through(const command_request* request);
+int execute_aspi(const command_request* request);
+// Replaces last_sense with the sense bytes the pass-through block holds.
+void take_block_sense();
+// The probes of enumeration send the same two commands on both routes.
+inline constexpr uint8_t INQUIRY_PROBE_CDB[6] = {0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
+inline constexpr uint8_t DRIVE_INFO_PROBE_CDB[10] = {0x3C, 0x02, 0xF1, 0x00, 0x00, 0x00, 0x00, 0x00, 0x30, 0x00};
+constexpr uint32_t INQUIRY_PROBE_LENGTH = 96;
+constexpr uint32_t DRIVE_INFO_PROBE_LENGTH = 48;
 
 void reset_transport_state();

@@ -4,10 +4,44 @@
 
 #include <cstdint>
 
+// Results: 0 updated; -1 stop the whole run; any other value: the drive is left alone.
 int update_drive();
+// 0 when no disc is in the drive, -1 after its message otherwise.
 int media_check();
+// 0, or the entry command's failure code after message 14.
 int enter_update_mode(uint32_t model_code);
+// 0 when the drive answers as its update firmware (sets update_mode), -1 otherwise.
 int check_update_mode();
+// 0 when every block was accepted, -1 after message 42.
 int transfer_image();
+// 0 (also for an excused failure), or the leave command's failure code after message 15.
 int leave_update_mode(uint32_t model_code);
 void settle_wait(int leave_result);
+
+constexpr uint32_t MODE_BLOCK_SIZE = 256;
+// The revision a drive reports while it runs its update firmware.
+constexpr char UPDATE_FIRMWARE_REVISION[] = "000";
+
+// What the update firmware of one model checks in the mode block, and how long
+// its mode switches may take.
+struct update_model {
+    uint32_t model_code;
+    const char* model_string;  // 16 bytes sent without a terminator
+    int32_t entry_timeout_ms;
+    int32_t leave_timeout_ms;
+};
+
+// One row of an access-value table, chosen by the drive's signature.
+struct access_rule {
+    const char* signature;  // 8 bytes compared whole; null: any other signature
+    bool fixed;             // true: `value` itself; false: the access code plus `value`
+    uint32_t value;
+};
+
+// The row of `model_code`, or null when this build has none.
+const update_model* find_update_model(uint32_t model_code);
+// The access value for the signature in drive_info bytes 24..31; `rules` ends with a null signature.
+uint32_t access_value(const access_rule* rules, uint32_t access_code);
+// Fills the mode block in the small buffer: model string, access value
+// little-endian, zeros. Returns -1 when there is no small buffer.
+int build_mode_block(const update_model& model, uint32_t value);

@@ -61,6 +61,12 @@ HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
         info.path = path;
         return h.new_handle(info);
     }
+    if (auto memory = h.cfg.files.find(path); memory != h.cfg.files.end()) {
+        host::handle_info info{host::handle_info::image_file};
+        info.path = path;
+        info.memory = &memory->second;
+        return h.new_handle(info);
+    }
     std::string full = h.cfg.directory.empty() ? path : h.cfg.directory + "/" + path;
     std::FILE* f = std::fopen(full.c_str(), "rb");
     if (!f) {
@@ -188,10 +194,15 @@ DWORD sim_GetFileSize(HANDLE handle, LPDWORD size_high) {
         h.last_error_ = ERROR_IO_DEVICE;
         return INVALID_FILE_SIZE;
     }
-    long here = std::ftell(info->file);
-    std::fseek(info->file, 0, SEEK_END);
-    long long size = std::ftell(info->file);
-    std::fseek(info->file, here, SEEK_SET);
+    long long size = 0;
+    if (info->memory) {
+        size = static_cast<long long>(info->memory->size());
+    } else {
+        long here = std::ftell(info->file);
+        std::fseek(info->file, 0, SEEK_END);
+        size = std::ftell(info->file);
+        std::fseek(info->file, here, SEEK_SET);
+    }
     if (size_high) *size_high = static_cast<DWORD>(static_cast<unsigned long long>(size) >> 32);
     h.last_error_ = ERROR_SUCCESS;
     return static_cast<DWORD>(size);
@@ -203,7 +214,14 @@ BOOL sim_ReadFile(HANDLE handle, LPVOID buffer, DWORD to_read, LPDWORD read, LPO
     if (read) *read = 0;
     if (!info || info->kind != host::handle_info::image_file) return fail_with(ERROR_INVALID_HANDLE);
     DWORD wanted = to_read > h.cfg.file_read_shortfall ? to_read - h.cfg.file_read_shortfall : 0;
-    size_t got = wanted ? std::fread(buffer, 1, wanted, info->file) : 0;
+    size_t got = 0;
+    if (info->memory) {
+        got = std::min<size_t>(wanted, info->memory->size() - info->position);
+        if (got) std::memcpy(buffer, info->memory->data() + info->position, got);
+        info->position += got;
+    } else if (wanted) {
+        got = std::fread(buffer, 1, wanted, info->file);
+    }
     if (read) *read = static_cast<DWORD>(got);
     return TRUE;
 }

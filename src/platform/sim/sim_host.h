@@ -57,6 +57,7 @@ struct config {
     uint32_t aspi_manager_timeout_ms = 60000;  // the manager gives up on a drive that never answers
     int fail_allocation = 0;           // the Nth GlobalAlloc (1-based) fails; 0 never
     std::string directory;             // folder the utility runs in (image files); empty: process cwd
+    std::map<std::string, std::vector<uint8_t>> files;  // files held in memory, found before the folder's
     bool file_size_fails = false;      // GetFileSize on an image file fails
     uint32_t file_read_shortfall = 0;  // ReadFile delivers this many bytes fewer than asked
 };
@@ -126,6 +127,8 @@ class host {
         int slot = -1;            // drive slot for devices and notification handles
         std::string path;
         std::FILE* file = nullptr;
+        const std::vector<uint8_t>* memory = nullptr;  // a file held in memory
+        size_t position = 0;
         bool signalled = false;
         bool notification_off = false;
     };

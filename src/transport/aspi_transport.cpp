@@ -1,0 +1,158 @@
+// The route to the drives on Windows 95/98/Me: one execute request block in
+// the request-block area, sent to the ASPI manager and completed by its event
+// or, for WRITE BUFFER on the IEEE 1394 adapter, by polling its status byte.
+#include <algorithm>
+#include <cstring>
+
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
+#include "image/revision_checks.h"
+#include "transport/aspi_host.h"
+#include "transport/transport.h"
+
+namespace {
+
+constexpr DWORD POLL_INTERVAL_MS = 500;
+constexpr uint8_t TEST_UNIT_READY_OPCODE = 0x00;
+constexpr uint8_t WRITE_BUFFER_OPCODE = 0x3B;
+constexpr uint8_t NOT_READY = 0x02;
+constexpr int OEM_UNLIMITED_WAITS = 0x300;
+
+SRB_ExecSCSICmd* request_block() { return reinterpret_cast<SRB_ExecSCSICmd*>(request_block_area.address); }
+
+// The manager writes the status byte while the updater sleeps or waits.
+BYTE request_status(const SRB_ExecSCSICmd* block) {
+    return *reinterpret_cast<const volatile BYTE*>(&block->SRB_Status);
+}
+
+BYTE direction_flags(int direction) {
+    switch (direction) {
+    case DIRECTION_IN: return SRB_DIR_IN;
+    case DIRECTION_OUT: return SRB_DIR_OUT;
+    default: return 0;
+    }
+}
+
+void fill_block(SRB_ExecSCSICmd* block, int host_adapter, int target_id, BYTE flags, BYTE sense_length,
+                const uint8_t* cdb, int cdb_length, void* data, uint32_t data_length) {
+    std::memset(block, 0, sizeof *block);
+    block->SRB_Cmd = SC_EXEC_SCSI_CMD;
+    block->SRB_HaId = static_cast<BYTE>(host_adapter);
+    block->SRB_Flags = flags;
+    block->SRB_Target = static_cast<BYTE>(target_id);
+    block->SRB_BufLen = data_length;
+    block->SRB_BufPointer = static_cast<BYTE*>(data);
+    block->SRB_SenseLen = sense_length;
+    block->SRB_CDBLen = static_cast<BYTE>(cdb_length);
+    if (flags & SRB_EVENT_NOTIFY) block->SRB_PostProc = completion_event;
+    std::memcpy(block->CDBByte, cdb, static_cast<size_t>(std::clamp(cdb_length, 0, 16)));
+}
+
+// A request still pending is withdrawn, so the manager never writes into the
+// block or the buffer that the next command reuses.
+void abort_if_pending(SRB_ExecSCSICmd* block) {
+    if (request_status(block) != SS_PENDING) return;
+    SRB_Abort abort{};
+    abort.SRB_Cmd = SC_ABORT_SRB;
+    abort.SRB_HaId = block->SRB_HaId;
+    abort.SRB_ToAbort = block;
+    send_aspi_command(&abort);
+}
+
+void close_completion_event() {
+    if (completion_event) host::CloseHandle(completion_event);
+    completion_event = nullptr;
+}
+
+// Sends a block filled for event mode and waits up to `limit` ms, only when
+// the manager accepted it. 0 when the request ended or was never accepted; -2
+// when the wait ran out; -1 for any other wait result.
+int send_and_wait(SRB_ExecSCSICmd* block, DWORD limit) {
+    if (send_aspi_command(block) != SS_PENDING) return 0;
+    const DWORD waited = host::WaitForSingleObject(completion_event, limit);
+    if (waited == WAIT_OBJECT_0) return 0;
+    abort_if_pending(block);
+    return waited == WAIT_TIMEOUT ? -2 : -1;
+}
+
+// Sends a block filled for polling and looks at its status after every 500 ms;
+// 0 when the request ended or was never accepted, -1 when `timeout_ms` (0: no
+// limit) ran out.
+int send_and_poll(SRB_ExecSCSICmd* block, int32_t timeout_ms) {
+    if (send_aspi_command(block) != SS_PENDING) return 0;
+    int64_t elapsed = 0;
+    for (;;) {
+        host::Sleep(POLL_INTERVAL_MS);
+        if (timeout_ms != 0) {
+            elapsed += POLL_INTERVAL_MS;
+            if (elapsed > timeout_ms) {
+                abort_if_pending(block);
+                return -1;
+            }
+        }
+        if (request_status(block) != SS_PENDING) return 0;
+    }
+}
+
+// Judges a request that has ended or that the manager did not accept.
+int completion_result(SRB_ExecSCSICmd* block) {
+    const BYTE status = request_status(block);
+    if (status == SS_COMP) return 0;
+    if (status == SS_PENDING) {
+        abort_if_pending(block);
+        return -1;
+    }
+    std::memcpy(last_sense, block->SenseArea, SENSE_LENGTH);
+    fetch_sense();
+    // Intel's IDE driver fails commands to a drive that is only becoming ready.
+    if (intel_ide_driver == 1 && block->CDBByte[0] != TEST_UNIT_READY_OPCODE && last_sense[2] == NOT_READY) return 0;
+    return -1;
+}
+
+int probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, uint8_t* data, uint32_t data_length) {
+    begin_command(data, static_cast<int32_t>(data_length));
+    SRB_ExecSCSICmd* block = request_block();
+    if (!block || !send_aspi_command || !data) return -1;
+    completion_event = host::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!completion_event) return -1;
+    fill_block(block, host_adapter, target_id, SRB_EVENT_NOTIFY | SRB_DIR_IN, 0, cdb, cdb_length, data, data_length);
+    const int result = send_and_wait(block, INFINITE) == 0 && request_status(block) == SS_COMP ? 0 : -1;
+    abort_if_pending(block);
+    close_completion_event();
+    return result;
+}
+
+}  // namespace
+
+int execute_aspi(const command_request* request) {
+    SRB_ExecSCSICmd* block = request_block();
+    if (!block || !send_aspi_command) return -1;
+    const target_record& target = target_table[request->target];
+    const BYTE flags = direction_flags(request->direction);
+    const bool polling = target.host_adapter == ieee1394_adapter && request->cdb[0] == WRITE_BUFFER_OPCODE;
+    int result;
+    if (polling) {
+        completion_event = nullptr;
+        fill_block(block, target.host_adapter, target.target_id, flags, SENSE_LENGTH, request->cdb, request->cdb_length,
+                   request->data, static_cast<uint32_t>(request->data_length));
+        result = send_and_poll(block, request->timeout_ms);
+    } else {
+        completion_event = host::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        if (!completion_event) return -1;
+        fill_block(block, target.host_adapter, target.target_id, SRB_EVENT_NOTIFY | flags, SENSE_LENGTH, request->cdb,
+                   request->cdb_length, request->data, static_cast<uint32_t>(request->data_length));
+        const bool unlimited = request->timeout_ms == 0 || oem_code == OEM_UNLIMITED_WAITS;
+        result = send_and_wait(block, unlimited ? INFINITE : static_cast<DWORD>(request->timeout_ms));
+    }
+    if (result == 0) result = completion_result(block);
+    close_completion_event();
+    return result;
+}
+
+int aspi_inquiry(int host_adapter, int target_id) {
+    return probe(host_adapter, target_id, INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, drive_data_buffer.address, INQUIRY_PROBE_LENGTH);
+}
+
+int aspi_read_drive_info(int host_adapter, int target_id) {
+    return probe(host_adapter, target_id, DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, drive_info, DRIVE_INFO_PROBE_LENGTH);
+}

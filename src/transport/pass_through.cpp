@@ -1,0 +1,124 @@
+// The route to the drives on the NT family: the drive letter's device, its
+// SCSI address, and one direct pass-through block per command, pointing at the
+// caller's buffer.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
+#include "transport/transport.h"
+
+namespace {
+
+constexpr ULONG NO_TIMEOUT_SECONDS = 60;
+constexpr ULONG PROBE_TIMEOUT_SECONDS = 2;
+
+UCHAR data_in_code(int direction) {
+    switch (direction) {
+    case DIRECTION_IN: return SCSI_IOCTL_DATA_IN;
+    case DIRECTION_OUT: return SCSI_IOCTL_DATA_OUT;
+    default: return SCSI_IOCTL_DATA_UNSPECIFIED;
+    }
+}
+
+void fill_block(const uint8_t* cdb, int cdb_length, UCHAR data_in, void* data, uint32_t data_length,
+                ULONG timeout_seconds) {
+    std::memset(&pass_through_block, 0, sizeof pass_through_block);
+    SCSI_PASS_THROUGH_DIRECT& block = pass_through_block.sptd;
+    block.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    block.PathId = scsi_address.PathId;
+    block.TargetId = scsi_address.TargetId;
+    block.Lun = scsi_address.Lun;
+    block.CdbLength = static_cast<UCHAR>(cdb_length);
+    block.SenseInfoLength = SENSE_LENGTH;
+    block.DataIn = data_in;
+    block.DataTransferLength = data_length;
+    block.TimeOutValue = timeout_seconds;
+    block.DataBuffer = data;
+    block.SenseInfoOffset = offsetof(pass_through_direct_block, sense);
+    std::memcpy(block.Cdb, cdb, static_cast<size_t>(std::clamp(cdb_length, 0, 16)));
+}
+
+// Sends the filled block on device_handle: 0 good status; 2 any other status,
+// with its sense in last_sense; -1 when the call itself failed (a time-out, a
+// device gone), which leaves nothing the drive said in the block.
+int send_block() {
+    DWORD returned = 0;
+    if (!host::DeviceIoControl(device_handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &pass_through_block,
+                               sizeof pass_through_block, &pass_through_block, sizeof pass_through_block, &returned,
+                               nullptr)) {
+        pass_through_block.sptd.SenseInfoLength = 0;
+        return -1;
+    }
+    if (pass_through_block.sptd.ScsiStatus == 0) return 0;
+    take_block_sense();
+    return 2;
+}
+
+int probe(const uint8_t* cdb, int cdb_length, uint8_t* data, uint32_t data_length) {
+    begin_command(data, static_cast<int32_t>(data_length));
+    if (!data) return -1;
+    fill_block(cdb, cdb_length, SCSI_IOCTL_DATA_IN, data, data_length, PROBE_TIMEOUT_SECONDS);
+    return send_block();
+}
+
+}  // namespace
+
+int open_drive_device(char letter) {
+    ieee1394_adapter = -1;
+    std::memset(device_path, 0, sizeof device_path);
+    std::strcpy(device_path, "\\\\.\\");
+    device_path[4] = letter;
+    device_path[5] = ':';
+    device_handle = host::CreateFileA(device_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device_handle == INVALID_HANDLE_VALUE) {
+        device_handle = nullptr;
+        return -1;
+    }
+    IO_SCSI_CAPABILITIES capabilities;
+    DWORD returned = 0;
+    if (!host::DeviceIoControl(device_handle, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &capabilities,
+                               sizeof capabilities, &returned, nullptr)) {
+        // Some port drivers have no capabilities to report and still carry pass-through.
+        const DWORD error = host::GetLastError();
+        if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED) {
+            close_drive_device();
+            return -1;
+        }
+    }
+    std::memset(&scsi_address, 0, sizeof scsi_address);
+    if (!host::DeviceIoControl(device_handle, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &scsi_address, sizeof scsi_address,
+                               &returned, nullptr)) {
+        if (host::GetLastError() != ERROR_NOT_SUPPORTED) {
+            close_drive_device();
+            return -1;
+        }
+        // A drive on IEEE 1394 has no SCSI address.
+        ieee1394_adapter = current_target;
+    }
+    return 0;
+}
+
+int close_drive_device() {
+    if (device_handle) host::CloseHandle(device_handle);
+    device_handle = nullptr;
+    return 0;
+}
+
+int execute_pass_through(const command_request* request) {
+    if (open_drive_device(target_table[request->target].drive_letter) != 0) return -2;
+    const ULONG seconds = request->timeout_ms == 0 ? NO_TIMEOUT_SECONDS : static_cast<ULONG>(request->timeout_ms) / 1000;
+    fill_block(request->cdb, request->cdb_length, data_in_code(request->direction), request->data,
+               static_cast<uint32_t>(request->data_length), seconds);
+    const int result = send_block();
+    close_drive_device();
+    return result;
+}
+
+int pass_through_inquiry() { return probe(INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, drive_data_buffer.address, INQUIRY_PROBE_LENGTH); }
+
+int pass_through_read_drive_info() {
+    return probe(DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, drive_info, DRIVE_INFO_PROBE_LENGTH);
+}

@@ -1,0 +1,86 @@
+// The switch into the drive's update firmware: the per-model facts, the mode
+// block, the entry access values by signature, the entry command and the check
+// that the drive now answers as its update firmware.
+#include <cstring>
+
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
+#include "image/firmware_image.h"
+#include "messages/messages.h"
+#include "transport/drive_commands.h"
+#include "update/update.h"
+
+namespace {
+
+const update_model UPDATE_MODELS[] = {
+    {0x100C, "QUARLEN  KWR-322", 10000, 180000},
+};
+
+const access_rule ENTRY_ACCESS[] = {
+    {"PARVEL  ", false, 5}, {"PARVEL2 ", false, 5}, {"GENERAL ", false, 5}, {"QX47    ", false, 5},
+    {"KESTO   ", false, 5}, {"CORVIN  ", true, 0x6E41B2C7}, {nullptr, false, 4},
+};
+
+constexpr uint32_t SIGNATURE_OFFSET = 24;
+constexpr int INQUIRY_IDENTIFICATION = 8;  // vendor and product
+constexpr int INQUIRY_REVISION = 32;
+constexpr size_t MODEL_STRING_LENGTH = 16;
+constexpr int MODE_ENTER = 4;
+constexpr int BUFFER_MODE_BLOCK = 0xFF;
+constexpr int32_t TIMEOUT_AFTER_ENTRY_MS = 1000;
+constexpr uint32_t PAUSE_AFTER_ENTRY_MS = 2000;
+
+// The update firmware answers under its own vendor and product prefix.
+const char UPDATE_FIRMWARE_IDENTITY[] = "QUARLEN DVD-RW  KWR-";
+
+}  // namespace
+
+const update_model* find_update_model(uint32_t model_code) {
+    for (const update_model& model : UPDATE_MODELS)
+        if (model.model_code == model_code) return &model;
+    return nullptr;
+}
+
+uint32_t access_value(const access_rule* rules, uint32_t access_code) {
+    const access_rule* rule = rules;
+    while (rule->signature != nullptr && std::memcmp(drive_info + SIGNATURE_OFFSET, rule->signature, 8) != 0)
+        ++rule;
+    return rule->fixed ? rule->value : access_code + rule->value;
+}
+
+int build_mode_block(const update_model& model, uint32_t value) {
+    uint8_t* block = small_buffer.address;
+    if (block == nullptr) return -1;
+    std::memset(block, 0, MODE_BLOCK_SIZE);
+    std::memcpy(block, model.model_string, MODEL_STRING_LENGTH);
+    for (int i = 0; i < 4; ++i) block[16 + i] = static_cast<uint8_t>(value >> (8 * i));
+    return 0;
+}
+
+int enter_update_mode(uint32_t model_code) {
+    const update_model* model = find_update_model(model_code);
+    int result = -1;
+    if (model != nullptr &&
+        build_mode_block(*model, access_value(ENTRY_ACCESS, current_release.access_code)) == 0) {
+        command_timeout_ms = model->entry_timeout_ms;
+        result = write_buffer(current_target, MODE_ENTER, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE,
+                              small_buffer.address);
+    }
+    if (result != 0) {
+        show_message(14, KIND_CONSOLE);
+        return result;
+    }
+    command_timeout_ms = TIMEOUT_AFTER_ENTRY_MS;
+    if (!(win9x_family == 1 && intel_ide_driver != 0)) wait_ms(PAUSE_AFTER_ENTRY_MS);
+    return 0;
+}
+
+int check_update_mode() {
+    if (inquiry(current_target, inquiry_data) != 0) {
+        show_message(9, KIND_CONSOLE);
+        return -1;
+    }
+    update_mode = std::memcmp(inquiry_data + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION, 3) == 0 &&
+                  std::memcmp(inquiry_data + INQUIRY_IDENTIFICATION, UPDATE_FIRMWARE_IDENTITY, 20) == 0;
+    return update_mode ? 0 : -1;
+}

@@ -1,0 +1,837 @@
+// Whole runs of the updater against emulated drives: the road of one drive from
+// identification to its new revision, every way the procedure ends early, and
+// the target loop around it.
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+#include "tools/make-image/image_builder.h"
+#include "update/update.h"
+
+namespace {
+
+const std::string BANNER = "\n/// ODD Firmware Update Utility Ver2.57C\n";
+const std::string START_1 = "\r\nStart updating the device No.1.";
+const std::string CURRENT_123 = "\nCurrent Revision>> QUARLEN DVD-RW  KWR-322  1.23  08/07/25";
+const std::string SIGNATURE_QUA = "\nCurrent Signature = QUA_ADV ";
+const std::string UPDATING =
+    "\r\nNow updating the firmware.\r\nPlease do not turn off the power and do not reset the pc.";
+const std::string COMPLETE = "\rProcessing 100% --> Data transfer complete\r\nNow internal re-flashing...";
+const std::string NEW_128 = "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  1.28  08/07/25";
+const std::string NEW_000 = "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  000   08/07/25";
+const std::string SUCCESS = "\nSuccess to update the firmware.";
+const std::string STOPPED = "\r\nUpdate program is terminated by occuring an error.\r\n";
+const std::string COMPLETED = "\r\nUpdate operation is completed.";
+const std::string QUESTION_82 =
+    "\r\nDo you want to update the F/W\r\nFrom : QUARLEN DVD-RW  KWR-322  1.23  (2008/07/25)"
+    "\r\nTo : QUARLEN DVD-RW  KWR-322  1.28  (2008/07/25)";
+const std::string QUESTION_47 = "\nFailed to move to the normal mode.\r\nDo you retry to update ?";
+
+const std::string INQUIRY = "12 00 00 00 60 00";
+const std::string IDENTITY = "3C 02 F1 00 00 00 00 00 30 00";
+const std::string STOP = "1B 00 00 00 00 00";
+const std::string READY = "00 00 00 00 00 00";
+const std::string ENTER = "3B 04 FF 00 00 00 00 01 00 00";
+const std::string LEAVE = "3B 05 FF 00 00 00 00 01 00 00";
+
+const UINT QUESTION_STYLE = MB_YESNO | MB_ICONQUESTION;
+const UINT ERROR_STYLE = MB_OK | MB_ICONHAND;
+const UINT INFO_STYLE = MB_OK | MB_ICONASTERISK;
+const UINT WARNING_STYLE = MB_OK | MB_ICONEXCLAMATION;
+
+// Per cent shown before each of the 64 blocks of a 2 MiB image.
+const int PERCENT_2MIB[64] = {0,  1,  3,  4,  6,  7,  9,  10, 12, 14, 15, 17, 18, 20, 21, 23,
+                              25, 26, 28, 29, 31, 32, 34, 35, 37, 39, 40, 42, 43, 45, 46, 48,
+                              50, 51, 53, 54, 56, 57, 59, 60, 62, 64, 65, 67, 68, 70, 71, 73,
+                              75, 76, 78, 79, 81, 82, 84, 85, 87, 89, 90, 92, 93, 95, 96, 98};
+
+std::string progress(int blocks) {
+    std::string text = "\n";
+    for (int k = 0; k < blocks; ++k) text += "\rProcessing " + std::to_string(PERCENT_2MIB[k]) + "%";
+    return text;
+}
+
+std::string hex(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        if (!out.empty()) out += ' ';
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+std::string block_cdb(uint32_t offset, uint32_t length) {
+    return hex({0x3B, 0x07, 0xF0, uint8_t(offset >> 16), uint8_t(offset >> 8), uint8_t(offset), 0x00,
+                uint8_t(length >> 8), uint8_t(length), 0x00});
+}
+
+std::vector<std::string> cdbs(const emu::virtual_drive& drive) {
+    std::vector<std::string> out;
+    for (const emu::command_record& r : drive.log()) out.push_back(hex(r.cdb));
+    return out;
+}
+
+std::vector<std::string> all_blocks(int count) {
+    std::vector<std::string> out;
+    for (int k = 0; k < count; ++k) out.push_back(block_cdb(uint32_t(k) * 0x8000, 0x8000));
+    return out;
+}
+
+std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+// Enumeration's two probes, identification, the revision and the compatibility check.
+const std::vector<std::string> UP_TO_CHECKS = {INQUIRY, IDENTITY, INQUIRY, IDENTITY, INQUIRY, IDENTITY};
+
+emu::injected_fault sense_at(uint32_t command, uint8_t key, uint8_t asc, uint8_t ascq) {
+    emu::injected_fault f;
+    f.command_number = command;
+    f.kind = emu::fault_kind::check_condition;
+    f.key = key;
+    f.asc = asc;
+    f.ascq = ascq;
+    return f;
+}
+
+// Calls `act` once, when a message box with `needle` in its text is echoed.
+class box_hook : public std::streambuf {
+  public:
+    box_hook(std::string needle, std::function<void()> act) : needle_(std::move(needle)), act_(std::move(act)) {}
+
+  protected:
+    int overflow(int c) override {
+        if (c != EOF) seen_ += static_cast<char>(c);
+        check();
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        seen_.append(s, static_cast<size_t>(n));
+        check();
+        return n;
+    }
+
+  private:
+    void check() {
+        if (!done_ && seen_.find(needle_) != std::string::npos) {
+            done_ = true;
+            act_();
+        }
+    }
+    std::string needle_;
+    std::function<void()> act_;
+    std::string seen_;
+    bool done_ = false;
+};
+
+class update_run : public sim_test {
+  protected:
+    void SetUp() override {
+        sim_test::SetUp();
+        char pattern[] = "/tmp/update-run-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        host.cfg.directory = dir;
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(dir);
+        sim_test::TearDown();
+    }
+    void put_image(const image_fields& fields = {}) {
+        ASSERT_TRUE(write_image_file(dir + "/A0013431.128", fields));
+    }
+    void use_9x_with_intel_driver() {
+        host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
+        host.cfg.major_version = 4;
+        host.cfg.minor_version = 10;
+        host.cfg.aspi_present = true;
+        host.cfg.adapters.push_back({"intelata"});
+    }
+    int run() { return updater_main(0, nullptr); }
+    // Box `i`, or an empty record and a failure when fewer boxes were shown.
+    const sim::box_record& box(size_t i) {
+        static const sim::box_record none{};
+        if (i >= host.boxes.size()) {
+            ADD_FAILURE() << "no box " << i << " of " << host.boxes.size();
+            return none;
+        }
+        return host.boxes[i];
+    }
+    const sim::box_record& last_box() { return box(host.boxes.size() - 1); }
+    std::vector<std::string> box_texts() const {
+        std::vector<std::string> out;
+        for (const sim::box_record& b : host.boxes) out.push_back(b.text);
+        return out;
+    }
+
+    std::string dir;
+};
+
+// --- the whole update -------------------------------------------------------
+
+using update_drive_run = update_run;
+
+TEST_F(update_drive_run, one_drive_is_updated_end_to_end) {
+    put_image();
+    host.add_drive_at_letter('E');
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(64) + COMPLETE +
+                                NEW_128 + SUCCESS + COMPLETED);
+    ASSERT_EQ(host.boxes.size(), 2u);
+    EXPECT_EQ(box(0).caption, "TORVAL");
+    EXPECT_EQ(box(0).style, QUESTION_STYLE);
+    EXPECT_EQ(box(0).text, QUESTION_82);
+    EXPECT_EQ(box(1).style, INFO_STYLE);
+    EXPECT_EQ(box(1).text, COMPLETED);
+
+    const emu::virtual_drive& drive = host.drive(0);
+    EXPECT_EQ(cdbs(drive), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}));
+    EXPECT_EQ(drive.flashed_image(), build_image(image_fields{}));
+    EXPECT_EQ(drive.reported_revision(), "1.28");
+    EXPECT_FALSE(drive.in_update_mode());
+    // Entry pause, pause before the entry check, pause after the leave command, pause after the drive.
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000, 2000}));
+    EXPECT_EQ(host.live_global_blocks(), 0);
+}
+
+TEST_F(update_drive_run, commands_carry_their_time_outs_and_mode_blocks) {
+    put_image();
+    host.add_drive_at_letter('E');
+    host.cfg.answers = {IDYES};
+    ASSERT_EQ(run(), 0);
+
+    const auto& log = host.drive(0).log();
+    ASSERT_EQ(log.size(), 76u);
+    // Stopping the unit leaves no time-out, which pass-through turns into 60 s.
+    EXPECT_EQ(log[6].timeout_ms, 60000u);
+    EXPECT_EQ(log[7].timeout_ms, 60000u);
+    EXPECT_EQ(log[8].timeout_ms, 10000u);
+    EXPECT_EQ(log[9].timeout_ms, 5000u);
+    for (size_t i = 10; i < 74; ++i) {
+        EXPECT_EQ(log[i].timeout_ms, 20000u) << i;
+        EXPECT_EQ(log[i].direction, emu::DIR_OUT) << i;
+        EXPECT_EQ(log[i].data_length, 0x8000u) << i;
+    }
+    EXPECT_EQ(log[74].timeout_ms, 180000u);
+    EXPECT_EQ(command_timeout_ms, 5000);
+
+    // "QUARLEN  KWR-322", access code 0x5E3A91C4 plus 4 both ways for this signature.
+    std::vector<uint8_t> block(256, 0);
+    const char model[] = "QUARLEN  KWR-322";
+    std::copy(model, model + 16, block.begin());
+    block[16] = 0xC8, block[17] = 0x91, block[18] = 0x3A, block[19] = 0x5E;
+    EXPECT_EQ(log[8].data_out, block);
+    EXPECT_EQ(log[74].data_out, block);
+}
+
+TEST_F(update_drive_run, nine_x_host_with_intel_driver_waits_its_own_way) {
+    put_image();
+    use_9x_with_intel_driver();
+    host.add_drive_at_address(0, 0);
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    // No pause after the entry command, a 5000 ms settle wait after the leave command.
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{1000, 3000, 5000, 2000}));
+    std::string last_blocks = "\rProcessing 96%\rProcessing 100%\r\nNow internal rebooting with new firmware....";
+    EXPECT_NE(host.console.find(last_blocks + NEW_128 + SUCCESS + COMPLETED), std::string::npos) << host.console;
+    EXPECT_EQ(host.console.find("Data transfer complete"), std::string::npos);
+    EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
+}
+
+TEST_F(update_drive_run, drive_already_in_update_firmware_gets_the_image_at_once) {
+    put_image();
+    emu::drive_config config;
+    config.starts_in_update_mode = true;
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY}, all_blocks(64), {LEAVE, INQUIRY}}));
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{3000, 2000}));
+    EXPECT_NE(host.console.find("\nCurrent Revision>> QUARLEN DVD-RW  KWR-322  000   08/07/25"), std::string::npos);
+    EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
+}
+
+TEST_F(update_drive_run, scsi_general_drive_gets_a_longer_pause_and_a_ready_test_after_leaving) {
+    image_fields fields;
+    fields.hardware_revision = "SCSI0123";
+    put_image(fields);
+    emu::drive_config config;
+    config.signature = "GENERAL ";
+    config.hardware_revision = "SCSI0123";
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(oem_code, 0x300);
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 5000, 2000}));
+    EXPECT_EQ(cdbs(host.drive(0)),
+              join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, READY, INQUIRY}}));
+    // "GENERAL " enters with the access code plus 5 and leaves with plus 4.
+    const auto& log = host.drive(0).log();
+    EXPECT_EQ(hex({log[8].data_out.begin() + 16, log[8].data_out.begin() + 20}), "C9 91 3A 5E");
+    EXPECT_EQ(hex({log[74].data_out.begin() + 16, log[74].data_out.begin() + 20}), "C8 91 3A 5E");
+}
+
+// --- identification, image, revision and compatibility ---------------------
+
+struct identification_case {
+    const char* name;
+    uint32_t command;  // 3: identification's INQUIRY, 4: its identity block read
+    emu::fault_kind kind;
+    std::string message;
+};
+
+class update_drive_identification : public update_run,
+                                    public ::testing::WithParamInterface<identification_case> {};
+
+TEST_P(update_drive_identification, failure_leaves_the_drive_alone_and_the_run_goes_on) {
+    const identification_case& c = GetParam();
+    put_image();
+    emu::drive_config config;
+    emu::injected_fault fault;
+    fault.command_number = c.command;
+    fault.kind = c.kind;
+    config.injected = {fault};
+    host.add_drive_at_letter('E', config);
+    host.add_drive_at_letter('F');
+    host.cfg.answers = {IDYES};  // to message 31
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(host.drive(0).log().size(), c.command);
+    EXPECT_EQ(host.console.substr(0, BANNER.size() + START_1.size() + c.message.size()),
+              BANNER + START_1 + c.message);
+    ASSERT_EQ(host.boxes.size(), 3u);
+    EXPECT_EQ(box(1).style, ERROR_STYLE);
+    EXPECT_EQ(box(1).text, c.message);
+    EXPECT_EQ(box(2).text, "\r\n1drive(s) have been updated successfully.");
+    EXPECT_EQ(host.drive(1).reported_revision(), "1.28");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    steps, update_drive_identification,
+    ::testing::Values(
+        identification_case{"inquiry_refused", 3, emu::fault_kind::check_condition,
+                            "\nFailed to execute Inquiry Command."},
+        identification_case{"inquiry_lost", 3, emu::fault_kind::transport, "\nFailed to execute Inquiry Command."},
+        identification_case{"identity_refused", 4, emu::fault_kind::check_condition,
+                            "\nFailed to get a drive information."},
+        identification_case{"identity_timed_out", 4, emu::fault_kind::timeout,
+                            "\nFailed to get a drive information."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+using update_drive_failures = update_run;
+
+TEST_F(update_drive_failures, drive_that_cannot_be_opened_for_identification_ends_with_1) {
+    put_image();
+    host.add_drive_at_letter('E');
+    init_firmware_descriptor();
+    detect_host_environment();
+    ASSERT_EQ(enumerate_targets(), 1);
+    host.drives[0].vanished = true;  // unplugged after enumeration
+    current_target = 0;
+
+    EXPECT_EQ(update_drive(), 1);
+
+    EXPECT_EQ(host.drive(0).log().size(), 2u);
+    EXPECT_EQ(host.console, "\nFailed to execute Inquiry Command.");
+    release_host_environment();
+}
+
+TEST_F(update_drive_failures, missing_image_stops_the_run) {
+    host.add_drive_at_letter('E');
+    host.add_drive_at_letter('F');
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 1);
+
+    const std::string not_loaded = "\r\nFailed to load binary file.\r\n(File Name : A0013431.128)";
+    EXPECT_EQ(host.console, BANNER + START_1 + not_loaded + STOPPED);
+    EXPECT_EQ(box_texts(),
+              (std::vector<std::string>{"\r\n2 target device(s) is found.\r\nDo you want to update all drives ?",
+                                        not_loaded, STOPPED}));
+    EXPECT_EQ(box(1).style, ERROR_STYLE);
+    EXPECT_EQ(box(2).style, WARNING_STYLE);
+    EXPECT_EQ(host.drive(0).log().size(), 4u);
+    EXPECT_EQ(host.drive(1).log().size(), 2u);  // enumeration only
+    EXPECT_EQ(host.live_global_blocks(), 0);
+}
+
+TEST_F(update_drive_failures, refused_image_shows_its_reason_then_message_11) {
+    image_fields fields;
+    fields.date = "08/07/24";
+    put_image(fields);
+    host.add_drive_at_letter('E');
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + "\r\nSelected file is too old fw file." +
+                                "\r\nFailed to load binary file.\r\n(File Name : A0013431.128)" + STOPPED);
+}
+
+TEST_F(update_drive_failures, revision_read_failure_stops_the_run) {
+    put_image();
+    emu::drive_config config;
+    config.injected = {sense_at(5, 0x04, 0x44, 0x00)};
+    host.add_drive_at_letter('E', config);
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + "\nFailed to execute Inquiry Command." + STOPPED);
+    EXPECT_EQ(box_texts(), std::vector<std::string>{STOPPED});
+    EXPECT_EQ(host.drive(0).log().size(), 5u);
+}
+
+TEST_F(update_drive_failures, refused_drive_is_skipped_and_the_next_one_updated) {
+    put_image();
+    emu::drive_config other_hardware;
+    other_hardware.hardware_revision = "ATAPI999";
+    host.add_drive_at_letter('E', other_hardware);
+    host.add_drive_at_letter('F');
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(cdbs(host.drive(0)), UP_TO_CHECKS);
+    EXPECT_EQ(box(1).text, "\nHardware Revision is not matched.");
+    EXPECT_EQ(host.drive(1).reported_revision(), "1.28");
+    EXPECT_EQ(last_box().text, "\r\n1drive(s) have been updated successfully.");
+}
+
+TEST_F(update_drive_failures, up_to_date_drive_is_skipped_without_summary) {
+    put_image();
+    emu::drive_config latest;
+    latest.revision = "1.28";
+    host.add_drive_at_letter('E', latest);
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + "\nCurrent Revision>> QUARLEN DVD-RW  KWR-322  1.28  08/07/25" +
+                                SIGNATURE_QUA + "\r\nFW is already latest.");
+    // Alone, the drive is asked about: message 54 comes as an information box too.
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(box(0).style, INFO_STYLE);
+    EXPECT_EQ(cdbs(host.drive(0)), UP_TO_CHECKS);
+}
+
+// --- the media check ----------------------------------------------------------
+
+struct media_case {
+    const char* name;
+    bool disc_present;
+    bool becoming_ready;
+    std::vector<emu::injected_fault> faults;
+    bool intel_driver;
+    std::string message;  // empty: the drive is taken as empty and updated
+    UINT box_style;       // 0: console only
+    size_t ready_tests;   // TEST UNIT READY commands the check sends
+};
+
+class update_drive_media : public update_run, public ::testing::WithParamInterface<media_case> {};
+
+TEST_P(update_drive_media, decides_by_the_ready_test_sense) {
+    const media_case& c = GetParam();
+    put_image();
+    emu::drive_config config;
+    config.disc_present = c.disc_present;
+    config.becoming_ready = c.becoming_ready;
+    config.injected = c.faults;
+    if (c.intel_driver) host.cfg.registry_keys = {"SOFTWARE\\INTEL\\Intel Ultra ATA Storage Driver"};
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    std::string before = c.intel_driver ? "\r\nDetect the Intel's IDE driver." : "";
+    std::vector<std::string> ready_tests(c.ready_tests, READY);
+    if (c.message.empty()) {
+        EXPECT_EQ(cdbs(host.drive(0)).size(), 75u + c.ready_tests);
+        EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
+        EXPECT_EQ(last_box().text, COMPLETED);
+    } else {
+        EXPECT_EQ(host.console, BANNER + before + START_1 + CURRENT_123 + SIGNATURE_QUA + c.message);
+        EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP}, ready_tests}));
+        ASSERT_EQ(host.boxes.size(), c.box_style ? 1u : 0u);
+        if (c.box_style) {
+            EXPECT_EQ(box(0).style, c.box_style);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    senses, update_drive_media,
+    ::testing::Values(
+        media_case{"disc_present", true, false, {}, false, "\nDisc is inserted into DVD-RW.\nPlease eject a disc.",
+                   INFO_STYLE, 1},
+        media_case{"becoming_ready", false, true, {}, false,
+                   "\nError : Drive is now becoming ready.\nPlease eject the disc", 0, 1},
+        media_case{"other_sense", false, false, {sense_at(8, 0x03, 0x11, 0x00)}, false,
+                   "\nError : Unknown Error is occurred.", 0, 1},
+        media_case{"not_ready_asc_04_without_02", false, false, {sense_at(8, 0x02, 0x04, 0x03)}, false,
+                   "\nError : Unknown Error is occurred.", 0, 1},
+        media_case{"empty_sense_without_intel_driver", false, false, {sense_at(8, 0, 0, 0)}, false,
+                   "\nError : Unknown Error is occurred.", 0, 1},
+        media_case{"not_ready_initializing", false, false, {sense_at(8, 0x02, 0x04, 0x02)}, false, "", 0, 1},
+        media_case{"empty_sense_with_intel_driver", false, false, {sense_at(8, 0, 0, 0)}, true, "", 0, 1},
+        media_case{"unit_attention_three_times",
+                   false,
+                   false,
+                   {sense_at(8, 0x06, 0x29, 0x00), sense_at(9, 0x06, 0x29, 0x00), sense_at(10, 0x06, 0x28, 0x00)},
+                   false,
+                   "",
+                   0,
+                   4},
+        media_case{"unit_attention_then_disc",
+                   true,
+                   false,
+                   {sense_at(8, 0x06, 0x29, 0x00), sense_at(9, 0x06, 0x29, 0x00)},
+                   false,
+                   "\nDisc is inserted into DVD-RW.\nPlease eject a disc.",
+                   INFO_STYLE,
+                   3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- the question, the entry, the transfer and the leave command --------------
+
+TEST_F(update_drive_failures, no_to_the_update_question_leaves_the_drive_untouched) {
+    put_image();
+    host.add_drive_at_letter('E');
+    host.cfg.answers = {IDNO};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA);
+    EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY}}));
+    EXPECT_EQ(box_texts(), std::vector<std::string>{QUESTION_82});
+    EXPECT_TRUE(host.drive(0).flashed_image().empty());
+}
+
+TEST_F(update_drive_failures, no_to_the_update_question_gives_result_7) {
+    put_image();
+    host.add_drive_at_letter('E');
+    host.cfg.answers = {IDNO};
+    init_firmware_descriptor();
+    detect_host_environment();
+    ASSERT_EQ(enumerate_targets(), 1);
+    current_target = 0;
+    EXPECT_EQ(update_drive(), 7);
+    release_host_environment();
+}
+
+TEST_F(update_drive_failures, refused_entry_stops_the_run) {
+    put_image();
+    emu::drive_config config;
+    config.refuse_entry = true;
+    host.add_drive_at_letter('E', config);
+    host.add_drive_at_letter('F');
+    host.cfg.answers = {IDNO, IDYES};  // No to updating all, Yes to the first drive
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING +
+                                "\nFailed to move to the kernel mode." + STOPPED);
+    EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER}}));
+    EXPECT_EQ(host.drive(1).log().size(), 2u);
+    EXPECT_TRUE(host.waits.empty());
+}
+
+TEST_F(update_drive_failures, failed_entry_check_stops_the_run) {
+    put_image();
+    emu::drive_config config;
+    config.injected = {sense_at(10, 0x04, 0x44, 0x00)};
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING +
+                                "\nFailed to execute Inquiry Command." + STOPPED);
+    EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}}));
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000}));
+}
+
+TEST_F(update_drive_failures, refused_block_sends_no_leave_command_and_asks_to_retry) {
+    put_image();
+    emu::drive_config config;
+    config.refuse_block = 5;
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES, IDNO};
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(6) +
+                                "\r\nFailed to update the normal part." + NEW_000 + STOPPED);
+    EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(6), {INQUIRY}}));
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, "\r\nFailed to update the normal part.",
+                                                     QUESTION_47, STOPPED}));
+    EXPECT_EQ(box(1).style, ERROR_STYLE);
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000}));
+}
+
+TEST_F(update_drive_failures, refused_block_on_a_drive_back_in_normal_firmware_counts_as_updated) {
+    put_image();
+    emu::drive_config config;
+    config.refuse_block = 5;
+    config.refused_block_restarts = true;
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(6) +
+                                "\r\nFailed to update the normal part." +
+                                "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  1.23  08/07/25" + SUCCESS + COMPLETED);
+    EXPECT_EQ(cdbs(host.drive(0)).back(), INQUIRY);
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 2000}));
+}
+
+TEST_F(update_drive_failures, refused_leave_command_does_not_end_the_procedure) {
+    put_image();
+    emu::drive_config config;
+    config.refuse_leave = true;
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES, IDNO};
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(64) + COMPLETE +
+                                "\nFailed to move to the normal mode." + NEW_000 + STOPPED);
+    EXPECT_EQ(cdbs(host.drive(0)),
+              join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}));
+    // No pause after the refused command; the settle wait of a failed leave command.
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 2000}));
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
+}
+
+TEST_F(update_drive_failures, scsi_general_drive_on_nt_is_excused_a_lost_leave_answer) {
+    image_fields fields;
+    fields.hardware_revision = "SCSI0123";
+    put_image(fields);
+    emu::drive_config config;
+    config.signature = "GENERAL ";
+    config.hardware_revision = "SCSI0123";
+    config.refuse_leave = true;
+    config.refuse_leave_after_reflash = true;
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(host.console.find("\nFailed to move to the normal mode."), std::string::npos);
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 5000, 2000}));
+    EXPECT_EQ(cdbs(host.drive(0)).size(), 77u);
+    EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
+}
+
+struct firewire_case {
+    const char* name;
+    uint8_t key;
+    bool excused;
+};
+
+class update_drive_firewire : public update_run, public ::testing::WithParamInterface<firewire_case> {};
+
+TEST_P(update_drive_firewire, leave_failure_with_not_ready_or_unit_attention_is_excused) {
+    const firewire_case& c = GetParam();
+    put_image();
+    emu::drive_config config;
+    config.refuse_leave = true;
+    config.refuse_leave_key = c.key;
+    config.refuse_leave_after_reflash = true;
+    host.add_drive_at_letter('E', config).address_error = ERROR_NOT_SUPPORTED;
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    const auto& log = host.drive(0).log();
+    ASSERT_EQ(log.size(), 76u);
+    EXPECT_EQ(hex(log[74].cdb), LEAVE);
+    EXPECT_EQ(log[74].timeout_ms, 60000u);  // no time-out of its own behind IEEE 1394
+    EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
+    if (c.excused) {
+        EXPECT_EQ(host.console.find("\nFailed to move to the normal mode."), std::string::npos);
+        EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000, 5000, 2000}));
+    } else {
+        EXPECT_NE(host.console.find(COMPLETE + "\nFailed to move to the normal mode." + NEW_128), std::string::npos);
+        EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 5000, 2000}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(keys, update_drive_firewire,
+                         ::testing::Values(firewire_case{"not_ready", 0x02, true},
+                                           firewire_case{"unit_attention", 0x06, true},
+                                           firewire_case{"illegal_request", 0x05, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- a drive that stays in its update firmware --------------------------------
+
+TEST_F(update_drive_failures, still_in_update_mode_no_to_retry_stops_the_run) {
+    put_image();
+    emu::drive_config config;
+    config.stay_in_update_mode = true;
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES, IDNO};
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(64) + COMPLETE +
+                                NEW_000 + STOPPED);
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
+    EXPECT_EQ(box(1).style, QUESTION_STYLE);
+}
+
+TEST_F(update_drive_failures, still_in_update_mode_yes_reloads_the_image_and_runs_the_whole_pass_again) {
+    put_image();
+    emu::drive_config config;
+    config.stay_in_update_mode = true;
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES, IDYES, IDYES, IDNO};
+    image_fields second;
+    second.seed = 2;
+    box_hook hook("Do you retry", [&] { put_image(second); });
+    std::ostream echo(&hook);
+    host.box_echo = &echo;
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47,
+                                                     "\r\nDo you want to update the F/W\r\nFrom : QUARLEN DVD-RW  "
+                                                     "KWR-322  000   (2008/07/25)\r\nTo : QUARLEN DVD-RW  KWR-322  "
+                                                     "1.28  (2008/07/25)",
+                                                     QUESTION_47, STOPPED}));
+    // The second pass finds the drive in its update firmware and sends no entry command.
+    std::vector<std::string> pass = join({{INQUIRY, IDENTITY, STOP, READY}, all_blocks(64), {LEAVE, INQUIRY}});
+    EXPECT_EQ(cdbs(host.drive(0)),
+              join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}, pass}));
+    EXPECT_EQ(host.drive(0).flashed_image(), build_image(second));
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000, 3000}));
+    host.box_echo = nullptr;
+}
+
+TEST_F(update_drive_failures, still_in_update_mode_on_9x_with_intel_driver_leaves_again_before_asking) {
+    put_image();
+    use_9x_with_intel_driver();
+    emu::drive_config config;
+    config.stay_in_update_mode = true;
+    host.add_drive_at_address(0, 0, config);
+    host.cfg.answers = {IDYES, IDNO};
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(cdbs(host.drive(0)),
+              join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY, LEAVE}}));
+    // The restarted drive has no image to re-flash and refuses the second leave
+    // command: no pause after it, only the settle wait.
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{1000, 3000, 5000, 5000}));
+    const std::string tail = NEW_000 + "\nFailed to move to the normal mode." + STOPPED;
+    EXPECT_EQ(host.console.substr(host.console.size() - tail.size()), tail);
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
+}
+
+TEST_F(update_drive_failures, still_in_update_mode_on_9x_without_intel_driver_asks_at_once) {
+    put_image();
+    host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
+    host.cfg.major_version = 4;
+    host.cfg.minor_version = 10;
+    host.cfg.aspi_present = true;
+    host.cfg.adapters.push_back({"ESDI_506"});
+    emu::drive_config config;
+    config.stay_in_update_mode = true;
+    host.add_drive_at_address(0, 0, config);
+    host.cfg.answers = {IDYES, IDNO};
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(cdbs(host.drive(0)),
+              join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}));
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000}));
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
+}
+
+// --- the target loop ------------------------------------------------------------
+
+using update_loop = update_run;
+
+TEST_F(update_loop, three_targets_all_updated_without_per_drive_questions) {
+    put_image();
+    for (char letter : {'E', 'G', 'K'}) host.add_drive_at_letter(letter);
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{
+                               "\r\n3 target device(s) is found.\r\nDo you want to update all drives ?", COMPLETED}));
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(host.drive(i).reported_revision(), "1.28") << i;
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000, 2000, 2000, 1000, 3000, 2000, 2000, 1000, 3000,
+                                                 2000}));
+    EXPECT_NE(host.console.find("\r\nStart updating the device No.3."), std::string::npos);
+}
+
+TEST_F(update_loop, second_target_stopping_the_run_leaves_the_third_unvisited) {
+    put_image();
+    emu::drive_config refuses;
+    refuses.refuse_entry = true;
+    host.add_drive_at_letter('E');
+    host.add_drive_at_letter('F', refuses);
+    host.add_drive_at_letter('G');
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
+    EXPECT_EQ(host.drive(2).log().size(), 2u);
+    EXPECT_EQ(host.console.find("\r\nStart updating the device No.3."), std::string::npos);
+    EXPECT_EQ(last_box().text, STOPPED);
+    EXPECT_EQ(host.console.find(COMPLETED), std::string::npos);
+    EXPECT_EQ(host.console.find("drive(s) have been"), std::string::npos);
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000, 2000}));
+}
+
+TEST_F(update_loop, two_targets_already_up_to_date_give_no_summary) {
+    put_image();
+    emu::drive_config latest;
+    latest.revision = "1.28";
+    host.add_drive_at_letter('E', latest);
+    host.add_drive_at_letter('F', latest);
+    host.cfg.answers = {IDYES};
+
+    EXPECT_EQ(run(), 0);
+
+    // With every drive agreed to, message 54 stays on the console.
+    EXPECT_EQ(box_texts(),
+              std::vector<std::string>{"\r\n2 target device(s) is found.\r\nDo you want to update all drives ?"});
+    const std::string latest_line = "\r\nFW is already latest.";
+    EXPECT_EQ(host.console.substr(host.console.size() - latest_line.size()), latest_line);
+    EXPECT_TRUE(host.waits.empty());
+}
+
+TEST_F(update_loop, one_of_two_updated_counts_one_drive) {
+    put_image();
+    host.add_drive_at_letter('E');
+    host.add_drive_at_letter('F');
+    host.cfg.answers = {IDNO, IDYES, IDNO};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(last_box().text, "\r\n1drive(s) have been updated successfully.");
+    EXPECT_EQ(last_box().style, INFO_STYLE);
+    EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
+    EXPECT_EQ(cdbs(host.drive(1)), join({UP_TO_CHECKS, {STOP, READY}}));
+}
+
+}  // namespace
