@@ -26,7 +26,7 @@ test: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j2
 
 demo: build
-	@./$(BUILD)/odd-fwupdate-sim examples/no-drive.json; echo "(exit code $$?)"
+	@./$(BUILD)/odd-fwupdate-sim examples/one-drive.json; echo "(exit code $$?)"
 
 clean:
 	rm -rf $(BUILD)
