@@ -37,8 +37,8 @@ uint32_t month_value(const uint8_t* name) {
     return 0;
 }
 
-// The date field as 0x20YYMMDD; 0 when a number in it is not hexadecimal digits,
-// so such a date is older than any minimum image date.
+// The date field as 0x20YYMMDD; 0 when a number in it is not hexadecimal digits
+// or its month name is unknown, so such a date is older than any minimum image date.
 uint32_t decode_image_date(const uint8_t* header) {
     const uint8_t* text = header + IMAGE_DATE_TEXT;
     uint32_t date = 0;
@@ -46,7 +46,12 @@ uint32_t decode_image_date(const uint8_t* header) {
     uint32_t day = 0, century = 0, year = 0;
     if (scan_hex(text + 3, 2, &day) != 0 || scan_hex(text + 6, 2, &century) != 0 || scan_hex(text + 8, 2, &year) != 0)
         return 0;
-    return century << 24 | year << 16 | month_value(text) << 8 | day;
+    // A month name outside the list reads as month 0x00; the whole date is then
+    // taken as 0, so a later year cannot carry an unreadable date past the
+    // minimum image date.
+    uint32_t month = month_value(text);
+    if (month == 0) return 0;
+    return century << 24 | year << 16 | month << 8 | day;
 }
 
 // Reads the open image file whole into the image buffer. Refuses a file whose

@@ -17,11 +17,6 @@ namespace {
 
 const char* const BOX_CAPTION = "TORVAL";
 
-// The image header fields that message 82 shows as "To".
-constexpr uint32_t HEADER_VENDOR_PRODUCT = 0x60;
-constexpr uint32_t HEADER_VERSION = 0x90;
-constexpr uint32_t HEADER_DATE = 0x130;
-
 const char* catalogue_text(int code) {
     const char* const* catalogue =
         oem_code_page == JAPANESE_CODE_PAGE ? japanese_catalogue : english_catalogue;
@@ -37,8 +32,8 @@ std::string format_update_question(const char* text) {
     // The text puts "20" before each date: a drive date with a four-digit year
     // and a month-name image date are given as YY/MM/DD.
     std::string image_date_shown = image_date_text(reinterpret_cast<const uint8_t*>(header));
-    return format_text(text, drive + 8, drive + 32, drive + question_date_offset(), header + HEADER_VENDOR_PRODUCT,
-                       header + HEADER_VERSION, image_date_shown.c_str());
+    return format_text(text, drive + 8, drive + 32, drive + question_date_offset(), header + IMAGE_VENDOR_PRODUCT,
+                       header + IMAGE_VERSION_TEXT, image_date_shown.c_str());
 }
 
 std::string format_message(int code) {

@@ -75,8 +75,10 @@ const header_case header_cases[] = {
     {MONTH_NAMES, "Oct25 2008", QUA, 'N', 0x20081025, ""},
     {MONTH_NAMES, "Jul24 2008", QUA, 'N', 0x20080724, TOO_OLD},
     {MONTH_NAMES, "Dec01 2108", QUA, 'N', 0x21081201, ""},  // the century is the image's own
-    {MONTH_NAMES, "Xyz25 2008", QUA, 'N', 0x20080025, TOO_OLD},
-    {MONTH_NAMES, "oct25 2008", QUA, 'N', 0x20080025, TOO_OLD},  // names are compared exactly
+    // An unknown month name makes the whole date unreadable, whatever the year.
+    {MONTH_NAMES, "Xyz25 2008", QUA, 'N', 0, TOO_OLD},
+    {MONTH_NAMES, "Xyz25 2099", QUA, 'N', 0, TOO_OLD},
+    {MONTH_NAMES, "oct25 2008", QUA, 'N', 0, TOO_OLD},  // names are compared exactly
     // Text that is not hexadecimal digits gives no date at all.
     {NUMERIC, "G8/07/25", QUA, 'N', 0, TOO_OLD},
     {NUMERIC, " 9/07/25", QUA, 'N', 0, TOO_OLD},

@@ -74,8 +74,10 @@ emu::drive_config drive_config_of(const json& d) {
     take(d, "leave_command_ms", c.leave_command_ms);
     take(d, "reflash_ms", c.reflash_ms);
     take(d, "refuse_block", c.refuse_block);
+    take(d, "refused_block_restarts", c.refused_block_restarts);
     take(d, "refuse_entry", c.refuse_entry);
     take(d, "refuse_leave", c.refuse_leave);
+    take(d, "refuse_leave_after_reflash", c.refuse_leave_after_reflash);
     int key = c.refuse_leave_key;
     take(d, "refuse_leave_key", key);
     c.refuse_leave_key = static_cast<uint8_t>(key);
