@@ -6,33 +6,15 @@
 #include <filesystem>
 #include <string>
 
-#include "discovery/enumeration.h"
-#include "discovery/host_environment.h"
-#include "entry/entry.h"
-#include "image/firmware_image.h"
-#include "image/revision_checks.h"
 #include "platform/sim/sim_host.h"
+#include "tests/unit/run_state.h"
 #include "tools/make-image/image_builder.h"
-#include "transport/aspi_host.h"
-#include "transport/drive_commands.h"
-#include "transport/transport.h"
 #include "update/update.h"
 
 namespace {
 
 constexpr uint32_t IMAGE_SIZE = 8u * 1024 * 1024;
 constexpr uint32_t BLOCK = 32768;
-
-void reset_all() {
-    reset_entry_state();
-    reset_transport_state();
-    reset_aspi_host_state();
-    reset_drive_commands_state();
-    reset_host_environment_state();
-    reset_enumeration_state();
-    reset_firmware_image_state();
-    reset_revision_checks_state();
-}
 
 const std::string& image_folder() {
     static const std::string folder = [] {
@@ -52,7 +34,7 @@ void prepare(sim::host& h) {
     emu::drive_config drive;
     drive.block_ms = 0;
     h.add_drive_at_letter('E', drive);
-    reset_all();
+    reset_run_state();
     h.install();
 }
 

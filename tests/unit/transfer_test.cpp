@@ -9,13 +9,13 @@
 
 #include "test_support.h"
 #include "tools/make-image/image_builder.h"
+#include "drive_expectations.h"
 #include "update/update.h"
 
 namespace {
 
-const std::string LEAVE = "3B 05 FF 00 00 00 00 01 00 00";
-const std::string READY = "00 00 00 00 00 00";
-const std::string COMPLETE = "\rProcessing 100% --> Data transfer complete\r\nNow internal re-flashing...";
+using namespace expect;
+
 // "\rProcessing 100% --> ﾌｧｰﾑｳｪｱ転送完了\r\n現在ﾄﾞﾗｲﾌﾞ内部でｱｯﾌﾟﾃﾞｰﾄ中です..." in code page 932.
 const std::string COMPLETE_JAPANESE =
     "\rProcessing 100% --> \xCC\xA7\xB0\xD1\xB3\xAA\xB1\x93\x5D\x91\x97\x8A\xAE\x97\xB9\r\n\x8C\xBB\x8D\xDD\xC4\xDE"
@@ -23,42 +23,6 @@ const std::string COMPLETE_JAPANESE =
 const std::string REBOOTING = "\rProcessing 100%\r\nNow internal rebooting with new firmware....";
 const std::string BLOCK_REFUSED = "\r\nFailed to update the normal part.";
 const std::string LEAVE_REFUSED = "\nFailed to move to the normal mode.";
-
-// Per cent shown before each of the 64 blocks of a 2 MiB image.
-const int PERCENT_2MIB[64] = {0,  1,  3,  4,  6,  7,  9,  10, 12, 14, 15, 17, 18, 20, 21, 23,
-                              25, 26, 28, 29, 31, 32, 34, 35, 37, 39, 40, 42, 43, 45, 46, 48,
-                              50, 51, 53, 54, 56, 57, 59, 60, 62, 64, 65, 67, 68, 70, 71, 73,
-                              75, 76, 78, 79, 81, 82, 84, 85, 87, 89, 90, 92, 93, 95, 96, 98};
-
-std::string progress(int blocks) {
-    std::string text = "\n";
-    for (int k = 0; k < blocks; ++k) text += "\rProcessing " + std::to_string(PERCENT_2MIB[k]) + "%";
-    return text;
-}
-
-std::string hex(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-std::string block_cdb(uint32_t offset, uint32_t length) {
-    return hex({0x3B, 0x07, 0xF0, uint8_t(offset >> 16), uint8_t(offset >> 8), uint8_t(offset), 0x00,
-                uint8_t(length >> 8), uint8_t(length), 0x00});
-}
-
-std::vector<uint8_t> mode_block(std::vector<uint8_t> access_bytes) {
-    std::vector<uint8_t> block(256, 0);
-    const char model[] = "QUARLEN  KWR-322";
-    std::copy(model, model + 16, block.begin());
-    std::copy(access_bytes.begin(), access_bytes.end(), block.begin() + 16);
-    return block;
-}
 
 enum class host_kind { nt, nt_firewire, nine_x, nine_x_with_intel };
 

@@ -10,9 +10,12 @@
 
 #include "test_support.h"
 #include "tools/make-image/image_builder.h"
+#include "drive_expectations.h"
 #include "update/update.h"
 
 namespace {
+
+using namespace expect;
 
 const std::string BANNER = "\n/// ODD Firmware Update Utility Ver2.57C\n";
 const std::string START_1 = "\r\nStart updating the device No.1.";
@@ -20,7 +23,6 @@ const std::string CURRENT_123 = "\nCurrent Revision>> QUARLEN DVD-RW  KWR-322  1
 const std::string SIGNATURE_QUA = "\nCurrent Signature = QUA_ADV ";
 const std::string UPDATING =
     "\r\nNow updating the firmware.\r\nPlease do not turn off the power and do not reset the pc.";
-const std::string COMPLETE = "\rProcessing 100% --> Data transfer complete\r\nNow internal re-flashing...";
 const std::string NEW_128 = "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  1.28  08/07/25";
 const std::string NEW_000 = "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  000   08/07/25";
 const std::string SUCCESS = "\nSuccess to update the firmware.";
@@ -31,45 +33,11 @@ const std::string QUESTION_82 =
     "\r\nTo : QUARLEN DVD-RW  KWR-322  1.28  (2008/07/25)";
 const std::string QUESTION_47 = "\nFailed to move to the normal mode.\r\nDo you retry to update ?";
 
-const std::string INQUIRY = "12 00 00 00 60 00";
-const std::string IDENTITY = "3C 02 F1 00 00 00 00 00 30 00";
-const std::string STOP = "1B 00 00 00 00 00";
-const std::string READY = "00 00 00 00 00 00";
-const std::string ENTER = "3B 04 FF 00 00 00 00 01 00 00";
-const std::string LEAVE = "3B 05 FF 00 00 00 00 01 00 00";
 
 const UINT QUESTION_STYLE = MB_YESNO | MB_ICONQUESTION;
 const UINT ERROR_STYLE = MB_OK | MB_ICONHAND;
 const UINT INFO_STYLE = MB_OK | MB_ICONASTERISK;
 const UINT WARNING_STYLE = MB_OK | MB_ICONEXCLAMATION;
-
-// Per cent shown before each of the 64 blocks of a 2 MiB image.
-const int PERCENT_2MIB[64] = {0,  1,  3,  4,  6,  7,  9,  10, 12, 14, 15, 17, 18, 20, 21, 23,
-                              25, 26, 28, 29, 31, 32, 34, 35, 37, 39, 40, 42, 43, 45, 46, 48,
-                              50, 51, 53, 54, 56, 57, 59, 60, 62, 64, 65, 67, 68, 70, 71, 73,
-                              75, 76, 78, 79, 81, 82, 84, 85, 87, 89, 90, 92, 93, 95, 96, 98};
-
-std::string progress(int blocks) {
-    std::string text = "\n";
-    for (int k = 0; k < blocks; ++k) text += "\rProcessing " + std::to_string(PERCENT_2MIB[k]) + "%";
-    return text;
-}
-
-std::string hex(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-std::string block_cdb(uint32_t offset, uint32_t length) {
-    return hex({0x3B, 0x07, 0xF0, uint8_t(offset >> 16), uint8_t(offset >> 8), uint8_t(offset), 0x00,
-                uint8_t(length >> 8), uint8_t(length), 0x00});
-}
 
 std::vector<std::string> cdbs(const emu::virtual_drive& drive) {
     std::vector<std::string> out;

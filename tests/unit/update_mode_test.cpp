@@ -6,32 +6,13 @@
 #include <vector>
 
 #include "test_support.h"
+#include "drive_expectations.h"
 #include "update/update.h"
 
 namespace {
 
-const std::string ENTER = "3B 04 FF 00 00 00 00 01 00 00";
-const std::string INQUIRY = "12 00 00 00 60 00";
+using namespace expect;
 
-std::string hex(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-// The 256-byte mode block the drive must receive: model string, access value, zeros.
-std::vector<uint8_t> mode_block(std::vector<uint8_t> access_bytes) {
-    std::vector<uint8_t> block(256, 0);
-    const char model[] = "QUARLEN  KWR-322";
-    std::copy(model, model + 16, block.begin());
-    std::copy(access_bytes.begin(), access_bytes.end(), block.begin() + 16);
-    return block;
-}
 
 enum class host_kind { nt, nt_with_intel_key, nine_x, nine_x_with_intel };
 

@@ -1,0 +1,60 @@
+// What the drive and the console must see during an update, written out once
+// for the tests of the update: CDBs as hex text, the mode block, the progress
+// line of a 2 MiB image and the fixed console texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace expect {
+
+inline const std::string INQUIRY = "12 00 00 00 60 00";
+inline const std::string IDENTITY = "3C 02 F1 00 00 00 00 00 30 00";
+inline const std::string STOP = "1B 00 00 00 00 00";
+inline const std::string READY = "00 00 00 00 00 00";
+inline const std::string ENTER = "3B 04 FF 00 00 00 00 01 00 00";
+inline const std::string LEAVE = "3B 05 FF 00 00 00 00 01 00 00";
+
+inline const std::string COMPLETE = "\rProcessing 100% --> Data transfer complete\r\nNow internal re-flashing...";
+
+inline std::string hex(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        if (!out.empty()) out += ' ';
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// WRITE BUFFER mode 7, buffer 0xF0, for one image block.
+inline std::string block_cdb(uint32_t offset, uint32_t length) {
+    return hex({0x3B, 0x07, 0xF0, uint8_t(offset >> 16), uint8_t(offset >> 8), uint8_t(offset), 0x00,
+                uint8_t(length >> 8), uint8_t(length), 0x00});
+}
+
+// The 256-byte mode block the drive must receive: model string, access value, zeros.
+inline std::vector<uint8_t> mode_block(const std::vector<uint8_t>& access_bytes) {
+    std::vector<uint8_t> block(256, 0);
+    const char model[] = "QUARLEN  KWR-322";
+    std::copy(model, model + 16, block.begin());
+    std::copy(access_bytes.begin(), access_bytes.end(), block.begin() + 16);
+    return block;
+}
+
+// Per cent shown before each of the 64 blocks of a 2 MiB image.
+inline const int PERCENT_2MIB[64] = {0,  1,  3,  4,  6,  7,  9,  10, 12, 14, 15, 17, 18, 20, 21, 23,
+                                     25, 26, 28, 29, 31, 32, 34, 35, 37, 39, 40, 42, 43, 45, 46, 48,
+                                     50, 51, 53, 54, 56, 57, 59, 60, 62, 64, 65, 67, 68, 70, 71, 73,
+                                     75, 76, 78, 79, 81, 82, 84, 85, 87, 89, 90, 92, 93, 95, 96, 98};
+
+// The transfer's opening line break and the progress lines of its first blocks.
+inline std::string progress(int blocks) {
+    std::string text = "\n";
+    for (int k = 0; k < blocks; ++k) text += "\rProcessing " + std::to_string(PERCENT_2MIB[k]) + "%";
+    return text;
+}
+
+}  // namespace expect

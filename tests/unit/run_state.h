@@ -1,0 +1,24 @@
+// Clean run state: every owner's reset, for tests and benchmarks that run the
+// updater many times in one process.
+#pragma once
+
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
+#include "entry/entry.h"
+#include "image/firmware_image.h"
+#include "image/revision_checks.h"
+#include "transport/aspi_host.h"
+#include "transport/drive_commands.h"
+#include "transport/transport.h"
+
+inline void reset_run_state() {
+    reset_entry_state();
+    reset_transport_state();
+    reset_aspi_host_state();
+    reset_drive_commands_state();
+    reset_host_environment_state();
+    reset_enumeration_state();
+    reset_firmware_image_state();
+    reset_revision_checks_state();
+}
+
