@@ -17,8 +17,16 @@ constexpr uint8_t TEST_UNIT_READY_OPCODE = 0x00;
 constexpr uint8_t WRITE_BUFFER_OPCODE = 0x3B;
 constexpr uint8_t NOT_READY = 0x02;
 constexpr int OEM_UNLIMITED_WAITS = 0x300;
+constexpr BYTE HOST_ADAPTER_OK = 0x00;
+// How long an aborted request is given to end, in looks at its status.
+constexpr int ABORT_LOOKS = 10;
+// Execute blocks lie this far apart in the request-block area.
+constexpr uint32_t REQUEST_BLOCK_STRIDE = 128;
 
-SRB_ExecSCSICmd* request_block() { return reinterpret_cast<SRB_ExecSCSICmd*>(request_block_area.address); }
+SRB_ExecSCSICmd* request_block() {
+    if (!request_block_area.address) return nullptr;
+    return reinterpret_cast<SRB_ExecSCSICmd*>(request_block_area.address + request_block_offset);
+}
 
 // The manager writes the status byte while the updater sleeps or waits.
 BYTE request_status(const SRB_ExecSCSICmd* block) {
@@ -49,7 +57,9 @@ void fill_block(SRB_ExecSCSICmd* block, int host_adapter, int target_id, BYTE fl
 }
 
 // A request still pending is withdrawn, so the manager never writes into the
-// block or the buffer that the next command reuses.
+// block or the buffer that the next command reuses. The manager ends an
+// aborted request in its own time: it is given a few looks, and if it still
+// holds the block, the next command takes a fresh one.
 void abort_if_pending(SRB_ExecSCSICmd* block) {
     if (request_status(block) != SS_PENDING) return;
     SRB_Abort abort{};
@@ -57,6 +67,11 @@ void abort_if_pending(SRB_ExecSCSICmd* block) {
     abort.SRB_HaId = block->SRB_HaId;
     abort.SRB_ToAbort = block;
     send_aspi_command(&abort);
+    for (int look = 0; look < ABORT_LOOKS && request_status(block) == SS_PENDING; ++look) host::Sleep(POLL_INTERVAL_MS);
+    if (request_status(block) != SS_PENDING) return;
+    uint32_t next = request_block_offset + REQUEST_BLOCK_STRIDE;
+    if (next + sizeof(SRB_ExecSCSICmd) > request_block_area.size) next = 0;
+    request_block_offset = next;
 }
 
 void close_completion_event() {
@@ -97,15 +112,23 @@ int send_and_poll(SRB_ExecSCSICmd* block, int32_t timeout_ms) {
 // Judges a request that has ended or that the manager did not accept.
 int completion_result(SRB_ExecSCSICmd* block) {
     const BYTE status = request_status(block);
-    if (status == SS_COMP) return 0;
+    if (status == SS_COMP) {
+        drive_answered = 1;
+        return 0;
+    }
     if (status == SS_PENDING) {
         abort_if_pending(block);
         return -1;
     }
     std::memcpy(last_sense, block->SenseArea, SENSE_LENGTH);
     fetch_sense();
+    drive_answered = block->SRB_HaStat == HOST_ADAPTER_OK && block->SRB_TargStat != 0;
     // Intel's IDE driver fails commands to a drive that is only becoming ready.
-    if (intel_ide_driver == 1 && block->CDBByte[0] != TEST_UNIT_READY_OPCODE && last_sense[2] == NOT_READY) return 0;
+    // A command that was to bring data back has brought none, so it stays failed:
+    // an empty answer must never read as the drive's.
+    if (intel_ide_driver == 1 && block->CDBByte[0] != TEST_UNIT_READY_OPCODE && last_sense[2] == NOT_READY &&
+        !(block->SRB_Flags & SRB_DIR_IN))
+        return 0;
     return -1;
 }
 

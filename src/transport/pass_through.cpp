@@ -51,6 +51,7 @@ int send_block() {
         pass_through_block.sptd.SenseInfoLength = 0;
         return -1;
     }
+    drive_answered = 1;
     if (pass_through_block.sptd.ScsiStatus == 0) return 0;
     take_block_sense();
     return 2;

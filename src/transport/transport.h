@@ -43,6 +43,13 @@ extern pass_through_direct_block pass_through_block;
 extern HANDLE completion_event;
 extern uint8_t last_sense[SENSE_LENGTH];
 extern uint32_t last_sense_code;
+// 1 when the last command ended with a status from the drive itself, 0 when it
+// never reached the drive or its answer was lost (a failed call, a time-out, an
+// abort): only then is an empty sense the drive's own word.
+extern int drive_answered;
+// Offset of the ASPI execute block in the request-block area; it moves on when
+// the manager would not let go of an abandoned request.
+extern uint32_t request_block_offset;
 
 // Results: 0 success; 2 non-zero SCSI status through pass-through; -1 failure;
 // -2 device not opened (pass-through) or completion wait timed out (ASPI).

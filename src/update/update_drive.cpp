@@ -44,8 +44,9 @@ int media_check() {
             return -1;
         }
         if (key == SENSE_UNIT_ATTENTION) continue;
-        // The Intel driver reports an empty drive without any sense.
-        if (intel_ide_driver != 0 && last_sense_code == 0) return 0;
+        // The Intel driver reports an empty drive without any sense; a command
+        // that never reached the drive says nothing about a disc.
+        if (intel_ide_driver != 0 && last_sense_code == 0 && drive_answered) return 0;
         show_message(7, KIND_CONSOLE);
         return -1;
     }

@@ -144,7 +144,7 @@ class transport_test : public sim_test {
             target_table[i] = {addresses[i].first, addresses[i].second, 0};
         target_count = static_cast<int>(addresses.size());
     }
-    SRB_ExecSCSICmd* block() { return reinterpret_cast<SRB_ExecSCSICmd*>(request_block_area.address); }
+    SRB_ExecSCSICmd* block() { return reinterpret_cast<SRB_ExecSCSICmd*>(request_block_area.address + request_block_offset); }
 
     static int send(int target, const byte_vector& cdb, int direction = DIRECTION_NONE, int32_t timeout_ms = 1000,
                     void* data = nullptr, int32_t length = 0) {
@@ -455,6 +455,38 @@ TEST_F(transport_test, aspi_request_that_timed_out_is_aborted_before_the_block_i
     EXPECT_EQ(host.drive(0).received_image().size(), 0x200u);
 }
 
+// The manager ends an aborted request in its own time. The updater gives it a
+// few looks; a request that still holds its block after them leaves that block
+// to the manager and the next command takes a fresh one.
+TEST_F(transport_test, aspi_aborted_request_is_given_time_to_end_or_left_its_block) {
+    struct {
+        uint32_t abort_ms;
+        size_t sleeps;          // 500 ms looks at the aborted request
+        bool block_moves;
+    } cases[] = {
+        {0, 0, false},
+        {1200, 3, false},
+        {UINT32_MAX, 10, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.abort_ms);
+        host.drives.clear();
+        host.add_drive_at_address(0, 0, never_answers());
+        aspi({{0, 0}});
+        host.cfg.aspi_abort_ms = c.abort_ms;
+        host.sleeps.clear();
+        request_block_offset = 0;
+        SRB_ExecSCSICmd* first = block();
+        EXPECT_EQ(send(0, INQUIRY, DIRECTION_IN, 5000, drive_data_buffer.address, 96), -2);
+        EXPECT_EQ(host.sleeps, std::vector<uint32_t>(c.sleeps, 500));
+        EXPECT_EQ(block() != first, c.block_moves);
+        // The next command is judged by its own answer, whoever still holds the old block.
+        EXPECT_EQ(send(0, TUR, DIRECTION_NONE, 5000), -1);
+        EXPECT_EQ(last_sense_code, 0x023A00u);
+        give_back(request_block_area);
+    }
+}
+
 TEST_F(transport_test, aspi_write_buffer_on_ieee1394_adapter_is_polled) {
     struct {
         uint32_t block_ms;  // 0: the drive never answers
@@ -490,18 +522,28 @@ TEST_F(transport_test, aspi_write_buffer_on_ieee1394_adapter_is_polled) {
     }
 }
 
-TEST_F(transport_test, aspi_intel_ide_driver_excuses_not_ready_except_for_test_unit_ready) {
+// The Intel IDE driver fails commands to a drive that is only becoming ready;
+// such a failure is excused, except for TEST UNIT READY and for a command that
+// was to bring data back (it brought none, and an empty answer must not read as
+// the drive's).
+TEST_F(transport_test, aspi_intel_ide_driver_excuses_not_ready_only_without_data_in) {
+    const byte_vector STOP_UNIT = {0x1B, 0, 0, 0, 0, 0};
+    const byte_vector ENTER = {0x3B, 0x04, 0xFF, 0, 0, 0, 0, 0x01, 0x00, 0};
     struct {
         int intel;
         byte_vector cdb;
+        int direction;
+        int32_t length;
         uint8_t key, asc, ascq;
         int result;
     } cases[] = {
-        {1, INQUIRY, 0x02, 0x04, 0x01, 0},
-        {1, READ_IDENTITY, 0x02, 0x04, 0x01, 0},
-        {1, TUR, 0x02, 0x3A, 0x00, -1},
-        {0, INQUIRY, 0x02, 0x04, 0x01, -1},
-        {1, INQUIRY, 0x05, 0x24, 0x00, -1},
+        {1, STOP_UNIT, DIRECTION_NONE, 0, 0x02, 0x04, 0x01, 0},
+        {1, ENTER, DIRECTION_OUT, 256, 0x02, 0x04, 0x01, 0},
+        {1, INQUIRY, DIRECTION_IN, 96, 0x02, 0x04, 0x01, -1},
+        {1, READ_IDENTITY, DIRECTION_IN, 48, 0x02, 0x04, 0x01, -1},
+        {1, TUR, DIRECTION_NONE, 0, 0x02, 0x3A, 0x00, -1},
+        {0, STOP_UNIT, DIRECTION_NONE, 0, 0x02, 0x04, 0x01, -1},
+        {1, STOP_UNIT, DIRECTION_NONE, 0, 0x05, 0x24, 0x00, -1},
     };
     for (const auto& c : cases) {
         emu::drive_config config;
@@ -510,12 +552,11 @@ TEST_F(transport_test, aspi_intel_ide_driver_excuses_not_ready_except_for_test_u
         host.add_drive_at_address(0, 0, config);
         aspi({{0, 0}});
         intel_ide_driver = c.intel;
-        byte_vector data(96);
-        const int32_t length = c.cdb[0] == 0x00 ? 0 : 48;
-        EXPECT_EQ(send(0, c.cdb, length ? DIRECTION_IN : DIRECTION_NONE, 1000, length ? data.data() : nullptr, length),
-                  c.result)
+        byte_vector data(256, 0xAB);
+        EXPECT_EQ(send(0, c.cdb, c.direction, 1000, c.length ? data.data() : nullptr, c.length), c.result)
             << int(c.cdb[0]);
         EXPECT_EQ(last_sense_code, uint32_t(c.key) << 16 | uint32_t(c.asc) << 8 | c.ascq);
+        EXPECT_EQ(drive_answered, 1);
         give_back(request_block_area);
     }
 }

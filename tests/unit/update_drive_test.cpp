@@ -70,6 +70,13 @@ emu::injected_fault sense_at(uint32_t command, uint8_t key, uint8_t asc, uint8_t
     return f;
 }
 
+emu::injected_fault lost_at(uint32_t command, emu::fault_kind kind) {
+    emu::injected_fault f;
+    f.command_number = command;
+    f.kind = kind;
+    return f;
+}
+
 // Calls `act` once, when a message box with `needle` in its text is echoed.
 class box_hook : public std::streambuf {
   public:
@@ -457,6 +464,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "\nError : Unknown Error is occurred.", 0, 1},
         media_case{"not_ready_initializing", false, false, {sense_at(8, 0x02, 0x04, 0x02)}, false, "", 0, 1},
         media_case{"empty_sense_with_intel_driver", false, false, {sense_at(8, 0, 0, 0)}, true, "", 0, 1},
+        // A ready test that never reached the drive brings no sense, which must
+        // not read as the Intel driver's empty drive: a disc may be in it.
+        media_case{"lost_ready_test_with_intel_driver", true, false, {lost_at(8, emu::fault_kind::transport)}, true,
+                   "\nError : Unknown Error is occurred.", 0, 1},
+        media_case{"timed_out_ready_test_with_intel_driver", true, false, {lost_at(8, emu::fault_kind::timeout)},
+                   true, "\nError : Unknown Error is occurred.", 0, 1},
         media_case{"unit_attention_three_times",
                    false,
                    false,
@@ -708,6 +721,28 @@ TEST_F(update_drive_failures, still_in_update_mode_on_9x_with_intel_driver_leave
     EXPECT_EQ(host.waits, (std::vector<uint32_t>{1000, 3000, 5000, 5000}));
     const std::string tail = NEW_000 + "\nFailed to move to the normal mode." + STOPPED;
     EXPECT_EQ(host.console.substr(host.console.size() - tail.size()), tail);
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
+}
+
+// The Intel driver's habit of failing commands with NOT READY is not excused for
+// an INQUIRY: it brought no answer, so the revision read is tried again after
+// 3000 ms instead of reading an empty answer as a new revision.
+TEST_F(update_drive_failures, restarting_drive_on_9x_with_intel_driver_is_asked_again_not_taken_as_updated) {
+    put_image();
+    use_9x_with_intel_driver();
+    emu::drive_config config;
+    config.stay_in_update_mode = true;
+    config.inquiry_failures_after_restart = 2;
+    host.add_drive_at_address(0, 0, config);
+    host.cfg.answers = {IDYES, IDNO};
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64),
+                                         {LEAVE, INQUIRY, INQUIRY, INQUIRY, LEAVE}}));
+    EXPECT_EQ(host.waits, (std::vector<uint32_t>{1000, 3000, 5000, 3000, 3000, 5000}));
+    EXPECT_EQ(host.console.find(SUCCESS), std::string::npos);
+    EXPECT_NE(host.console.find(NEW_000), std::string::npos);
     EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
 }
 

@@ -142,6 +142,7 @@ void load_aspi(host& h, const json& j) {
     take(j, "status", h.cfg.aspi_status);
     take(j, "adapter_count", h.cfg.aspi_adapter_count);
     take(j, "manager_timeout_ms", h.cfg.aspi_manager_timeout_ms);
+    take(j, "abort_ms", h.cfg.aspi_abort_ms);
     if (auto it = j.find("adapters"); it != j.end()) {
         for (const json& a : *it) {
             adapter_config adapter;

@@ -367,10 +367,12 @@ DWORD __cdecl sim_SendASPI32Command(void* request) {
         auto* srb = static_cast<SRB_Abort*>(request);
         auto it = std::find_if(h.pending_.begin(), h.pending_.end(),
                                [&](const host::pending_request& p) { return p.block == srb->SRB_ToAbort; });
-        if (it != h.pending_.end()) {
-            it->block->SRB_Status = SS_ABORTED;
-            if (host::handle_info* e = h.find_handle(it->event)) e->signalled = true;
-            h.pending_.erase(it);
+        if (it != h.pending_.end() && h.cfg.aspi_abort_ms != UINT32_MAX) {
+            it->completes_at = h.elapsed_ms + h.cfg.aspi_abort_ms;
+            it->final_status = SS_ABORTED;
+            it->result = emu::command_result{};
+            it->result.timed_out = true;  // nothing of the drive's answer is delivered
+            h.advance(0);
         }
         srb->SRB_Status = SS_COMP;
         return SS_COMP;
@@ -620,7 +622,8 @@ void host::advance(uint32_t ms) {
             continue;
         }
         SRB_ExecSCSICmd* srb = p.block;
-        srb->SRB_HaStat = p.result.timed_out ? 0x11 : 0x00;  // selection time-out
+        // A request the drive never answered ends with the adapter's selection time-out.
+        srb->SRB_HaStat = (p.result.timed_out || p.result.transport_failure) ? 0x11 : 0x00;
         srb->SRB_TargStat = p.result.status;
         if (p.result.sense_length && srb->SRB_SenseLen)
             std::memcpy(srb->SenseArea, p.result.sense,

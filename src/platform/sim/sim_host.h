@@ -55,6 +55,7 @@ struct config {
     int aspi_adapter_count = -1;       // adapters reported; -1: as many as listed
     std::vector<adapter_config> adapters;
     uint32_t aspi_manager_timeout_ms = 60000;  // the manager gives up on a drive that never answers
+    uint32_t aspi_abort_ms = 0;        // an aborted request ends this much later; UINT32_MAX: never
     int fail_allocation = 0;           // the Nth GlobalAlloc (1-based) fails; 0 never
     std::string directory;             // folder the utility runs in (image files); empty: process cwd
     std::map<std::string, std::vector<uint8_t>> files;  // files held in memory, found before the folder's
