@@ -88,7 +88,8 @@ for ((r = 1; r <= rounds; r++)); do
     ob = (osv + og) / 1000; pb = (psv + pg) / 1000
     printf "%-5d | %9.3f %9.3f %6.3f | %9.2f %9.2f %6.3f | %9.2f %9.2f\n",
            r, os / 1e6, ps / 1e6, os / ps, ob, pb, ob / pb, og / 1000, pg / 1000
-    printf "%f %f %f %f %f %f\n", os / ps, ob / pb, og / 1000, pg / 1000, os / 1e6, ps / 1e6 >> "'"$results"'"
+    printf "%f %f %f %f %f %f %f %f\n", os / ps, ob / pb, og / 1000, pg / 1000, os / 1e6, ps / 1e6,
+           osv / 1000, psv / 1000 >> "'"$results"'"
   }'
 done
 
@@ -100,11 +101,15 @@ ours=$(cut -d' ' -f3 "$results" | median)
 peer=$(cut -d' ' -f4 "$results" | median)
 best_ours=$(cut -d' ' -f5 "$results" | minimum)
 best_peer=$(cut -d' ' -f6 "$results" | minimum)
-awk -v sr="$span_ratio" -v br="$block_ratio" -v ours="$ours" -v peer="$peer" -v bo="$best_ours" -v bp="$best_peer" 'BEGIN {
+ours_inside=$(cut -d' ' -f7 "$results" | median)
+peer_inside=$(cut -d' ' -f8 "$results" | median)
+awk -v sr="$span_ratio" -v br="$block_ratio" -v ours="$ours" -v peer="$peer" -v bo="$best_ours" -v bp="$best_peer" \
+    -v oi="$ours_inside" -v pi="$peer_inside" 'BEGIN {
   printf "ratio odd-fwupdate / sg_write_buffer: typical block %.3f (median of rounds; goal <= 1.0: %s)\n",
          br, br <= 1.0 ? "met" : "missed"
   printf "                                      whole span %.3f (median of rounds), %.3f (fastest of each)\n",
          sr, bo / bp
   printf "overhead per block: odd-fwupdate %.2f us (goal < 20 us: %s), sg_write_buffer %.2f us\n",
          ours, ours < 20 ? "met" : "missed", peer
+  printf "time inside SG_IO per block (the emulated drive, median of rounds): %.2f us and %.2f us\n", oi, pi
 }'

@@ -1,0 +1,416 @@
+// The Linux backend of the platform table: optical drives through SG_IO on
+// /dev/srN, the image file through POSIX files, questions on the terminal, the
+// monotonic clock, and the least the updater expects of what Linux does not
+// have (no registry keys, no ASPI manager, the NT family).
+#include "platform/linux/linux_host.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/host.h"
+#include "platform/linux/sg_io.h"
+#include "platform/linux/terminal.h"
+
+namespace {
+
+constexpr char FIRST_LETTER = 'D';
+constexpr char LAST_LETTER = 'Z';
+constexpr int MAX_HANDLES = 64;  // 23 notification handles, a device and the image file at most
+constexpr int DEVICE_COUNT = LAST_LETTER - FIRST_LETTER + 1;
+
+constexpr UINT CODE_PAGE_JAPANESE = 932;
+constexpr UINT CODE_PAGE_US = 437;
+
+struct open_handle {
+    enum kind_t { unused, drive, drive_query, file } kind = unused;
+    int fd = -1;
+    int device = -1;       // N of /dev/srN
+    bool kept = false;     // the descriptor is the drive's kept one
+    char path[16] = {};    // "/dev/srN" for devices
+};
+
+open_handle handles[MAX_HANDLES];
+
+// Each open of /dev/srN makes the kernel ask the drive for media events and
+// TEST UNIT READY, and each last close sends it PREVENT ALLOW MEDIUM REMOVAL.
+// A drive in its update firmware should hear nothing but the updater between
+// two image blocks, so a drive once opened read-write stays open until the
+// process ends and every later CreateFileA hands out the same descriptor.
+struct kept_device {
+    int fd = -1;
+    int flags = 0;
+};
+kept_device kept_devices[DEVICE_COUNT];
+
+DWORD last_error = ERROR_SUCCESS;
+terminal_locale locale;
+bool refusal_told = false;
+
+BOOL fail(DWORD error) {
+    last_error = error;
+    return FALSE;
+}
+
+HANDLE fail_open(DWORD error) {
+    last_error = error;
+    return INVALID_HANDLE_VALUE;
+}
+
+open_handle* handle_of(HANDLE handle) {
+    const auto at = reinterpret_cast<uintptr_t>(handle);
+    const auto first = reinterpret_cast<uintptr_t>(&handles[0]);
+    if (at < first || at >= first + sizeof handles || (at - first) % sizeof(open_handle) != 0) return nullptr;
+    open_handle* h = &handles[(at - first) / sizeof(open_handle)];
+    return h->kind == open_handle::unused ? nullptr : h;
+}
+
+open_handle* free_handle() {
+    for (open_handle& h : handles)
+        if (h.kind == open_handle::unused) return &h;
+    return nullptr;
+}
+
+// Opening a drive read-write and sending it WRITE BUFFER both need more than a
+// desktop user usually has; say so once, however many drives refuse.
+void tell_refusal(const char* device) {
+    if (refusal_told) return;
+    refusal_told = true;
+    std::fprintf(stderr,
+                 "odd-fwupdate: access to %s was refused: run as root, or with write access to %s and the "
+                 "CAP_SYS_RAWIO capability\n",
+                 device, device);
+    std::fflush(stderr);
+}
+
+int open_retrying(const char* path, int flags) {
+    int fd;
+    do fd = ::open(path, flags);
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Opens /dev/srN with `flags`, or hands out its kept descriptor; -1 with errno.
+int open_device(open_handle& h, int flags) {
+    kept_device& kept = kept_devices[h.device];
+    if (kept.fd >= 0 && kept.flags == flags) {
+        h.kept = true;
+        return kept.fd;
+    }
+    const int fd = open_retrying(h.path, flags);
+    if (fd >= 0 && kept.fd < 0 && (flags & O_PATH) == 0) {
+        kept.fd = fd;
+        kept.flags = flags;
+        h.kept = true;
+    }
+    return fd;
+}
+
+void close_kept_devices() {
+    for (kept_device& kept : kept_devices) {
+        if (kept.fd >= 0) ::close(kept.fd);
+        kept = kept_device{};
+    }
+}
+
+// --- devices and files -----------------------------------------------------
+
+HANDLE l_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD, HANDLE) {
+    if (name == nullptr) return fail_open(ERROR_INVALID_PARAMETER);
+    if (disposition != OPEN_EXISTING) return fail_open(ERROR_NOT_SUPPORTED);
+    open_handle* h = free_handle();
+    if (h == nullptr) return fail_open(ERROR_NOT_ENOUGH_MEMORY);
+
+    if (std::strncmp(name, "\\\\.\\", 4) == 0) {
+        const std::string device = device_for_path(name);
+        if (device.empty()) return fail_open(ERROR_FILE_NOT_FOUND);
+        *h = open_handle{};
+        h->device = std::atoi(device.c_str() + 7);
+        std::snprintf(h->path, sizeof h->path, "%s", device.c_str());
+        // A handle without access rights only carries media change requests,
+        // which Linux has no use for: it asks nothing of the drive.
+        int flags = O_CLOEXEC;
+        if (access == 0) flags |= O_PATH;
+        else flags |= O_NONBLOCK | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY);  // no disc needed
+        const int fd = open_device(*h, flags);
+        if (fd < 0) {
+            const int error = errno;
+            if (error == EACCES || error == EPERM) tell_refusal(h->path);
+            return fail_open(error_for_errno(error));
+        }
+        h->kind = access == 0 ? open_handle::drive_query : open_handle::drive;
+        h->fd = fd;
+        return h;
+    }
+
+    const int fd = open_retrying(name, O_CLOEXEC | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY));
+    if (fd < 0) return fail_open(error_for_errno(errno));
+    *h = open_handle{};
+    h->kind = open_handle::file;
+    h->fd = fd;
+    return h;
+}
+
+BOOL pass_through(open_handle& h, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size, LPDWORD returned) {
+    if (h.kind != open_handle::drive) return fail(ERROR_ACCESS_DENIED);
+    if (in == nullptr || out == nullptr || in_size < sizeof(SCSI_PASS_THROUGH_DIRECT) ||
+        out_size < sizeof(SCSI_PASS_THROUGH_DIRECT))
+        return fail(ERROR_INVALID_PARAMETER);
+    auto* block = static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
+    if (in != out) std::memmove(out, in, sizeof(SCSI_PASS_THROUGH_DIRECT));
+
+    sg_io_hdr_t request;
+    uint8_t sense[SG_SENSE_CAPACITY];
+    DWORD error = prepare_sg_io(*block, in_size, out_size, request, sense);
+    if (error != ERROR_SUCCESS) return fail(error);
+    int done;
+    do done = ::ioctl(h.fd, SG_IO, &request);
+    while (done < 0 && errno == EINTR);
+    if (done < 0 && h.kept && (errno == ENODEV || errno == ENXIO)) {
+        // The kept descriptor outlived its device (the drive was detached
+        // and came back); the command never left, so it goes to the new one.
+        kept_device& kept = kept_devices[h.device];
+        const int flags = kept.flags;
+        ::close(kept.fd);
+        kept = kept_device{};
+        h.kept = false;
+        h.fd = open_device(h, flags);
+        if (h.fd < 0) return fail(error_for_errno(errno));
+        do done = ::ioctl(h.fd, SG_IO, &request);
+        while (done < 0 && errno == EINTR);
+    }
+    if (done < 0) {
+        const int e = errno;
+        if (e == EACCES || e == EPERM) tell_refusal(h.path);
+        return fail(error_for_errno(e));
+    }
+    error = finish_sg_io(request, *block, out_size);
+    if (error != ERROR_SUCCESS) return fail(error);
+    if (returned) *returned = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    return TRUE;
+}
+
+BOOL l_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
+                       LPDWORD returned, LPOVERLAPPED) {
+    open_handle* h = handle_of(handle);
+    if (h == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (h->kind == open_handle::file) return fail(ERROR_INVALID_FUNCTION);
+    switch (code) {
+    case IOCTL_SCSI_GET_CAPABILITIES: {
+        if (out == nullptr || out_size < sizeof(IO_SCSI_CAPABILITIES)) return fail(ERROR_INVALID_PARAMETER);
+        // Nothing the updater sends is sized by these; they are an ATAPI port's.
+        IO_SCSI_CAPABILITIES capabilities{};
+        capabilities.Length = sizeof capabilities;
+        capabilities.MaximumTransferLength = 0x10000;
+        capabilities.MaximumPhysicalPages = 17;
+        std::memcpy(out, &capabilities, sizeof capabilities);
+        if (returned) *returned = sizeof capabilities;
+        return TRUE;
+    }
+    case IOCTL_SCSI_GET_ADDRESS: {
+        if (out == nullptr || out_size < sizeof(SCSI_ADDRESS)) return fail(ERROR_INVALID_PARAMETER);
+        // SG_IO reaches the drive by its descriptor; the address only has to
+        // exist, since a drive without one is taken for an IEEE 1394 drive.
+        SCSI_ADDRESS address{};
+        address.Length = sizeof address;
+        address.PortNumber = static_cast<UCHAR>(h->device);
+        std::memcpy(out, &address, sizeof address);
+        if (returned) *returned = sizeof address;
+        return TRUE;
+    }
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT: return pass_through(*h, in, in_size, out, out_size, returned);
+    case IOCTL_STORAGE_MCN_CONTROL:
+        // Linux polls media only while the drive is idle and has nothing to turn off.
+        if (in == nullptr || in_size < sizeof(PREVENT_MEDIA_REMOVAL)) return fail(ERROR_INVALID_PARAMETER);
+        if (returned) *returned = 0;
+        return TRUE;
+    default: return fail(ERROR_INVALID_FUNCTION);
+    }
+}
+
+BOOL l_CloseHandle(HANDLE handle) {
+    open_handle* h = handle_of(handle);
+    if (h == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (!h->kept && h->fd >= 0) ::close(h->fd);
+    *h = open_handle{};
+    return TRUE;
+}
+
+DWORD l_GetLastError() { return last_error; }
+
+DWORD l_GetFileSize(HANDLE file, LPDWORD size_high) {
+    open_handle* h = handle_of(file);
+    struct stat status;
+    if (h == nullptr || h->kind != open_handle::file) {
+        last_error = ERROR_INVALID_HANDLE;
+        return INVALID_FILE_SIZE;
+    }
+    if (::fstat(h->fd, &status) != 0) {
+        last_error = error_for_errno(errno);
+        return INVALID_FILE_SIZE;
+    }
+    const auto size = static_cast<uint64_t>(status.st_size);
+    if (size_high) *size_high = static_cast<DWORD>(size >> 32);
+    last_error = ERROR_SUCCESS;
+    return static_cast<DWORD>(size);
+}
+
+BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED) {
+    open_handle* h = handle_of(file);
+    if (h == nullptr || h->kind != open_handle::file) return fail(ERROR_INVALID_HANDLE);
+    DWORD total = 0;
+    while (total < to_read) {
+        const ssize_t n = ::read(h->fd, static_cast<char*>(buffer) + total, to_read - total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            if (read) *read = total;
+            return fail(error_for_errno(errno));
+        }
+        if (n == 0) break;
+        total += static_cast<DWORD>(n);
+    }
+    if (read) *read = total;
+    return TRUE;
+}
+
+// --- system identity and configuration -------------------------------------
+
+BOOL l_GetVersionExA(OSVERSIONINFOA* info) {
+    if (info == nullptr || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) return fail(ERROR_INVALID_PARAMETER);
+    info->dwMajorVersion = 5;
+    info->dwMinorVersion = 1;
+    info->dwBuildNumber = 2600;
+    info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    std::memset(info->szCSDVersion, 0, sizeof info->szCSDVersion);
+    return TRUE;
+}
+
+LONG l_RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, PHKEY result) {
+    if (result) *result = nullptr;
+    return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+}
+
+LONG l_RegCloseKey(HKEY) { return static_cast<LONG>(ERROR_INVALID_HANDLE); }
+
+UINT l_GetOEMCP() { return locale.japanese ? CODE_PAGE_JAPANESE : CODE_PAGE_US; }
+
+// --- global memory: fixed blocks, the handle is the address ----------------
+
+// SG_IO hands a buffer to an ATAPI drive directly only when it meets the
+// queue's 512-byte DMA alignment, and copies it through a bounce buffer
+// otherwise; page-aligned blocks keep every image block on the direct path.
+constexpr size_t BLOCK_ALIGNMENT = 4096;
+
+HGLOBAL l_GlobalAlloc(UINT flags, SIZE_T bytes) {
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, BLOCK_ALIGNMENT, bytes ? bytes : 1) != 0) {
+        last_error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    }
+    if (flags & GMEM_ZEROINIT) std::memset(memory, 0, bytes);
+    return memory;
+}
+
+LPVOID l_GlobalLock(HGLOBAL memory) { return memory; }
+
+BOOL l_GlobalUnlock(HGLOBAL) {
+    last_error = ERROR_SUCCESS;
+    return FALSE;  // the lock count reached zero
+}
+
+HGLOBAL l_GlobalFree(HGLOBAL memory) {
+    std::free(memory);
+    return nullptr;
+}
+
+// --- no ASPI manager on Linux ----------------------------------------------
+
+HMODULE l_LoadLibraryA(LPCSTR) {
+    last_error = ERROR_MOD_NOT_FOUND;
+    return nullptr;
+}
+
+FARPROC l_GetProcAddress(HMODULE, LPCSTR) {
+    last_error = ERROR_INVALID_HANDLE;
+    return nullptr;
+}
+
+HANDLE l_CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR) {
+    last_error = ERROR_NOT_SUPPORTED;
+    return nullptr;
+}
+
+DWORD l_WaitForSingleObject(HANDLE, DWORD) {
+    last_error = ERROR_INVALID_HANDLE;
+    return WAIT_FAILED;
+}
+
+void l_Sleep(DWORD ms) {
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+
+// --- the user and the clock ------------------------------------------------
+
+bool console_to_utf8() { return locale.japanese && locale.utf8; }
+
+int l_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
+    std::fflush(stdout);
+    return ask_on_terminal(stdin, stderr, caption, text, style, console_to_utf8());
+}
+
+void l_write_console(const char* bytes, size_t length) {
+    if (console_to_utf8()) {
+        const std::string shown = terminal_text(bytes, length, true);
+        std::fwrite(shown.data(), 1, shown.size(), stdout);
+    } else {
+        std::fwrite(bytes, 1, length, stdout);
+    }
+    std::fflush(stdout);  // progress lines must show while the drive works
+}
+
+MMRESULT l_timeBeginPeriod(UINT period) { return period == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
+
+DWORD l_timeGetTime() {
+    timespec now;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<DWORD>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+MMRESULT l_timeEndPeriod(UINT period) { return period == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
+
+const host_calls linux_table = {
+    l_CreateFileA,    l_DeviceIoControl, l_CloseHandle,  l_GetLastError,         l_GetFileSize,
+    l_ReadFile,       l_GetVersionExA,   l_RegOpenKeyExA, l_RegCloseKey,         l_GetOEMCP,
+    l_GlobalAlloc,    l_GlobalLock,      l_GlobalUnlock, l_GlobalFree,           l_LoadLibraryA,
+    l_GetProcAddress, l_CreateEventA,    l_WaitForSingleObject, l_Sleep,         l_MessageBoxA,
+    l_write_console,  l_timeBeginPeriod, l_timeGetTime,  l_timeEndPeriod,
+};
+
+}  // namespace
+
+std::string device_for_path(const char* windows_path) {
+    if (windows_path == nullptr || std::strlen(windows_path) != 6 || std::strncmp(windows_path, "\\\\.\\", 4) != 0 ||
+        windows_path[5] != ':')
+        return {};
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(windows_path[4])));
+    if (letter < FIRST_LETTER || letter > LAST_LETTER) return {};
+    return "/dev/sr" + std::to_string(letter - FIRST_LETTER);
+}
+
+void install_linux_host() {
+    locale = locale_from(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
+    static bool closing_registered = false;
+    if (!closing_registered) closing_registered = std::atexit(close_kept_devices) == 0;
+    install_host(&linux_table);
+}

@@ -1,0 +1,34 @@
+// The Linux host's user side: the language and encoding the locale asks for,
+// console bytes on the terminal, and message boxes as questions on the
+// terminal.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+#include "platform/win_types.h"
+
+struct terminal_locale {
+    bool japanese = false;  // the run speaks code page 932
+    bool utf8 = false;      // the terminal shows UTF-8
+};
+
+// The locale in force by POSIX precedence (LC_ALL, then LC_CTYPE, then LANG;
+// null or empty values are skipped): Japanese when its language is "ja",
+// UTF-8 when its codeset is UTF-8 (however spelled). Read from the names, so
+// a locale that is not installed still counts.
+terminal_locale locale_from(const char* lc_all, const char* lc_ctype, const char* lang);
+
+// The bytes to show for console bytes: code page 932 converted to UTF-8 when
+// `to_utf8`, otherwise unchanged. A byte that is not code page 932 is kept.
+std::string terminal_text(const char* bytes, size_t length, bool to_utf8);
+
+// A message box on the terminal: writes the caption and the text to `out`,
+// then "[y/n] " for MB_YESNO or "[press Enter] " for any other style, and
+// reads lines from `in`. Returns IDYES or IDNO for "y"/"yes" and "n"/"no"
+// (any case; anything else asks again), IDOK for an acknowledgement. At the
+// end of input a question answers IDNO, never IDYES, and an acknowledgement
+// IDOK.
+int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const char* text, UINT style,
+                    bool to_utf8);

@@ -1,0 +1,395 @@
+// The Linux host's own logic, without a drive: the pass-through block as an
+// SG_IO request and back, sense in either format, device paths, the locale,
+// console bytes on the terminal and questions asked there.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/linux/linux_host.h"
+#include "platform/linux/sg_io.h"
+#include "platform/linux/terminal.h"
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+// The block as the updater lays it out: the structure, a filler word, 32 sense bytes.
+struct block_with_sense {
+    SCSI_PASS_THROUGH_DIRECT sptd;
+    ULONG filler;
+    UCHAR sense[32];
+};
+
+block_with_sense make_block(std::initializer_list<uint8_t> cdb, UCHAR data_in, ULONG length, void* data,
+                            ULONG seconds) {
+    block_with_sense b{};
+    b.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    b.sptd.CdbLength = static_cast<UCHAR>(cdb.size());
+    std::copy(cdb.begin(), cdb.end(), b.sptd.Cdb);
+    b.sptd.SenseInfoLength = 18;
+    b.sptd.SenseInfoOffset = offsetof(block_with_sense, sense);
+    b.sptd.DataIn = data_in;
+    b.sptd.DataTransferLength = length;
+    b.sptd.DataBuffer = data;
+    b.sptd.TimeOutValue = seconds;
+    return b;
+}
+
+// --- sense formats ---------------------------------------------------------
+
+struct sense_case {
+    const char* name;
+    bytes given;
+    bytes fixed;
+};
+
+bytes fixed18(uint8_t code, uint8_t key, uint8_t asc, uint8_t ascq) {
+    bytes f(18, 0);
+    f[0] = code;
+    f[2] = key;
+    f[7] = 0x0A;
+    f[12] = asc;
+    f[13] = ascq;
+    return f;
+}
+
+bytes with(bytes b, std::initializer_list<std::pair<size_t, uint8_t>> changes) {
+    for (auto [at, value] : changes) b[at] = value;
+    return b;
+}
+
+class sense_conversion : public ::testing::TestWithParam<sense_case> {};
+
+TEST_P(sense_conversion, gives_the_fixed_format_bytes) {
+    const sense_case& c = GetParam();
+    uint8_t out[32];
+    std::memset(out, 0xEE, sizeof out);
+    const size_t n = fixed_format_sense(c.given.data(), c.given.size(), out, sizeof out);
+    EXPECT_EQ(bytes(out, out + n), c.fixed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    formats, sense_conversion,
+    ::testing::Values(
+        sense_case{"descriptor_no_medium", {0x72, 0x02, 0x3A, 0x00, 0, 0, 0, 0x00}, fixed18(0x70, 0x02, 0x3A, 0x00)},
+        sense_case{"descriptor_deferred", {0x73, 0x04, 0x44, 0x00, 0, 0, 0, 0x00}, fixed18(0x71, 0x04, 0x44, 0x00)},
+        sense_case{"descriptor_reserved_bits_of_the_key_dropped",
+                   {0x72, 0xF5, 0x24, 0x00, 0, 0, 0, 0x00},
+                   fixed18(0x70, 0x05, 0x24, 0x00)},
+        sense_case{"information_descriptor_sets_valid",
+                   {0x72, 0x03, 0x0C, 0x00, 0, 0, 0, 0x0C, 0x00, 0x0A, 0x80, 0x00, 0, 0, 0, 0, 0x00, 0x01, 0x80, 0x00},
+                   with(fixed18(0xF0, 0x03, 0x0C, 0x00), {{4, 0x01}, {5, 0x80}})},
+        sense_case{"information_too_wide_for_fixed_format_is_left_out",
+                   {0x72, 0x03, 0x0C, 0x00, 0, 0, 0, 0x0C, 0x00, 0x0A, 0x80, 0x00, 0, 0, 0, 1, 0, 0, 0, 2},
+                   fixed18(0x70, 0x03, 0x0C, 0x00)},
+        sense_case{"sense_key_specific_descriptor",
+                   {0x72, 0x05, 0x24, 0x00, 0, 0, 0, 0x08, 0x02, 0x06, 0x00, 0x00, 0xC0, 0x00, 0x02, 0x00},
+                   with(fixed18(0x70, 0x05, 0x24, 0x00), {{15, 0xC0}, {16, 0x00}, {17, 0x02}})},
+        sense_case{"command_specific_and_block_descriptors",
+                   {0x72, 0x05, 0x21, 0x00, 0, 0, 0, 0x10, 0x01, 0x0A, 0, 0, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF,
+                    0x05, 0x02, 0x00, 0x20},
+                   with(fixed18(0x70, 0x25, 0x21, 0x00), {{8, 0xDE}, {9, 0xAD}, {10, 0xBE}, {11, 0xEF}})},
+        sense_case{"descriptor_cut_short_keeps_key_and_codes",
+                   {0x72, 0x06, 0x29, 0x00, 0, 0, 0, 0x0C, 0x00, 0x0A, 0x80},
+                   fixed18(0x70, 0x06, 0x29, 0x00)},
+        sense_case{"fixed_format_unchanged",
+                   {0x70, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x0A, 0, 0, 0, 0, 0x3A, 0x00, 0, 0, 0, 0},
+                   fixed18(0x70, 0x02, 0x3A, 0x00)},
+        sense_case{"fixed_format_with_more_bytes_than_room", bytes(40, 0x70), bytes(32, 0x70)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- the block as an SG_IO request -------------------------------------------
+
+struct direction_case {
+    UCHAR data_in;
+    ULONG length;
+    int expected;
+};
+
+class request_direction : public ::testing::TestWithParam<direction_case> {};
+
+std::string direction_name(const ::testing::TestParamInfo<direction_case>& info) {
+    static const char* const names[] = {"out", "in", "unspecified"};
+    return std::string(names[info.param.data_in]) + "_" + std::to_string(info.param.length);
+}
+
+TEST_P(request_direction, follows_data_in_and_length) {
+    uint8_t data[96];
+    const direction_case& c = GetParam();
+    block_with_sense b = make_block({0x12, 0, 0, 0, 0x60, 0}, c.data_in, c.length, c.length ? data : nullptr, 2);
+    sg_io_hdr_t request;
+    uint8_t sense[SG_SENSE_CAPACITY];
+    ASSERT_EQ(prepare_sg_io(b.sptd, sizeof b, sizeof b, request, sense), ERROR_SUCCESS);
+    EXPECT_EQ(request.dxfer_direction, c.expected);
+    EXPECT_EQ(request.dxfer_len, c.length);
+    EXPECT_EQ(request.dxferp, c.length ? data : nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(directions, request_direction,
+                         ::testing::Values(direction_case{SCSI_IOCTL_DATA_IN, 96, SG_DXFER_FROM_DEV},
+                                           direction_case{SCSI_IOCTL_DATA_OUT, 32768, SG_DXFER_TO_DEV},
+                                           direction_case{SCSI_IOCTL_DATA_UNSPECIFIED, 0, SG_DXFER_NONE},
+                                           direction_case{SCSI_IOCTL_DATA_IN, 0, SG_DXFER_NONE}),
+                         direction_name);
+
+TEST(sg_io_request, carries_cdb_sense_buffer_and_time_out_in_milliseconds) {
+    uint8_t data[48];
+    block_with_sense b = make_block({0x3C, 0x02, 0xF1, 0, 0, 0, 0, 0, 0x30, 0}, SCSI_IOCTL_DATA_IN, 48, data, 20);
+    sg_io_hdr_t request;
+    uint8_t sense[SG_SENSE_CAPACITY];
+    ASSERT_EQ(prepare_sg_io(b.sptd, sizeof b, sizeof b, request, sense), ERROR_SUCCESS);
+    EXPECT_EQ(request.interface_id, 'S');
+    EXPECT_EQ(request.cmd_len, 10);
+    EXPECT_EQ(bytes(request.cmdp, request.cmdp + 10), (bytes{0x3C, 0x02, 0xF1, 0, 0, 0, 0, 0, 0x30, 0}));
+    EXPECT_EQ(request.sbp, sense);
+    EXPECT_EQ(request.mx_sb_len, 32);
+    EXPECT_EQ(request.timeout, 20000u);
+    b.sptd.TimeOutValue = 180;
+    ASSERT_EQ(prepare_sg_io(b.sptd, sizeof b, sizeof b, request, sense), ERROR_SUCCESS);
+    EXPECT_EQ(request.timeout, 180000u);
+}
+
+TEST(sg_io_request, refuses_blocks_windows_refuses) {
+    uint8_t data[96];
+    sg_io_hdr_t request;
+    uint8_t sense[SG_SENSE_CAPACITY];
+    const block_with_sense good = make_block({0x12, 0, 0, 0, 0x60, 0}, SCSI_IOCTL_DATA_IN, 96, data, 2);
+    ASSERT_EQ(prepare_sg_io(good.sptd, sizeof good, sizeof good, request, sense), ERROR_SUCCESS);
+
+    struct refusal {
+        const char* what;
+        void (*spoil)(block_with_sense&);
+    };
+    const refusal refusals[] = {
+        {"wrong Length", [](block_with_sense& b) { b.sptd.Length = 44 + 8; }},
+        {"no CDB", [](block_with_sense& b) { b.sptd.CdbLength = 0; }},
+        {"CDB longer than 16", [](block_with_sense& b) { b.sptd.CdbLength = 17; }},
+        {"unknown direction", [](block_with_sense& b) { b.sptd.DataIn = 3; }},
+        {"data without a buffer", [](block_with_sense& b) { b.sptd.DataBuffer = nullptr; }},
+        {"data of unspecified direction", [](block_with_sense& b) { b.sptd.DataIn = SCSI_IOCTL_DATA_UNSPECIFIED; }},
+        {"sense area past the buffer", [](block_with_sense& b) { b.sptd.SenseInfoOffset = sizeof b - 4; }},
+        {"sense area inside the structure", [](block_with_sense& b) { b.sptd.SenseInfoOffset = 8; }},
+    };
+    for (const refusal& r : refusals) {
+        block_with_sense b = good;
+        r.spoil(b);
+        EXPECT_EQ(prepare_sg_io(b.sptd, sizeof b, sizeof b, request, sense), ERROR_INVALID_PARAMETER) << r.what;
+    }
+    EXPECT_EQ(prepare_sg_io(good.sptd, sizeof(SCSI_PASS_THROUGH_DIRECT) - 1, sizeof good, request, sense),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(prepare_sg_io(good.sptd, sizeof good, sizeof(SCSI_PASS_THROUGH_DIRECT) - 1, request, sense),
+              ERROR_INVALID_PARAMETER);
+}
+
+// --- the outcome back into the block -----------------------------------------
+
+struct outcome {
+    block_with_sense block;
+    sg_io_hdr_t request;
+    uint8_t sense[SG_SENSE_CAPACITY];
+    uint8_t data[96];
+};
+
+// A prepared INQUIRY whose SG_IO "returned" with the given sense bytes.
+void prepare(outcome& o, const bytes& sense, unsigned char status) {
+    o.block = make_block({0x00, 0, 0, 0, 0, 0}, SCSI_IOCTL_DATA_IN, 96, o.data, 2);
+    ASSERT_EQ(prepare_sg_io(o.block.sptd, sizeof o.block, sizeof o.block, o.request, o.sense), ERROR_SUCCESS);
+    std::copy(sense.begin(), sense.end(), o.sense);
+    o.request.sb_len_wr = static_cast<unsigned char>(sense.size());
+    o.request.status = status;
+    o.request.masked_status = status >> 1;
+    o.request.driver_status = sense.empty() ? 0 : 0x08;
+}
+
+TEST(sg_io_outcome, good_status_with_a_short_answer) {
+    outcome o;
+    prepare(o, {}, 0);
+    o.request.resid = 10;
+    EXPECT_EQ(finish_sg_io(o.request, o.block.sptd, sizeof o.block), ERROR_SUCCESS);
+    EXPECT_EQ(o.block.sptd.ScsiStatus, 0);
+    EXPECT_EQ(o.block.sptd.DataTransferLength, 86u);
+    EXPECT_EQ(o.block.sptd.SenseInfoLength, 0);
+}
+
+TEST(sg_io_outcome, check_condition_delivers_fixed_sense_where_the_block_asks) {
+    outcome o;
+    prepare(o, fixed18(0x70, 0x02, 0x3A, 0x00), 0x02);
+    EXPECT_EQ(finish_sg_io(o.request, o.block.sptd, sizeof o.block), ERROR_SUCCESS);
+    EXPECT_EQ(o.block.sptd.ScsiStatus, 0x02);
+    EXPECT_EQ(o.block.sptd.SenseInfoLength, 18);
+    EXPECT_EQ(bytes(o.block.sense, o.block.sense + 18), fixed18(0x70, 0x02, 0x3A, 0x00));
+}
+
+TEST(sg_io_outcome, descriptor_sense_arrives_in_fixed_format) {
+    outcome o;
+    prepare(o, {0x72, 0x06, 0x29, 0x00, 0, 0, 0, 0}, 0x02);
+    EXPECT_EQ(finish_sg_io(o.request, o.block.sptd, sizeof o.block), ERROR_SUCCESS);
+    EXPECT_EQ(o.block.sptd.SenseInfoLength, 18);
+    EXPECT_EQ(o.block.sense[2], 0x06);
+    EXPECT_EQ(o.block.sense[12], 0x29);
+    EXPECT_EQ(o.block.sense[13], 0x00);
+}
+
+TEST(sg_io_outcome, no_more_sense_than_the_block_asked_for) {
+    outcome o;
+    prepare(o, fixed18(0x70, 0x05, 0x24, 0x00), 0x02);
+    o.block.sptd.SenseInfoLength = 14;
+    std::memset(o.block.sense, 0xEE, sizeof o.block.sense);
+    EXPECT_EQ(finish_sg_io(o.request, o.block.sptd, sizeof o.block), ERROR_SUCCESS);
+    EXPECT_EQ(o.block.sptd.SenseInfoLength, 14);
+    EXPECT_EQ(o.block.sense[13], 0x00);
+    EXPECT_EQ(o.block.sense[14], 0xEE);
+}
+
+struct failure_case {
+    const char* name;
+    unsigned host_status;
+    unsigned driver_status;
+    DWORD error;
+};
+
+class sg_io_failure : public ::testing::TestWithParam<failure_case> {};
+
+TEST_P(sg_io_failure, fails_the_call_and_leaves_the_block) {
+    const failure_case& c = GetParam();
+    outcome o;
+    prepare(o, {}, 0);
+    o.request.host_status = static_cast<unsigned short>(c.host_status);
+    o.request.driver_status = static_cast<unsigned short>(c.driver_status);
+    o.block.sptd.ScsiStatus = 0x5A;
+    EXPECT_EQ(finish_sg_io(o.request, o.block.sptd, sizeof o.block), c.error);
+    EXPECT_EQ(o.block.sptd.ScsiStatus, 0x5A);
+    EXPECT_EQ(o.block.sptd.SenseInfoLength, 18);
+}
+
+INSTANTIATE_TEST_SUITE_P(host_and_driver, sg_io_failure,
+                         ::testing::Values(failure_case{"adapter_time_out", 0x03, 0, ERROR_SEM_TIMEOUT},
+                                           failure_case{"driver_time_out", 0, 0x06, ERROR_SEM_TIMEOUT},
+                                           failure_case{"bus_reset", 0x08, 0, ERROR_IO_DEVICE},
+                                           failure_case{"no_connection", 0x01, 0, ERROR_IO_DEVICE},
+                                           failure_case{"driver_error_with_sense", 0, 0x0C, ERROR_IO_DEVICE}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(sg_io_errors, errno_values_map_to_windows_errors) {
+    EXPECT_EQ(error_for_errno(ENOENT), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(error_for_errno(ENXIO), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(error_for_errno(EACCES), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(error_for_errno(EPERM), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(error_for_errno(EINVAL), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(error_for_errno(EIO), ERROR_IO_DEVICE);
+    EXPECT_EQ(error_for_errno(EBUSY), ERROR_GEN_FAILURE);
+}
+
+// --- device paths ------------------------------------------------------------
+
+TEST(device_paths, letters_d_to_z_are_sr0_to_sr22) {
+    EXPECT_EQ(device_for_path("\\\\.\\D:"), "/dev/sr0");
+    EXPECT_EQ(device_for_path("\\\\.\\E:"), "/dev/sr1");
+    EXPECT_EQ(device_for_path("\\\\.\\e:"), "/dev/sr1");
+    EXPECT_EQ(device_for_path("\\\\.\\Z:"), "/dev/sr22");
+    EXPECT_EQ(device_for_path("\\\\.\\C:"), "");
+    EXPECT_EQ(device_for_path("\\\\.\\E"), "");
+    EXPECT_EQ(device_for_path("\\\\.\\E:\\"), "");
+    EXPECT_EQ(device_for_path("E:"), "");
+    EXPECT_EQ(device_for_path(nullptr), "");
+}
+
+// --- locale and terminal -----------------------------------------------------
+
+struct locale_case {
+    const char* name;
+    const char* lc_all;
+    const char* lc_ctype;
+    const char* lang;
+    bool japanese;
+    bool utf8;
+};
+
+class locale_choice : public ::testing::TestWithParam<locale_case> {};
+
+TEST_P(locale_choice, follows_posix_precedence_and_the_names) {
+    const locale_case& c = GetParam();
+    const terminal_locale l = locale_from(c.lc_all, c.lc_ctype, c.lang);
+    EXPECT_EQ(l.japanese, c.japanese);
+    EXPECT_EQ(l.utf8, c.utf8);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    names, locale_choice,
+    ::testing::Values(locale_case{"japanese_utf8", nullptr, nullptr, "ja_JP.UTF-8", true, true},
+                      locale_case{"empty_values_skipped", "", "", "ja_JP.utf8", true, true},
+                      locale_case{"lc_all_first", "C", nullptr, "ja_JP.UTF-8", false, false},
+                      locale_case{"lc_ctype_before_lang", nullptr, "ja_JP.eucJP", "en_US.UTF-8", true, false},
+                      locale_case{"japanese_shift_jis", nullptr, nullptr, "ja_JP.SJIS", true, false},
+                      locale_case{"language_alone", nullptr, nullptr, "ja", true, false},
+                      locale_case{"modifier_ignored", nullptr, nullptr, "ja_JP.UTF-8@cjknarrow", true, true},
+                      locale_case{"english_utf8", nullptr, nullptr, "C.UTF-8", false, true},
+                      locale_case{"other_language_starting_ja", nullptr, nullptr, "jam_XX.UTF-8", false, true},
+                      locale_case{"nothing_set", nullptr, nullptr, nullptr, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// "\rProcessing 100% --> ﾌｧｰﾑｳｪｱ転送完了" in code page 932.
+const char cp932_line[] = "\rProcessing 100% --> \xCC\xA7\xB0\xD1\xB3\xAA\xB1\x93\x5D\x91\x97\x8A\xAE\x97\xB9";
+
+TEST(console_text, code_page_932_becomes_utf8_only_when_asked) {
+    EXPECT_EQ(terminal_text(cp932_line, sizeof cp932_line - 1, true),
+              "\rProcessing 100% --> \xEF\xBE\x8C\xEF\xBD\xA7\xEF\xBD\xB0\xEF\xBE\x91\xEF\xBD\xB3\xEF\xBD\xAA"
+              "\xEF\xBD\xB1\xE8\xBB\xA2\xE9\x80\x81\xE5\xAE\x8C\xE4\xBA\x86");
+    EXPECT_EQ(terminal_text(cp932_line, sizeof cp932_line - 1, false), cp932_line);
+    const char stray[] = "a\x80z";  // 0x80 is no character of code page 932
+    EXPECT_EQ(terminal_text(stray, 3, true), std::string(stray, 3));
+}
+
+// One box asked with `input` typed; returns the answer and what was shown.
+std::pair<int, std::string> ask(const std::string& input, UINT style, const char* text, bool to_utf8 = false) {
+    std::string typed = input;
+    std::FILE* in = typed.empty() ? std::fopen("/dev/null", "r") : fmemopen(typed.data(), typed.size(), "r");
+    char* shown = nullptr;
+    size_t shown_size = 0;
+    std::FILE* out = open_memstream(&shown, &shown_size);
+    const int answer = ask_on_terminal(in, out, "TORVAL", text, style, to_utf8);
+    std::fclose(in);
+    std::fclose(out);
+    std::string result(shown, shown_size);
+    std::free(shown);
+    return {answer, result};
+}
+
+TEST(terminal_questions, yes_and_no_in_any_case) {
+    const UINT question = MB_YESNO | MB_ICONQUESTION;
+    EXPECT_EQ(ask("y\n", question, "Go?").first, IDYES);
+    EXPECT_EQ(ask("YES\n", question, "Go?").first, IDYES);
+    EXPECT_EQ(ask("  n  \n", question, "Go?").first, IDNO);
+    EXPECT_EQ(ask("No\n", question, "Go?").first, IDNO);
+}
+
+TEST(terminal_questions, anything_else_asks_again) {
+    const auto [answer, shown] = ask("maybe\n\nyes\n", MB_YESNO | MB_ICONQUESTION, "Go?");
+    EXPECT_EQ(answer, IDYES);
+    EXPECT_EQ(shown, "\nTORVAL: Go?\n[y/n] [y/n] [y/n] ");
+}
+
+TEST(terminal_questions, end_of_input_answers_no_and_acknowledges) {
+    EXPECT_EQ(ask("", MB_YESNO | MB_ICONQUESTION, "Go?").first, IDNO);
+    EXPECT_EQ(ask("maybe", MB_YESNO | MB_ICONQUESTION, "Go?").first, IDNO);
+    EXPECT_EQ(ask("", MB_OK | MB_ICONASTERISK, "Done.").first, IDOK);
+}
+
+TEST(terminal_questions, box_shows_caption_text_and_prompt) {
+    const auto [answer, shown] =
+        ask("\n", MB_OK | MB_ICONASTERISK, "\r\nUpdate operation is completed.\r\nSecond line");
+    EXPECT_EQ(answer, IDOK);
+    EXPECT_EQ(shown, "\nTORVAL: Update operation is completed.\nSecond line\n[press Enter] ");
+}
+
+TEST(terminal_questions, japanese_text_shown_as_utf8) {
+    // "\r\n完了" in code page 932.
+    const auto [answer, shown] = ask("\n", MB_OK, "\r\n\x8A\xAE\x97\xB9", true);
+    EXPECT_EQ(shown, "\nTORVAL: \xE5\xAE\x8C\xE4\xBA\x86\n[press Enter] ");
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+#!/usr/bin/env bash
+# Whole runs through libsgio-emu: the real odd-fwupdate updating emulated
+# drives (answers typed on standard input), and sg3-utils talking to the same
+# emulated drive as independent peers. Each case checks the console, the exit
+# code and what the drive holds afterwards (the shim's report), against values
+# written here.
+#
+#   shim_cases.sh BUILD_DIR SOURCE_DIR CASE
+#
+# Exit 0 passed, 1 failed, 77 skipped (with the reason on standard output).
+set -uo pipefail
+
+build=$1
+source=$2
+case_name=$3
+work=$(mktemp -d "${TMPDIR:-/tmp}/odd-linux-case.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/report"
+export LC_ALL=C LANG=C ASAN_OPTIONS=verify_asan_link_order=0
+shim=$build/libsgio-emu.so
+image=$work/A0013431.128
+banner=$'\n/// ODD Firmware Update Utility Ver2.57C\n'
+
+fail() { echo "FAIL ($case_name): $*"; exit 1; }
+
+expect_code() { [[ $code == "$1" ]] || fail "exit code $code, expected $1"; }
+# expect_in FILE TEXT: TEXT (printf escapes allowed) occurs in FILE.
+expect_in() { grep -qF -- "$(printf '%b' "$2")" "$1" || { cat "$1"; fail "$(basename "$1") lacks: $2"; }; }
+expect_not_in() { ! grep -qF -- "$(printf '%b' "$2")" "$1" || { cat "$1"; fail "$(basename "$1") has: $2"; }; }
+# expect_bytes FILE EXPECTED: the whole file is exactly these bytes.
+expect_bytes() {
+  printf '%s' "$2" >"$work/expected"
+  cmp -s "$1" "$work/expected" || {
+    echo "--- got"; od -c "$1" | head -20; echo "--- expected"; od -c "$work/expected" | head -20
+    fail "$(basename "$1") differs"
+  }
+}
+state() { awk -v key="$1" '$1 == key { print $2 }' "$work/report/E.state"; }
+expect_state() { [[ $(state "$1") == "$2" ]] || { cat "$work/report/E.state"; fail "drive $1 is '$(state "$1")', expected '$2'"; }; }
+count_commands() { grep -c "^$1" "$work/report/E.commands"; }
+
+scenario() { cat >"$work/scenario.json"; }
+make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"; }
+
+# run_updater TYPED [VAR=VALUE ...]: odd-fwupdate in the image's folder with TYPED on stdin.
+run_updater() {
+  local typed=$1
+  shift
+  (cd "$work" && printf '%b' "$typed" |
+    env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" "$@" \
+      "$build/odd-fwupdate" >"$work/out" 2>"$work/err")
+  code=$?
+}
+
+# The simulator's console for the same scenario: the updater's bytes must not depend on the host.
+expect_same_console_as_simulator() {
+  "$build/odd-fwupdate-sim" "$work/scenario.json" >"$work/sim_out" 2>/dev/null
+  cmp -s "$work/out" "$work/sim_out" || {
+    diff <(tr '\r' '~' <"$work/out") <(tr '\r' '~' <"$work/sim_out") | head; fail "console differs from the simulator's"
+  }
+}
+
+# peer TOOL ARGS...: an sg3-utils tool through the shim; output in $work/out.
+peer() {
+  env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" \
+    ${state_folder:+ODD_SGIO_STATE="$state_folder"} "$@" >"$work/out" 2>&1
+  code=$?
+}
+
+one_drive_scenario() {
+  scenario <<EOF
+{ "images": [ { "path": "A0013431.128", "size": 2097152, "version": "1.28 ", "date": "08/07/25" } ],
+  "drives": [ { "letter": "E", "revision": "1.23", "date": "08/07/25" $1 } ],
+  "answers": [ $2 ] }
+EOF
+  make_image
+}
+
+# A mode block: model string, access value little-endian, zeros to 256 bytes.
+# This drive's signature (QUA_ADV) takes the access code 0x5E3A91C4 plus 4 both ways.
+mode_block() { { printf 'QUARLEN  KWR-322\xc8\x91\x3a\x5e'; head -c 236 /dev/zero; } >"$1"; }
+
+case "$case_name" in
+no_drive)
+  scenario <<<'{}'
+  run_updater ''
+  expect_code 1
+  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  expect_in "$work/err" 'TORVAL: Available target is not found.\n[press Enter] '
+  expect_not_in "$work/err" 'refused'
+  ;;
+one_drive_updated)
+  one_drive_scenario '' '"yes"'
+  run_updater 'y\n\n'
+  expect_code 0
+  expect_in "$work/out" 'Current Revision>> QUARLEN DVD-RW  KWR-322  1.23  08/07/25'
+  expect_in "$work/out" '\rProcessing 98%\rProcessing 100% --> Data transfer complete'
+  expect_in "$work/out" 'New Revision    >> QUARLEN DVD-RW  KWR-322  1.28  08/07/25'
+  expect_in "$work/out" '\nSuccess to update the firmware.\r\nUpdate operation is completed.'
+  expect_in "$work/err" 'TORVAL: Do you want to update the F/W\nFrom : QUARLEN DVD-RW  KWR-322  1.23'
+  expect_in "$work/err" '[y/n] '
+  expect_state revision 1.28
+  expect_state reflash_count 1
+  expect_state flashed_bytes 2097152
+  cmp -s "$work/report/E.image" "$image" || fail "the drive does not hold the image"
+  [[ $(count_commands '3B 04 FF') == 1 && $(count_commands '3B 07 F0') == 64 && $(count_commands '3B 05 FF') == 1 ]] ||
+    fail "mode 4, 64 blocks and mode 5 expected; got $(grep -c '^3B' "$work/report/E.commands") WRITE BUFFERs"
+  expect_same_console_as_simulator
+  ;;
+question_at_end_of_input)
+  one_drive_scenario '' ''
+  run_updater ''
+  expect_code 0
+  expect_in "$work/err" 'Do you want to update the F/W'
+  expect_in "$work/err" '[y/n] \n'
+  expect_not_in "$work/out" 'Now updating the firmware'
+  expect_not_in "$work/out" 'Update operation is completed'
+  expect_state revision 1.23
+  [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
+  ;;
+disc_in_drive)
+  one_drive_scenario ', "disc_present": true' '"ok"'
+  run_updater '\n'
+  expect_code 0
+  expect_in "$work/out" '\nDisc is inserted into DVD-RW.\nPlease eject a disc.'
+  expect_in "$work/err" 'TORVAL: Disc is inserted into DVD-RW.'
+  expect_state revision 1.23
+  [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached a drive holding a disc"
+  expect_same_console_as_simulator
+  ;;
+refused_block)
+  one_drive_scenario ', "refuse_block": 10' '"yes", "ok", "no", "ok"'
+  run_updater 'y\n\nn\n\n'
+  expect_code 1
+  expect_in "$work/out" '\r\nFailed to update the normal part.'
+  expect_in "$work/err" 'Do you retry to update ?\n[y/n] '
+  expect_in "$work/out" 'Update program is terminated by occuring an error.'
+  expect_state received_bytes $((10 * 32768))
+  expect_state reflash_count 0
+  expect_state update_mode 1
+  expect_state revision 000
+  [[ $(count_commands '3B 07 F0') == 11 && $(count_commands '3B 05') == 0 ]] || fail "ten blocks, the refused one, no leave"
+  expect_same_console_as_simulator
+  ;;
+descriptor_sense)
+  # The media check reads bytes 2, 12 and 13 of the sense: only fixed format
+  # has no medium there, so the update goes on only if the host converts it.
+  one_drive_scenario ', "sense_format": "descriptor"' '"yes"'
+  run_updater 'y\n\n'
+  expect_code 0
+  expect_not_in "$work/out" 'Unknown Error'
+  expect_in "$work/out" 'Success to update the firmware.'
+  expect_state revision 1.28
+  cmp -s "$work/report/E.image" "$image" || fail "the drive does not hold the image"
+  ;;
+refused_open)
+  scenario <<<'{ "drives": [ { "letter": "E", "open_fails": true }, { "letter": "F", "open_fails": true } ] }'
+  run_updater ''
+  expect_code 1
+  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  [[ $(grep -c 'refused' "$work/err") == 1 ]] || { cat "$work/err"; fail "the refusal must be told once"; }
+  expect_in "$work/err" 'odd-fwupdate: access to /dev/sr1 was refused: run as root, or with write access to /dev/sr1 and the CAP_SYS_RAWIO capability\n'
+  ;;
+refused_write_buffer)
+  # Without CAP_SYS_RAWIO the kernel passes INQUIRY and READ BUFFER but not WRITE BUFFER.
+  one_drive_scenario ', "sg_io_errno": 1, "sg_io_errno_opcode": 59' ''
+  run_updater 'y\n\n'
+  expect_code 1
+  [[ $(grep -c 'refused' "$work/err") == 1 ]] || { cat "$work/err"; fail "the refusal must be told once"; }
+  expect_in "$work/err" 'odd-fwupdate: access to /dev/sr1 was refused: run as root, or with write access to /dev/sr1 and the CAP_SYS_RAWIO capability\n'
+  expect_in "$work/out" '\nFailed to move to the kernel mode.'
+  expect_in "$work/out" 'Update program is terminated by occuring an error.'
+  [[ $(count_commands '3B') == 0 ]] || fail "a refused WRITE BUFFER reached the drive"
+  expect_state revision 1.23
+  ;;
+japanese_console)
+  scenario <<<'{}'
+  # "\r\nこのﾌﾟﾛｸﾞﾗﾑで利用可能なﾄﾞﾗｲﾌﾞがありません。"
+  run_updater '' LC_ALL= LANG=ja_JP.UTF-8
+  expect_code 1
+  expect_bytes "$work/out" "$banner"$'\r\n\xe3\x81\x93\xe3\x81\xae\xef\xbe\x8c\xef\xbe\x9f\xef\xbe\x9b\xef\xbd\xb8\xef\xbe\x9e\xef\xbe\x97\xef\xbe\x91\xe3\x81\xa7\xe5\x88\xa9\xe7\x94\xa8\xe5\x8f\xaf\xe8\x83\xbd\xe3\x81\xaa\xef\xbe\x84\xef\xbe\x9e\xef\xbe\x97\xef\xbd\xb2\xef\xbe\x8c\xef\xbe\x9e\xe3\x81\x8c\xe3\x81\x82\xe3\x82\x8a\xe3\x81\xbe\xe3\x81\x9b\xe3\x82\x93\xe3\x80\x82'
+  run_updater '' LC_ALL= LANG=ja_JP.SJIS
+  expect_bytes "$work/out" "$banner"$'\r\n\x82\xb1\x82\xcc\xcc\xdf\xdb\xb8\xde\xd7\xd1\x82\xc5\x97\x98\x97\x70\x89\xc2\x94\x5c\x82\xc8\xc4\xde\xd7\xb2\xcc\xde\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x81\x42'
+  run_updater '' LC_ALL=C LANG=ja_JP.UTF-8
+  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  ;;
+sg_inq)
+  scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" } ] }'
+  peer sg_inq /dev/sr1
+  expect_code 0
+  expect_in "$work/out" 'Peripheral device type: cd/dvd'
+  expect_in "$work/out" 'Vendor identification: QUARLEN'
+  expect_in "$work/out" 'Product identification: DVD-RW  KWR-322'
+  expect_in "$work/out" 'Product revision level: 1.23'
+  # Its VPD request (EVPD set) is refused: ILLEGAL REQUEST, INVALID FIELD IN CDB.
+  grep -q '^12 01 .* status 02 sense 70 00 05 00 00 00 00 0A 00 00 00 00 24 00' "$work/report/E.commands" ||
+    { cat "$work/report/E.commands"; fail "no refused VPD INQUIRY"; }
+  ;;
+sg_turs)
+  scenario <<<'{ "drives": [ { "letter": "E" }, { "letter": "F", "sense_format": "descriptor" } ] }'
+  peer sg_turs -vv /dev/sr1
+  expect_code 2
+  expect_in "$work/out" 'Fixed format, current; Sense key: Not Ready'
+  expect_in "$work/out" 'Additional sense: Medium not present'
+  peer sg_turs -vv /dev/sr2
+  expect_code 2
+  expect_in "$work/out" 'Descriptor format, current; Sense key: Not Ready'
+  expect_in "$work/out" 'Additional sense: Medium not present'
+  ;;
+sg_read_buffer)
+  scenario <<<'{ "drives": [ { "letter": "E", "hardware_revision": "ATAPI123", "signature": "QUA_ADV ", "update_vendor": "QUA_ADV " } ] }'
+  peer sg_read_buffer --raw --mode=data --id=0xf1 --length=48 /dev/sr1
+  expect_code 0
+  sent=$(cut -d'|' -f1 "$work/report/E.commands" | sed 's/ *$//')
+  if [[ $sent == '3C 02 F1 00 00 00 00 00 00 00' ]]; then
+    echo "SKIP: this sg_read_buffer ($(sg_read_buffer --version 2>&1)) clears --length before sending:"
+    echo "      the drive received READ BUFFER with allocation length 0 and answered it; see sg_raw_identity"
+    exit 77
+  fi
+  [[ $sent == '3C 02 F1 00 00 00 00 00 30 00' ]] || fail "the drive received '$sent'"
+  expect_bytes "$work/out" 'KWR-322 IDBLOCK ATAPI123QUA_ADV QUA_ADV         '
+  ;;
+sg_raw_identity)
+  scenario <<<'{ "drives": [ { "letter": "E", "hardware_revision": "ATAPI123", "signature": "QUA_ADV ", "update_vendor": "QUA_ADV " } ] }'
+  env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" \
+    sg_raw --binary --request=48 /dev/sr1 3c 02 f1 00 00 00 00 00 30 00 >"$work/out" 2>"$work/err"
+  code=$?
+  expect_code 0
+  expect_bytes "$work/out" 'KWR-322 IDBLOCK ATAPI123QUA_ADV QUA_ADV         '
+  ;;
+sg_write_buffer)
+  # Three separate processes, one drive: the shim's state folder carries it over.
+  scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23", "leave_command_ms": 0, "reflash_ms": 0 } ] }'
+  make_image
+  mode_block "$work/mode.bin"
+  state_folder=$work/state
+  mkdir -p "$state_folder"
+  peer sg_write_buffer --mode=4 --id=0xff --in="$work/mode.bin" /dev/sr1
+  expect_code 0
+  peer sg_inq /dev/sr1
+  expect_in "$work/out" 'Product revision level: 000'
+  peer sg_write_buffer --mode=7 --id=0xf0 --bpw=32768 --in="$image" /dev/sr1
+  expect_code 0
+  [[ $(count_commands '3B 07 F0') == 64 ]] || fail "64 blocks expected"
+  grep -q '^3B 07 F0 1F 80 00 00 80 00 00 | out 32768 | status 00$' "$work/report/E.commands" || fail "no last block at 0x1F8000"
+  expect_state received_bytes 2097152
+  peer sg_write_buffer --mode=5 --id=0xff --in="$work/mode.bin" /dev/sr1
+  expect_code 0
+  expect_state reflash_count 1
+  cmp -s "$work/report/E.image" "$image" || fail "the drive does not hold the image"
+  peer sg_inq /dev/sr1
+  expect_in "$work/out" 'Product revision level: 1.28'
+  ;;
+bench_smoke)
+  bash "$source/bench/sgio_transfer.sh" --build "$build" --rounds 1 --size 1M >"$work/out" 2>&1
+  code=$?
+  cat "$work/out"
+  expect_code 0
+  expect_in "$work/out" '1048576 bytes in 32 blocks of 32768, 1 rounds'
+  expect_in "$work/out" 'overhead per block: odd-fwupdate'
+  ;;
+*)
+  fail "no such case"
+  ;;
+esac
+echo "passed: $case_name"
