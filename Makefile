@@ -2,8 +2,9 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINDOWS_BUILD = $(BUILD)/windows
+SANITIZE_BUILD = $(BUILD)/sanitize
 
-.PHONY: all setup build native windows test demo bench clean
+.PHONY: all setup build native windows sanitize test demo bench clean
 
 all: build
 
@@ -26,8 +27,14 @@ windows: setup
 	    -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WINDOWS_BUILD)/x86_64
 
-test: build
+# The native tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: setup
+	@cmake -S . -B $(SANITIZE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DODD_SANITIZE=ON >/dev/null
+	@cmake --build $(SANITIZE_BUILD)
+
+test: build sanitize
 	@ctest --test-dir $(BUILD) --output-on-failure -j2
+	@ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2
 
 demo: build
 	@./$(BUILD)/odd-fwupdate-sim examples/one-drive.json; echo "(exit code $$?)"
