@@ -18,6 +18,7 @@
 #include <ctime>
 
 #include "platform/host.h"
+#include "platform/storage_queries.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
 
@@ -205,28 +206,14 @@ BOOL l_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LPVO
     if (h == nullptr) return fail(ERROR_INVALID_HANDLE);
     if (h->kind == open_handle::file) return fail(ERROR_INVALID_FUNCTION);
     switch (code) {
-    case IOCTL_SCSI_GET_CAPABILITIES: {
-        if (out == nullptr || out_size < sizeof(IO_SCSI_CAPABILITIES)) return fail(ERROR_INVALID_PARAMETER);
+    case IOCTL_SCSI_GET_CAPABILITIES:
         // Nothing the updater sends is sized by these; they are an ATAPI port's.
-        IO_SCSI_CAPABILITIES capabilities{};
-        capabilities.Length = sizeof capabilities;
-        capabilities.MaximumTransferLength = 0x10000;
-        capabilities.MaximumPhysicalPages = 17;
-        std::memcpy(out, &capabilities, sizeof capabilities);
-        if (returned) *returned = sizeof capabilities;
-        return TRUE;
-    }
-    case IOCTL_SCSI_GET_ADDRESS: {
-        if (out == nullptr || out_size < sizeof(SCSI_ADDRESS)) return fail(ERROR_INVALID_PARAMETER);
+        return answer_capabilities(out, out_size, returned) ? TRUE : fail(ERROR_INVALID_PARAMETER);
+    case IOCTL_SCSI_GET_ADDRESS:
         // SG_IO reaches the drive by its descriptor; the address only has to
         // exist, since a drive without one is taken for an IEEE 1394 drive.
-        SCSI_ADDRESS address{};
-        address.Length = sizeof address;
-        address.PortNumber = static_cast<UCHAR>(h->device);
-        std::memcpy(out, &address, sizeof address);
-        if (returned) *returned = sizeof address;
-        return TRUE;
-    }
+        return answer_address(static_cast<UCHAR>(h->device), out, out_size, returned) ? TRUE
+                                                                                      : fail(ERROR_INVALID_PARAMETER);
     case IOCTL_SCSI_PASS_THROUGH_DIRECT: return pass_through(*h, in, in_size, out, out_size, returned);
     case IOCTL_STORAGE_MCN_CONTROL:
         // Linux polls media only while the drive is idle and has nothing to turn off.

@@ -2,6 +2,8 @@
 // from the scenario's machine and recorded for the trace and for tests.
 #include "platform/sim/sim_host.h"
 
+#include "platform/storage_queries.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -125,27 +127,14 @@ BOOL sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LP
     if (d.vanished) return fail_with(ERROR_FILE_NOT_FOUND);
 
     switch (code) {
-    case IOCTL_SCSI_GET_CAPABILITIES: {
+    case IOCTL_SCSI_GET_CAPABILITIES:
         if (d.capabilities_error) return fail_with(d.capabilities_error);
-        if (!out || out_size < sizeof(IO_SCSI_CAPABILITIES)) return fail_with(ERROR_INVALID_PARAMETER);
-        IO_SCSI_CAPABILITIES caps{};
-        caps.Length = sizeof caps;
-        caps.MaximumTransferLength = 0x10000;
-        caps.MaximumPhysicalPages = 17;
-        std::memcpy(out, &caps, sizeof caps);
-        if (returned) *returned = sizeof caps;
-        return TRUE;
-    }
-    case IOCTL_SCSI_GET_ADDRESS: {
+        return answer_capabilities(out, out_size, returned) ? TRUE : fail_with(ERROR_INVALID_PARAMETER);
+    case IOCTL_SCSI_GET_ADDRESS:
         if (d.address_error) return fail_with(d.address_error);
-        if (!out || out_size < sizeof(SCSI_ADDRESS)) return fail_with(ERROR_INVALID_PARAMETER);
-        SCSI_ADDRESS address{};
-        address.Length = sizeof address;
-        address.PortNumber = static_cast<UCHAR>(1 + info->slot);
-        std::memcpy(out, &address, sizeof address);
-        if (returned) *returned = sizeof address;
-        return TRUE;
-    }
+        return answer_address(static_cast<UCHAR>(1 + info->slot), out, out_size, returned)
+                   ? TRUE
+                   : fail_with(ERROR_INVALID_PARAMETER);
     case IOCTL_SCSI_PASS_THROUGH_DIRECT:
         if (info->kind != host::handle_info::device) return fail_with(ERROR_ACCESS_DENIED);
         if (in != out) return fail_with(ERROR_INVALID_PARAMETER);
