@@ -4,7 +4,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINDOWS_BUILD = $(BUILD)/windows
 SANITIZE_BUILD = $(BUILD)/sanitize
 
-.PHONY: all setup build native windows sanitize test demo bench clean
+.PHONY: all setup build native windows sanitize test demo bench fuzz fuzz-smoke fuzz-build clean
 
 all: build
 
@@ -35,6 +35,7 @@ sanitize: setup
 test: build sanitize
 	@ctest --test-dir $(BUILD) --output-on-failure -j2
 	@ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2
+	@$(MAKE) --no-print-directory fuzz-smoke
 
 demo: build
 	@./$(BUILD)/odd-fwupdate-sim examples/one-drive.json; echo "(exit code $$?)"
@@ -44,6 +45,33 @@ demo: build
 bench: setup native
 	@bash bench/sgio_transfer.sh --build $(BUILD) --rounds 7
 	@if [ -x $(BUILD)/update_benchmark ]; then ./$(BUILD)/update_benchmark; fi
+
+# libFuzzer runs of the image loader, the drive's answers and the scenario
+# reader: `make fuzz` for FUZZ_SECONDS each, a few seconds each in make test.
+FUZZ_BUILD ?= $(BUILD)/fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_SMOKE_SECONDS ?= 5
+FUZZ_TARGETS = fuzz_image_loader fuzz_drive_answers fuzz_scenario_reader
+
+fuzz-build: setup
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DODD_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD) --target $(FUZZ_TARGETS)
+
+fuzz: fuzz-build
+	@$(MAKE) --no-print-directory -j2 $(addprefix fuzz-run-,$(FUZZ_TARGETS)) FUZZ_TIME=$(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	@$(MAKE) --no-print-directory -j2 $(addprefix fuzz-run-,$(FUZZ_TARGETS)) FUZZ_TIME=$(FUZZ_SMOKE_SECONDS)
+
+fuzz-run-%:
+	@mkdir -p $(FUZZ_BUILD)/corpus/$* $(FUZZ_BUILD)/findings
+	@if $(FUZZ_BUILD)/tests/fuzz/$* -max_total_time=$(FUZZ_TIME) -print_final_stats=1 \
+	    $(if $(wildcard tests/fuzz/$*.dict),-dict=tests/fuzz/$*.dict) -artifact_prefix=$(FUZZ_BUILD)/findings/$*- \
+	    $(FUZZ_BUILD)/corpus/$* tests/fuzz/corpus/$* >$(FUZZ_BUILD)/$*.log 2>&1; then \
+	  echo "$*: $$(sed -n 's/^stat::number_of_executed_units: *//p' $(FUZZ_BUILD)/$*.log) runs in $(FUZZ_TIME) s, nothing found"; \
+	else \
+	  tail -n 30 $(FUZZ_BUILD)/$*.log; echo "$*: finding in $(FUZZ_BUILD)/findings (log: $(FUZZ_BUILD)/$*.log)"; exit 1; \
+	fi
 
 clean:
 	rm -rf $(BUILD)

@@ -262,6 +262,11 @@ command_result virtual_drive::enter_update_mode(uint32_t offset, const uint8_t* 
 
 command_result virtual_drive::store_block(uint32_t offset, const uint8_t* bytes, uint32_t length) {
     if (!update_mode_) return sequence_error();
+    // A block at offset 0 starts the image anew, as an updater that tries again sends it.
+    if (offset == 0) {
+        received_.clear();
+        blocks_received_ = 0;
+    }
     if (length == 0 || offset != received_.size() || uint64_t(offset) + length > config_.image_capacity)
         return invalid_field_in_cdb();
     if (blocks_received_ == config_.refuse_block) {

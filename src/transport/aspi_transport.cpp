@@ -15,6 +15,7 @@ namespace {
 constexpr DWORD POLL_INTERVAL_MS = 500;
 constexpr uint8_t TEST_UNIT_READY_OPCODE = 0x00;
 constexpr uint8_t WRITE_BUFFER_OPCODE = 0x3B;
+constexpr uint8_t IMAGE_BLOCK_MODE = 7;
 constexpr uint8_t NOT_READY = 0x02;
 constexpr int OEM_UNLIMITED_WAITS = 0x300;
 constexpr BYTE HOST_ADAPTER_OK = 0x00;
@@ -124,10 +125,12 @@ int completion_result(SRB_ExecSCSICmd* block) {
     fetch_sense();
     drive_answered = block->SRB_HaStat == HOST_ADAPTER_OK && block->SRB_TargStat != 0;
     // Intel's IDE driver fails commands to a drive that is only becoming ready.
-    // A command that was to bring data back has brought none, so it stays failed:
-    // an empty answer must never read as the drive's.
+    // A command that was to bring data back has brought none, and an image block
+    // answered so was not taken: those stay failed, so an empty answer never
+    // reads as the drive's and a lost block never counts as written.
+    const bool image_block = block->CDBByte[0] == WRITE_BUFFER_OPCODE && (block->CDBByte[1] & 0x1F) == IMAGE_BLOCK_MODE;
     if (intel_ide_driver == 1 && block->CDBByte[0] != TEST_UNIT_READY_OPCODE && last_sense[2] == NOT_READY &&
-        !(block->SRB_Flags & SRB_DIR_IN))
+        !(block->SRB_Flags & SRB_DIR_IN) && !image_block)
         return 0;
     return -1;
 }

@@ -76,14 +76,17 @@ int update_drive() {
             if (check_update_mode() != 0) return -1;
         }
         // After a refused block the drive's own answer decides; no leave command is sent.
-        if (transfer_image() == 0) settle_wait(leave_update_mode(model_code));
+        const bool image_sent = transfer_image() == 0;
+        if (image_sent) settle_wait(leave_update_mode(model_code));
 
         if (report_revision(1) != 0) return -1;
         if (std::memcmp(inquiry_data + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION, 3) != 0) {
             show_message(12, KIND_CONSOLE);
             return 0;
         }
-        if (win9x_family == 1 && intel_ide_driver != 0) settle_wait(leave_update_mode(model_code));
+        // The Intel driver's drive is told once more to leave its update firmware,
+        // but never after a refused block: it would re-flash an incomplete image.
+        if (win9x_family == 1 && intel_ide_driver != 0 && image_sent) settle_wait(leave_update_mode(model_code));
         if (show_message(47, KIND_YES_NO) != IDYES) return -1;
     }
 }

@@ -523,12 +523,13 @@ TEST_F(transport_test, aspi_write_buffer_on_ieee1394_adapter_is_polled) {
 }
 
 // The Intel IDE driver fails commands to a drive that is only becoming ready;
-// such a failure is excused, except for TEST UNIT READY and for a command that
-// was to bring data back (it brought none, and an empty answer must not read as
-// the drive's).
+// such a failure is excused, except for TEST UNIT READY, for a command that was
+// to bring data back (it brought none, and an empty answer must not read as the
+// drive's) and for an image block (it was not taken).
 TEST_F(transport_test, aspi_intel_ide_driver_excuses_not_ready_only_without_data_in) {
     const byte_vector STOP_UNIT = {0x1B, 0, 0, 0, 0, 0};
     const byte_vector ENTER = {0x3B, 0x04, 0xFF, 0, 0, 0, 0, 0x01, 0x00, 0};
+    const byte_vector IMAGE_BLOCK = {0x3B, 0x07, 0xF0, 0, 0, 0, 0, 0x01, 0x00, 0};
     struct {
         int intel;
         byte_vector cdb;
@@ -539,6 +540,7 @@ TEST_F(transport_test, aspi_intel_ide_driver_excuses_not_ready_only_without_data
     } cases[] = {
         {1, STOP_UNIT, DIRECTION_NONE, 0, 0x02, 0x04, 0x01, 0},
         {1, ENTER, DIRECTION_OUT, 256, 0x02, 0x04, 0x01, 0},
+        {1, IMAGE_BLOCK, DIRECTION_OUT, 256, 0x02, 0x04, 0x01, -1},
         {1, INQUIRY, DIRECTION_IN, 96, 0x02, 0x04, 0x01, -1},
         {1, READ_IDENTITY, DIRECTION_IN, 48, 0x02, 0x04, 0x01, -1},
         {1, TUR, DIRECTION_NONE, 0, 0x02, 0x3A, 0x00, -1},

@@ -141,7 +141,9 @@ TEST(image_blocks, must_arrive_in_order_in_update_mode_and_fit) {
     struct { uint32_t offset, size; sense expected; } steps[] = {
         {0x100, 0x100, {5, 0x24, 0}},  // gap
         {0, 0x100, good},
-        {0, 0x100, {5, 0x24, 0}},       // repeat
+        {0x100, 0x100, good},
+        {0x100, 0x100, {5, 0x24, 0}},  // repeat
+        {0, 0x100, good},               // offset 0 starts the image anew
         {0x100, 0x300, {5, 0x24, 0}},  // past capacity
         {0x100, 0, {5, 0x24, 0}},
         {0x100, 0x200, good},           // exactly to capacity

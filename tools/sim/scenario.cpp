@@ -1,8 +1,11 @@
 // Reads scenario files into the simulated host.
 #include "tools/sim/scenario.h"
 
+#include <cstdint>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <type_traits>
 
 #include "tools/make-image/image_builder.h"
 
@@ -11,12 +14,36 @@ namespace {
 
 using nlohmann::json;
 
+constexpr uint32_t MAX_IMAGE_SIZE = 16u * 1024 * 1024;
+
 [[noreturn]] void fail(const std::string& what) { throw std::runtime_error("scenario: " + what); }
+
+// A whole number that fits T, or a failure: JSON numbers are doubles or 64-bit
+// integers, and a value out of range must never wrap into a plausible one.
+template <typename T>
+T whole_number(const json& value, const char* key) {
+    bool fits = false;
+    if (value.is_number_unsigned()) {
+        fits = value.get<uint64_t>() <= static_cast<uint64_t>(std::numeric_limits<T>::max());
+    } else if (value.is_number_integer()) {
+        const int64_t v = value.get<int64_t>();
+        fits = std::numeric_limits<T>::is_signed ? v >= static_cast<int64_t>(std::numeric_limits<T>::min()) &&
+                                                       v <= static_cast<int64_t>(std::numeric_limits<T>::max())
+                                                 : v >= 0 && static_cast<uint64_t>(v) <=
+                                                                 static_cast<uint64_t>(std::numeric_limits<T>::max());
+    }
+    if (!fits) fail(std::string("\"") + key + "\" must be a whole number that fits");
+    return value.get<T>();
+}
 
 template <typename T>
 void take(const json& from, const char* key, T& into) {
     auto it = from.find(key);
     if (it == from.end() || it->is_null()) return;
+    if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
+        into = whole_number<T>(*it, key);
+        return;
+    }
     try {
         into = it->get<T>();
     } catch (const json::exception&) {
@@ -173,6 +200,8 @@ void load_image(const json& j, const std::string& image_directory) {
     take(j, "seed", fields.seed);
     if (path.find('/') != std::string::npos || path.find("..") != std::string::npos)
         fail("an image path is a bare file name");
+    // Larger than any image buffer, so every refusal can still be shown.
+    if (fields.size > MAX_IMAGE_SIZE) fail("an image is at most 16 MiB");
     if (!write_image_file(image_directory + "/" + path, fields)) fail("cannot write image " + path);
 }
 

@@ -1,0 +1,676 @@
+// The fault sweep: a whole update of one emulated drive with a 2 MiB image is
+// run once cleanly, and then again for every command it sends, with that one
+// command failing in each way a command can fail. Every run is held to the
+// promises the updater makes to the technician: it ends, with exit code 0 or 1;
+// it claims success only for a drive that holds the whole image and answers
+// with the new revision; a drive left half-way in its update firmware is never
+// passed over in silence; each failure is told once; and nothing it took from
+// the host is still held when it exits.
+//
+// Every question is answered Yes, so a retry the updater offers is always taken.
+// A run that needs more than a bound of commands or virtual time has not ended.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "entry/entry.h"
+#include "platform/sim/sim_host.h"
+#include "run_state.h"
+#include "tools/make-image/image_builder.h"
+
+namespace {
+
+const char IMAGE_FILE[] = "A0013431.128";
+const std::string NEW_REVISION = "1.28";
+const std::string NEW_REVISION_LINE = "\nNew Revision    >> ";
+
+// A run may send as many commands as this many clean updates: one pass fails
+// on the broken command and the retry the user agrees to succeeds, with room
+// to spare. A run that needs more keeps failing and has not ended.
+constexpr size_t PASSES_ALLOWED = 4;
+// No command waits longer than a minute in any route, so this is hours beyond
+// the longest run that still ends.
+constexpr uint64_t VIRTUAL_TIME_ALLOWED_MS = 2ull * 60 * 60 * 1000;
+// A run takes milliseconds of real time; one that takes this long is stuck in
+// the updater without calling the host at all.
+constexpr std::chrono::seconds WALL_TIME_ALLOWED{30};
+constexpr size_t ANSWERS_GIVEN = 10000;
+// A run that does not end is made again with this many Yes answers, after
+// which every box fails to show (a question then counts as No for the retry),
+// so that the other promises are checked on how such a run ends.
+constexpr size_t ANSWERS_BEFORE_GIVING_UP = 8;
+
+// --- what the user is told ----------------------------------------------------
+
+struct message_text {
+    int code;
+    const char* text;
+};
+
+// The English texts the update can show, written out as the user must see them.
+const message_text MESSAGES[] = {
+    {0, "\nFailed to get a drive information."},
+    {1, "\nHardware Revision is not matched."},
+    {3, "\nModel name of normal part is not matched."},
+    {5, "\nDisc is inserted into DVD-RW.\nPlease eject a disc."},
+    {6, "\nError : Drive is now becoming ready.\nPlease eject the disc"},
+    {7, "\nError : Unknown Error is occurred."},
+    {9, "\nFailed to execute Inquiry Command."},
+    {11, "\r\nFailed to load binary file.\r\n(File Name : A0013431.128)"},
+    {12, "\nSuccess to update the firmware."},
+    {14, "\nFailed to move to the kernel mode."},
+    {15, "\nFailed to move to the normal mode."},
+    {28, "\r\nAvailable target is not found."},
+    {34, "\r\nStart updating the device No.1."},
+    {35, "\r\nUpdate operation is completed."},
+    {36, "\r\nUpdate program is terminated by occuring an error.\r\n"},
+    {37, "\r\nModel name of kernel part is not macthed."},
+    {40, "\r\nSelected file is illegal fw file."},
+    {42, "\r\nFailed to update the normal part."},
+    {44, "\r\nNow internal rebooting with new firmware...."},
+    {47, "\nFailed to move to the normal mode.\r\nDo you retry to update ?"},
+    {48, "\r\nDetect the Intel's IDE driver."},
+    {52, "\r\nDetect the IEEE1394 interface."},
+    {54, "\r\nFW is already latest."},
+    {58, "\r\n1drive(s) have been updated successfully."},
+    {61, "\r\nNow updating the firmware.\r\nPlease do not turn off the power and do not reset the pc."},
+    {69, "\r\nSelected file is too old fw file."},
+};
+const char UNKNOWN_MESSAGE[] = "\r\nUnknow Message Code\r\n";
+
+const std::string NOT_ENDED = "did not end";
+const std::string GIVEN_UP = "when the answers run out: ";
+
+// Messages that tell the failure of the drive command just sent.
+const int COMMAND_FAILURE_MESSAGES[] = {0, 6, 7, 9, 14, 15, 42};
+// Messages that end the run; each can be shown once at most.
+const int RUN_ENDING_MESSAGES[] = {28, 36};
+// Everything that tells the user that a drive was not updated, or why.
+const int NOT_UPDATED_MESSAGES[] = {0, 1, 3, 5, 6, 7, 9, 11, 14, 15, 28, 36, 37, 40, 42, 47, 54, 69};
+
+int message_code(const std::string& text) {
+    for (const message_text& m : MESSAGES)
+        if (text == m.text) return m.code;
+    return -1;
+}
+
+bool listed(const int* begin, const int* end, int code) { return std::find(begin, end, code) != end; }
+template <size_t n>
+bool listed(const int (&codes)[n], int code) {
+    return listed(codes, codes + n, code);
+}
+
+// --- the three routes to the drive -------------------------------------------
+
+struct route {
+    const char* name;
+    std::function<void(sim::host&, const emu::drive_config&)> set_up;
+};
+
+void windows_98(sim::host& h, const char* adapter) {
+    h.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
+    h.cfg.major_version = 4;
+    h.cfg.minor_version = 10;
+    h.cfg.aspi_present = true;
+    h.cfg.adapters.push_back({adapter});
+}
+
+const route ROUTES[] = {
+    {"nt", [](sim::host& h, const emu::drive_config& d) { h.add_drive_at_letter('E', d); }},
+    {"win98_intelata",
+     [](sim::host& h, const emu::drive_config& d) {
+         windows_98(h, "intelata");
+         h.add_drive_at_address(0, 0, d);
+     }},
+    {"win98_ieee1394",
+     [](sim::host& h, const emu::drive_config& d) {
+         windows_98(h, "NTMAPHLP");
+         h.add_drive_at_address(0, 0, d);
+     }},
+};
+
+// --- the ways one command fails -----------------------------------------------
+
+bool is_test_unit_ready(const std::vector<uint8_t>& cdb) { return !cdb.empty() && cdb[0] == 0x00; }
+
+emu::injected_fault sense_fault(uint32_t number, uint8_t key, uint8_t asc, uint8_t ascq) {
+    emu::injected_fault f;
+    f.command_number = number;
+    f.kind = emu::fault_kind::check_condition;
+    f.key = key;
+    f.asc = asc;
+    f.ascq = ascq;
+    return f;
+}
+
+emu::injected_fault plain_fault(uint32_t number, emu::fault_kind kind) {
+    emu::injected_fault f;
+    f.command_number = number;
+    f.kind = kind;
+    return f;
+}
+
+struct failure_kind {
+    const char* name;
+    // The fault for command `number` of the clean run, or false when this kind
+    // says nothing new for that command.
+    std::function<bool(uint32_t number, const std::vector<uint8_t>& cdb, emu::injected_fault& fault)> make;
+};
+
+const failure_kind FAILURES[] = {
+    // The sense a drive gives for that command: TEST UNIT READY of a drive that
+    // is spinning up, a hardware error for anything else.
+    {"sense",
+     [](uint32_t n, const std::vector<uint8_t>& cdb, emu::injected_fault& f) {
+         f = is_test_unit_ready(cdb) ? sense_fault(n, 0x02, 0x04, 0x01) : sense_fault(n, 0x04, 0x44, 0x00);
+         return true;
+     }},
+    // A drive that is not ready for a command other than TEST UNIT READY.
+    {"not_ready",
+     [](uint32_t n, const std::vector<uint8_t>& cdb, emu::injected_fault& f) {
+         if (is_test_unit_ready(cdb)) return false;
+         f = sense_fault(n, 0x02, 0x04, 0x01);
+         return true;
+     }},
+    {"transport",
+     [](uint32_t n, const std::vector<uint8_t>&, emu::injected_fault& f) {
+         f = plain_fault(n, emu::fault_kind::transport);
+         return true;
+     }},
+    {"timeout",
+     [](uint32_t n, const std::vector<uint8_t>&, emu::injected_fault& f) {
+         f = plain_fault(n, emu::fault_kind::timeout);
+         return true;
+     }},
+    {"busy",
+     [](uint32_t n, const std::vector<uint8_t>&, emu::injected_fault& f) {
+         f = plain_fault(n, emu::fault_kind::busy);
+         return true;
+     }},
+};
+
+std::string hex(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (uint8_t b : bytes) {
+        if (!out.empty()) out += ' ';
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+bool failed(const emu::command_record& r) {
+    return r.result.transport_failure || r.result.timed_out || r.result.status != emu::STATUS_GOOD;
+}
+
+// --- watching a run -----------------------------------------------------------
+
+// What happened, in order: a command (its index in the drive's log), a console
+// write or a message box (their text).
+struct event {
+    enum kind_t { command, console, box } kind;
+    size_t index = 0;
+    std::string text;
+};
+
+struct bound_exceeded {};
+
+// Reads the simulated host's trace as it is written, keeps the events in order,
+// and stops a run that goes past its bounds by throwing through the updater.
+class trace_watch : public std::streambuf {
+  public:
+    trace_watch(const sim::host& h, size_t command_limit, std::vector<event>& events)
+        : host_(h), command_limit_(command_limit), events_(events) {}
+    size_t commands() const { return commands_; }
+
+  protected:
+    int overflow(int c) override {
+        if (c == traits_type::eof()) return traits_type::not_eof(c);
+        line_ += static_cast<char>(c);
+        if (c == '\n') end_line();
+        return c;
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        for (std::streamsize i = 0; i < n; ++i) overflow(static_cast<unsigned char>(s[i]));
+        return n;
+    }
+
+  private:
+    void end_line() {
+        if (line_.find("\"ev\":\"command\"") != std::string::npos) {
+            ++commands_;
+            events_.push_back({event::command, host_.drives.at(0).drive->log().size() - 1, {}});
+        } else if (line_.find("\"ev\":\"console\"") != std::string::npos) {
+            events_.push_back({event::console, 0, host_.console.substr(console_seen_)});
+            console_seen_ = host_.console.size();
+        } else if (line_.find("\"ev\":\"box\"") != std::string::npos) {
+            events_.push_back({event::box, host_.boxes.size() - 1, host_.boxes.back().text});
+        }
+        line_.clear();
+        if (commands_ > command_limit_ || host_.elapsed_ms > VIRTUAL_TIME_ALLOWED_MS) throw bound_exceeded{};
+    }
+
+    const sim::host& host_;
+    size_t command_limit_;
+    std::vector<event>& events_;
+    std::string line_;
+    size_t commands_ = 0;
+    size_t console_seen_ = 0;
+};
+
+// Ends the process, naming the run, when a run takes longer than any run can in
+// real time: a loop in the updater that never calls the host is not stopped by
+// the trace.
+class watchdog {
+  public:
+    watchdog() : thread_([this] { watch(); }) {}
+    ~watchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    void arm(const std::string& run) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        run_ = run;
+        deadline_ = std::chrono::steady_clock::now() + WALL_TIME_ALLOWED;
+        armed_ = true;
+        changed_.notify_all();
+    }
+    void disarm() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        armed_ = false;
+        changed_.notify_all();
+    }
+
+  private:
+    void watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stopping_) {
+            if (!armed_) {
+                changed_.wait(lock);
+                continue;
+            }
+            if (changed_.wait_until(lock, deadline_) == std::cv_status::timeout && armed_ &&
+                std::chrono::steady_clock::now() >= deadline_) {
+                std::fprintf(stderr, "fault sweep: run %s did not end within %lld s\n", run_.c_str(),
+                             static_cast<long long>(WALL_TIME_ALLOWED.count()));
+                std::abort();
+            }
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopping_ = false;
+    bool armed_ = false;
+    std::chrono::steady_clock::time_point deadline_;
+    std::string run_;
+    std::thread thread_;
+};
+
+watchdog& the_watchdog() {
+    static watchdog dog;
+    return dog;
+}
+
+const std::vector<uint8_t>& the_image() {
+    static const std::vector<uint8_t> image = build_image(image_fields{});
+    return image;
+}
+
+// --- one run and its invariants -----------------------------------------------
+
+struct run_outcome {
+    std::vector<std::string> broken;  // each invariant broken, in words
+    size_t commands = 0;              // commands the drive received
+    std::vector<emu::command_record> log;
+    std::string summary;  // exit code and the messages in order
+};
+
+void check_invariants(const sim::host& h, const std::vector<event>& events, int exit_code, run_outcome& out) {
+    auto broken = [&](const std::string& what) { out.broken.push_back(what); };
+    const emu::virtual_drive& drive = *h.drives.at(0).drive;
+    const std::vector<emu::command_record>& log = drive.log();
+
+    if (exit_code != 0 && exit_code != 1) broken("exit code " + std::to_string(exit_code));
+    if (h.hung) broken("waited for an event nothing could signal");
+
+    // The messages in the order shown; console writes and boxes of the same text
+    // (kinds 16 to 18 show both) are one message, told on the console.
+    std::map<int, int> shown;
+    std::vector<int> order;
+    for (const event& e : events) {
+        if (e.kind == event::command) continue;
+        if (e.kind == event::console && e.text.find(UNKNOWN_MESSAGE) != std::string::npos)
+            broken("an unknown message code was shown");
+        int code = message_code(e.text);
+        if (code < 0) continue;
+        bool question = code == 47;
+        if (e.kind == event::box && !question) continue;
+        if (e.kind == event::console && question) broken("the retry question was printed instead of asked");
+        ++shown[code];
+        order.push_back(code);
+    }
+    std::ostringstream summary;
+    summary << "exit " << exit_code << ", updated " << updated_count << ", " << h.elapsed_ms / 1000 << " s, messages";
+    for (int code : order) summary << ' ' << code;
+    out.summary = summary.str();
+
+    // The exit code says whether the run was stopped.
+    const bool stopped = shown[36] > 0 || shown[28] > 0;
+    if ((exit_code == 1) != stopped)
+        broken("exit code " + std::to_string(exit_code) + (stopped ? " after" : " without") + " message 36 or 28");
+
+    // Success is claimed only for a drive that holds the whole image under the new revision.
+    const bool holds_image = drive.flashed_image() == the_image();
+    const bool holds_new_firmware = holds_image && !drive.in_update_mode() && drive.reported_revision() == NEW_REVISION;
+    if (shown[12] > 0 && !holds_image) broken("message 12 for a drive that does not hold the image byte for byte");
+    if (shown[12] > 0 && drive.reported_revision() != NEW_REVISION)
+        broken("message 12 for a drive that reports revision \"" + drive.reported_revision() + "\"");
+    // The drive starts a release behind the image, so only a re-flash during the
+    // run can make it look up to date.
+    if (shown[54] > 0 && !holds_new_firmware)
+        broken("message 54 for a drive that does not hold the new firmware");
+    if (updated_count != shown[12]) broken("updated_count " + std::to_string(updated_count) + " after " +
+                                           std::to_string(shown[12]) + " times message 12");
+    if ((shown[35] > 0) != (updated_count == 1)) broken("message 35 does not match updated_count");
+
+    // A drive that went into its update firmware and did not come back with the
+    // new one is never passed over.
+    bool entered = false;
+    for (const emu::command_record& r : log)
+        if (r.cdb.size() > 2 && r.cdb[0] == 0x3B && r.cdb[1] == 4 && r.cdb[2] == 0xFF && !failed(r)) entered = true;
+    if (entered && !holds_new_firmware) {
+        bool told = shown[42] > 0 || shown[47] > 0 || shown[36] > 0;
+        bool after_15 = false;
+        for (const event& e : events) {
+            if (e.kind == event::console && message_code(e.text) == 15) after_15 = true;
+            if (after_15 && e.kind == event::console && e.text.rfind(NEW_REVISION_LINE, 0) == 0) told = true;
+        }
+        if (!told) broken("drive left without the new firmware and the user was not told");
+        if (shown[12] > 0 || shown[35] > 0 || updated_count != 0)
+            broken("success claimed for a drive left without the new firmware");
+    }
+
+    // A drive that was not updated is never passed over in silence.
+    if (shown[12] == 0) {
+        bool told = false;
+        for (int code : NOT_UPDATED_MESSAGES) told = told || shown[code] > 0;
+        if (!told) broken("the drive was not updated and no message says so");
+    }
+
+    // Each failure told once: a message that tells a command's failure belongs
+    // to the last command sent before it, which must have failed, and no two
+    // such messages belong to the same command.
+    long last_command = -1;
+    std::vector<bool> claimed(log.size(), false);
+    for (const event& e : events) {
+        if (e.kind == event::command) {
+            last_command = static_cast<long>(e.index);
+            continue;
+        }
+        int code = e.kind == event::console ? message_code(e.text) : -1;
+        if (!listed(COMMAND_FAILURE_MESSAGES, code)) continue;
+        const std::string which = "message " + std::to_string(code);
+        if (last_command < 0) {
+            broken(which + " before any command");
+        } else if (!failed(log[static_cast<size_t>(last_command)])) {
+            broken(which + " after command " + std::to_string(last_command + 1) + ", which succeeded");
+        } else if (claimed[static_cast<size_t>(last_command)]) {
+            broken(which + " tells again the failure of command " + std::to_string(last_command + 1));
+        }
+        if (last_command >= 0) claimed[static_cast<size_t>(last_command)] = true;
+    }
+    for (int code : RUN_ENDING_MESSAGES)
+        if (shown[code] > 1) broken("message " + std::to_string(code) + " shown " + std::to_string(shown[code]) + " times");
+
+    // Nothing taken from the host is still held.
+    if (h.open_handles() != 0) broken(std::to_string(h.open_handles()) + " handles left open");
+    if (h.open_events() != 0) broken(std::to_string(h.open_events()) + " events left open");
+    if (h.open_keys() != 0) broken(std::to_string(h.open_keys()) + " registry keys left open");
+    if (h.open_timer_periods() != 0) broken(std::to_string(h.open_timer_periods()) + " timer periods left open");
+    if (h.live_global_blocks() != 0) broken(std::to_string(h.live_global_blocks()) + " global blocks left allocated");
+    if (!h.pending_.empty()) broken("an ASPI request still in flight at exit");
+}
+
+run_outcome run_update(const route& r, const std::vector<emu::injected_fault>& faults, size_t command_limit,
+                       const std::string& name, size_t answers = ANSWERS_GIVEN) {
+    run_outcome out;
+    reset_run_state();
+    {
+        sim::host h;
+        h.cfg.files[IMAGE_FILE] = the_image();
+        h.cfg.answers.assign(answers, IDYES);
+        emu::drive_config drive;
+        drive.injected = faults;
+        r.set_up(h, drive);
+        h.install();
+
+        std::vector<event> events;
+        trace_watch watch(h, command_limit, events);
+        std::ostream trace(&watch);
+        trace.exceptions(std::ios::badbit);
+        h.set_trace(&trace);
+
+        int exit_code = -1;
+        bool ended = true;
+        the_watchdog().arm(name);
+        try {
+            exit_code = updater_main(0, nullptr);
+        } catch (const bound_exceeded&) {
+            ended = false;
+        }
+        the_watchdog().disarm();
+        h.set_trace(nullptr);
+
+        out.log = h.drives.at(0).drive->log();
+        out.commands = out.log.size();
+        if (ended) {
+            check_invariants(h, events, exit_code, out);
+        } else {
+            out.broken.push_back("did not end within " + std::to_string(command_limit) + " commands and " +
+                                 std::to_string(VIRTUAL_TIME_ALLOWED_MS / 60000) + " virtual minutes (" +
+                                 std::to_string(h.boxes.size()) + " boxes answered Yes)");
+            out.summary = NOT_ENDED;
+        }
+    }
+    reset_run_state();
+    return out;
+}
+
+// The clean run of each route, made once.
+const run_outcome& clean_run(size_t route_index) {
+    static std::map<size_t, run_outcome> runs;
+    auto it = runs.find(route_index);
+    if (it == runs.end()) {
+        const route& r = ROUTES[route_index];
+        it = runs.emplace(route_index, run_update(r, {}, 100000, std::string(r.name) + " clean")).first;
+    }
+    return it->second;
+}
+
+size_t runs_made = 0;
+size_t runs_broken = 0;
+size_t runs_given_up = 0;
+size_t breaks_seen = 0;
+
+// --- the tests ------------------------------------------------------------------
+
+// The checks themselves, on made-up runs that each keep or break one promise.
+class invariant_checks : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_run_state();
+        h.add_drive_at_letter('E');
+    }
+    void TearDown() override { reset_run_state(); }
+    // Sends `cdb` to the drive and records it as the next event.
+    void command(std::vector<uint8_t> cdb) {
+        uint8_t data[96] = {};
+        const bool in = cdb[0] == 0x12;
+        h.drive(0).execute(cdb.data(), cdb.size(), in ? emu::DIR_IN : emu::DIR_NONE, in ? data : nullptr,
+                           in ? sizeof data : 0, 5000, 0);
+        events.push_back({event::command, h.drive(0).log().size() - 1, {}});
+    }
+    void say(int code) {
+        for (const message_text& m : MESSAGES)
+            if (m.code == code) {
+                h.console += m.text;
+                events.push_back({event::console, 0, m.text});
+            }
+    }
+    bool breaks(int exit_code, const std::string& start) {
+        run_outcome out;
+        check_invariants(h, events, exit_code, out);
+        for (const std::string& b : out.broken)
+            if (b.rfind(start, 0) == 0) return true;
+        return false;
+    }
+    size_t broken_count(int exit_code) {
+        run_outcome out;
+        check_invariants(h, events, exit_code, out);
+        return out.broken.size();
+    }
+
+    const std::vector<uint8_t> INQUIRY{0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
+    const std::vector<uint8_t> TEST_UNIT_READY{0x00, 0x00, 0x00, 0x00, 0x00, 0x00};  // no disc: CHECK CONDITION
+    sim::host h;
+    std::vector<event> events;
+};
+
+TEST_F(invariant_checks, a_failure_told_once_keeps_them_all) {
+    command(INQUIRY);
+    command(TEST_UNIT_READY);
+    say(7);
+    EXPECT_EQ(broken_count(0), 0u);
+}
+
+TEST_F(invariant_checks, a_failure_told_twice_breaks_them) {
+    command(TEST_UNIT_READY);
+    say(7);
+    say(7);
+    EXPECT_TRUE(breaks(0, "message 7 tells again the failure of command 1"));
+}
+
+TEST_F(invariant_checks, a_failure_told_after_a_command_that_succeeded_breaks_them) {
+    command(INQUIRY);
+    say(9);
+    EXPECT_TRUE(breaks(0, "message 9 after command 1, which succeeded"));
+}
+
+TEST_F(invariant_checks, success_for_a_drive_without_the_image_breaks_them) {
+    command(INQUIRY);
+    say(12);
+    updated_count = 1;
+    say(35);
+    EXPECT_TRUE(breaks(0, "message 12 for a drive that does not hold the image"));
+    EXPECT_TRUE(breaks(0, "message 12 for a drive that reports revision \"1.23\""));
+}
+
+TEST_F(invariant_checks, a_drive_passed_over_in_silence_breaks_them) {
+    command(INQUIRY);
+    EXPECT_TRUE(breaks(0, "the drive was not updated and no message says so"));
+}
+
+TEST_F(invariant_checks, an_exit_code_that_does_not_match_the_messages_breaks_them) {
+    command(TEST_UNIT_READY);
+    say(7);
+    EXPECT_TRUE(breaks(1, "exit code 1 without message 36 or 28"));
+    say(36);
+    EXPECT_TRUE(breaks(0, "exit code 0 after message 36 or 28"));
+}
+
+class clean_update : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(clean_update, updates_the_drive_and_keeps_every_invariant) {
+    const run_outcome& run = clean_run(GetParam());
+    for (const std::string& b : run.broken) ADD_FAILURE() << b;
+    EXPECT_EQ(run.summary.rfind("exit 0, updated 1,", 0), 0u) << run.summary;
+    // The sweep is only as wide as the clean run: the whole image in 32 KiB blocks.
+    size_t blocks = 0;
+    for (const emu::command_record& r : run.log)
+        if (r.cdb.size() > 2 && r.cdb[0] == 0x3B && r.cdb[1] == 7 && r.cdb[2] == 0xF0) ++blocks;
+    EXPECT_EQ(blocks, the_image().size() / 0x8000);
+    for (size_t i = 0; i < run.log.size(); ++i) {
+        const emu::command_record& r = run.log[i];
+        if (failed(r)) {
+            EXPECT_TRUE(is_test_unit_ready(r.cdb)) << "command " << i + 1 << " failed: " << hex(r.cdb);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(route, clean_update, ::testing::Range<size_t>(0, std::size(ROUTES)),
+                         [](const ::testing::TestParamInfo<size_t>& p) { return std::string(ROUTES[p.param].name); });
+
+class fault_sweep : public ::testing::TestWithParam<std::tuple<size_t, size_t>> {};
+
+TEST_P(fault_sweep, every_command_failing_keeps_every_invariant) {
+    const size_t route_index = std::get<0>(GetParam());
+    const route& r = ROUTES[route_index];
+    const failure_kind& kind = FAILURES[std::get<1>(GetParam())];
+    const run_outcome& clean = clean_run(route_index);
+    ASSERT_TRUE(clean.broken.empty()) << "the clean run of this route is broken";
+    const size_t n = clean.log.size();
+    const bool table = std::getenv("ODD_SWEEP_TABLE") != nullptr;
+
+    for (uint32_t number = 1; number <= n; ++number) {
+        const std::vector<uint8_t>& cdb = clean.log[number - 1].cdb;
+        emu::injected_fault fault;
+        if (!kind.make(number, cdb, fault)) continue;
+        const std::string name = std::string(r.name) + ", command " + std::to_string(number) + " (" + hex(cdb) +
+                                 "), " + kind.name;
+        run_outcome run = run_update(r, {fault}, PASSES_ALLOWED * n, name);
+        ++runs_made;
+        if (!run.broken.empty()) ++runs_broken;
+        if (run.summary == NOT_ENDED) {
+            run_outcome given_up = run_update(r, {fault}, PASSES_ALLOWED * n, name, ANSWERS_BEFORE_GIVING_UP);
+            ++runs_given_up;
+            for (const std::string& b : given_up.broken) run.broken.push_back(GIVEN_UP + b);
+            run.summary += "; " + GIVEN_UP + given_up.summary;
+        }
+        for (const std::string& b : run.broken) {
+            ++breaks_seen;
+            ADD_FAILURE() << name << ": " << b;
+        }
+        if (table) std::printf("%-16s %-10s %3u  %-29s %s\n", r.name, kind.name, number, hex(cdb).c_str(),
+                               run.summary.c_str());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    route, fault_sweep,
+    ::testing::Combine(::testing::Range<size_t>(0, std::size(ROUTES)), ::testing::Range<size_t>(0, std::size(FAILURES))),
+    [](const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& p) {
+        return std::string(ROUTES[std::get<0>(p.param)].name) + "_" + FAILURES[std::get<1>(p.param)].name;
+    });
+
+class sweep_count : public ::testing::Environment {
+  public:
+    void TearDown() override {
+        if (runs_made != 0)
+            std::printf("fault sweep: %zu runs with one failing command, %zu broke an invariant (%zu breaks), "
+                        "%zu made again with the answers running out\n",
+                        runs_made, runs_broken, breaks_seen, runs_given_up);
+    }
+};
+const ::testing::Environment* const count_environment = ::testing::AddGlobalTestEnvironment(new sweep_count);
+
+}  // namespace
