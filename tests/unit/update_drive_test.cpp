@@ -564,6 +564,25 @@ TEST_F(update_drive_failures, refused_block_sends_no_leave_command_and_asks_to_r
     EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000}));
 }
 
+// On a 9x host with the Intel driver a drive still in its update firmware is
+// told once more to leave it, but not after a refused block: that would make
+// it re-flash an incomplete image.
+TEST_F(update_drive_failures, refused_block_on_9x_with_intel_driver_gets_no_leave_command_either) {
+    put_image();
+    use_9x_with_intel_driver();
+    emu::drive_config config;
+    config.refuse_block = 5;
+    host.add_drive_at_address(0, 0, config);
+    host.cfg.answers = {IDYES, IDOK, IDNO};
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(6), {INQUIRY}}));
+    EXPECT_EQ(host.drive(0).reflash_count(), 0u);
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, "\r\nFailed to update the normal part.",
+                                                     QUESTION_47, STOPPED}));
+}
+
 TEST_F(update_drive_failures, refused_block_on_a_drive_back_in_normal_firmware_counts_as_updated) {
     put_image();
     emu::drive_config config;
