@@ -42,7 +42,6 @@ const char COMPLETION_JAPANESE[] =
 // The Intel driver of a 9x host reboots the drive itself around the last block.
 bool intel_driver_on_9x() { return win9x_family == 1 && intel_ide_driver != 0; }
 
-void print_formatted(const char* format) { print_text(format_text(format).c_str()); }
 
 }  // namespace
 
@@ -57,7 +56,7 @@ int transfer_image() {
     uint16_t block = BLOCK_LENGTH;
     do {
         if (intel_driver_on_9x() && offset == transfer_length - block) {
-            print_formatted("\rProcessing 100%%");
+            print_text(format_text("\rProcessing 100%%").c_str());
             show_message(44, KIND_CONSOLE);
         } else {
             int percent = static_cast<int>(int64_t{offset} * 100 / transfer_length);
@@ -70,8 +69,13 @@ int transfer_image() {
         }
         offset += block;
     } while (offset < transfer_length);
-    if (!intel_driver_on_9x())
-        print_formatted(oem_code_page == JAPANESE_CODE_PAGE ? COMPLETION_JAPANESE : COMPLETION_ENGLISH);
+    // The Intel driver's route has said its last line before the last block.
+    if (intel_driver_on_9x()) return 0;
+    if (oem_code_page == JAPANESE_CODE_PAGE) {
+        print_text(format_text(COMPLETION_JAPANESE).c_str());
+    } else {
+        print_text(format_text(COMPLETION_ENGLISH).c_str());
+    }
     return 0;
 }
 
