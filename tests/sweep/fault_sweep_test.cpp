@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "drive_expectations.h"
 #include "entry/entry.h"
 #include "platform/sim/sim_host.h"
 #include "run_state.h"
@@ -147,23 +148,6 @@ const route ROUTES[] = {
 
 bool is_test_unit_ready(const std::vector<uint8_t>& cdb) { return !cdb.empty() && cdb[0] == 0x00; }
 
-emu::injected_fault sense_fault(uint32_t number, uint8_t key, uint8_t asc, uint8_t ascq) {
-    emu::injected_fault f;
-    f.command_number = number;
-    f.kind = emu::fault_kind::check_condition;
-    f.key = key;
-    f.asc = asc;
-    f.ascq = ascq;
-    return f;
-}
-
-emu::injected_fault plain_fault(uint32_t number, emu::fault_kind kind) {
-    emu::injected_fault f;
-    f.command_number = number;
-    f.kind = kind;
-    return f;
-}
-
 struct failure_kind {
     const char* name;
     // The fault for command `number` of the clean run, or false when this kind
@@ -176,43 +160,32 @@ const failure_kind FAILURES[] = {
     // is spinning up, a hardware error for anything else.
     {"sense",
      [](uint32_t n, const std::vector<uint8_t>& cdb, emu::injected_fault& f) {
-         f = is_test_unit_ready(cdb) ? sense_fault(n, 0x02, 0x04, 0x01) : sense_fault(n, 0x04, 0x44, 0x00);
+         f = is_test_unit_ready(cdb) ? expect::sense_at(n, 0x02, 0x04, 0x01) : expect::sense_at(n, 0x04, 0x44, 0x00);
          return true;
      }},
     // A drive that is not ready for a command other than TEST UNIT READY.
     {"not_ready",
      [](uint32_t n, const std::vector<uint8_t>& cdb, emu::injected_fault& f) {
          if (is_test_unit_ready(cdb)) return false;
-         f = sense_fault(n, 0x02, 0x04, 0x01);
+         f = expect::sense_at(n, 0x02, 0x04, 0x01);
          return true;
      }},
     {"transport",
      [](uint32_t n, const std::vector<uint8_t>&, emu::injected_fault& f) {
-         f = plain_fault(n, emu::fault_kind::transport);
+         f = expect::lost_at(n, emu::fault_kind::transport);
          return true;
      }},
     {"timeout",
      [](uint32_t n, const std::vector<uint8_t>&, emu::injected_fault& f) {
-         f = plain_fault(n, emu::fault_kind::timeout);
+         f = expect::lost_at(n, emu::fault_kind::timeout);
          return true;
      }},
     {"busy",
      [](uint32_t n, const std::vector<uint8_t>&, emu::injected_fault& f) {
-         f = plain_fault(n, emu::fault_kind::busy);
+         f = expect::lost_at(n, emu::fault_kind::busy);
          return true;
      }},
 };
-
-std::string hex(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        if (!out.empty()) out += ' ';
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
 
 bool failed(const emu::command_record& r) {
     return r.result.transport_failure || r.result.timed_out || r.result.status != emu::STATUS_GOOD;
@@ -612,7 +585,7 @@ TEST_P(clean_update, updates_the_drive_and_keeps_every_invariant) {
     for (size_t i = 0; i < run.log.size(); ++i) {
         const emu::command_record& r = run.log[i];
         if (failed(r)) {
-            EXPECT_TRUE(is_test_unit_ready(r.cdb)) << "command " << i + 1 << " failed: " << hex(r.cdb);
+            EXPECT_TRUE(is_test_unit_ready(r.cdb)) << "command " << i + 1 << " failed: " << expect::hex(r.cdb);
         }
     }
 }
@@ -635,7 +608,7 @@ TEST_P(fault_sweep, every_command_failing_keeps_every_invariant) {
         const std::vector<uint8_t>& cdb = clean.log[number - 1].cdb;
         emu::injected_fault fault;
         if (!kind.make(number, cdb, fault)) continue;
-        const std::string name = std::string(r.name) + ", command " + std::to_string(number) + " (" + hex(cdb) +
+        const std::string name = std::string(r.name) + ", command " + std::to_string(number) + " (" + expect::hex(cdb) +
                                  "), " + kind.name;
         run_outcome run = run_update(r, {fault}, PASSES_ALLOWED * n, name);
         ++runs_made;
@@ -650,7 +623,7 @@ TEST_P(fault_sweep, every_command_failing_keeps_every_invariant) {
             ++breaks_seen;
             ADD_FAILURE() << name << ": " << b;
         }
-        if (table) std::printf("%-16s %-10s %3u  %-29s %s\n", r.name, kind.name, number, hex(cdb).c_str(),
+        if (table) std::printf("%-16s %-10s %3u  %-29s %s\n", r.name, kind.name, number, expect::hex(cdb).c_str(),
                                run.summary.c_str());
     }
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "emulator/virtual_drive.h"
+
 namespace expect {
 
 inline const std::string INQUIRY = "12 00 00 00 60 00";
@@ -55,6 +57,25 @@ inline std::string progress(int blocks) {
     std::string text = "\n";
     for (int k = 0; k < blocks; ++k) text += "\rProcessing " + std::to_string(PERCENT_2MIB[k]) + "%";
     return text;
+}
+
+// Command `number` (1-based) ends with CHECK CONDITION and this sense.
+inline emu::injected_fault sense_at(uint32_t number, uint8_t key, uint8_t asc, uint8_t ascq) {
+    emu::injected_fault f;
+    f.command_number = number;
+    f.kind = emu::fault_kind::check_condition;
+    f.key = key;
+    f.asc = asc;
+    f.ascq = ascq;
+    return f;
+}
+
+// Command `number` (1-based) fails another way: lost on its way, timed out, busy.
+inline emu::injected_fault lost_at(uint32_t number, emu::fault_kind kind) {
+    emu::injected_fault f;
+    f.command_number = number;
+    f.kind = kind;
+    return f;
 }
 
 }  // namespace expect

@@ -60,23 +60,6 @@ std::vector<std::string> join(std::initializer_list<std::vector<std::string>> pa
 // Enumeration's two probes, identification, the revision and the compatibility check.
 const std::vector<std::string> UP_TO_CHECKS = {INQUIRY, IDENTITY, INQUIRY, IDENTITY, INQUIRY, IDENTITY};
 
-emu::injected_fault sense_at(uint32_t command, uint8_t key, uint8_t asc, uint8_t ascq) {
-    emu::injected_fault f;
-    f.command_number = command;
-    f.kind = emu::fault_kind::check_condition;
-    f.key = key;
-    f.asc = asc;
-    f.ascq = ascq;
-    return f;
-}
-
-emu::injected_fault lost_at(uint32_t command, emu::fault_kind kind) {
-    emu::injected_fault f;
-    f.command_number = command;
-    f.kind = kind;
-    return f;
-}
-
 // Calls `act` once, when a message box with `needle` in its text is echoed.
 class box_hook : public std::streambuf {
   public:
