@@ -440,7 +440,7 @@ int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
                  ",\"style\":" + std::to_string(style) + ",\"text\":" + json_string(box.text) +
                  ",\"answer\":" + std::to_string(box.answer) + "}");
     if (h.box_echo) {
-        *h.box_echo << "[box \"" << box.caption << "\" style 0x" << std::hex << style << std::dec << "]" << box.text
+        *h.box_echo << "\n[box \"" << box.caption << "\" style 0x" << std::hex << style << std::dec << "]" << box.text
                     << "\n[answer " << box.answer << "]\n";
         h.box_echo->flush();
     }
