@@ -113,7 +113,12 @@ int execute_pass_through(const command_request* request) {
     const ULONG seconds = request->timeout_ms == 0 ? NO_TIMEOUT_SECONDS : static_cast<ULONG>(request->timeout_ms) / 1000;
     fill_block(request->cdb, request->cdb_length, data_in_code(request->direction), request->data,
                static_cast<uint32_t>(request->data_length), seconds);
-    const int result = send_block();
+    int result = send_block();
+    // A drive or bridge that took only part of the data and still answered
+    // GOOD has not received the block: it must never count as written.
+    if (result == 0 && request->direction == DIRECTION_OUT &&
+        pass_through_block.sptd.DataTransferLength < static_cast<ULONG>(request->data_length))
+        result = -1;
     close_drive_device();
     return result;
 }

@@ -373,6 +373,12 @@ TEST(terminal_questions, anything_else_asks_again) {
     EXPECT_EQ(shown, "\nTORVAL: Go?\n[y/n] [y/n] [y/n] ");
 }
 
+TEST(terminal_questions, a_stray_byte_around_yes_is_no_answer) {
+    // Each is asked again; the input then ends, which answers No.
+    for (const char* typed : {"y!\n", "-y-\n", "\xFFy\n", "ye s\n", "yes please\n"})
+        EXPECT_EQ(ask(typed, MB_YESNO | MB_ICONQUESTION, "Go?").first, IDNO) << typed;
+}
+
 TEST(terminal_questions, end_of_input_answers_no_and_acknowledges) {
     EXPECT_EQ(ask("", MB_YESNO | MB_ICONQUESTION, "Go?").first, IDNO);
     EXPECT_EQ(ask("maybe", MB_YESNO | MB_ICONQUESTION, "Go?").first, IDNO);

@@ -207,6 +207,19 @@ sg_turs)
   expect_in "$work/out" 'Descriptor format, current; Sense key: Not Ready'
   expect_in "$work/out" 'Additional sense: Medium not present'
   ;;
+real_drives_stay_out)
+  # A machine's own drive, under any name, is never reached through the shim,
+  # even when the scenario cannot be read: a test answering Yes must not update it.
+  mknod "$work/sr-here" b 11 0 2>/dev/null || { echo "SKIP: cannot make a drive node here (mknod)"; exit 77; }
+  ln -s "$work/sr-here" "$work/cdrom"
+  echo '{ not a scenario' >"$work/scenario.json"
+  for path in "$work/sr-here" "$work/cdrom" "$work//sr-here"; do
+    env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" sg_inq "$path" >"$work/out" 2>&1
+    code=$?
+    [[ $code != 0 ]] || fail "sg_inq reached $path"
+    expect_in "$work/out" "No such file or directory"
+  done
+  ;;
 sg_read_buffer)
   scenario <<<'{ "drives": [ { "letter": "E", "hardware_revision": "ATAPI123", "signature": "QUA_ADV ", "update_vendor": "QUA_ADV " } ] }'
   peer sg_read_buffer --raw --mode=data --id=0xf1 --length=48 /dev/sr1

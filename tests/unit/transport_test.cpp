@@ -31,6 +31,7 @@ struct seen_calls {
     DWORD forced_wait = NO_FORCED_WAIT;
     bool manager_runs_first = false;  // the request ends before the forced wait result
     bool inflate_sense = false;
+    bool short_transfer = false;  // the port reports half the data moved, with GOOD status
     bool fake_address = false;
     SCSI_ADDRESS address{};
 };
@@ -53,6 +54,8 @@ BOOL recording_ioctl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID
     }
     BOOL ok = sim_calls.DeviceIoControl(device, code, in, in_size, out, out_size, returned, overlapped);
     if (ok && code == IOCTL_SCSI_GET_ADDRESS && seen.fake_address) std::memcpy(out, &seen.address, sizeof seen.address);
+    if (ok && code == IOCTL_SCSI_PASS_THROUGH_DIRECT && seen.short_transfer)
+        static_cast<pass_through_direct_block*>(out)->sptd.DataTransferLength /= 2;
     if (ok && code == IOCTL_SCSI_PASS_THROUGH_DIRECT && seen.inflate_sense) {
         auto* block = static_cast<pass_through_direct_block*>(out);
         block->sptd.SenseInfoLength = 32;
@@ -485,6 +488,20 @@ TEST_F(transport_test, aspi_aborted_request_is_given_time_to_end_or_left_its_blo
         EXPECT_EQ(last_sense_code, 0x023A00u);
         give_back(request_block_area);
     }
+}
+
+// Data a drive did not take whole is not written, even with GOOD status; an
+// answer shorter than asked is still an answer.
+TEST_F(transport_test, pass_through_short_data_out_is_a_failure) {
+    emu::drive_config config;
+    config.starts_in_update_mode = true;
+    host.add_drive_at_letter('E', config);
+    letters("E");
+    seen.short_transfer = true;
+    byte_vector block(256, 0x5A);
+    EXPECT_EQ(send(0, {0x3B, 0x07, 0xF0, 0, 0, 0, 0, 0x01, 0x00, 0}, DIRECTION_OUT, 20000, block.data(), 256), -1);
+    byte_vector data(96, 0);
+    EXPECT_EQ(send(0, INQUIRY, DIRECTION_IN, 5000, data.data(), 96), 0);
 }
 
 TEST_F(transport_test, aspi_write_buffer_on_ieee1394_adapter_is_polled) {

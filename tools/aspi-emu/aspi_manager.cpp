@@ -105,16 +105,18 @@ void complete(SRB_ExecSCSICmd* block, const emu::command_result& r) {
     finish(block, good ? SS_COMP : SS_ERR);
 }
 
-void run(const pending_request& request) {
+// `asked` is the request as it stood when it was taken from the queue: once an
+// abort has handed the block back, the caller may already be refilling it.
+void run(const pending_request& request, const SRB_ExecSCSICmd& asked) {
     SRB_ExecSCSICmd* block = request.block;
     emu::virtual_drive& drive = *request.slot->drive;
-    const int direction = block->SRB_BufLen == 0              ? emu::DIR_NONE
-                          : (block->SRB_Flags & SRB_DIR_IN)  ? emu::DIR_IN
-                          : (block->SRB_Flags & SRB_DIR_OUT) ? emu::DIR_OUT
-                                                             : emu::DIR_NONE;
+    const int direction = asked.SRB_BufLen == 0              ? emu::DIR_NONE
+                          : (asked.SRB_Flags & SRB_DIR_IN)  ? emu::DIR_IN
+                          : (asked.SRB_Flags & SRB_DIR_OUT) ? emu::DIR_OUT
+                                                            : emu::DIR_NONE;
     const uint32_t reflashes = drive.reflash_count();
-    const emu::command_result r = drive.execute(block->CDBByte, block->SRB_CDBLen, direction,
-                                                block->SRB_BufPointer, block->SRB_BufLen, 0, now_ms());
+    const emu::command_result r = drive.execute(asked.CDBByte, asked.SRB_CDBLen, direction, asked.SRB_BufPointer,
+                                                asked.SRB_BufLen, 0, now_ms());
     // The report is written before the caller can see the request end, so a
     // program that exits right after its last command leaves it complete.
     report(drive.reflash_count() != reflashes);
@@ -140,13 +142,14 @@ DWORD WINAPI worker_main(void*) {
                 break;
             }
             const pending_request request = manager->queue.front();
+            const SRB_ExecSCSICmd asked = *request.block;
             manager->queue.pop_front();
             manager->running = request.block;
             manager->running_aborted = false;
             // An abort that raced with the end of the previous request must not cut this one short.
             ResetEvent(manager->abort_signal);
             LeaveCriticalSection(&manager->lock);
-            run(request);
+            run(request, asked);
         }
     }
 }

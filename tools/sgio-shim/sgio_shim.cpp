@@ -100,12 +100,26 @@ int drive_of(shim::drive_table& t, int fd) {
     return t.drive_for_identity(status);
 }
 
-// An emulated path opens here; -2 when the C library should open `path`.
+// True for the machine's own optical drives and SCSI generic devices, however
+// they are named (a link, a doubled slash, a path relative to a folder).
+bool real_drive_device(int dirfd, const char* path) {
+    constexpr unsigned SCSI_CDROM_MAJOR = 11;
+    constexpr unsigned SCSI_GENERIC_MAJOR = 21;
+    struct stat status;
+    if (fstatat(dirfd, path, &status, 0) != 0) return false;
+    return (S_ISBLK(status.st_mode) && major(status.st_rdev) == SCSI_CDROM_MAJOR) ||
+           (S_ISCHR(status.st_mode) && major(status.st_rdev) == SCSI_GENERIC_MAJOR);
+}
+
+// An emulated path opens here; -2 when the C library should open `path`. A
+// program run with the shim never reaches a real drive, even when the
+// scenario could not be read: a test answering Yes must not update one.
 int open_emulated(int dirfd, const char* path, int flags) {
-    if (path == nullptr || (dirfd != AT_FDCWD && path[0] != '/')) return -2;
+    if (path == nullptr) return -2;
     shim::drive_table* t = drives();
-    if (t == nullptr) return -2;
-    const int d = t->drive_for_path(path);
+    int d = shim::PATH_NOT_SERVED;
+    if (t != nullptr && (dirfd == AT_FDCWD || path[0] == '/')) d = t->drive_for_path(path);
+    if (d == shim::PATH_NOT_SERVED && !loading && real_drive_device(dirfd, path)) d = shim::PATH_ABSENT;
     if (d == shim::PATH_NOT_SERVED) return -2;
     if (d == shim::PATH_ABSENT) {
         errno = ENOENT;

@@ -126,7 +126,9 @@ DWORD prepare_sg_io(const SCSI_PASS_THROUGH_DIRECT& block, DWORD in_size, DWORD 
     request.cmdp = const_cast<unsigned char*>(block.Cdb);
     request.mx_sb_len = SG_SENSE_CAPACITY;
     request.sbp = sense;
-    request.timeout = static_cast<unsigned>(std::min<uint64_t>(uint64_t{block.TimeOutValue} * 1000u, UINT_MAX));
+    // No time-out given means the port's own 60 s, said here rather than left to the kernel.
+    const uint64_t seconds = block.TimeOutValue != 0 ? block.TimeOutValue : 60;
+    request.timeout = static_cast<unsigned>(std::min<uint64_t>(seconds * 1000u, UINT_MAX));
     return ERROR_SUCCESS;
 }
 

@@ -9,6 +9,18 @@
 
 namespace {
 
+// The answer without surrounding blanks, in small letters: only a plain "y" or
+// "yes" may start an update, never a stray byte around one.
+std::string plain_answer(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return "";
+    const size_t last = text.find_last_not_of(" \t\r\n");
+    std::string out;
+    for (char c : text.substr(first, last - first + 1))
+        out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
 std::string lower_without_punctuation(const std::string& text) {
     std::string out;
     for (char c : text)
@@ -106,7 +118,7 @@ int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const ch
             return question ? IDNO : IDOK;
         }
         if (!question) return IDOK;
-        const std::string word = lower_without_punctuation(answer);
+        const std::string word = plain_answer(answer);
         if (word == "y" || word == "yes") return IDYES;
         if (word == "n" || word == "no") return IDNO;
     }
