@@ -216,7 +216,9 @@ BOOL l_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LPVO
                                                                                       : fail(ERROR_INVALID_PARAMETER);
     case IOCTL_SCSI_PASS_THROUGH_DIRECT: return pass_through(*h, in, in_size, out, out_size, returned);
     case IOCTL_STORAGE_MCN_CONTROL:
-        // Linux polls media only while the drive is idle and has nothing to turn off.
+        // Accepted and not acted on: Linux has no per-handle switch for media
+        // change notification. The kernel's own media polling (events_poll_msecs
+        // of the block device) goes on during an update.
         if (in == nullptr || in_size < sizeof(PREVENT_MEDIA_REMOVAL)) return fail(ERROR_INVALID_PARAMETER);
         if (returned) *returned = 0;
         return TRUE;
