@@ -64,17 +64,6 @@ uint64_t median(std::vector<uint64_t> values) {
     return values[values.size() / 2];
 }
 
-std::string hex(const uint8_t* bytes, size_t length) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        if (i) out += ' ';
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
-}
-
 }  // namespace
 
 uint64_t monotonic_ns() {
@@ -351,12 +340,12 @@ void drive_table::write_report() {
         for (size_t i = d.first_command; i < log.size(); ++i) {
             const emu::command_record& c = log[i];
             static const char* const directions[] = {"none", "in", "out"};
-            commands << hex(c.cdb.data(), c.cdb.size()) << " | " << directions[std::clamp(c.direction, 0, 2)] << ' '
+            commands << sim::hex_bytes(c.cdb.data(), c.cdb.size()) << " | " << directions[std::clamp(c.direction, 0, 2)] << ' '
                      << c.data_length << " | ";
             if (c.result.transport_failure) commands << "transport-failure";
             else if (c.result.timed_out) commands << "timeout";
-            else commands << "status " << hex(&c.result.status, 1);
-            if (c.result.sense_length) commands << " sense " << hex(c.result.sense, c.result.sense_length);
+            else commands << "status " << sim::hex_bytes(&c.result.status, 1);
+            if (c.result.sense_length) commands << " sense " << sim::hex_bytes(c.result.sense, c.result.sense_length);
             commands << "\n";
         }
     }

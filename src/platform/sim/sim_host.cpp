@@ -22,17 +22,6 @@ bool equal_ignoring_case(const std::string& a, const std::string& b) {
            });
 }
 
-std::string hex_bytes(const uint8_t* bytes, size_t length) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        if (i) out += ' ';
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
-}
-
 std::string outcome_name(const emu::command_result& r) {
     if (r.transport_failure) return "transport-failure";
     if (r.timed_out) return "timeout";
@@ -621,6 +610,17 @@ void host::advance(uint32_t ms) {
         if (handle_info* e = find_handle(p.event)) e->signalled = true;
         pending_.erase(pending_.begin() + static_cast<long>(i));
     }
+}
+
+std::string hex_bytes(const uint8_t* bytes, size_t length) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        if (i) out += ' ';
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
 }
 
 std::string json_string(const std::string& bytes) {

@@ -170,6 +170,9 @@ class host {
 // The host the table's functions act on (the one installed last).
 host* current();
 
+// Bytes as upper-case hex pairs separated by blanks ("3B 07 F0").
+std::string hex_bytes(const uint8_t* bytes, size_t length);
+
 // JSON string literal of raw bytes (bytes >= 0x80 as \u00XX).
 std::string json_string(const std::string& bytes);
 
