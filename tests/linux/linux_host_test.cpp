@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/linux/linux_host.h"
+#include "transport/transport.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
 
@@ -17,12 +18,8 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
-// The block as the updater lays it out: the structure, a filler word, 32 sense bytes.
-struct block_with_sense {
-    SCSI_PASS_THROUGH_DIRECT sptd;
-    ULONG filler;
-    UCHAR sense[32];
-};
+// The block as the updater lays it out.
+using block_with_sense = pass_through_direct_block;
 
 block_with_sense make_block(std::initializer_list<uint8_t> cdb, UCHAR data_in, ULONG length, void* data,
                             ULONG seconds) {

@@ -18,16 +18,14 @@
 
 #include "platform/host.h"
 #include "platform/linux/linux_host.h"
+#include "transport/transport.h"
 
 namespace {
 
 using bytes = std::vector<uint8_t>;
 
-struct block_with_sense {
-    SCSI_PASS_THROUGH_DIRECT sptd;
-    ULONG filler;
-    UCHAR sense[32];
-};
+// The block as the updater lays it out.
+using block_with_sense = pass_through_direct_block;
 
 class linux_table : public ::testing::Test {
   protected:

@@ -141,20 +141,7 @@ struct run_case {
     way_out way;
     int exit_code;
 };
-class run_test : public sim_test, public ::testing::WithParamInterface<run_case> {
-  protected:
-    std::filesystem::path directory =
-        std::filesystem::temp_directory_path() / ("enumeration_run_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
-    void SetUp() override {
-        sim_test::SetUp();
-        std::filesystem::create_directories(directory);
-        host.cfg.directory = directory.string();
-    }
-    void TearDown() override {
-        sim_test::TearDown();
-        std::filesystem::remove_all(directory);
-    }
-};
+class run_test : public sim_folder_test, public ::testing::WithParamInterface<run_case> {};
 
 std::vector<uintptr_t> freed;
 const host_calls* simulated = nullptr;
@@ -178,7 +165,7 @@ TEST_P(run_test, targets_are_announced_and_everything_is_handed_back_once) {
         }
     }
     if (c.way != STOP) {
-        ASSERT_TRUE(write_image_file((directory / "A0013431.128").string(), image_fields{}));
+        ASSERT_TRUE(write_image_file(dir + "/A0013431.128", image_fields{}));
     }
     host.cfg.answers.assign(8, IDNO);
     host_calls recording = *installed_host;

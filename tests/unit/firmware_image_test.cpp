@@ -16,24 +16,17 @@ constexpr UINT ERROR_BOX = 0x10;
 const char* const TOO_OLD = "\r\nSelected file is too old fw file.";
 const char* const ILLEGAL = "\r\nSelected file is illegal fw file.";
 
-class image_test : public sim_test {
+class image_test : public sim_folder_test {
   protected:
     void SetUp() override {
-        sim_test::SetUp();
+        sim_folder_test::SetUp();
         init_firmware_descriptor();
         current_release = firmware_descriptor[0];
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : name)
-            if (c == '/') c = '_';
-        folder = ::testing::TempDir() + "firmware_image_test_" + name;
-        std::filesystem::create_directories(folder);
-        host.cfg.directory = folder;
         ASSERT_EQ(allocate_working_buffer(image_buffer, BUFFER_SIZE), 0);
     }
     void TearDown() override {
         free_working_buffer(image_buffer);
-        std::filesystem::remove_all(folder);
-        sim_test::TearDown();
+        sim_folder_test::TearDown();
     }
 
     static image_fields small_image() {
@@ -42,14 +35,13 @@ class image_test : public sim_test {
         return fields;
     }
     void write_image(const image_fields& fields) {
-        ASSERT_TRUE(write_image_file(folder + "/A0013431.128", fields));
+        ASSERT_TRUE(write_image_file(dir + "/A0013431.128", fields));
     }
     int load(const image_fields& fields) {
         write_image(fields);
         return load_image();
     }
 
-    std::string folder;
 };
 
 // --- the header --------------------------------------------------------------------
@@ -193,7 +185,7 @@ TEST_F(image_test, refuses_a_file_it_cannot_take_whole_without_a_message_of_its_
         ASSERT_EQ(load(small_image()), 0);
         std::vector<uint8_t> before(image_buffer.address, image_buffer.address + 0x1000);
 
-        std::filesystem::remove(folder + "/A0013431.128");
+        std::filesystem::remove(dir + "/A0013431.128");
         if (c.size >= 0) {
             image_fields fields = small_image();
             fields.size = static_cast<uint32_t>(c.size);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/sim/sim_host.h"
@@ -17,6 +19,25 @@ class sim_test : public ::testing::Test {
     void TearDown() override { reset_run_state(); }
 
     sim::host host;
+};
+
+// A simulated host that runs the updater in a fresh temporary folder (where its
+// image file goes), removed after the test.
+class sim_folder_test : public sim_test {
+  protected:
+    void SetUp() override {
+        sim_test::SetUp();
+        char pattern[] = "/tmp/odd-run-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+        host.cfg.directory = dir;
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(dir);
+        sim_test::TearDown();
+    }
+
+    std::string dir;
 };
 
 // Bytes as a string, for comparing console output with embedded zero bytes or CR.

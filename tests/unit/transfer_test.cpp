@@ -26,19 +26,11 @@ const std::string LEAVE_REFUSED = "\nFailed to move to the normal mode.";
 
 enum class host_kind { nt, nt_firewire, nine_x, nine_x_with_intel };
 
-class transfer_base : public sim_test {
+class transfer_base : public sim_folder_test {
   protected:
-    void SetUp() override {
-        sim_test::SetUp();
-        char pattern[] = "/tmp/transfer-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        host.cfg.directory = dir;
-    }
     void TearDown() override {
         if (prepared) release_host_environment();
-        std::filesystem::remove_all(dir);
-        sim_test::TearDown();
+        sim_folder_test::TearDown();
     }
     // Makes a drive already in its update firmware target 0 of a prepared host
     // and loads the image built from `fields`.
@@ -76,7 +68,6 @@ class transfer_base : public sim_test {
     }
     size_t commands() { return host.drive(0).log().size(); }
 
-    std::string dir;
     bool prepared = false;
 };
 

@@ -90,19 +90,8 @@ class box_hook : public std::streambuf {
     bool done_ = false;
 };
 
-class update_run : public sim_test {
+class update_run : public sim_folder_test {
   protected:
-    void SetUp() override {
-        sim_test::SetUp();
-        char pattern[] = "/tmp/update-run-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        host.cfg.directory = dir;
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(dir);
-        sim_test::TearDown();
-    }
     void put_image(const image_fields& fields = {}) {
         ASSERT_TRUE(write_image_file(dir + "/A0013431.128", fields));
     }
@@ -130,7 +119,6 @@ class update_run : public sim_test {
         return out;
     }
 
-    std::string dir;
 };
 
 // --- the whole update -------------------------------------------------------
