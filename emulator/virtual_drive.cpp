@@ -87,6 +87,8 @@ virtual_drive::virtual_drive(drive_config config)
     : config_(std::move(config)),
       update_mode_(config_.starts_in_update_mode),
       unit_attention_left_(config_.unit_attention_count),
+      ready_test_attentions_left_(config_.ready_test_unit_attentions),
+      inquiry_length_(config_.inquiry_length),
       revision_(config_.revision),
       revision_suffix_(config_.revision_suffix),
       date_(config_.date),
@@ -168,6 +170,10 @@ command_result virtual_drive::answer(const uint8_t* cdb, size_t cdb_length, int 
     }
     switch (opcode) {
     case op_test_unit_ready:
+        if (ready_test_attentions_left_ > 0) {
+            --ready_test_attentions_left_;
+            return power_on_reset();
+        }
         if (config_.disc_present) return {};
         return config_.becoming_ready ? becoming_ready() : check_condition(0x02, 0x3A, 0x00);
     case op_inquiry: return inquiry(cdb, direction, data, data_length);
@@ -199,7 +205,7 @@ command_result virtual_drive::inquiry(const uint8_t* cdb, int direction, uint8_t
 
     const uint32_t allocation = uint32_t(cdb[3]) << 8 | cdb[4];
     command_result r;
-    r.transferred = std::min({allocation, data_length, config_.inquiry_length, inquiry_size});
+    r.transferred = std::min({allocation, data_length, inquiry_length_, inquiry_size});
     std::copy_n(page.begin(), r.transferred, data);
     return r;
 }
@@ -270,10 +276,7 @@ command_result virtual_drive::store_block(uint32_t offset, const uint8_t* bytes,
     if (length == 0 || offset != received_.size() || uint64_t(offset) + length > config_.image_capacity)
         return invalid_field_in_cdb();
     if (blocks_received_ == config_.refuse_block) {
-        if (config_.refused_block_restarts) {
-            update_mode_ = false;
-            update_vendor_ = fit(config_.update_vendor, 8);
-        }
+        if (config_.refused_block_restarts) back_to_normal_firmware();
         return check_condition(0x03, 0x0C, 0x00);
     }
     received_.insert(received_.end(), bytes, bytes + length);
@@ -297,7 +300,10 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
         default: return check_condition(config_.refuse_leave_key, 0x2C, 0x00);
         }
     };
-    if (config_.refuse_leave && !config_.refuse_leave_after_reflash) return refusal();
+    if (config_.refuse_leave && !config_.refuse_leave_after_reflash) {
+        if (config_.refused_leave_restarts) back_to_normal_firmware();
+        return refusal();
+    }
     const size_t size = received_.size();
     if (size < image_header_size || (config_.expected_image_size != 0 && size != config_.expected_image_size))
         return invalid_field_in_parameters();
@@ -307,14 +313,14 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
     busy_until_ms_ = now_ms + config_.leave_command_ms + config_.reflash_ms;
     unit_attention_left_ = config_.unit_attention_count;
     inquiry_failures_left_ = config_.inquiry_failures_after_restart;
+    if (config_.inquiry_length_after_restart != 0) inquiry_length_ = config_.inquiry_length_after_restart;
     // A drive whose new firmware did not take over restarts into its update
     // firmware and keeps answering as before, waiting for an image from offset 0.
     if (config_.stay_in_update_mode) {
         received_.clear();
         blocks_received_ = 0;
     } else {
-        update_mode_ = false;
-        update_vendor_ = fit(config_.update_vendor, 8);
+        back_to_normal_firmware();
         const auto image = flashed_.begin();
         revision_.assign(image + image_version_at, image + image_version_at + 4);
         revision_suffix_ = char(flashed_[image_suffix_at]);
@@ -324,6 +330,12 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
     r.transferred = config_.refuse_leave ? 0 : length;
     r.duration_ms = config_.leave_command_ms;
     return r;
+}
+
+// The drive restarts into the normal firmware it holds, whatever it received.
+void virtual_drive::back_to_normal_firmware() {
+    update_mode_ = false;
+    update_vendor_ = fit(config_.update_vendor, 8);
 }
 
 }  // namespace emu

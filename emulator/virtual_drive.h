@@ -75,6 +75,9 @@ struct drive_config {
     bool stay_in_update_mode = false;  // after the re-flash the drive still runs its update firmware
     int inquiry_failures_after_restart = 0;  // INQUIRY fails (NOT READY) this many times after re-flash
     int unit_attention_count = 0;     // the first K commands after power-on (or restart) get 06/29/00
+    int ready_test_unit_attentions = 0;  // TEST UNIT READY alone answers 06/29/00 this many times
+    bool refused_leave_restarts = false;  // with refuse_leave: the drive restarts into its old firmware unflashed
+    uint32_t inquiry_length_after_restart = 0;  // INQUIRY bytes returned after a re-flash; 0: inquiry_length
     bool disc_present = false;        // TEST UNIT READY succeeds
     bool becoming_ready = false;      // TEST UNIT READY: 02/04/01
     std::vector<injected_fault> injected;
@@ -139,6 +142,7 @@ class virtual_drive {
     command_result store_block(uint32_t offset, const uint8_t* bytes, uint32_t length);
     command_result leave_update_mode(uint32_t offset, const uint8_t* block, uint32_t length, uint64_t now_ms);
     bool mode_block_matches(const uint8_t* block, uint32_t access_value) const;
+    void back_to_normal_firmware();
 
     drive_config config_;
     std::vector<command_record> log_;
@@ -149,6 +153,8 @@ class virtual_drive {
     uint64_t busy_until_ms_ = 0;  // re-flashing: NOT READY until then
     int unit_attention_left_ = 0;
     int inquiry_failures_left_ = 0;
+    int ready_test_attentions_left_ = 0;
+    uint32_t inquiry_length_ = 96;
     int blocks_received_ = 0;
     std::string revision_;
     char revision_suffix_ = ' ';

@@ -66,8 +66,9 @@ int updater_main(int, char**) {
         return 1;
     }
     if (target_count > 1) {
-        // Only an explicit No asks per drive; a box that cannot be shown counts as Yes.
-        if (show_message(31, KIND_YES_NO) == IDNO) update_all = 0;
+        // Only a Yes spares the per-drive questions; a box that could not be
+        // shown leaves every drive to its own question.
+        if (show_message(31, KIND_YES_NO) != IDYES) update_all = 0;
     } else {
         update_all = 0;
     }

@@ -1,6 +1,7 @@
 // Owns the drive's decoded date, revision and OEM class: the revision lines
 // before and after an update, and the checks that decide whether the loaded
 // image may go into the drive at current_target.
+#include <cstdio>
 #include <cstring>
 
 #include "discovery/enumeration.h"
@@ -27,7 +28,7 @@ constexpr int IDENTITY_HARDWARE_REVISION = 16;
 constexpr int IDENTITY_SIGNATURE = 24;
 constexpr int IDENTITY_UPDATE_VENDOR = 32;
 
-// A drive whose INQUIRY fails right after its restart gets this many more tries.
+// A drive whose INQUIRY fails right after its re-flash gets this many more tries.
 constexpr int RESTART_INQUIRY_RETRIES = 6;
 constexpr uint32_t RESTART_INQUIRY_WAIT_MS = 3000;
 
@@ -52,17 +53,17 @@ bool short_date_form() { return inquiry_data[INQUIRY_DATE + 2] == '/' && inquiry
 
 // The date text from byte 37 as 0x20YYMMDD in either form; 0 unless year, month
 // and day all convert. The text carries no terminator, so it is read from a
-// bounded copy that ends inside the INQUIRY data.
+// bounded copy that ends inside the INQUIRY data. The four-digit-year form is
+// read as the drives write it, with scanf's "%04x/%02x/%02x", so "2008/7/25"
+// is 25 July 2008.
 uint32_t scan_drive_date(bool short_form) {
-    uint8_t text[DATE_TEXT_LONGEST + 1] = {};
+    char text[DATE_TEXT_LONGEST + 1] = {};
     std::memcpy(text, inquiry_data + INQUIRY_DATE, DATE_TEXT_LONGEST);
     uint32_t date = 0;
-    if (short_form) return scan_short_date(text, &date) == 0 ? date : 0;
-    uint32_t year = 0, month = 0, day = 0;
-    if (scan_hex(text, 4, &year) != 0 || text[4] != '/' || scan_hex(text + 5, 2, &month) != 0 || text[7] != '/' ||
-        scan_hex(text + 8, 2, &day) != 0)
-        return 0;
-    return year << 16 | month << 8 | day;
+    if (short_form) return scan_short_date(reinterpret_cast<const uint8_t*>(text), &date) == 0 ? date : 0;
+    unsigned year = 0, month = 0, day = 0;
+    if (std::sscanf(text, "%04x/%02x/%02x", &year, &month, &day) != 3) return 0;
+    return (year & 0xFFFF) << 16 | (month & 0xFF) << 8 | (day & 0xFF);
 }
 
 int oem_class(const uint8_t* identity) {
@@ -85,7 +86,9 @@ void print_revision_line(const char* format) {
 int report_revision(int mode) {
     drive_date = 0;
     int result = inquiry(current_target, inquiry_data);
-    if (result != 0 && mode == 1 && intel_ide_driver == 1 && win9x_family == 1) {
+    // A drive still re-flashing after the settle wait does not answer yet, on
+    // any route; it is given the time the Intel driver's route always needed.
+    if (result != 0 && mode == 1) {
         for (int i = 0; i < RESTART_INQUIRY_RETRIES && result != 0; ++i) {
             wait_ms(RESTART_INQUIRY_WAIT_MS);
             result = inquiry(current_target, inquiry_data);

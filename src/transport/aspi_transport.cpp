@@ -17,8 +17,11 @@ constexpr uint8_t TEST_UNIT_READY_OPCODE = 0x00;
 constexpr uint8_t WRITE_BUFFER_OPCODE = 0x3B;
 constexpr uint8_t IMAGE_BLOCK_MODE = 7;
 constexpr uint8_t NOT_READY = 0x02;
-constexpr int OEM_UNLIMITED_WAITS = 0x300;
+constexpr int OEM_LONGER_WAITS = 0x300;
 constexpr BYTE HOST_ADAPTER_OK = 0x00;
+// A request that carries no time-out, or a wait the drive's class would leave
+// open, is given as long as pass-through gives a command without one.
+constexpr DWORD LONGEST_UNTIMED_WAIT_MS = 60000;
 // How long an aborted request is given to end, in looks at its status.
 constexpr int ABORT_LOOKS = 10;
 // Execute blocks lie this far apart in the request-block area.
@@ -91,23 +94,30 @@ int send_and_wait(SRB_ExecSCSICmd* block, DWORD limit) {
     return waited == WAIT_TIMEOUT ? -2 : -1;
 }
 
-// Sends a block filled for polling and looks at its status after every 500 ms;
-// 0 when the request ended or was never accepted, -1 when `timeout_ms` (0: no
-// limit) ran out.
+// Sends a block filled for polling and looks at its status after every 500 ms,
+// the first look too; 0 when the request ended or was never accepted, -1 when
+// `timeout_ms` (0: a minute) ran out.
 int send_and_poll(SRB_ExecSCSICmd* block, int32_t timeout_ms) {
-    if (send_aspi_command(block) != SS_PENDING) return 0;
-    int64_t elapsed = 0;
-    for (;;) {
+    const int64_t limit = timeout_ms != 0 ? timeout_ms : int64_t{LONGEST_UNTIMED_WAIT_MS};
+    send_aspi_command(block);
+    for (int64_t elapsed = 0;;) {
         host::Sleep(POLL_INTERVAL_MS);
-        if (timeout_ms != 0) {
-            elapsed += POLL_INTERVAL_MS;
-            if (elapsed > timeout_ms) {
-                abort_if_pending(block);
-                return -1;
-            }
+        elapsed += POLL_INTERVAL_MS;
+        if (elapsed > limit) {
+            abort_if_pending(block);
+            return -1;
         }
         if (request_status(block) != SS_PENDING) return 0;
     }
+}
+
+// How long to wait for the completion event of a request with `timeout_ms`.
+// A SCSI-class drive of the generic signature may take longer than its
+// commands say, so it is never given less than the untimed wait.
+DWORD event_wait_ms(int32_t timeout_ms) {
+    const DWORD asked = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
+    if (asked == 0) return LONGEST_UNTIMED_WAIT_MS;
+    return oem_code == OEM_LONGER_WAITS ? std::max(asked, LONGEST_UNTIMED_WAIT_MS) : asked;
 }
 
 // Judges a request that has ended or that the manager did not accept.
@@ -123,7 +133,10 @@ int completion_result(SRB_ExecSCSICmd* block) {
     }
     std::memcpy(last_sense, block->SenseArea, SENSE_LENGTH);
     fetch_sense();
-    drive_answered = block->SRB_HaStat == HOST_ADAPTER_OK && block->SRB_TargStat != 0;
+    // Ended by the manager with the host adapter's status good: the drive was
+    // reached, even where the Intel driver leaves the target status empty. A
+    // request refused, aborted or failed by the adapter never got there.
+    drive_answered = status == SS_ERR && block->SRB_HaStat == HOST_ADAPTER_OK;
     // Intel's IDE driver fails commands to a drive that is only becoming ready.
     // A command that was to bring data back has brought none, and an image block
     // answered so was not taken: those stay failed, so an empty answer never
@@ -142,7 +155,7 @@ int probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, u
     completion_event = host::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!completion_event) return -1;
     fill_block(block, host_adapter, target_id, SRB_EVENT_NOTIFY | SRB_DIR_IN, 0, cdb, cdb_length, data, data_length);
-    const int result = send_and_wait(block, INFINITE) == 0 && request_status(block) == SS_COMP ? 0 : -1;
+    const int result = send_and_wait(block, LONGEST_UNTIMED_WAIT_MS) == 0 && request_status(block) == SS_COMP ? 0 : -1;
     abort_if_pending(block);
     close_completion_event();
     return result;
@@ -167,8 +180,7 @@ int execute_aspi(const command_request* request) {
         if (!completion_event) return -1;
         fill_block(block, target.host_adapter, target.target_id, SRB_EVENT_NOTIFY | flags, SENSE_LENGTH, request->cdb,
                    request->cdb_length, request->data, static_cast<uint32_t>(request->data_length));
-        const bool unlimited = request->timeout_ms == 0 || oem_code == OEM_UNLIMITED_WAITS;
-        result = send_and_wait(block, unlimited ? INFINITE : static_cast<DWORD>(request->timeout_ms));
+        result = send_and_wait(block, event_wait_ms(request->timeout_ms));
     }
     if (result == 0) result = completion_result(block);
     close_completion_event();

@@ -25,11 +25,19 @@ constexpr uint32_t SIGNATURE_OFFSET = 24;
 constexpr int INQUIRY_REVISION = 32;
 
 constexpr uint32_t PAUSE_BEFORE_ENTRY_CHECK_MS = 1000;
+// A drive that reports unit attention this many times in a row is not going
+// to settle; its state is unknown.
+constexpr int UNIT_ATTENTIONS_ALLOWED = 20;
+
+// True when the drive's revision after its restart is the image's version,
+// decoded as the compatibility check decodes revisions.
+bool runs_the_image_version() { return decode_version(inquiry_data + INQUIRY_REVISION) == image_version; }
 
 }  // namespace
 
 int media_check() {
     stop_unit();
+    int unit_attentions = 0;
     for (;;) {
         if (test_unit_ready(current_target) == 0) {
             show_message(5, KIND_INFO);
@@ -43,7 +51,8 @@ int media_check() {
             show_message(6, KIND_CONSOLE);
             return -1;
         }
-        if (key == SENSE_UNIT_ATTENTION) continue;
+        if (key == SENSE_UNIT_ATTENTION && ++unit_attentions < UNIT_ATTENTIONS_ALLOWED) continue;
+        // Unit attention without end falls through to the unknown error.
         // The Intel driver reports an empty drive without any sense; a command
         // that never reached the drive says nothing about a disc.
         if (intel_ide_driver != 0 && last_sense_code == 0 && drive_answered) return 0;
@@ -66,7 +75,8 @@ int update_drive() {
         print_text(format_text("\nCurrent Signature = %.8s", signature).c_str());
         if (check_compatibility(1) != 0) return 1;
         if (media_check() != 0) return 1;
-        if (update_all == 0 && show_message(82, KIND_YES_NO) == IDNO) return IDNO;
+        // Only a Yes flashes the drive: a box that could not be shown is no consent.
+        if (update_all == 0 && show_message(82, KIND_YES_NO) != IDYES) return IDNO;
         show_message(61, KIND_CONSOLE);
 
         const uint32_t model_code = current_release.model_code;
@@ -81,8 +91,15 @@ int update_drive() {
 
         if (report_revision(1) != 0) return -1;
         if (std::memcmp(inquiry_data + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION, 3) != 0) {
-            show_message(12, KIND_CONSOLE);
-            return 0;
+            if (runs_the_image_version()) {
+                show_message(12, KIND_CONSOLE);
+                return 0;
+            }
+            // Back in firmware other than the image's (after a refused block or a
+            // refused leave command, or with a garbled answer): the update failed,
+            // and the technician and the exit code both learn it.
+            if (image_sent) show_message(42, KIND_ERROR);
+            return -1;
         }
         // The Intel driver's drive is told once more to leave its update firmware,
         // but never after a refused block: it would re-flash an incomplete image.

@@ -9,6 +9,10 @@
 //
 // Every question is answered Yes, so a retry the updater offers is always taken.
 // A run that needs more than a bound of commands or virtual time has not ended.
+// Drives that misbehave as a whole (back in their old firmware after a refused
+// block or leave command, a garbled answer after the restart, a re-flash that
+// outlasts the settle wait, unit attention without end) and a run in which no
+// box can be shown are held to the same promises on every route.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -102,6 +106,8 @@ const int COMMAND_FAILURE_MESSAGES[] = {0, 6, 7, 9, 14, 15, 42};
 const int RUN_ENDING_MESSAGES[] = {28, 36};
 // Everything that tells the user that a drive was not updated, or why.
 const int NOT_UPDATED_MESSAGES[] = {0, 1, 3, 5, 6, 7, 9, 11, 14, 15, 28, 36, 37, 40, 42, 47, 54, 69};
+// The questions whose Yes lets a drive be flashed: 82 for one drive, 31 for all.
+const char UPDATE_QUESTION[] = "Do you want to update";
 
 int message_code(const std::string& text) {
     for (const message_text& m : MESSAGES)
@@ -190,6 +196,46 @@ const failure_kind FAILURES[] = {
 bool failed(const emu::command_record& r) {
     return r.result.transport_failure || r.result.timed_out || r.result.status != emu::STATUS_GOOD;
 }
+
+bool is_write_buffer(const std::vector<uint8_t>& cdb) { return !cdb.empty() && cdb[0] == 0x3B; }
+bool is_inquiry(const std::vector<uint8_t>& cdb) { return !cdb.empty() && cdb[0] == 0x12; }
+
+// --- drives that misbehave as a whole --------------------------------------------
+
+struct drive_behaviour {
+    const char* name;
+    std::function<void(emu::drive_config&)> set_up;
+    size_t answers;  // Yes answers given; after them every box fails to show
+    std::string outcome;  // how the run must end
+};
+
+const drive_behaviour BEHAVIOURS[] = {
+    {"old_firmware_after_refused_block",
+     [](emu::drive_config& d) {
+         d.refuse_block = 5;
+         d.refused_block_restarts = true;
+     },
+     ANSWERS_GIVEN, "exit 1, updated 0,"},
+    {"old_firmware_after_refused_leave",
+     [](emu::drive_config& d) {
+         d.refuse_leave = true;
+         d.refused_leave_restarts = true;
+     },
+     ANSWERS_GIVEN, "exit 1, updated 0,"},
+    {"short_answer_after_restart",
+     [](emu::drive_config& d) {
+         d.stay_in_update_mode = true;
+         d.inquiry_length_after_restart = 32;
+     },
+     ANSWERS_GIVEN, "exit 1, updated 0,"},
+    {"blank_update_vendor_in_normal_firmware", [](emu::drive_config& d) { d.update_vendor = "        "; },
+     ANSWERS_GIVEN, "exit 1, updated 0,"},
+    {"reflash_outlasting_the_settle_wait", [](emu::drive_config& d) { d.reflash_ms = 15000; }, ANSWERS_GIVEN,
+     "exit 0, updated 1,"},
+    {"endless_unit_attention", [](emu::drive_config& d) { d.ready_test_unit_attentions = 1000000; }, ANSWERS_GIVEN,
+     "exit 0, updated 0,"},
+    {"no_box_can_be_shown", [](emu::drive_config&) {}, 0, "exit 0, updated 0,"},
+};
 
 // --- watching a run -----------------------------------------------------------
 
@@ -383,9 +429,23 @@ void check_invariants(const sim::host& h, const std::vector<event>& events, int 
             broken("success claimed for a drive left without the new firmware");
     }
 
-    // A drive that was not updated is never passed over in silence.
+    // Only a Yes to the update question flashes: every WRITE BUFFER follows a
+    // question whose latest answer was Yes.
+    int latest_answer = -1;
+    for (const event& e : events) {
+        if (e.kind == event::box && e.text.find(UPDATE_QUESTION) != std::string::npos)
+            latest_answer = h.boxes[e.index].answer;
+        if (e.kind == event::command && is_write_buffer(log[e.index].cdb) && latest_answer != IDYES) {
+            broken("command " + std::to_string(e.index + 1) + " (" + expect::hex(log[e.index].cdb) +
+                   ") without a Yes to the update question");
+            break;
+        }
+    }
+
+    // A drive that was not updated is never passed over in silence, unless the
+    // user was asked and did not say Yes.
     if (shown[12] == 0) {
-        bool told = false;
+        bool told = latest_answer != -1 && latest_answer != IDYES;
         for (int code : NOT_UPDATED_MESSAGES) told = told || shown[code] > 0;
         if (!told) broken("the drive was not updated and no message says so");
     }
@@ -403,9 +463,13 @@ void check_invariants(const sim::host& h, const std::vector<event>& events, int 
         int code = e.kind == event::console ? message_code(e.text) : -1;
         if (!listed(COMMAND_FAILURE_MESSAGES, code)) continue;
         const std::string which = "message " + std::to_string(code);
+        // Message 42 also tells that the drive came back with a revision other
+        // than the image's: the verdict on the INQUIRY that read it.
+        const bool verdict = code == 42 && last_command >= 0 && is_inquiry(log[static_cast<size_t>(last_command)].cdb) &&
+                             drive.reported_revision() != NEW_REVISION;
         if (last_command < 0) {
             broken(which + " before any command");
-        } else if (!failed(log[static_cast<size_t>(last_command)])) {
+        } else if (!verdict && !failed(log[static_cast<size_t>(last_command)])) {
             broken(which + " after command " + std::to_string(last_command + 1) + ", which succeeded");
         } else if (claimed[static_cast<size_t>(last_command)]) {
             broken(which + " tells again the failure of command " + std::to_string(last_command + 1));
@@ -424,16 +488,14 @@ void check_invariants(const sim::host& h, const std::vector<event>& events, int 
     if (!h.pending_.empty()) broken("an ASPI request still in flight at exit");
 }
 
-run_outcome run_update(const route& r, const std::vector<emu::injected_fault>& faults, size_t command_limit,
-                       const std::string& name, size_t answers = ANSWERS_GIVEN) {
+run_outcome run_update(const route& r, const emu::drive_config& drive, size_t command_limit, const std::string& name,
+                       size_t answers = ANSWERS_GIVEN) {
     run_outcome out;
     reset_run_state();
     {
         sim::host h;
         h.cfg.files[IMAGE_FILE] = the_image();
         h.cfg.answers.assign(answers, IDYES);
-        emu::drive_config drive;
-        drive.injected = faults;
         r.set_up(h, drive);
         h.install();
 
@@ -475,7 +537,7 @@ const run_outcome& clean_run(size_t route_index) {
     auto it = runs.find(route_index);
     if (it == runs.end()) {
         const route& r = ROUTES[route_index];
-        it = runs.emplace(route_index, run_update(r, {}, 100000, std::string(r.name) + " clean")).first;
+        it = runs.emplace(route_index, run_update(r, emu::drive_config{}, 100000, std::string(r.name) + " clean")).first;
     }
     return it->second;
 }
@@ -610,11 +672,13 @@ TEST_P(fault_sweep, every_command_failing_keeps_every_invariant) {
         if (!kind.make(number, cdb, fault)) continue;
         const std::string name = std::string(r.name) + ", command " + std::to_string(number) + " (" + expect::hex(cdb) +
                                  "), " + kind.name;
-        run_outcome run = run_update(r, {fault}, PASSES_ALLOWED * n, name);
+        emu::drive_config drive;
+        drive.injected = {fault};
+        run_outcome run = run_update(r, drive, PASSES_ALLOWED * n, name);
         ++runs_made;
         if (!run.broken.empty()) ++runs_broken;
         if (run.summary == NOT_ENDED) {
-            run_outcome given_up = run_update(r, {fault}, PASSES_ALLOWED * n, name, ANSWERS_BEFORE_GIVING_UP);
+            run_outcome given_up = run_update(r, drive, PASSES_ALLOWED * n, name, ANSWERS_BEFORE_GIVING_UP);
             ++runs_given_up;
             for (const std::string& b : given_up.broken) run.broken.push_back(GIVEN_UP + b);
             run.summary += "; " + GIVEN_UP + given_up.summary;
@@ -635,11 +699,42 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(ROUTES[std::get<0>(p.param)].name) + "_" + FAILURES[std::get<1>(p.param)].name;
     });
 
+class behaviour_sweep : public ::testing::TestWithParam<std::tuple<size_t, size_t>> {};
+
+TEST_P(behaviour_sweep, keeps_every_invariant) {
+    const size_t route_index = std::get<0>(GetParam());
+    const route& r = ROUTES[route_index];
+    const drive_behaviour& b = BEHAVIOURS[std::get<1>(GetParam())];
+    emu::drive_config drive;
+    b.set_up(drive);
+    const std::string name = std::string(r.name) + ", " + b.name;
+    run_outcome run = run_update(r, drive, PASSES_ALLOWED * clean_run(route_index).log.size(), name, b.answers);
+    ++runs_made;
+    if (!run.broken.empty()) ++runs_broken;
+    for (const std::string& broken : run.broken) {
+        ++breaks_seen;
+        ADD_FAILURE() << name << ": " << broken;
+    }
+    EXPECT_EQ(run.summary.rfind(b.outcome, 0), 0u) << name << ": " << run.summary;
+    if (b.answers == 0) {
+        for (const emu::command_record& c : run.log) EXPECT_FALSE(is_write_buffer(c.cdb)) << expect::hex(c.cdb);
+    }
+    if (std::getenv("ODD_SWEEP_TABLE"))
+        std::printf("%-16s %-38s %s\n", r.name, b.name, run.summary.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    route, behaviour_sweep,
+    ::testing::Combine(::testing::Range<size_t>(0, std::size(ROUTES)), ::testing::Range<size_t>(0, std::size(BEHAVIOURS))),
+    [](const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& p) {
+        return std::string(ROUTES[std::get<0>(p.param)].name) + "_" + BEHAVIOURS[std::get<1>(p.param)].name;
+    });
+
 class sweep_count : public ::testing::Environment {
   public:
     void TearDown() override {
         if (runs_made != 0)
-            std::printf("fault sweep: %zu runs with one failing command, %zu broke an invariant (%zu breaks), "
+            std::printf("fault sweep: %zu runs with one failing command or misbehaving drive, %zu broke an invariant (%zu breaks), "
                         "%zu made again with the answers running out\n",
                         runs_made, runs_broken, breaks_seen, runs_given_up);
     }

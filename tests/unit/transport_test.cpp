@@ -421,16 +421,22 @@ TEST_F(transport_test, aspi_request_block_as_the_manager_receives_it) {
 }
 
 TEST_F(transport_test, aspi_event_wait_that_runs_out) {
+    // No wait is without limit: no time-out, or the generic SCSI class, waits a
+    // minute at least; a manager that gives up sooner is heard out.
     struct {
         int oem;
         int32_t timeout_ms;
+        uint32_t manager_gives_up_ms;
         DWORD limit;
         int result;
-        uint64_t elapsed;  // the manager gives up after 60 s
-    } cases[] = {{0, 5000, 5000, -2, 5000}, {0x300, 5000, INFINITE, -1, 60000}, {0, 0, INFINITE, -1, 60000}};
+        uint64_t elapsed;
+    } cases[] = {{0, 5000, 60000, 5000, -2, 5000},          {0x300, 5000, 60000, 60000, -1, 60000},
+                 {0x300, 5000, 90000, 60000, -2, 60000},    {0x300, 180000, 190000, 180000, -2, 180000},
+                 {0, 0, 60000, 60000, -1, 60000},           {0, 0, 3600000, 60000, -2, 60000}};
     for (const auto& c : cases) {
         host.drives.clear();
         host.add_drive_at_address(0, 0, never_answers());
+        host.cfg.aspi_manager_timeout_ms = c.manager_gives_up_ms;
         aspi({{0, 0}});
         oem_code = c.oem;
         const uint64_t start = host.elapsed_ms;
@@ -445,14 +451,15 @@ TEST_F(transport_test, aspi_event_wait_that_runs_out) {
 TEST_F(transport_test, aspi_request_that_timed_out_is_aborted_before_the_block_is_reused) {
     emu::drive_config config = never_answers();
     config.starts_in_update_mode = true;
-    config.block_ms = 80000;
+    config.block_ms = 50000;
     host.add_drive_at_address(1, 0, config);
     aspi({{1, 0}});
     ieee1394_adapter = 1;
+    host.cfg.aspi_manager_timeout_ms = 30000;
     EXPECT_EQ(send(0, INQUIRY, DIRECTION_IN, 5000, drive_data_buffer.address, 96), -2);
     EXPECT_EQ(seen.aborted, std::vector<void*>{block()});
-    // Polled without limit: it would end early, at the manager's 60 s, if the
-    // first request still completed into the same block.
+    // Polled for up to a minute: it would end early, at the manager's 30 s, if
+    // the first request still completed into the same block.
     byte_vector image(0x200, 0x5A);
     EXPECT_EQ(send(0, {0x3B, 0x07, 0xF0, 0, 0, 0, 0, 0x02, 0, 0}, DIRECTION_OUT, 0, image.data(), 0x200), 0);
     EXPECT_EQ(host.drive(0).received_image().size(), 0x200u);
@@ -511,18 +518,21 @@ TEST_F(transport_test, aspi_write_buffer_on_ieee1394_adapter_is_polled) {
         int result;
         size_t sleeps;
         bool aborted;
+        uint32_t manager_gives_up_ms = 60000;
     } cases[] = {
         {20, 20000, 0, 1, false},
         {19999, 20000, 0, 40, false},
         {20000, 20000, -1, 41, false},  // ended during the 41st sleep: nothing left to abort
         {0, 20000, -1, 41, true},
         {0, 0, -1, 120, false},  // the manager gives up after 60 s
+        {0, 0, -1, 121, true, 3600000},  // no time-out is a minute, not for ever
     };
     for (const auto& c : cases) {
         emu::drive_config config = c.block_ms ? emu::drive_config{} : never_answers();
         config.starts_in_update_mode = true;
         config.block_ms = c.block_ms;
         host.drives.clear();
+        host.cfg.aspi_manager_timeout_ms = c.manager_gives_up_ms;
         host.add_drive_at_address(1, 0, config);
         host.sleeps.clear();
         seen = {};
@@ -590,6 +600,11 @@ TEST_F(transport_test, aspi_requests_the_manager_refuses_are_not_waited_for) {
     EXPECT_EQ(aspi_read_drive_info(1, 9), -1);
     EXPECT_TRUE(seen.wait_limits.empty());
     EXPECT_EQ(host.elapsed_ms, 0u);
+    // A polled request is first looked at after 500 ms, refused or not.
+    ieee1394_adapter = 0;
+    byte_vector image(0x200, 0x5A);
+    EXPECT_EQ(send(0, {0x3B, 0x07, 0xF0, 0, 0, 0, 0, 0x02, 0, 0}, DIRECTION_OUT, 20000, image.data(), 0x200), -1);
+    EXPECT_EQ(host.sleeps, std::vector<uint32_t>{500});
 }
 
 TEST_F(transport_test, aspi_manager_answering_at_once) {
@@ -605,8 +620,27 @@ TEST_F(transport_test, aspi_manager_answering_at_once) {
     // Not accepted and never finished: a failure, never a wait.
     send_aspi_command = [](void*) -> DWORD { return SS_ERR; };
     EXPECT_EQ(send(0, TUR, DIRECTION_NONE, 0), -1);
+    EXPECT_EQ(drive_answered, 0);
     EXPECT_EQ(aspi_inquiry(0, 0), -1);
     EXPECT_TRUE(seen.wait_limits.empty());
+    // Ended in error with the adapter's status good: the drive answered, even
+    // without a target status (the Intel driver's empty drive); not so when
+    // the adapter failed it.
+    send_aspi_command = [](void* request) -> DWORD {
+        auto* block = static_cast<SRB_ExecSCSICmd*>(request);
+        block->SRB_Status = SS_ERR;
+        return SS_ERR;
+    };
+    EXPECT_EQ(send(0, TUR, DIRECTION_NONE, 0), -1);
+    EXPECT_EQ(drive_answered, 1);
+    send_aspi_command = [](void* request) -> DWORD {
+        auto* block = static_cast<SRB_ExecSCSICmd*>(request);
+        block->SRB_HaStat = 0x11;
+        block->SRB_Status = SS_ERR;
+        return SS_ERR;
+    };
+    EXPECT_EQ(send(0, TUR, DIRECTION_NONE, 0), -1);
+    EXPECT_EQ(drive_answered, 0);
 }
 
 TEST_F(transport_test, aspi_request_without_an_event_is_not_sent) {
@@ -675,7 +709,7 @@ TEST_F(transport_test, aspi_probes) {
     EXPECT_EQ(byte_vector(r.CDBByte, r.CDBByte + 16), padded(INQUIRY));
     EXPECT_EQ(+r.SRB_BufLen, 96u);
     EXPECT_EQ(static_cast<void*>(r.SRB_BufPointer), drive_data_buffer.address);
-    EXPECT_EQ(seen.wait_limits.back(), INFINITE);
+    EXPECT_EQ(seen.wait_limits.back(), 60000u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(drive_data_buffer.address) + 8, 8), "QUARLEN ");
 
     EXPECT_EQ(aspi_read_drive_info(1, 0), 0);

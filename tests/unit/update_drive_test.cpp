@@ -391,6 +391,13 @@ struct media_case {
 
 class update_drive_media : public update_run, public ::testing::WithParamInterface<media_case> {};
 
+// Unit attention for `count` commands in a row from command `first`.
+std::vector<emu::injected_fault> unit_attentions(uint32_t first, uint32_t count) {
+    std::vector<emu::injected_fault> faults;
+    for (uint32_t n = first; n < first + count; ++n) faults.push_back(sense_at(n, 0x06, 0x29, 0x00));
+    return faults;
+}
+
 TEST_P(update_drive_media, decides_by_the_ready_test_sense) {
     const media_case& c = GetParam();
     put_image();
@@ -449,6 +456,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    0,
                    4},
+        // A drive that never stops reporting it is given up after twenty.
+        media_case{"unit_attention_nineteen_times", false, false, unit_attentions(8, 19), false, "", 0, 20},
+        media_case{"unit_attention_twenty_times", false, false, unit_attentions(8, 20), false,
+                   "\nError : Unknown Error is occurred.", 0, 20},
         media_case{"unit_attention_then_disc",
                    true,
                    false,
@@ -474,16 +485,23 @@ TEST_F(update_drive_failures, no_to_the_update_question_leaves_the_drive_untouch
     EXPECT_TRUE(host.drive(0).flashed_image().empty());
 }
 
-TEST_F(update_drive_failures, no_to_the_update_question_gives_result_7) {
+// Only a Yes flashes the drive: No, a box that could not be shown (0) and
+// Wine's answer without a display (-1) all leave it untouched, as No does.
+TEST_F(update_drive_failures, anything_but_yes_to_the_update_question_gives_result_7) {
     put_image();
     host.add_drive_at_letter('E');
-    host.cfg.answers = {IDNO};
-    init_firmware_descriptor();
-    detect_host_environment();
-    ASSERT_EQ(enumerate_targets(), 1);
-    current_target = 0;
-    EXPECT_EQ(update_drive(), 7);
-    release_host_environment();
+    for (int answer : {IDNO, 0, -1}) {
+        SCOPED_TRACE(answer);
+        host.cfg.answers = {answer};
+        host.next_answer_ = 0;
+        init_firmware_descriptor();
+        detect_host_environment();
+        ASSERT_EQ(enumerate_targets(), 1);
+        current_target = 0;
+        EXPECT_EQ(update_drive(), 7);
+        release_host_environment();
+        EXPECT_EQ(cdbs(host.drive(0)).back(), READY);
+    }
 }
 
 TEST_F(update_drive_failures, refused_entry_stops_the_run) {
@@ -554,22 +572,60 @@ TEST_F(update_drive_failures, refused_block_on_9x_with_intel_driver_gets_no_leav
                                                      QUESTION_47, STOPPED}));
 }
 
-TEST_F(update_drive_failures, refused_block_on_a_drive_back_in_normal_firmware_counts_as_updated) {
+// A drive that comes back in firmware other than the image's did not take the
+// update, however it got there: told once with message 42, and the run stops.
+struct other_firmware_case {
+    const char* name;
+    std::function<void(emu::drive_config&)> set_up;
+    std::string tail;  // console after the update message
+};
+
+class update_drive_other_firmware : public update_run, public ::testing::WithParamInterface<other_firmware_case> {};
+
+TEST_P(update_drive_other_firmware, is_a_failed_update_not_a_success) {
     put_image();
     emu::drive_config config;
-    config.refuse_block = 5;
-    config.refused_block_restarts = true;
+    GetParam().set_up(config);
     host.add_drive_at_letter('E', config);
     host.cfg.answers = {IDYES};
 
-    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(run(), 1);
 
-    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(6) +
-                                "\r\nFailed to update the normal part." +
-                                "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  1.23  08/07/25" + SUCCESS + COMPLETED);
+    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + GetParam().tail + STOPPED);
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, "\r\nFailed to update the normal part.", STOPPED}));
     EXPECT_EQ(cdbs(host.drive(0)).back(), INQUIRY);
-    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 2000}));
 }
+
+const std::string REFUSED_42 = "\r\nFailed to update the normal part.";
+const std::string NEW_123 = "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  1.23  08/07/25";
+
+INSTANTIATE_TEST_SUITE_P(
+    drives, update_drive_other_firmware,
+    ::testing::Values(
+        other_firmware_case{"refused_block_then_old_firmware",
+                            [](emu::drive_config& c) {
+                                c.refuse_block = 5;
+                                c.refused_block_restarts = true;
+                            },
+                            progress(6) + REFUSED_42 + NEW_123},
+        // A blank update vendor in the normal firmware: no entry command, and
+        // the first block is refused.
+        other_firmware_case{"blank_update_vendor_in_normal_firmware",
+                            [](emu::drive_config& c) { c.update_vendor = "        "; }, progress(1) + REFUSED_42 + NEW_123},
+        other_firmware_case{"refused_leave_then_old_firmware",
+                            [](emu::drive_config& c) {
+                                c.refuse_leave = true;
+                                c.refused_leave_restarts = true;
+                            },
+                            progress(64) + COMPLETE + "\nFailed to move to the normal mode." + NEW_123 + REFUSED_42},
+        // Still in update firmware, with an answer too short to hold the revision.
+        other_firmware_case{"short_answer_after_restart",
+                            [](emu::drive_config& c) {
+                                c.stay_in_update_mode = true;
+                                c.inquiry_length_after_restart = 32;
+                            },
+                            progress(64) + COMPLETE + "\nNew Revision    >> QUARLEN DVD-RW  KWR-322   " + REFUSED_42}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(update_drive_failures, refused_leave_command_does_not_end_the_procedure) {
     put_image();
@@ -773,6 +829,18 @@ TEST_F(update_loop, three_targets_all_updated_without_per_drive_questions) {
     EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000, 2000, 2000, 1000, 3000, 2000, 2000, 1000, 3000,
                                                  2000}));
     EXPECT_NE(host.console.find("\r\nStart updating the device No.3."), std::string::npos);
+}
+
+TEST_F(update_loop, question_boxes_that_cannot_be_shown_flash_no_drive) {
+    put_image();
+    host.add_drive_at_letter('E');
+    host.add_drive_at_letter('F');
+
+    EXPECT_EQ(run(), 0);
+
+    ASSERT_EQ(host.boxes.size(), 3u);  // every drive asked on its own, no answer a Yes
+    EXPECT_EQ(box(1).text, QUESTION_82);
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(cdbs(host.drive(i)), join({UP_TO_CHECKS, {STOP, READY}})) << i;
 }
 
 TEST_F(update_loop, second_target_stopping_the_run_leaves_the_third_unvisited) {

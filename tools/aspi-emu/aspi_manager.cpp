@@ -96,7 +96,8 @@ void finish(SRB_ExecSCSICmd* block, BYTE status) {
 }
 
 void complete(SRB_ExecSCSICmd* block, const emu::command_result& r) {
-    block->SRB_HaStat = r.timed_out ? HOST_STATUS_SELECTION_TIMEOUT : 0;
+    // A command the drive never answered, or that never reached it, ends with the adapter's selection time-out.
+    block->SRB_HaStat = r.timed_out || r.transport_failure ? HOST_STATUS_SELECTION_TIMEOUT : 0;
     block->SRB_TargStat = r.status;
     if (r.sense_length && block->SRB_SenseLen)
         std::memcpy(block->SenseArea, r.sense,

@@ -88,6 +88,7 @@ emu::drive_config drive_config_of(const json& d) {
     take_char(d, "revision_suffix", c.revision_suffix);
     take(d, "date", c.date);
     take(d, "inquiry_length", c.inquiry_length);
+    take(d, "inquiry_length_after_restart", c.inquiry_length_after_restart);
     take(d, "hardware_revision", c.hardware_revision);
     take(d, "signature", c.signature);
     take(d, "update_vendor", c.update_vendor);
@@ -105,12 +106,14 @@ emu::drive_config drive_config_of(const json& d) {
     take(d, "refuse_entry", c.refuse_entry);
     take(d, "refuse_leave", c.refuse_leave);
     take(d, "refuse_leave_after_reflash", c.refuse_leave_after_reflash);
+    take(d, "refused_leave_restarts", c.refused_leave_restarts);
     int key = c.refuse_leave_key;
     take(d, "refuse_leave_key", key);
     c.refuse_leave_key = static_cast<uint8_t>(key);
     take(d, "stay_in_update_mode", c.stay_in_update_mode);
     take(d, "inquiry_failures_after_restart", c.inquiry_failures_after_restart);
     take(d, "unit_attention_count", c.unit_attention_count);
+    take(d, "ready_test_unit_attentions", c.ready_test_unit_attentions);
     take(d, "disc_present", c.disc_present);
     take(d, "becoming_ready", c.becoming_ready);
     if (auto it = d.find("faults"); it != d.end()) {
