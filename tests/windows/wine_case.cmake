@@ -1,5 +1,7 @@
 # One run of the Windows program under Wine, in a throw-away copy of the
-# shared prefix with no display: the Windows version, the Intel IDE driver's
+# shared prefix, on a virtual display of its own whose message boxes are
+# answered in order (ANSWERS), or with no display at all, where no box can be
+# shown (every one returns at once): the Windows version, the Intel IDE driver's
 # registry keys and the language are set first; the program runs in a fresh
 # folder, with the emulated ASPI manager beside it or the SG_IO shim preloaded
 # when the case has drives. Then its exit code and console bytes are compared
@@ -13,7 +15,8 @@
 # device links to /dev/null into SG_IO); DRIVE ("adapter:target" for ASPI, the
 # letter for the shim) with STATE (key=value fields the drive must report),
 # FLASHED (1: the drive holds the image file), BLOCKS and LEAVES (image
-# blocks the drive accepted, leave commands it received).
+# blocks the drive accepted, leave commands it received); ANSWERS ("y ok":
+# Yes, then Enter on an OK box) with ANSWER_BOXES, the script that answers.
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix ${WORK}/prefix)
@@ -151,14 +154,36 @@ if(SHIM)
   set(ENV{LD_PRELOAD} ${SHIM})
 endif()
 
+set(run_command ${WINE} odd-fwupdate.exe)
+if(DEFINED ANSWERS)
+  # The settings above started Wine's desktop process with no display; the
+  # program must start a new one on its own display.
+  execute_process(COMMAND ${WINESERVER} -w TIMEOUT 60)
+  set(ENV{WINESERVER} ${WINESERVER})
+  set(run_command bash ${ANSWER_BOXES} ${WORK}/boxes.log "${ANSWERS}" ${run_command})
+endif()
 string(TIMESTAMP started %s UTC)
-execute_process(COMMAND ${WINE} odd-fwupdate.exe WORKING_DIRECTORY ${run}
+execute_process(COMMAND ${run_command} WORKING_DIRECTORY ${run}
                 OUTPUT_FILE ${WORK}/console.bin ERROR_FILE ${WORK}/stderr.txt RESULT_VARIABLE code TIMEOUT 180)
 string(TIMESTAMP ended %s UTC)
 unset(ENV{LD_PRELOAD})
 math(EXPR seconds "${ended} - ${started}")
 execute_process(COMMAND ${WINESERVER} -k OUTPUT_QUIET ERROR_QUIET)
 message(STATUS "${case_name}: exit code ${code} after ${seconds} s")
+
+if(DEFINED ANSWERS)
+  # Every answer went to a box of its own, and no box was left unanswered.
+  file(STRINGS ${WORK}/boxes.log boxes)
+  string(JOIN "\n" boxes_text ${boxes})
+  list(FILTER boxes INCLUDE REGEX "^box [0-9]+: (y|n|ok)$")
+  separate_arguments(wanted_answers UNIX_COMMAND "${ANSWERS}")
+  list(LENGTH boxes answered)
+  list(LENGTH wanted_answers wanted)
+  if(NOT answered EQUAL wanted OR boxes_text MATCHES "not expected|none came|did not|unknown")
+    file(READ ${WORK}/stderr.txt errors)
+    fail("boxes answered: ${answered} of ${wanted}\n${boxes_text}\n--- stderr ---\n${errors}")
+  endif()
+endif()
 
 if(EXISTS ${report}/error.txt)
   file(READ ${report}/error.txt reason)

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Runs a command on a virtual X display of its own and answers its message
+# boxes as a person at the keyboard does: each box captioned TORVAL is found by
+# its caption, focused, and given one key through XTEST; the next box is looked
+# for once that one has closed. A box beyond the answers is not answered: the
+# run is stopped and the log says so.
+#
+# Usage: answer_boxes.sh LOG "ANSWERS" COMMAND...
+#   ANSWERS: blank-separated y (Yes), n (No), ok (Enter on an OK box).
+# The command's output and exit code are its own; what happened to each box
+# goes to LOG.
+set -uo pipefail
+
+log=$1 answers=$2
+shift 2
+: >"$log"
+say() { echo "$*" >>"$log"; }
+
+# Each run takes a free display of its own, so cases can run side by side.
+display_file=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>"$log.xvfb" &
+xvfb=$!
+for _ in $(seq 100); do
+  [ -s "$display_file" ] && break
+  sleep 0.1
+done
+display=$(cat "$display_file")
+rm -f "$display_file"
+export DISPLAY=:$display
+# The program starts only once the display takes connections.
+for _ in $(seq 50); do
+  [ -n "$display" ] && xdotool getdisplaygeometry >/dev/null 2>&1 && break
+  sleep 0.1
+done
+if [ -z "$display" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
+  say "Xvfb did not start"
+  kill "$xvfb" 2>/dev/null
+  exit 125
+fi
+say "display $DISPLAY"
+
+"$@" &
+program=$!
+
+running() { kill -0 "$program" 2>/dev/null; }
+box() { xdotool search --onlyvisible --name '^TORVAL$' 2>/dev/null | head -n 1; }
+open_box() { xdotool search --onlyvisible --name '^TORVAL$' 2>/dev/null | grep -qx "$1"; }
+
+# Waits up to `seconds` for a box; prints its window id.
+wait_for_box() {
+  local seconds=$1 window
+  for _ in $(seq $((seconds * 10))); do
+    window=$(box)
+    if [ -n "$window" ]; then
+      echo "$window"
+      return 0
+    fi
+    running || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+stopped_on=""
+number=0
+for answer in $answers; do
+  number=$((number + 1))
+  case $answer in
+    y) key=y ;;
+    n) key=n ;;
+    ok) key=Return ;;
+    *) say "unknown answer $answer"; stopped_on=bad; break ;;
+  esac
+  if ! window=$(wait_for_box 120); then
+    say "box $number: none came (answers left: $answer ...)"
+    break
+  fi
+  # A box just shown may not take keys yet; one still open two seconds after
+  # its key gets the key again. The next box is looked for once it has gone.
+  for _ in $(seq 15); do
+    xdotool windowfocus --sync "$window" >/dev/null 2>&1
+    xdotool key "$key" >/dev/null 2>&1
+    for _ in $(seq 20); do
+      open_box "$window" || break 2
+      sleep 0.1
+    done
+  done
+  if open_box "$window"; then
+    say "box $number: $answer did not close it"
+    stopped_on=stuck
+    break
+  fi
+  say "box $number: $answer"
+done
+
+# Any further box is one the case did not expect.
+while running; do
+  if [ -n "$(box)" ]; then
+    say "box $((number + 1)): not expected, the run is stopped"
+    stopped_on=extra
+    break
+  fi
+  sleep 0.2
+done
+[ -n "$stopped_on" ] && kill "$program" 2>/dev/null
+wait "$program"
+code=$?
+# Wine's helper processes hold the display until their server goes.
+[ -n "${WINESERVER:-}" ] && "$WINESERVER" -k >/dev/null 2>&1
+kill "$xvfb" 2>/dev/null
+wait "$xvfb" 2>/dev/null
+exit "$code"
