@@ -26,26 +26,17 @@ constexpr char LAST_LETTER = 'Z';
 constexpr uint8_t PERIPHERAL_WRITE_ONCE = 0x04;
 constexpr uint8_t PERIPHERAL_CD_DVD = 0x05;
 
-constexpr int IDENTIFIER_COMPARED = 8;
 const char* const ESDI_IDENTIFIER = "ESDI_506";
-const char* const INTEL_ATA_IDENTIFIER = "intelata";
 // IDE channels hold a master and a slave; a SCSI bus ids 0 to 6 beside its adapter.
 constexpr int LAST_IDE_ID = 1;
 constexpr int LAST_SCSI_ID = 6;
 
-constexpr int INQUIRY_VENDOR = 8;
-constexpr int INQUIRY_PRODUCT = 16;
-constexpr int VENDOR_WIDTH = 8;
-constexpr int PRODUCT_WIDTH = 16;
 // Vendor and product as the drives answer them, matching every model row
 // whatever its own identification.
 const char* const FIXED_IDENTIFICATIONS[] = {"QUARLEN DVD-RW  KWR-322 ", "QUARLEN DVD-RW  KWR-322D"};
 
 constexpr uint32_t MODEL_FAMILY_MASK = 0xFF00;
 constexpr uint32_t MODEL_FAMILIES_BY_VENDOR[] = {0x1000, 0x4000};
-constexpr int DRIVE_INFO_SIGNATURE = 24;
-constexpr int DRIVE_INFO_UPDATE_VENDOR = 32;
-constexpr int UPDATE_VENDOR_WIDTH = 8;
 const char* const BLANK_UPDATE_VENDOR = "        ";
 
 constexpr BOOLEAN NOTIFICATION_OFF = 1;
@@ -57,7 +48,7 @@ bool names_model(const uint8_t* inquiry_data, const model_row& row) {
         std::memcmp(inquiry_data + INQUIRY_PRODUCT, row.product_id, PRODUCT_WIDTH) == 0)
         return true;
     for (const char* identification : FIXED_IDENTIFICATIONS)
-        if (std::memcmp(vendor, identification, VENDOR_WIDTH + PRODUCT_WIDTH) == 0) return true;
+        if (std::memcmp(vendor, identification, IDENTIFICATION_WIDTH) == 0) return true;
     return false;
 }
 
@@ -70,10 +61,10 @@ bool identified_by_update_vendor(uint32_t model_code) {
 // A drive in its update firmware answers a blank update vendor and carries the
 // maker's update vendor in its signature instead.
 bool update_vendor_matches(const model_row& row) {
-    if (std::memcmp(drive_info + DRIVE_INFO_UPDATE_VENDOR, row.update_vendor, UPDATE_VENDOR_WIDTH) == 0)
+    if (std::memcmp(drive_info + IDENTITY_UPDATE_VENDOR, row.update_vendor, IDENTITY_FIELD_WIDTH) == 0)
         return true;
-    return std::memcmp(drive_info + DRIVE_INFO_UPDATE_VENDOR, BLANK_UPDATE_VENDOR, UPDATE_VENDOR_WIDTH) == 0 &&
-           std::memcmp(drive_info + DRIVE_INFO_SIGNATURE, row.update_vendor, UPDATE_VENDOR_WIDTH) == 0;
+    return std::memcmp(drive_info + IDENTITY_UPDATE_VENDOR, BLANK_UPDATE_VENDOR, IDENTITY_FIELD_WIDTH) == 0 &&
+           std::memcmp(drive_info + IDENTITY_SIGNATURE, row.update_vendor, IDENTITY_FIELD_WIDTH) == 0;
 }
 
 // Appends a record and returns its number, or -1 when the table is full.
@@ -130,9 +121,9 @@ void enumerate_adapters() {
     for (int adapter = 0; adapter < adapter_count; ++adapter) {
         if (!adapter_answered[adapter]) continue;
         const uint8_t* identifier = adapter_identifiers[adapter];
-        if (std::memcmp(identifier, ESDI_IDENTIFIER, IDENTIFIER_COMPARED) == 0) {
+        if (std::memcmp(identifier, ESDI_IDENTIFIER, ADAPTER_IDENTIFIER_COMPARED) == 0) {
             scan_adapter(adapter, LAST_IDE_ID);
-        } else if (std::memcmp(identifier, INTEL_ATA_IDENTIFIER, IDENTIFIER_COMPARED) == 0) {
+        } else if (std::memcmp(identifier, INTEL_ATA_IDENTIFIER, ADAPTER_IDENTIFIER_COMPARED) == 0) {
             intel_ide_driver = 1;
             scan_adapter(adapter, LAST_IDE_ID);
         } else if (intel_ide_driver != 1) {

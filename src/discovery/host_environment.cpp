@@ -22,8 +22,6 @@ working_buffer request_block_area;
 
 namespace {
 
-constexpr int32_t DEFAULT_COMMAND_TIMEOUT_MS = 1000;
-
 constexpr uint32_t NT_DRIVE_DATA_SIZE = 0x200000;
 constexpr uint32_t NT_IMAGE_SIZE = 0x800000;
 constexpr uint32_t NT_SMALL_SIZE = 512;
@@ -35,14 +33,9 @@ constexpr DWORD WINDOWS_9X_MINORS[] = {0, 10, 90};
 const char* const APPLICATION_ACCELERATOR_KEY = "SOFTWARE\\INTEL\\Intel Application Accelerator";
 const char* const ULTRA_ATA_DRIVER_KEY = "SOFTWARE\\INTEL\\Intel Ultra ATA Storage Driver";
 
-constexpr int MESSAGE_INTEL_IDE_DRIVER = 48;
-constexpr int MESSAGE_IEEE1394_INTERFACE = 52;
-
-constexpr int IDENTIFIER_COMPARED = 8;
-const char* const INTEL_ATA_IDENTIFIER = "intelata";
 // The identifiers an IEEE 1394 adapter is known to answer with, the last one
 // being an inquiry that left the field empty.
-const uint8_t IEEE1394_IDENTIFIERS[][IDENTIFIER_COMPARED] = {
+const uint8_t IEEE1394_IDENTIFIERS[][ADAPTER_IDENTIFIER_COMPARED] = {
     {'N', 'T', 'M', 'A', 'P', 'H', 'L', 'P'},
     {'n', 't', 'm', 'a', 'p', 'h', 'l', 'p'},
     {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '},
@@ -67,7 +60,7 @@ bool registry_key_present(const char* sub_key) {
 
 bool ieee1394_identifier(const uint8_t* identifier) {
     for (const uint8_t* known : IEEE1394_IDENTIFIERS)
-        if (std::memcmp(identifier, known, IDENTIFIER_COMPARED) == 0) return true;
+        if (std::memcmp(identifier, known, ADAPTER_IDENTIFIER_COMPARED) == 0) return true;
     return false;
 }
 
@@ -96,10 +89,10 @@ int init_nt_host() {
     scsi_address.Lun = 0;
 
     // The accelerator is announced but needs none of the IDE driver's work-arounds.
-    if (registry_key_present(APPLICATION_ACCELERATOR_KEY)) show_message(MESSAGE_INTEL_IDE_DRIVER, KIND_CONSOLE);
+    if (registry_key_present(APPLICATION_ACCELERATOR_KEY)) show_message(MSG_INTEL_IDE_DRIVER, KIND_CONSOLE);
     if (registry_key_present(ULTRA_ATA_DRIVER_KEY)) {
         intel_ide_driver = 1;
-        show_message(MESSAGE_INTEL_IDE_DRIVER, KIND_CONSOLE);
+        show_message(MSG_INTEL_IDE_DRIVER, KIND_CONSOLE);
     }
 
     if (allocate_working_buffer(drive_data_buffer, NT_DRIVE_DATA_SIZE) != 0) return -1;
@@ -112,12 +105,12 @@ void classify_aspi_adapters() {
     for (int adapter = 0; adapter < adapter_count; ++adapter) {
         if (!adapter_answered[adapter]) continue;
         const uint8_t* identifier = adapter_identifiers[adapter];
-        if (std::memcmp(identifier, INTEL_ATA_IDENTIFIER, IDENTIFIER_COMPARED) == 0) {
-            if (intel_ide_driver == 0) show_message(MESSAGE_INTEL_IDE_DRIVER, KIND_CONSOLE);
+        if (std::memcmp(identifier, INTEL_ATA_IDENTIFIER, ADAPTER_IDENTIFIER_COMPARED) == 0) {
+            if (intel_ide_driver == 0) show_message(MSG_INTEL_IDE_DRIVER, KIND_CONSOLE);
             intel_ide_driver = 1;
         } else if (ieee1394_identifier(identifier)) {
             ieee1394_adapter = adapter;
-            show_message(MESSAGE_IEEE1394_INTERFACE, KIND_CONSOLE);
+            show_message(MSG_IEEE1394_INTERFACE, KIND_CONSOLE);
         }
     }
 }

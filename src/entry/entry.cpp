@@ -61,14 +61,14 @@ int updater_main(int, char**) {
     target_count = enumerate_targets();
 
     if (target_count == 0) {
-        show_message(28, KIND_INFO);
+        show_message(MSG_NO_TARGET, KIND_INFO);
         release_host_environment();
         return 1;
     }
     if (target_count > 1) {
         // Only a Yes spares the per-drive questions; a box that could not be
         // shown leaves every drive to its own question.
-        if (show_message(31, KIND_YES_NO) != IDYES) update_all = 0;
+        if (show_message(MSG_UPDATE_ALL_QUESTION, KIND_YES_NO) != IDYES) update_all = 0;
     } else {
         update_all = 0;
     }
@@ -76,23 +76,23 @@ int updater_main(int, char**) {
     updated_count = 0;
     for (int i = 0; i < target_count; ++i) {
         current_target = i;
-        show_message(34, KIND_CONSOLE);
+        show_message(MSG_START_DEVICE, KIND_CONSOLE);
         if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
         int result = update_drive();
-        if (result == 0) {
+        if (result == DRIVE_UPDATED) {
             ++updated_count;
             wait_ms(PAUSE_AFTER_UPDATE_MS);
-        } else if (result == -1) {
-            show_message(36, KIND_WARNING);
+        } else if (result == RUN_STOPPED) {
+            show_message(MSG_TERMINATED, KIND_WARNING);
             release_host_environment();
             return 1;
         }
     }
 
     if (updated_count == target_count) {
-        show_message(35, KIND_INFO);
+        show_message(MSG_ALL_UPDATED, KIND_INFO);
     } else if (updated_count != 0) {
-        show_message(58, KIND_INFO);
+        show_message(MSG_SOME_UPDATED, KIND_INFO);
     }
     release_host_environment();
     return 0;

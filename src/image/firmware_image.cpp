@@ -20,12 +20,7 @@ uint8_t inquiry_data[INQUIRY_LENGTH];
 
 namespace {
 
-constexpr uint8_t IDENTITY_BUFFER = 0xF1;
-constexpr uint32_t IDENTITY_LENGTH = 48;
-constexpr int UPDATE_VENDOR_AT = 32;
-
 constexpr uint32_t CENTURY = 0x20;
-constexpr int INQUIRY_DATE_TEXT = 37;
 
 const char* const MONTH_NAMES[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -93,6 +88,10 @@ int scan_short_date(const uint8_t* text, uint32_t* date) {
     return 0;
 }
 
+bool update_firmware_revision() {
+    return std::memcmp(inquiry_data + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION, sizeof UPDATE_FIRMWARE_REVISION - 1) == 0;
+}
+
 uint16_t decode_version(const uint8_t* text) {
     uint8_t major = static_cast<uint8_t>(text[0] - '0');
     uint8_t minor = static_cast<uint8_t>((text[2] - '0') * 16 + (text[3] - '0'));
@@ -109,19 +108,19 @@ std::string image_date_text(const uint8_t* header) {
 }
 
 int question_date_offset() {
-    bool four_digit_year = inquiry_data[INQUIRY_DATE_TEXT + 4] == '/' && inquiry_data[INQUIRY_DATE_TEXT + 7] == '/';
-    return four_digit_year ? INQUIRY_DATE_TEXT + 2 : INQUIRY_DATE_TEXT;
+    bool four_digit_year = inquiry_data[INQUIRY_DATE + 4] == '/' && inquiry_data[INQUIRY_DATE + 7] == '/';
+    return four_digit_year ? INQUIRY_DATE + 2 : INQUIRY_DATE;
 }
 
 int identify_drive() {
     int result = inquiry(current_target, inquiry_data);
     if (result != 0) {
-        show_message(9, KIND_ERROR);
+        show_message(MSG_INQUIRY_FAILED, KIND_ERROR);
         return result;
     }
     result = read_drive_info();
     if (result != 0) {
-        show_message(0, KIND_ERROR);
+        show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
         return result;
     }
     int row = identify_model(inquiry_data);
@@ -133,9 +132,9 @@ int identify_drive() {
 
 int read_drive_info() {
     identity_state = -1;
-    int result = read_buffer(current_target, 2, IDENTITY_BUFFER, 0, IDENTITY_LENGTH, drive_info);
+    int result = read_buffer(current_target, MODE_DATA, BUFFER_IDENTITY, 0, IDENTITY_LENGTH, drive_info);
     if (result != 0) return result;
-    identity_state = drive_info[UPDATE_VENDOR_AT] == ' ' ? 1 : 0;
+    identity_state = drive_info[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
     update_mode = identity_state;
     return 0;
 }
@@ -153,12 +152,12 @@ int load_image() {
     image_version = decode_version(header + IMAGE_VERSION_TEXT);
     image_date = decode_image_date(header);
     if (image_date < current_release.minimum_image_date) {
-        show_message(69, KIND_ERROR);
+        show_message(MSG_IMAGE_TOO_OLD, KIND_ERROR);
         return -1;
     }
     uint8_t part_kind = header[IMAGE_PART_KIND];
     if (std::memcmp(header + IMAGE_VENDOR, "QUA_ADV ", 8) != 0 || (part_kind != 'N' && part_kind != 'P')) {
-        show_message(40, KIND_ERROR);
+        show_message(MSG_ILLEGAL_IMAGE, KIND_ERROR);
         return -1;
     }
     return 0;

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "entry/entry.h"
+#include "transport/drive_layout.h"
 
 constexpr uint32_t IMAGE_HEADER_SIZE = 0x13A;
-constexpr int INQUIRY_LENGTH = 96;
 
 // Offsets of the image header fields the updater interprets, with their widths.
 constexpr uint32_t IMAGE_VENDOR_PRODUCT = 0x60;     // 24: the drive the image is for
@@ -46,6 +46,8 @@ int scan_hex(const uint8_t* text, int digits, uint32_t* value);
 int scan_short_date(const uint8_t* text, uint32_t* date);
 // "M.mm" as 0xMmm: each digit less '0', in 8-bit arithmetic; the point is not read.
 uint16_t decode_version(const uint8_t* text);
+// True when the INQUIRY data's revision is the update firmware's.
+bool update_firmware_revision();
 // True when the header's vendor text selects the month-name date form.
 bool month_name_date_form(const uint8_t* header);
 // The image's date as the 8 characters shown after "20": the header's own text

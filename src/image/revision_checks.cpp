@@ -18,15 +18,7 @@ int oem_code = 0;
 
 namespace {
 
-// INQUIRY data and identity block fields.
-constexpr int INQUIRY_IDENTIFICATION = 8;
-constexpr int INQUIRY_PRODUCT = 16;
-constexpr int INQUIRY_REVISION = 32;
-constexpr int INQUIRY_DATE = 37;
 constexpr int DATE_TEXT_LONGEST = 10;
-constexpr int IDENTITY_HARDWARE_REVISION = 16;
-constexpr int IDENTITY_SIGNATURE = 24;
-constexpr int IDENTITY_UPDATE_VENDOR = 32;
 
 // A drive whose INQUIRY fails right after its re-flash gets this many more tries.
 constexpr int RESTART_INQUIRY_RETRIES = 6;
@@ -40,9 +32,8 @@ const oem_class_row OEM_CLASSES[] = {
     {"GENERAL ", 0x100}, {"ORBEL   ", 0x104}, {"ORBELJP ", 0x108}, {"TAMSIN  ", 0x101}, {"TAMSINLX", 0x111},
     {"VELLOR  ", 0x103}, {"BRISKA  ", 0x115}, {"CORVIN  ", 0x102}, {"ZEMLA   ", 0x121},
 };
-constexpr int OEM_CLASS_SCSI = 0x300;
 
-bool same_text(const void* field, const void* text) { return std::memcmp(field, text, 8) == 0; }
+bool same_text(const void* field, const void* text) { return std::memcmp(field, text, IDENTITY_FIELD_WIDTH) == 0; }
 
 // A signature or update vendor the drive may carry whatever the image says.
 bool accepted(const uint8_t* field, const uint8_t* image_text) {
@@ -69,7 +60,7 @@ uint32_t scan_drive_date(bool short_form) {
 int oem_class(const uint8_t* identity) {
     const uint8_t* signature = identity + IDENTITY_SIGNATURE;
     if (same_text(signature, "GENERAL ") && std::memcmp(identity + IDENTITY_HARDWARE_REVISION, "SCSI", 4) == 0)
-        return OEM_CLASS_SCSI;
+        return OEM_CLASS_SCSI_GENERAL;
     for (const oem_class_row& row : OEM_CLASSES)
         if (same_text(signature, row.signature)) return row.oem_class;
     return -1;
@@ -77,7 +68,7 @@ int oem_class(const uint8_t* identity) {
 
 void print_revision_line(const char* format) {
     const char* data = reinterpret_cast<const char*>(inquiry_data);
-    print_text(format_text(format, data + INQUIRY_IDENTIFICATION, data + INQUIRY_REVISION, data + INQUIRY_DATE)
+    print_text(format_text(format, data + INQUIRY_VENDOR, data + INQUIRY_REVISION, data + INQUIRY_DATE)
                    .c_str());
 }
 
@@ -95,7 +86,7 @@ int report_revision(int mode) {
         }
     }
     if (result != 0) {
-        show_message(9, KIND_CONSOLE);
+        show_message(MSG_INQUIRY_FAILED, KIND_CONSOLE);
         return result;
     }
 
@@ -107,7 +98,7 @@ int report_revision(int mode) {
     if (short_date_form()) {
         print_revision_line("\nCurrent Revision>> %.24s %.5s %.8s");
         // Revision "000" is the update firmware's; its date is not the release's.
-        if (std::memcmp(inquiry_data + INQUIRY_REVISION, "000", 3) != 0) drive_date = scan_drive_date(true);
+        if (!update_firmware_revision()) drive_date = scan_drive_date(true);
     } else {
         print_revision_line("\nCurrent Revision>> %.24s %.5s %.10s");
         drive_date = scan_drive_date(false);
@@ -119,25 +110,25 @@ int report_revision(int mode) {
 int check_compatibility(int full) {
     int result = read_drive_info();
     if (result != 0) {
-        show_message(0, KIND_ERROR);
+        show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
         return result;
     }
     const uint8_t* header = image_buffer.address;
     if (!same_text(drive_info + IDENTITY_HARDWARE_REVISION, header + IMAGE_HARDWARE_REVISION)) {
-        show_message(1, KIND_ERROR);
+        show_message(MSG_HARDWARE_REVISION_MISMATCH, KIND_ERROR);
         return -1;
     }
     if (!accepted(drive_info + IDENTITY_SIGNATURE, header + IMAGE_VENDOR)) {
-        show_message(37, KIND_ERROR);
+        show_message(MSG_KERNEL_MODEL_MISMATCH, KIND_ERROR);
         return -1;
     }
     if (full == 0 || identity_state == 1) return 0;
     if (!accepted(drive_info + IDENTITY_UPDATE_VENDOR, header + IMAGE_SECOND_VENDOR)) {
-        show_message(3, KIND_ERROR);
+        show_message(MSG_NORMAL_MODEL_MISMATCH, KIND_ERROR);
         return -1;
     }
     if (drive_date >= image_date && drive_revision >= image_version) {
-        show_message(54, update_all == 1 ? KIND_CONSOLE : KIND_INFO);
+        show_message(MSG_ALREADY_LATEST, update_all == 1 ? KIND_CONSOLE : KIND_INFO);
         return 1;
     }
     oem_code = oem_class(drive_info);

@@ -32,7 +32,7 @@ std::string format_update_question(const char* text) {
     // The text puts "20" before each date: a drive date with a four-digit year
     // and a month-name image date are given as YY/MM/DD.
     std::string image_date_shown = image_date_text(reinterpret_cast<const uint8_t*>(header));
-    return format_text(text, drive + 8, drive + 32, drive + question_date_offset(), header + IMAGE_VENDOR_PRODUCT,
+    return format_text(text, drive + INQUIRY_VENDOR, drive + INQUIRY_REVISION, drive + question_date_offset(), header + IMAGE_VENDOR_PRODUCT,
                        header + IMAGE_VERSION_TEXT, image_date_shown.c_str());
 }
 
@@ -40,11 +40,11 @@ std::string format_message(int code) {
     const char* text = catalogue_text(code);
     if (text == unknown_message_text) return text;
     switch (code) {
-    case 11: return format_text(text, current_release.image_file_name);
-    case 31: return format_text(text, target_count);
-    case 34: return format_text(text, current_target + 1);
-    case 58: return format_text(text, updated_count);
-    case 82: return format_update_question(text);
+    case MSG_IMAGE_NOT_LOADED: return format_text(text, current_release.image_file_name);
+    case MSG_UPDATE_ALL_QUESTION: return format_text(text, target_count);
+    case MSG_START_DEVICE: return format_text(text, current_target + 1);
+    case MSG_SOME_UPDATED: return format_text(text, updated_count);
+    case MSG_UPDATE_QUESTION: return format_update_question(text);
     default: return text;
     }
 }

@@ -7,6 +7,37 @@
 
 constexpr int MESSAGE_CODE_LIMIT = 100;
 
+// The catalogue's codes, named by what the message says; the number is the
+// message's key in both catalogues.
+constexpr int MSG_DRIVE_INFO_FAILED = 0;
+constexpr int MSG_HARDWARE_REVISION_MISMATCH = 1;
+constexpr int MSG_NORMAL_MODEL_MISMATCH = 3;
+constexpr int MSG_DISC_INSERTED = 5;
+constexpr int MSG_BECOMING_READY = 6;
+constexpr int MSG_UNKNOWN_ERROR = 7;
+constexpr int MSG_INQUIRY_FAILED = 9;
+constexpr int MSG_IMAGE_NOT_LOADED = 11;
+constexpr int MSG_SUCCESS_UPDATED = 12;
+constexpr int MSG_KERNEL_MODE_FAILED = 14;
+constexpr int MSG_NORMAL_MODE_FAILED = 15;
+constexpr int MSG_NO_TARGET = 28;
+constexpr int MSG_UPDATE_ALL_QUESTION = 31;
+constexpr int MSG_START_DEVICE = 34;
+constexpr int MSG_ALL_UPDATED = 35;
+constexpr int MSG_TERMINATED = 36;
+constexpr int MSG_KERNEL_MODEL_MISMATCH = 37;
+constexpr int MSG_ILLEGAL_IMAGE = 40;
+constexpr int MSG_NORMAL_PART_FAILED = 42;
+constexpr int MSG_REBOOTING = 44;
+constexpr int MSG_RETRY_QUESTION = 47;
+constexpr int MSG_INTEL_IDE_DRIVER = 48;
+constexpr int MSG_IEEE1394_INTERFACE = 52;
+constexpr int MSG_ALREADY_LATEST = 54;
+constexpr int MSG_SOME_UPDATED = 58;
+constexpr int MSG_UPDATING = 61;
+constexpr int MSG_IMAGE_TOO_OLD = 69;
+constexpr int MSG_UPDATE_QUESTION = 82;
+
 constexpr int KIND_CONSOLE = 0;
 constexpr int KIND_YES_NO = 2;
 constexpr int KIND_ERROR = 16;

@@ -8,6 +8,7 @@
 
 #include "discovery/host_environment.h"
 #include "transport/drive_commands.h"
+#include "transport/drive_layout.h"
 
 uint8_t adapter_count = 0;
 uint8_t adapter_identifiers[MAX_ASPI_ADAPTERS][32];
@@ -18,7 +19,6 @@ SendASPI32Command_fn send_aspi_command = nullptr;
 
 namespace {
 
-constexpr int32_t DEFAULT_COMMAND_TIMEOUT_MS = 1000;
 const char* const ASPI_MANAGER = "WNASPI32.DLL";
 
 // The manager exports its entry points by number only.

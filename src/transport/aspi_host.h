@@ -8,6 +8,10 @@
 
 constexpr int MAX_ASPI_ADAPTERS = 16;
 constexpr uint32_t ASPI_BLOCK_SIZE = 0x200000;
+// Adapters are told apart by the first 8 bytes of their identifier.
+constexpr int ADAPTER_IDENTIFIER_COMPARED = 8;
+// The Intel IDE driver's adapter.
+constexpr char INTEL_ATA_IDENTIFIER[] = "intelata";
 
 // Host adapters in use: those the manager reports, at most MAX_ASPI_ADAPTERS.
 extern uint8_t adapter_count;

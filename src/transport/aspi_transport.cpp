@@ -13,15 +13,10 @@
 namespace {
 
 constexpr DWORD POLL_INTERVAL_MS = 500;
-constexpr uint8_t TEST_UNIT_READY_OPCODE = 0x00;
-constexpr uint8_t WRITE_BUFFER_OPCODE = 0x3B;
-constexpr uint8_t IMAGE_BLOCK_MODE = 7;
-constexpr uint8_t NOT_READY = 0x02;
-constexpr int OEM_LONGER_WAITS = 0x300;
 constexpr BYTE HOST_ADAPTER_OK = 0x00;
 // A request that carries no time-out, or a wait the drive's class would leave
 // open, is given as long as pass-through gives a command without one.
-constexpr DWORD LONGEST_UNTIMED_WAIT_MS = 60000;
+constexpr DWORD LONGEST_UNTIMED_WAIT_MS = UNTIMED_COMMAND_LIMIT_MS;
 // How long an aborted request is given to end, in looks at its status.
 constexpr int ABORT_LOOKS = 10;
 // Execute blocks lie this far apart in the request-block area.
@@ -41,7 +36,7 @@ BYTE direction_flags(int direction) {
     switch (direction) {
     case DIRECTION_IN: return SRB_DIR_IN;
     case DIRECTION_OUT: return SRB_DIR_OUT;
-    default: return 0;
+    default: return COMMAND_OK;
     }
 }
 
@@ -87,11 +82,11 @@ void close_completion_event() {
 // the manager accepted it. 0 when the request ended or was never accepted; -2
 // when the wait ran out; -1 for any other wait result.
 int send_and_wait(SRB_ExecSCSICmd* block, DWORD limit) {
-    if (send_aspi_command(block) != SS_PENDING) return 0;
+    if (send_aspi_command(block) != SS_PENDING) return COMMAND_OK;
     const DWORD waited = host::WaitForSingleObject(completion_event, limit);
-    if (waited == WAIT_OBJECT_0) return 0;
+    if (waited == WAIT_OBJECT_0) return COMMAND_OK;
     abort_if_pending(block);
-    return waited == WAIT_TIMEOUT ? -2 : -1;
+    return waited == WAIT_TIMEOUT ? COMMAND_NO_ANSWER : COMMAND_FAILED;
 }
 
 // Sends a block filled for polling and looks at its status after every 500 ms,
@@ -105,9 +100,9 @@ int send_and_poll(SRB_ExecSCSICmd* block, int32_t timeout_ms) {
         elapsed += POLL_INTERVAL_MS;
         if (elapsed > limit) {
             abort_if_pending(block);
-            return -1;
+            return COMMAND_FAILED;
         }
-        if (request_status(block) != SS_PENDING) return 0;
+        if (request_status(block) != SS_PENDING) return COMMAND_OK;
     }
 }
 
@@ -117,7 +112,7 @@ int send_and_poll(SRB_ExecSCSICmd* block, int32_t timeout_ms) {
 DWORD event_wait_ms(int32_t timeout_ms) {
     const DWORD asked = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
     if (asked == 0) return LONGEST_UNTIMED_WAIT_MS;
-    return oem_code == OEM_LONGER_WAITS ? std::max(asked, LONGEST_UNTIMED_WAIT_MS) : asked;
+    return oem_code == OEM_CLASS_SCSI_GENERAL ? std::max(asked, LONGEST_UNTIMED_WAIT_MS) : asked;
 }
 
 // Judges a request that has ended or that the manager did not accept.
@@ -125,11 +120,11 @@ int completion_result(SRB_ExecSCSICmd* block) {
     const BYTE status = request_status(block);
     if (status == SS_COMP) {
         drive_answered = 1;
-        return 0;
+        return COMMAND_OK;
     }
     if (status == SS_PENDING) {
         abort_if_pending(block);
-        return -1;
+        return COMMAND_FAILED;
     }
     std::memcpy(last_sense, block->SenseArea, SENSE_LENGTH);
     fetch_sense();
@@ -141,21 +136,22 @@ int completion_result(SRB_ExecSCSICmd* block) {
     // A command that was to bring data back has brought none, and an image block
     // answered so was not taken: those stay failed, so an empty answer never
     // reads as the drive's and a lost block never counts as written.
-    const bool image_block = block->CDBByte[0] == WRITE_BUFFER_OPCODE && (block->CDBByte[1] & 0x1F) == IMAGE_BLOCK_MODE;
-    if (intel_ide_driver == 1 && block->CDBByte[0] != TEST_UNIT_READY_OPCODE && last_sense[2] == NOT_READY &&
+    const bool image_block = block->CDBByte[0] == OP_WRITE_BUFFER && (block->CDBByte[1] & BUFFER_MODE_BITS) == MODE_IMAGE_BLOCK;
+    if (intel_ide_driver == 1 && block->CDBByte[0] != OP_TEST_UNIT_READY && last_sense[SENSE_KEY_BYTE] == SENSE_NOT_READY &&
         !(block->SRB_Flags & SRB_DIR_IN) && !image_block)
-        return 0;
-    return -1;
+        return COMMAND_OK;
+    return COMMAND_FAILED;
 }
 
 int probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, uint8_t* data, uint32_t data_length) {
     begin_command(data, static_cast<int32_t>(data_length));
     SRB_ExecSCSICmd* block = request_block();
-    if (!block || !send_aspi_command || !data) return -1;
+    if (!block || !send_aspi_command || !data) return COMMAND_FAILED;
     completion_event = host::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!completion_event) return -1;
+    if (!completion_event) return COMMAND_FAILED;
     fill_block(block, host_adapter, target_id, SRB_EVENT_NOTIFY | SRB_DIR_IN, 0, cdb, cdb_length, data, data_length);
-    const int result = send_and_wait(block, LONGEST_UNTIMED_WAIT_MS) == 0 && request_status(block) == SS_COMP ? 0 : -1;
+    const bool done = send_and_wait(block, LONGEST_UNTIMED_WAIT_MS) == COMMAND_OK && request_status(block) == SS_COMP;
+    const int result = done ? COMMAND_OK : COMMAND_FAILED;
     abort_if_pending(block);
     close_completion_event();
     return result;
@@ -165,10 +161,10 @@ int probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, u
 
 int execute_aspi(const command_request* request) {
     SRB_ExecSCSICmd* block = request_block();
-    if (!block || !send_aspi_command) return -1;
+    if (!block || !send_aspi_command) return COMMAND_FAILED;
     const target_record& target = target_table[request->target];
     const BYTE flags = direction_flags(request->direction);
-    const bool polling = target.host_adapter == ieee1394_adapter && request->cdb[0] == WRITE_BUFFER_OPCODE;
+    const bool polling = target.host_adapter == ieee1394_adapter && request->cdb[0] == OP_WRITE_BUFFER;
     int result;
     if (polling) {
         completion_event = nullptr;
@@ -177,20 +173,20 @@ int execute_aspi(const command_request* request) {
         result = send_and_poll(block, request->timeout_ms);
     } else {
         completion_event = host::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-        if (!completion_event) return -1;
+        if (!completion_event) return COMMAND_FAILED;
         fill_block(block, target.host_adapter, target.target_id, SRB_EVENT_NOTIFY | flags, SENSE_LENGTH, request->cdb,
                    request->cdb_length, request->data, static_cast<uint32_t>(request->data_length));
         result = send_and_wait(block, event_wait_ms(request->timeout_ms));
     }
-    if (result == 0) result = completion_result(block);
+    if (result == COMMAND_OK) result = completion_result(block);
     close_completion_event();
     return result;
 }
 
 int aspi_inquiry(int host_adapter, int target_id) {
-    return probe(host_adapter, target_id, INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, drive_data_buffer.address, INQUIRY_PROBE_LENGTH);
+    return probe(host_adapter, target_id, INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, drive_data_buffer.address, INQUIRY_LENGTH);
 }
 
 int aspi_read_drive_info(int host_adapter, int target_id) {
-    return probe(host_adapter, target_id, DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, drive_info, DRIVE_INFO_PROBE_LENGTH);
+    return probe(host_adapter, target_id, DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, drive_info, IDENTITY_LENGTH);
 }

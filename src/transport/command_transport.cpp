@@ -29,7 +29,7 @@ void begin_command(void* data_in, int32_t data_length) {
 
 int execute_command(command_request* request) {
     begin_command(request->direction == DIRECTION_IN ? request->data : nullptr, request->data_length);
-    if (request->target < 0 || request->target >= target_count) return -1;
+    if (request->target < 0 || request->target >= target_count) return COMMAND_FAILED;
     return win9x_family == 1 ? execute_aspi(request) : execute_pass_through(request);
 }
 
@@ -42,8 +42,9 @@ void take_block_sense() {
 int fetch_sense() {
     if (win9x_family != 1) take_block_sense();
     // The sense key byte is kept whole: callers compare it with the plain key.
-    last_sense_code = uint32_t(last_sense[2]) << 16 | uint32_t(last_sense[12]) << 8 | last_sense[13];
-    return 0;
+    last_sense_code = uint32_t(last_sense[SENSE_KEY_BYTE]) << 16 | uint32_t(last_sense[SENSE_ASC_BYTE]) << 8 |
+                      last_sense[SENSE_ASCQ_BYTE];
+    return COMMAND_OK;
 }
 
 void reset_transport_state() {

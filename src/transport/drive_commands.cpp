@@ -11,20 +11,6 @@ int32_t command_timeout_ms = 0;
 
 namespace {
 
-constexpr uint8_t TEST_UNIT_READY = 0x00;
-constexpr uint8_t INQUIRY = 0x12;
-constexpr uint8_t START_STOP_UNIT = 0x1B;
-constexpr uint8_t WRITE_BUFFER = 0x3B;
-constexpr uint8_t READ_BUFFER = 0x3C;
-
-constexpr uint32_t INQUIRY_LENGTH = 96;
-constexpr int32_t INQUIRY_TIMEOUT_MS = 5000;
-constexpr int32_t INQUIRY_TIMEOUT_IEEE1394_MS = 1000;
-constexpr int32_t IMAGE_CHUNK_TIMEOUT_MS = 20000;
-constexpr int MODE_DOWNLOAD_AND_SAVE = 5;
-constexpr int MODE_DOWNLOAD_WITH_OFFSETS = 7;
-constexpr int IMAGE_BUFFER_ID = 0xF0;
-
 command_request new_request(int target, int cdb_length, int direction, int32_t timeout_ms, uint32_t data_length,
                             void* data) {
     command_request request{};
@@ -37,8 +23,11 @@ command_request new_request(int target, int cdb_length, int direction, int32_t t
     return request;
 }
 
-// READ BUFFER and WRITE BUFFER: 24 bits of offset, 16 bits of length (byte 6 stays 0).
-void put_buffer_fields(uint8_t* cdb, uint8_t opcode, int mode, int buffer_id, uint32_t offset, uint32_t length) {
+// READ BUFFER and WRITE BUFFER: 24 bits of offset, 16 bits of length (byte 6
+// stays 0). False, with nothing filled, when either does not fit its field: a
+// truncated field would address other bytes of the drive's buffer.
+bool put_buffer_fields(uint8_t* cdb, uint8_t opcode, int mode, int buffer_id, uint32_t offset, uint32_t length) {
+    if (offset > BUFFER_OFFSET_LIMIT || length > BUFFER_LENGTH_LIMIT) return false;
     cdb[0] = opcode;
     cdb[1] = static_cast<uint8_t>(mode);
     cdb[2] = static_cast<uint8_t>(buffer_id);
@@ -47,27 +36,28 @@ void put_buffer_fields(uint8_t* cdb, uint8_t opcode, int mode, int buffer_id, ui
     cdb[5] = static_cast<uint8_t>(offset);
     cdb[7] = static_cast<uint8_t>(length >> 8);
     cdb[8] = static_cast<uint8_t>(length);
+    return true;
 }
 
 }  // namespace
 
 int test_unit_ready(int target) {
     command_request request = new_request(target, 6, DIRECTION_NONE, command_timeout_ms, 0, nullptr);
-    request.cdb[0] = TEST_UNIT_READY;
+    request.cdb[0] = OP_TEST_UNIT_READY;
     return execute_command(&request);
 }
 
 int inquiry(int target, uint8_t* buffer) {
     const int32_t timeout = ieee1394_adapter == -1 ? INQUIRY_TIMEOUT_MS : INQUIRY_TIMEOUT_IEEE1394_MS;
     command_request request = new_request(target, 6, DIRECTION_IN, timeout, INQUIRY_LENGTH, buffer);
-    request.cdb[0] = INQUIRY;
+    request.cdb[0] = OP_INQUIRY;
     request.cdb[4] = INQUIRY_LENGTH;
     return execute_command(&request);
 }
 
 int start_stop_unit(int target, int byte1, int power_condition, int load_eject, int start) {
     command_request request = new_request(target, 6, DIRECTION_NONE, command_timeout_ms, 0, nullptr);
-    request.cdb[0] = START_STOP_UNIT;
+    request.cdb[0] = OP_START_STOP_UNIT;
     request.cdb[1] = static_cast<uint8_t>(byte1);
     request.cdb[4] = static_cast<uint8_t>(power_condition * 16 + load_eject * 2 + start);
     return execute_command(&request);
@@ -75,18 +65,18 @@ int start_stop_unit(int target, int byte1, int power_condition, int load_eject, 
 
 int read_buffer(int target, int mode, int buffer_id, uint32_t offset, uint32_t length, void* buffer) {
     command_request request = new_request(target, 10, DIRECTION_IN, command_timeout_ms, length, buffer);
-    put_buffer_fields(request.cdb, READ_BUFFER, mode, buffer_id, offset, length);
+    if (!put_buffer_fields(request.cdb, OP_READ_BUFFER, mode, buffer_id, offset, length)) return COMMAND_FAILED;
     return execute_command(&request);
 }
 
 int write_buffer(int target, int mode, int buffer_id, uint32_t offset, uint32_t length, void* buffer) {
     // The re-flash of a drive on IEEE 1394 behind pass-through gets the longest wait there is.
     const bool reflash_on_ieee1394 =
-        win9x_family == 0 && ieee1394_adapter == current_target && mode == MODE_DOWNLOAD_AND_SAVE;
+        win9x_family == 0 && ieee1394_adapter == current_target && mode == MODE_LEAVE_UPDATE;
     const int32_t timeout = reflash_on_ieee1394 ? 0 : command_timeout_ms;
     command_request request =
         new_request(target, 10, length == 0 ? DIRECTION_NONE : DIRECTION_OUT, timeout, length, buffer);
-    put_buffer_fields(request.cdb, WRITE_BUFFER, mode, buffer_id, offset, length);
+    if (!put_buffer_fields(request.cdb, OP_WRITE_BUFFER, mode, buffer_id, offset, length)) return COMMAND_FAILED;
     return execute_command(&request);
 }
 
@@ -96,9 +86,9 @@ int stop_unit() {
 }
 
 int write_image_chunk(uint32_t offset, uint16_t length, const void* data) {
-    command_timeout_ms = IMAGE_CHUNK_TIMEOUT_MS;
+    command_timeout_ms = IMAGE_BLOCK_TIMEOUT_MS;
     // The request carries one pointer for both directions; an outgoing block is only read.
-    return write_buffer(current_target, MODE_DOWNLOAD_WITH_OFFSETS, IMAGE_BUFFER_ID, offset, length,
+    return write_buffer(current_target, MODE_IMAGE_BLOCK, BUFFER_IMAGE, offset, length,
                         const_cast<void*>(data));
 }
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr ULONG NO_TIMEOUT_SECONDS = 60;
+constexpr ULONG NO_TIMEOUT_SECONDS = UNTIMED_COMMAND_LIMIT_MS / 1000;
 constexpr ULONG PROBE_TIMEOUT_SECONDS = 2;
 
 UCHAR data_in_code(int direction) {
@@ -49,17 +49,17 @@ int send_block() {
                                sizeof pass_through_block, &pass_through_block, sizeof pass_through_block, &returned,
                                nullptr)) {
         pass_through_block.sptd.SenseInfoLength = 0;
-        return -1;
+        return COMMAND_FAILED;
     }
     drive_answered = 1;
-    if (pass_through_block.sptd.ScsiStatus == 0) return 0;
+    if (pass_through_block.sptd.ScsiStatus == 0) return COMMAND_OK;
     take_block_sense();
-    return 2;
+    return COMMAND_DRIVE_STATUS;
 }
 
 int probe(const uint8_t* cdb, int cdb_length, uint8_t* data, uint32_t data_length) {
     begin_command(data, static_cast<int32_t>(data_length));
-    if (!data) return -1;
+    if (!data) return COMMAND_FAILED;
     fill_block(cdb, cdb_length, SCSI_IOCTL_DATA_IN, data, data_length, PROBE_TIMEOUT_SECONDS);
     return send_block();
 }
@@ -76,7 +76,7 @@ int open_drive_device(char letter) {
                                       nullptr, OPEN_EXISTING, 0, nullptr);
     if (device_handle == INVALID_HANDLE_VALUE) {
         device_handle = nullptr;
-        return -1;
+        return COMMAND_FAILED;
     }
     IO_SCSI_CAPABILITIES capabilities;
     DWORD returned = 0;
@@ -86,7 +86,7 @@ int open_drive_device(char letter) {
         const DWORD error = host::GetLastError();
         if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED) {
             close_drive_device();
-            return -1;
+            return COMMAND_FAILED;
         }
     }
     std::memset(&scsi_address, 0, sizeof scsi_address);
@@ -94,37 +94,37 @@ int open_drive_device(char letter) {
                                &returned, nullptr)) {
         if (host::GetLastError() != ERROR_NOT_SUPPORTED) {
             close_drive_device();
-            return -1;
+            return COMMAND_FAILED;
         }
         // A drive on IEEE 1394 has no SCSI address.
         ieee1394_adapter = current_target;
     }
-    return 0;
+    return COMMAND_OK;
 }
 
 int close_drive_device() {
     if (device_handle) host::CloseHandle(device_handle);
     device_handle = nullptr;
-    return 0;
+    return COMMAND_OK;
 }
 
 int execute_pass_through(const command_request* request) {
-    if (open_drive_device(target_table[request->target].drive_letter) != 0) return -2;
+    if (open_drive_device(target_table[request->target].drive_letter) != COMMAND_OK) return COMMAND_NO_ANSWER;
     const ULONG seconds = request->timeout_ms == 0 ? NO_TIMEOUT_SECONDS : static_cast<ULONG>(request->timeout_ms) / 1000;
     fill_block(request->cdb, request->cdb_length, data_in_code(request->direction), request->data,
                static_cast<uint32_t>(request->data_length), seconds);
     int result = send_block();
     // A drive or bridge that took only part of the data and still answered
     // GOOD has not received the block: it must never count as written.
-    if (result == 0 && request->direction == DIRECTION_OUT &&
+    if (result == COMMAND_OK && request->direction == DIRECTION_OUT &&
         pass_through_block.sptd.DataTransferLength < static_cast<ULONG>(request->data_length))
-        result = -1;
+        result = COMMAND_FAILED;
     close_drive_device();
     return result;
 }
 
-int pass_through_inquiry() { return probe(INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, drive_data_buffer.address, INQUIRY_PROBE_LENGTH); }
+int pass_through_inquiry() { return probe(INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, drive_data_buffer.address, INQUIRY_LENGTH); }
 
 int pass_through_read_drive_info() {
-    return probe(DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, drive_info, DRIVE_INFO_PROBE_LENGTH);
+    return probe(DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, drive_info, IDENTITY_LENGTH);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/host.h"
+#include "transport/drive_layout.h"
 
 constexpr int DIRECTION_NONE = 0;
 constexpr int DIRECTION_IN = 1;
@@ -34,8 +35,6 @@ static_assert(sizeof(pass_through_direct_block) == 80, "pass-through block");
 static_assert(offsetof(pass_through_direct_block, sense) == 48, "sense in the pass-through block");
 #endif
 
-constexpr int SENSE_LENGTH = 18;
-
 extern HANDLE device_handle;
 extern char device_path[256];
 extern SCSI_ADDRESS scsi_address;
@@ -51,8 +50,12 @@ extern int drive_answered;
 // the manager would not let go of an abandoned request.
 extern uint32_t request_block_offset;
 
-// Results: 0 success; 2 non-zero SCSI status through pass-through; -1 failure;
-// -2 device not opened (pass-through) or completion wait timed out (ASPI).
+// Results of every transport operation; callers test only for non-zero.
+constexpr int COMMAND_OK = 0;
+constexpr int COMMAND_DRIVE_STATUS = 2;  // pass-through: a non-zero SCSI status, its sense in last_sense
+constexpr int COMMAND_FAILED = -1;
+constexpr int COMMAND_NO_ANSWER = -2;    // pass-through: the device did not open; ASPI: the completion wait ran out
+
 // Every command starts with no sense and, when data comes in, a zeroed buffer,
 // so what a caller reads afterwards was said by this command or by nobody.
 int execute_command(command_request* request);
@@ -81,7 +84,5 @@ void take_block_sense();
 // The probes of enumeration send the same two commands on both routes.
 inline constexpr uint8_t INQUIRY_PROBE_CDB[6] = {0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
 inline constexpr uint8_t DRIVE_INFO_PROBE_CDB[10] = {0x3C, 0x02, 0xF1, 0x00, 0x00, 0x00, 0x00, 0x00, 0x30, 0x00};
-constexpr uint32_t INQUIRY_PROBE_LENGTH = 96;
-constexpr uint32_t DRIVE_INFO_PROBE_LENGTH = 48;
 
 void reset_transport_state();

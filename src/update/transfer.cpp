@@ -21,12 +21,7 @@ const access_rule LEAVE_ACCESS[] = {
 };
 
 constexpr uint16_t BLOCK_LENGTH = 0x8000;
-constexpr int MODE_LEAVE = 5;
-constexpr int BUFFER_MODE_BLOCK = 0xFF;
 constexpr int32_t TIMEOUT_AFTER_LEAVE_MS = 5000;
-constexpr int OEM_SCSI_GENERAL = 0x300;
-constexpr uint32_t SENSE_NOT_READY = 0x02;
-constexpr uint32_t SENSE_UNIT_ATTENTION = 0x06;
 constexpr uint32_t PAUSE_AFTER_LEAVE_MS = 3000;
 constexpr uint32_t PAUSE_AFTER_LEAVE_SCSI_GENERAL_MS = 5000;
 constexpr uint32_t SETTLE_SLOW_PATH_MS = 5000;
@@ -48,7 +43,7 @@ bool intel_driver_on_9x() { return win9x_family == 1 && intel_ide_driver != 0; }
 int transfer_image() {
     if (transfer_length <= 0 || image_buffer.address == nullptr ||
         static_cast<uint32_t>(transfer_length) > image_buffer.size) {
-        show_message(42, KIND_ERROR);
+        show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
         return -1;
     }
     print_text("\n");
@@ -57,14 +52,14 @@ int transfer_image() {
     do {
         if (intel_driver_on_9x() && offset == transfer_length - block) {
             print_text(format_text("\rProcessing 100%%").c_str());
-            show_message(44, KIND_CONSOLE);
+            show_message(MSG_REBOOTING, KIND_CONSOLE);
         } else {
             int percent = static_cast<int>(int64_t{offset} * 100 / transfer_length);
             print_text(format_text("\rProcessing %d%%", percent).c_str());
         }
         if (transfer_length - offset < block) block = static_cast<uint16_t>(transfer_length - offset);
         if (write_image_chunk(static_cast<uint32_t>(offset), block, image_buffer.address + offset) != 0) {
-            show_message(42, KIND_ERROR);
+            show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
             return -1;
         }
         offset += block;
@@ -83,12 +78,12 @@ int leave_update_mode(uint32_t model_code) {
     const update_model* model = find_update_model(model_code);
     if (model == nullptr ||
         build_mode_block(*model, access_value(LEAVE_ACCESS, current_release.access_code)) != 0) {
-        show_message(15, KIND_CONSOLE);
+        show_message(MSG_NORMAL_MODE_FAILED, KIND_CONSOLE);
         return -1;
     }
     command_timeout_ms = model->leave_timeout_ms;
     int result =
-        write_buffer(current_target, MODE_LEAVE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE, small_buffer.address);
+        write_buffer(current_target, MODE_LEAVE_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE, small_buffer.address);
     command_timeout_ms = TIMEOUT_AFTER_LEAVE_MS;
     if (result != 0) {
         // A drive that has already begun its restart answers the leave command
@@ -99,14 +94,14 @@ int leave_update_mode(uint32_t model_code) {
             fetch_sense();
             key = last_sense_code >> 16 & 0xFF;
         }
-        bool excused = (oem_code == OEM_SCSI_GENERAL && win9x_family == 0) ||
+        bool excused = (oem_code == OEM_CLASS_SCSI_GENERAL && win9x_family == 0) ||
                        (ieee1394_adapter != -1 && (key == SENSE_NOT_READY || key == SENSE_UNIT_ATTENTION));
         if (!excused) {
-            show_message(15, KIND_CONSOLE);
+            show_message(MSG_NORMAL_MODE_FAILED, KIND_CONSOLE);
             return result;
         }
     }
-    if (oem_code == OEM_SCSI_GENERAL) {
+    if (oem_code == OEM_CLASS_SCSI_GENERAL) {
         wait_ms(PAUSE_AFTER_LEAVE_SCSI_GENERAL_MS);
         test_unit_ready(current_target);
     } else {

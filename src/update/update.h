@@ -4,7 +4,13 @@
 
 #include <cstdint>
 
-// Results: 0 updated; -1 stop the whole run; any other value: the drive is left alone.
+// Results of update_drive; any value but DRIVE_UPDATED and RUN_STOPPED leaves
+// the drive out of the count and the run goes on.
+constexpr int DRIVE_UPDATED = 0;
+constexpr int DRIVE_LEFT_AS_IS = 1;  // not identified, refused by the checks, or a disc in it
+constexpr int RUN_STOPPED = -1;
+constexpr int DRIVE_DECLINED = 7;    // the user did not say Yes to its update (IDNO)
+
 int update_drive();
 // 0 when no disc is in the drive, -1 after its message otherwise.
 int media_check();
@@ -19,8 +25,6 @@ int leave_update_mode(uint32_t model_code);
 void settle_wait(int leave_result);
 
 constexpr uint32_t MODE_BLOCK_SIZE = 256;
-// The revision a drive reports while it runs its update firmware.
-constexpr char UPDATE_FIRMWARE_REVISION[] = "000";
 
 // What the update firmware of one model checks in the mode block, and how long
 // its mode switches may take.

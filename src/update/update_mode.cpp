@@ -21,13 +21,8 @@ const access_rule ENTRY_ACCESS[] = {
     {"KESTO   ", false, 5}, {"CORVIN  ", true, 0x6E41B2C7}, {nullptr, false, 4},
 };
 
-constexpr uint32_t SIGNATURE_OFFSET = 24;
-constexpr int INQUIRY_IDENTIFICATION = 8;  // vendor and product
-constexpr int INQUIRY_REVISION = 32;
 constexpr size_t MODEL_STRING_LENGTH = 16;
-constexpr int MODE_ENTER = 4;
-constexpr int BUFFER_MODE_BLOCK = 0xFF;
-constexpr int32_t TIMEOUT_AFTER_ENTRY_MS = 1000;
+constexpr int32_t TIMEOUT_AFTER_ENTRY_MS = DEFAULT_COMMAND_TIMEOUT_MS;
 constexpr uint32_t PAUSE_AFTER_ENTRY_MS = 2000;
 
 // The update firmware answers under its own vendor and product prefix.
@@ -43,7 +38,7 @@ const update_model* find_update_model(uint32_t model_code) {
 
 uint32_t access_value(const access_rule* rules, uint32_t access_code) {
     const access_rule* rule = rules;
-    while (rule->signature != nullptr && std::memcmp(drive_info + SIGNATURE_OFFSET, rule->signature, 8) != 0)
+    while (rule->signature != nullptr && std::memcmp(drive_info + IDENTITY_SIGNATURE, rule->signature, IDENTITY_FIELD_WIDTH) != 0)
         ++rule;
     return rule->fixed ? rule->value : access_code + rule->value;
 }
@@ -63,11 +58,11 @@ int enter_update_mode(uint32_t model_code) {
     if (model != nullptr &&
         build_mode_block(*model, access_value(ENTRY_ACCESS, current_release.access_code)) == 0) {
         command_timeout_ms = model->entry_timeout_ms;
-        result = write_buffer(current_target, MODE_ENTER, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE,
+        result = write_buffer(current_target, MODE_ENTER_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE,
                               small_buffer.address);
     }
     if (result != 0) {
-        show_message(14, KIND_CONSOLE);
+        show_message(MSG_KERNEL_MODE_FAILED, KIND_CONSOLE);
         return result;
     }
     command_timeout_ms = TIMEOUT_AFTER_ENTRY_MS;
@@ -77,10 +72,10 @@ int enter_update_mode(uint32_t model_code) {
 
 int check_update_mode() {
     if (inquiry(current_target, inquiry_data) != 0) {
-        show_message(9, KIND_CONSOLE);
+        show_message(MSG_INQUIRY_FAILED, KIND_CONSOLE);
         return -1;
     }
-    update_mode = std::memcmp(inquiry_data + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION, 3) == 0 &&
-                  std::memcmp(inquiry_data + INQUIRY_IDENTIFICATION, UPDATE_FIRMWARE_IDENTITY, 20) == 0;
+    update_mode = update_firmware_revision() &&
+                  std::memcmp(inquiry_data + INQUIRY_VENDOR, UPDATE_FIRMWARE_IDENTITY, sizeof UPDATE_FIRMWARE_IDENTITY - 1) == 0;
     return update_mode ? 0 : -1;
 }
