@@ -21,8 +21,13 @@ namespace {
 
 const char* const ASPI_MANAGER = "WNASPI32.DLL";
 
-// The manager exports its entry points by number only.
-LPCSTR ordinal(int number) { return reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(number)); }
+// The manager exports its entry points by number only, each with a type of
+// its own that the generic procedure address does not carry.
+template <typename entry_type>
+entry_type entry_point(HMODULE manager, int number) {
+    const FARPROC address = host::GetProcAddress(manager, reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(number)));
+    return reinterpret_cast<entry_type>(reinterpret_cast<void (*)()>(address));
+}
 
 // The working blocks in the order they are taken.
 working_buffer* const ASPI_BLOCKS[] = {&drive_data_buffer, &request_block_area, &image_buffer, &small_buffer};
@@ -39,10 +44,8 @@ int aspi_initialize() {
 
     HMODULE manager = host::LoadLibraryA(ASPI_MANAGER);
     if (manager == nullptr) return 1;
-    get_aspi_support_info = reinterpret_cast<GetASPI32SupportInfo_fn>(
-        host::GetProcAddress(manager, ordinal(ASPI_ORDINAL_SUPPORT_INFO)));
-    send_aspi_command = reinterpret_cast<SendASPI32Command_fn>(
-        host::GetProcAddress(manager, ordinal(ASPI_ORDINAL_SEND_COMMAND)));
+    get_aspi_support_info = entry_point<GetASPI32SupportInfo_fn>(manager, ASPI_ORDINAL_SUPPORT_INFO);
+    send_aspi_command = entry_point<SendASPI32Command_fn>(manager, ASPI_ORDINAL_SEND_COMMAND);
     // A library of that name without both entry points is no manager.
     if (get_aspi_support_info == nullptr || send_aspi_command == nullptr) return 1;
 
