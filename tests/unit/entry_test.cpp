@@ -3,22 +3,21 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dialogue_expectations.h"
 #include "test_support.h"
 
 namespace {
-
-const char BANNER[] = "\n/// ODD Firmware Update Utility Ver2.57C\n";
 
 using entry_test = sim_test;
 
 TEST_F(entry_test, no_target_ends_with_message_28_and_exit_code_1) {
     host.cfg.oem_code_page = 437;
     EXPECT_EQ(updater_main(0, nullptr), 1);
-    EXPECT_EQ(host.console, std::string(BANNER) + "\r\nAvailable target is not found.");
+    EXPECT_EQ(host.console, expect::BANNER + expect::english(28));
     ASSERT_EQ(host.boxes.size(), 1u);  // the information box, and no question
     EXPECT_EQ(host.boxes[0].caption, "TORVAL");
-    EXPECT_EQ(host.boxes[0].style, 0x40u);
-    EXPECT_EQ(host.boxes[0].text, "\r\nAvailable target is not found.");
+    EXPECT_EQ(host.boxes[0].style, expect::INFO_STYLE);
+    EXPECT_EQ(host.boxes[0].text, expect::english(28));
     EXPECT_EQ(host.live_global_blocks(), 0);
     EXPECT_EQ(host.open_handles(), 0);
 }
@@ -30,7 +29,7 @@ TEST_F(entry_test, no_target_in_japanese_keeps_the_banner_in_english) {
     const char message[] =
         "\r\n\x82\xB1\x82\xCC\xCC\xDF\xDB\xB8\xDE\xD7\xD1\x82\xC5\x97\x98\x97\x70\x89\xC2\x94\x5C\x82\xC8"
         "\xC4\xDE\xD7\xB2\xCC\xDE\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1\x81\x42";
-    EXPECT_EQ(host.console, std::string(BANNER) + message);
+    EXPECT_EQ(host.console, expect::BANNER + message);
     EXPECT_EQ(oem_code_page, 932u);
 }
 

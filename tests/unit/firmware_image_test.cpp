@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "dialogue_expectations.h"
 #include "messages/messages.h"
 #include "test_support.h"
 #include "tools/make-image/image_builder.h"
@@ -12,7 +13,7 @@
 namespace {
 
 constexpr uint32_t BUFFER_SIZE = 8u * 1024 * 1024;
-constexpr UINT ERROR_BOX = 0x10;
+using expect::ERROR_STYLE;
 const char* const TOO_OLD = "\r\nSelected file is too old fw file.";
 const char* const ILLEGAL = "\r\nSelected file is illegal fw file.";
 
@@ -104,7 +105,7 @@ TEST_F(image_test, decodes_the_date_and_judges_the_header) {
         ASSERT_EQ(host.boxes.size(), *c.console ? 1u : 0u);
         if (*c.console) {
             EXPECT_EQ(host.boxes[0].text, c.console);
-            EXPECT_EQ(host.boxes[0].style, ERROR_BOX);
+            EXPECT_EQ(host.boxes[0].style, ERROR_STYLE);
         }
         EXPECT_EQ(host.open_handles(), 0);
     }
@@ -327,9 +328,9 @@ TEST_F(identify_test, a_failed_inquiry_is_told_by_message_9) {
     add_drive(config);
     earlier_release();
     EXPECT_NE(identify_drive(), 0);
-    EXPECT_EQ(host.console, "\nFailed to execute Inquiry Command.");
+    EXPECT_EQ(host.console, expect::english(9));
     ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].style, ERROR_BOX);
+    EXPECT_EQ(host.boxes[0].style, ERROR_STYLE);
     EXPECT_EQ(host.drive(0).log().size(), 1u);  // the identity block is not asked for
     EXPECT_STREQ(current_release.image_file_name, "EARLIER.BIN");
 }
@@ -342,9 +343,9 @@ TEST_F(identify_test, an_unreadable_identity_block_is_told_by_message_0) {
     update_mode = 1;
     identity_state = 0;
     EXPECT_NE(identify_drive(), 0);
-    EXPECT_EQ(host.console, "\nFailed to get a drive information.");
+    EXPECT_EQ(host.console, expect::english(0));
     ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].style, ERROR_BOX);
+    EXPECT_EQ(host.boxes[0].style, ERROR_STYLE);
     EXPECT_EQ(identity_state, -1);
     EXPECT_EQ(update_mode, 1);
     EXPECT_STREQ(current_release.image_file_name, "EARLIER.BIN");

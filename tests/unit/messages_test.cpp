@@ -6,49 +6,16 @@
 #include <map>
 #include <vector>
 
+#include "dialogue_expectations.h"
 #include "messages/messages.h"
 #include "test_support.h"
 
 namespace {
 
-struct catalogue_row {
-    int code;
-    const char* text;
-};
+using expect::catalogue_row;
 
-// The texts as the user reads them; the Japanese ones in UTF-8, converted to
-// code page 932 by the C library for comparison.
-const catalogue_row english_rows[] = {
-    {0, "\nFailed to get a drive information."},
-    {1, "\nHardware Revision is not matched."},
-    {3, "\nModel name of normal part is not matched."},
-    {5, "\nDisc is inserted into DVD-RW.\nPlease eject a disc."},
-    {6, "\nError : Drive is now becoming ready.\nPlease eject the disc"},
-    {7, "\nError : Unknown Error is occurred."},
-    {9, "\nFailed to execute Inquiry Command."},
-    {11, "\r\nFailed to load binary file.\r\n(File Name : %.12s)"},
-    {12, "\nSuccess to update the firmware."},
-    {14, "\nFailed to move to the kernel mode."},
-    {15, "\nFailed to move to the normal mode."},
-    {28, "\r\nAvailable target is not found."},
-    {31, "\r\n%d target device(s) is found.\r\nDo you want to update all drives ?"},
-    {34, "\r\nStart updating the device No.%d."},
-    {35, "\r\nUpdate operation is completed."},
-    {36, "\r\nUpdate program is terminated by occuring an error.\r\n"},
-    {37, "\r\nModel name of kernel part is not macthed."},
-    {40, "\r\nSelected file is illegal fw file."},
-    {42, "\r\nFailed to update the normal part."},
-    {44, "\r\nNow internal rebooting with new firmware...."},
-    {47, "\nFailed to move to the normal mode.\r\nDo you retry to update ?"},
-    {48, "\r\nDetect the Intel's IDE driver."},
-    {52, "\r\nDetect the IEEE1394 interface."},
-    {54, "\r\nFW is already latest."},
-    {58, "\r\n%ddrive(s) have been updated successfully."},
-    {61, "\r\nNow updating the firmware.\r\nPlease do not turn off the power and do not reset the pc."},
-    {69, "\r\nSelected file is too old fw file."},
-    {82, "\r\nDo you want to update the F/W\r\nFrom : %.24s %.5s (20%.8s)\r\nTo : %.24s %.5s (20%.8s)"},
-};
-
+// The Japanese texts as the user reads them, in UTF-8, converted to code page
+// 932 by the C library for comparison.
 const catalogue_row japanese_rows[] = {
     {0, u8"\nﾄﾞﾗｲﾌﾞ情報の取得に失敗しました。"},
     {1, u8"\nﾊｰﾄﾞｳｪｱﾘﾋﾞｼﾞｮﾝが一致しません。"},
@@ -146,10 +113,10 @@ struct kind_case {
 };
 const kind_case kinds[] = {
     {KIND_CONSOLE, true, false, 0},
-    {KIND_YES_NO, false, true, 0x24},
-    {KIND_ERROR, true, true, 0x10},
-    {KIND_INFO, true, true, 0x40},
-    {KIND_WARNING, true, true, 0x30},
+    {KIND_YES_NO, false, true, expect::QUESTION_STYLE},
+    {KIND_ERROR, true, true, expect::ERROR_STYLE},
+    {KIND_INFO, true, true, expect::INFO_STYLE},
+    {KIND_WARNING, true, true, expect::WARNING_STYLE},
 };
 
 void expect_presented(sim::host& host, int code, const std::string& expected) {
@@ -176,7 +143,7 @@ void expect_presented(sim::host& host, int code, const std::string& expected) {
 TEST_F(dialogue_test, every_english_message_in_every_kind) {
     host.cfg.oem_code_page = 437;
     oem_code_page = 437;
-    for (const catalogue_row& row : english_rows) expect_presented(host, row.code, with_arguments(row.code, row.text));
+    for (const catalogue_row& row : expect::ENGLISH_CATALOGUE) expect_presented(host, row.code, with_arguments(row.code, row.text));
 }
 
 TEST_F(dialogue_test, every_japanese_message_as_code_page_932_bytes) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "dialogue_expectations.h"
 #include "messages/messages.h"
 #include "test_support.h"
 #include "tools/make-image/image_builder.h"
@@ -11,9 +12,9 @@
 
 namespace {
 
-constexpr UINT ERROR_BOX = 0x10;
-constexpr UINT INFO_BOX = 0x40;
-const char* const INQUIRY_FAILED = "\nFailed to execute Inquiry Command.";
+using expect::ERROR_STYLE;
+using expect::INFO_STYLE;
+const std::string INQUIRY_FAILED = expect::english(9);
 
 class revision_test : public sim_test {
   protected:
@@ -279,7 +280,7 @@ TEST_F(compatibility_test, refuses_in_its_order_and_each_refusal_once) {
         EXPECT_EQ(host.console, c.console);
         ASSERT_EQ(host.boxes.size(), c.result == 0 ? 0u : 1u);
         if (c.result != 0) {
-            EXPECT_EQ(host.boxes[0].style, ERROR_BOX);
+            EXPECT_EQ(host.boxes[0].style, ERROR_STYLE);
         }
         EXPECT_EQ(identity_state, 0);
     }
@@ -333,9 +334,9 @@ TEST_F(compatibility_test, an_unreadable_identity_block_is_told_by_message_0) {
     int result = check(config);
     EXPECT_NE(result, 0);
     EXPECT_NE(result, 1);
-    EXPECT_EQ(host.console, "\nFailed to get a drive information.");
+    EXPECT_EQ(host.console, expect::english(0));
     ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].style, ERROR_BOX);
+    EXPECT_EQ(host.boxes[0].style, ERROR_STYLE);
     EXPECT_EQ(identity_state, -1);
 }
 
@@ -368,7 +369,7 @@ TEST_F(compatibility_test, finds_a_drive_up_to_date_only_when_neither_is_older) 
                 EXPECT_EQ(host.console, "\r\nFW is already latest.");
                 ASSERT_EQ(host.boxes.size(), all ? 0u : 1u);
                 if (!all) {
-                    EXPECT_EQ(host.boxes[0].style, INFO_BOX);
+                    EXPECT_EQ(host.boxes[0].style, INFO_STYLE);
                 }
                 EXPECT_EQ(oem_code, 0x777);
             } else {

@@ -10,6 +10,7 @@
 
 #include "test_support.h"
 #include "tools/make-image/image_builder.h"
+#include "dialogue_expectations.h"
 #include "drive_expectations.h"
 #include "update/update.h"
 
@@ -17,27 +18,19 @@ namespace {
 
 using namespace expect;
 
-const std::string BANNER = "\n/// ODD Firmware Update Utility Ver2.57C\n";
 const std::string START_1 = "\r\nStart updating the device No.1.";
 const std::string CURRENT_123 = "\nCurrent Revision>> QUARLEN DVD-RW  KWR-322  1.23  08/07/25";
 const std::string SIGNATURE_QUA = "\nCurrent Signature = QUA_ADV ";
-const std::string UPDATING =
-    "\r\nNow updating the firmware.\r\nPlease do not turn off the power and do not reset the pc.";
+const std::string UPDATING = english(61);
 const std::string NEW_128 = "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  1.28  08/07/25";
 const std::string NEW_000 = "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  000   08/07/25";
-const std::string SUCCESS = "\nSuccess to update the firmware.";
-const std::string STOPPED = "\r\nUpdate program is terminated by occuring an error.\r\n";
-const std::string COMPLETED = "\r\nUpdate operation is completed.";
+const std::string SUCCESS = english(12);
+const std::string STOPPED = english(36);
+const std::string COMPLETED = english(35);
 const std::string QUESTION_82 =
     "\r\nDo you want to update the F/W\r\nFrom : QUARLEN DVD-RW  KWR-322  1.23  (2008/07/25)"
     "\r\nTo : QUARLEN DVD-RW  KWR-322  1.28  (2008/07/25)";
-const std::string QUESTION_47 = "\nFailed to move to the normal mode.\r\nDo you retry to update ?";
-
-
-const UINT QUESTION_STYLE = MB_YESNO | MB_ICONQUESTION;
-const UINT ERROR_STYLE = MB_OK | MB_ICONHAND;
-const UINT INFO_STYLE = MB_OK | MB_ICONASTERISK;
-const UINT WARNING_STYLE = MB_OK | MB_ICONEXCLAMATION;
+const std::string QUESTION_47 = english(47);
 
 std::vector<std::string> cdbs(const emu::virtual_drive& drive) {
     std::vector<std::string> out;
@@ -274,12 +267,12 @@ INSTANTIATE_TEST_SUITE_P(
     steps, update_drive_identification,
     ::testing::Values(
         identification_case{"inquiry_refused", 3, emu::fault_kind::check_condition,
-                            "\nFailed to execute Inquiry Command."},
-        identification_case{"inquiry_lost", 3, emu::fault_kind::transport, "\nFailed to execute Inquiry Command."},
+                            english(9)},
+        identification_case{"inquiry_lost", 3, emu::fault_kind::transport, english(9)},
         identification_case{"identity_refused", 4, emu::fault_kind::check_condition,
-                            "\nFailed to get a drive information."},
+                            english(0)},
         identification_case{"identity_timed_out", 4, emu::fault_kind::timeout,
-                            "\nFailed to get a drive information."}),
+                            english(0)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 using update_drive_failures = update_run;
@@ -296,7 +289,7 @@ TEST_F(update_drive_failures, drive_that_cannot_be_opened_for_identification_end
     EXPECT_EQ(update_drive(), 1);
 
     EXPECT_EQ(host.drive(0).log().size(), 2u);
-    EXPECT_EQ(host.console, "\nFailed to execute Inquiry Command.");
+    EXPECT_EQ(host.console, english(9));
     release_host_environment();
 }
 
@@ -339,7 +332,7 @@ TEST_F(update_drive_failures, revision_read_failure_stops_the_run) {
 
     EXPECT_EQ(run(), 1);
 
-    EXPECT_EQ(host.console, BANNER + START_1 + "\nFailed to execute Inquiry Command." + STOPPED);
+    EXPECT_EQ(host.console, BANNER + START_1 + english(9) + STOPPED);
     EXPECT_EQ(box_texts(), std::vector<std::string>{STOPPED});
     EXPECT_EQ(host.drive(0).log().size(), 5u);
 }
@@ -514,7 +507,7 @@ TEST_F(update_drive_failures, refused_entry_stops_the_run) {
     EXPECT_EQ(run(), 1);
 
     EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING +
-                                "\nFailed to move to the kernel mode." + STOPPED);
+                                english(14) + STOPPED);
     EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER}}));
     EXPECT_EQ(host.drive(1).log().size(), 2u);
     EXPECT_TRUE(host.waits.empty());
@@ -530,7 +523,7 @@ TEST_F(update_drive_failures, failed_entry_check_stops_the_run) {
     EXPECT_EQ(run(), 1);
 
     EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING +
-                                "\nFailed to execute Inquiry Command." + STOPPED);
+                                english(9) + STOPPED);
     EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}}));
     EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000}));
 }
@@ -545,9 +538,9 @@ TEST_F(update_drive_failures, refused_block_sends_no_leave_command_and_asks_to_r
     EXPECT_EQ(run(), 1);
 
     EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(6) +
-                                "\r\nFailed to update the normal part." + NEW_000 + STOPPED);
+                                english(42) + NEW_000 + STOPPED);
     EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(6), {INQUIRY}}));
-    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, "\r\nFailed to update the normal part.",
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, english(42),
                                                      QUESTION_47, STOPPED}));
     EXPECT_EQ(box(1).style, ERROR_STYLE);
     EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000}));
@@ -568,7 +561,7 @@ TEST_F(update_drive_failures, refused_block_on_9x_with_intel_driver_gets_no_leav
 
     EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(6), {INQUIRY}}));
     EXPECT_EQ(host.drive(0).reflash_count(), 0u);
-    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, "\r\nFailed to update the normal part.",
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, english(42),
                                                      QUESTION_47, STOPPED}));
 }
 
@@ -592,11 +585,10 @@ TEST_P(update_drive_other_firmware, is_a_failed_update_not_a_success) {
     EXPECT_EQ(run(), 1);
 
     EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + GetParam().tail + STOPPED);
-    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, "\r\nFailed to update the normal part.", STOPPED}));
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, english(42), STOPPED}));
     EXPECT_EQ(cdbs(host.drive(0)).back(), INQUIRY);
 }
 
-const std::string REFUSED_42 = "\r\nFailed to update the normal part.";
 const std::string NEW_123 = "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  1.23  08/07/25";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -607,24 +599,24 @@ INSTANTIATE_TEST_SUITE_P(
                                 c.refuse_block = 5;
                                 c.refused_block_restarts = true;
                             },
-                            progress(6) + REFUSED_42 + NEW_123},
+                            progress(6) + english(42) + NEW_123},
         // A blank update vendor in the normal firmware: no entry command, and
         // the first block is refused.
         other_firmware_case{"blank_update_vendor_in_normal_firmware",
-                            [](emu::drive_config& c) { c.update_vendor = "        "; }, progress(1) + REFUSED_42 + NEW_123},
+                            [](emu::drive_config& c) { c.update_vendor = "        "; }, progress(1) + english(42) + NEW_123},
         other_firmware_case{"refused_leave_then_old_firmware",
                             [](emu::drive_config& c) {
                                 c.refuse_leave = true;
                                 c.refused_leave_restarts = true;
                             },
-                            progress(64) + COMPLETE + "\nFailed to move to the normal mode." + NEW_123 + REFUSED_42},
+                            progress(64) + COMPLETE + english(15) + NEW_123 + english(42)},
         // Still in update firmware, with an answer too short to hold the revision.
         other_firmware_case{"short_answer_after_restart",
                             [](emu::drive_config& c) {
                                 c.stay_in_update_mode = true;
                                 c.inquiry_length_after_restart = 32;
                             },
-                            progress(64) + COMPLETE + "\nNew Revision    >> QUARLEN DVD-RW  KWR-322   " + REFUSED_42}),
+                            progress(64) + COMPLETE + "\nNew Revision    >> QUARLEN DVD-RW  KWR-322   " + english(42)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(update_drive_failures, refused_leave_command_does_not_end_the_procedure) {
@@ -637,7 +629,7 @@ TEST_F(update_drive_failures, refused_leave_command_does_not_end_the_procedure) 
     EXPECT_EQ(run(), 1);
 
     EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(64) + COMPLETE +
-                                "\nFailed to move to the normal mode." + NEW_000 + STOPPED);
+                                english(15) + NEW_000 + STOPPED);
     EXPECT_EQ(cdbs(host.drive(0)),
               join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}));
     // No pause after the refused command; the settle wait of a failed leave command.
@@ -659,7 +651,7 @@ TEST_F(update_drive_failures, scsi_general_drive_on_nt_is_excused_a_lost_leave_a
 
     EXPECT_EQ(run(), 0);
 
-    EXPECT_EQ(host.console.find("\nFailed to move to the normal mode."), std::string::npos);
+    EXPECT_EQ(host.console.find(english(15)), std::string::npos);
     EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 5000, 2000}));
     EXPECT_EQ(cdbs(host.drive(0)).size(), 77u);
     EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
@@ -691,10 +683,10 @@ TEST_P(update_drive_firewire, leave_failure_with_not_ready_or_unit_attention_is_
     EXPECT_EQ(log[74].timeout_ms, 60000u);  // no time-out of its own behind IEEE 1394
     EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
     if (c.excused) {
-        EXPECT_EQ(host.console.find("\nFailed to move to the normal mode."), std::string::npos);
+        EXPECT_EQ(host.console.find(english(15)), std::string::npos);
         EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000, 5000, 2000}));
     } else {
-        EXPECT_NE(host.console.find(COMPLETE + "\nFailed to move to the normal mode." + NEW_128), std::string::npos);
+        EXPECT_NE(host.console.find(COMPLETE + english(15) + NEW_128), std::string::npos);
         EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 5000, 2000}));
     }
 }
@@ -765,7 +757,7 @@ TEST_F(update_drive_failures, still_in_update_mode_on_9x_with_intel_driver_leave
     // The restarted drive has no image to re-flash and refuses the second leave
     // command: no pause after it, only the settle wait.
     EXPECT_EQ(host.waits, (std::vector<uint32_t>{1000, 3000, 5000, 5000}));
-    const std::string tail = NEW_000 + "\nFailed to move to the normal mode." + STOPPED;
+    const std::string tail = NEW_000 + english(15) + STOPPED;
     EXPECT_EQ(host.console.substr(host.console.size() - tail.size()), tail);
     EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
 }

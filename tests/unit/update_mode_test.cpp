@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "dialogue_expectations.h"
 #include "test_support.h"
 #include "drive_expectations.h"
 #include "update/update.h"
@@ -221,7 +222,7 @@ TEST_F(update_mode_check, failed_inquiry_reports_message_9) {
 
     EXPECT_EQ(check_update_mode(), -1);
 
-    EXPECT_EQ(host.console, "\nFailed to execute Inquiry Command.");
+    EXPECT_EQ(host.console, expect::english(9));
     EXPECT_TRUE(host.boxes.empty());
 }
 
