@@ -250,19 +250,8 @@ TEST_F(image_test, the_update_question_shows_each_date_as_a_date) {
 
 // --- identification ---------------------------------------------------------------
 
-class identify_test : public sim_test {
+class identify_test : public one_target_test {
   protected:
-    void SetUp() override {
-        sim_test::SetUp();
-        init_firmware_descriptor();
-        target_table[0].drive_letter = 'E';
-        target_count = 1;
-        current_target = 0;
-    }
-    emu::virtual_drive& add_drive(const emu::drive_config& config) {
-        host.add_drive_at_letter('E', config);
-        return host.drive(0);
-    }
     // A release that no drive here matches, as left by an earlier drive.
     void earlier_release() {
         current_release = firmware_descriptor[0];

@@ -16,19 +16,11 @@ using expect::ERROR_STYLE;
 using expect::INFO_STYLE;
 const std::string INQUIRY_FAILED = expect::english(9);
 
-class revision_test : public sim_test {
+class revision_test : public one_target_test {
   protected:
     void SetUp() override {
-        sim_test::SetUp();
-        init_firmware_descriptor();
+        one_target_test::SetUp();
         current_release = firmware_descriptor[0];
-        target_table[0].drive_letter = 'E';
-        target_count = 1;
-        current_target = 0;
-    }
-    emu::virtual_drive& add_drive(const emu::drive_config& config) {
-        host.add_drive_at_letter('E', config);
-        return host.drive(0);
     }
     size_t inquiries() {
         size_t count = 0;

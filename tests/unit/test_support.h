@@ -21,6 +21,23 @@ class sim_test : public ::testing::Test {
     sim::host host;
 };
 
+// One target, the drive at E:, with this build's descriptor filled; the drive
+// is added by the test with the behaviour it needs.
+class one_target_test : public sim_test {
+  protected:
+    void SetUp() override {
+        sim_test::SetUp();
+        init_firmware_descriptor();
+        target_table[0].drive_letter = 'E';
+        target_count = 1;
+        current_target = 0;
+    }
+    emu::virtual_drive& add_drive(const emu::drive_config& config) {
+        host.add_drive_at_letter('E', config);
+        return host.drive(0);
+    }
+};
+
 // A simulated host that runs the updater in a fresh temporary folder (where its
 // image file goes), removed after the test.
 class sim_folder_test : public sim_test {
