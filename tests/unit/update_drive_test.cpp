@@ -619,24 +619,6 @@ INSTANTIATE_TEST_SUITE_P(
                             progress(64) + COMPLETE + "\nNew Revision    >> QUARLEN DVD-RW  KWR-322   " + english(42)}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(update_drive_failures, refused_leave_command_does_not_end_the_procedure) {
-    put_image();
-    emu::drive_config config;
-    config.refuse_leave = true;
-    host.add_drive_at_letter('E', config);
-    host.cfg.answers = {IDYES, IDNO};
-
-    EXPECT_EQ(run(), 1);
-
-    EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(64) + COMPLETE +
-                                english(15) + NEW_000 + STOPPED);
-    EXPECT_EQ(cdbs(host.drive(0)),
-              join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}));
-    // No pause after the refused command; the settle wait of a failed leave command.
-    EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 2000}));
-    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
-}
-
 TEST_F(update_drive_failures, scsi_general_drive_on_nt_is_excused_a_lost_leave_answer) {
     image_fields fields;
     fields.hardware_revision = "SCSI0123";
@@ -699,20 +681,42 @@ INSTANTIATE_TEST_SUITE_P(keys, update_drive_firewire,
 
 // --- a drive that stays in its update firmware --------------------------------
 
-TEST_F(update_drive_failures, still_in_update_mode_no_to_retry_stops_the_run) {
+// A drive still in its update firmware after the re-flash (a refused leave
+// command does not end the procedure) is offered the retry; No stops the run.
+struct still_in_update_case {
+    const char* name;
+    bool refuse_leave;  // else the drive re-flashes and restarts into its update firmware
+    std::string leave_told;
+    std::vector<uint32_t> waits;  // a refused leave command: no pause after it, its own settle wait
+};
+
+class update_drive_still_in_update : public update_run, public ::testing::WithParamInterface<still_in_update_case> {};
+
+TEST_P(update_drive_still_in_update, no_to_retry_stops_the_run) {
+    const still_in_update_case& c = GetParam();
     put_image();
     emu::drive_config config;
-    config.stay_in_update_mode = true;
+    config.refuse_leave = c.refuse_leave;
+    config.stay_in_update_mode = !c.refuse_leave;
     host.add_drive_at_letter('E', config);
     host.cfg.answers = {IDYES, IDNO};
 
     EXPECT_EQ(run(), 1);
 
     EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + progress(64) + COMPLETE +
-                                NEW_000 + STOPPED);
+                                c.leave_told + NEW_000 + STOPPED);
+    EXPECT_EQ(cdbs(host.drive(0)),
+              join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}));
+    EXPECT_EQ(host.waits, c.waits);
     EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
     EXPECT_EQ(box(1).style, QUESTION_STYLE);
 }
+
+INSTANTIATE_TEST_SUITE_P(drives, update_drive_still_in_update,
+                         ::testing::Values(still_in_update_case{"refused_leave", true, english(15), {2000, 1000, 2000}},
+                                           still_in_update_case{"restarted_in_update_firmware", false, "",
+                                                                {2000, 1000, 3000}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(update_drive_failures, still_in_update_mode_yes_reloads_the_image_and_runs_the_whole_pass_again) {
     put_image();
