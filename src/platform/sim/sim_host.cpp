@@ -2,6 +2,7 @@
 // from the scenario's machine and recorded for the trace and for tests.
 #include "platform/sim/sim_host.h"
 
+#include "platform/pass_through_check.h"
 #include "platform/storage_queries.h"
 
 #include <algorithm>
@@ -76,14 +77,8 @@ BOOL fail_with(DWORD error) {
 }
 
 BOOL pass_through(host& h, int slot, LPVOID in, DWORD in_size, DWORD out_size, LPDWORD returned) {
-    // The checks Windows makes before a block reaches the drive.
-    if (in_size < sizeof(SCSI_PASS_THROUGH_DIRECT) || out_size < sizeof(SCSI_PASS_THROUGH_DIRECT))
-        return fail_with(ERROR_INVALID_PARAMETER);
     auto* sptd = static_cast<SCSI_PASS_THROUGH_DIRECT*>(in);
-    if (sptd->Length != sizeof(SCSI_PASS_THROUGH_DIRECT) || sptd->CdbLength == 0 || sptd->CdbLength > 16 ||
-        sptd->DataIn > SCSI_IOCTL_DATA_UNSPECIFIED || (sptd->DataTransferLength != 0 && sptd->DataBuffer == nullptr) ||
-        (sptd->SenseInfoLength != 0 && sptd->SenseInfoOffset + sptd->SenseInfoLength > out_size))
-        return fail_with(ERROR_INVALID_PARAMETER);
+    if (DWORD error = check_pass_through_block(sptd, in_size, out_size); error != ERROR_SUCCESS) return fail_with(error);
 
     int direction = emu::DIR_NONE;
     if (sptd->DataTransferLength != 0)
