@@ -475,13 +475,37 @@ MMRESULT sim_timeEndPeriod(UINT period) {
     return TIMERR_NOERROR;
 }
 
-const host_calls sim_table = {
-    sim_CreateFileA,     sim_DeviceIoControl, sim_CloseHandle,      sim_GetLastError,  sim_GetFileSize,
-    sim_ReadFile,        sim_GetVersionExA,   sim_RegOpenKeyExA,    sim_RegCloseKey,   sim_GetOEMCP,
-    sim_GlobalAlloc,     sim_GlobalLock,      sim_GlobalUnlock,     sim_GlobalFree,    sim_LoadLibraryA,
-    sim_GetProcAddress,  sim_CreateEventA,    sim_WaitForSingleObject, sim_Sleep,      sim_MessageBoxA,
-    sim_write_console,   sim_timeBeginPeriod, sim_timeGetTime,      sim_timeEndPeriod,
-};
+constexpr host_calls sim_calls() {
+    host_calls c{};
+    c.CreateFileA = sim_CreateFileA;
+    c.DeviceIoControl = sim_DeviceIoControl;
+    c.CloseHandle = sim_CloseHandle;
+    c.GetLastError = sim_GetLastError;
+    c.GetFileSize = sim_GetFileSize;
+    c.ReadFile = sim_ReadFile;
+    c.GetVersionExA = sim_GetVersionExA;
+    c.RegOpenKeyExA = sim_RegOpenKeyExA;
+    c.RegCloseKey = sim_RegCloseKey;
+    c.GetOEMCP = sim_GetOEMCP;
+    c.GlobalAlloc = sim_GlobalAlloc;
+    c.GlobalLock = sim_GlobalLock;
+    c.GlobalUnlock = sim_GlobalUnlock;
+    c.GlobalFree = sim_GlobalFree;
+    c.LoadLibraryA = sim_LoadLibraryA;
+    c.GetProcAddress = sim_GetProcAddress;
+    c.CreateEventA = sim_CreateEventA;
+    c.WaitForSingleObject = sim_WaitForSingleObject;
+    c.Sleep = sim_Sleep;
+    c.MessageBoxA = sim_MessageBoxA;
+    c.write_console = sim_write_console;
+    c.timeBeginPeriod = sim_timeBeginPeriod;
+    c.timeGetTime = sim_timeGetTime;
+    c.timeEndPeriod = sim_timeEndPeriod;
+    return c;
+}
+
+constexpr host_calls sim_table = sim_calls();
+static_assert(every_call_filled(sim_table), "a platform call left out of the table");
 
 }  // namespace
 

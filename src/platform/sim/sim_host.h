@@ -125,6 +125,7 @@ class host {
     // --- implementation state used by the table's functions ---
     struct handle_info {
         enum kind_t { device, notification, image_file, event, key } kind;
+        explicit handle_info(kind_t k) : kind(k) {}
         int slot = -1;            // drive slot for devices and notification handles
         std::string path;
         std::FILE* file = nullptr;
