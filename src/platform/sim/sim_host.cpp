@@ -274,85 +274,9 @@ HGLOBAL sim_GlobalFree(HGLOBAL memory) {
 
 // --- the ASPI manager -------------------------------------------------------
 
-DWORD __cdecl sim_GetASPI32SupportInfo() {
-    host& h = *active;
-    size_t count = h.cfg.aspi_adapter_count >= 0 ? static_cast<size_t>(h.cfg.aspi_adapter_count)
-                                                 : h.cfg.adapters.size();
-    return (static_cast<DWORD>(h.cfg.aspi_status & 0xFF) << 8) | static_cast<DWORD>(count & 0xFF);
-}
+DWORD __cdecl sim_GetASPI32SupportInfo() { return active->aspi_.support_info(); }
 
-DWORD __cdecl sim_SendASPI32Command(void* request) {
-    host& h = *active;
-    auto* bytes = static_cast<BYTE*>(request);
-    switch (bytes[0]) {
-    case SC_HA_INQUIRY: {
-        auto* srb = static_cast<SRB_HAInquiry*>(request);
-        size_t id = srb->SRB_HaId;
-        if (id >= h.cfg.adapters.size() || h.cfg.adapters[id].inquiry_fails) {
-            srb->SRB_Status = SS_INVALID_HA;
-            return SS_INVALID_HA;
-        }
-        srb->HA_Count = static_cast<BYTE>(sim_GetASPI32SupportInfo() & 0xFF);
-        srb->HA_SCSI_ID = 7;
-        std::memset(srb->HA_ManagerId, 0, 16);
-        std::memcpy(srb->HA_ManagerId, "ASPI for WIN32", 14);
-        std::memset(srb->HA_Identifier, 0, 16);
-        const std::string& ident = h.cfg.adapters[id].identifier;
-        std::memcpy(srb->HA_Identifier, ident.data(), std::min<size_t>(16, ident.size()));
-        srb->SRB_Status = SS_COMP;
-        return SS_COMP;
-    }
-    case SC_EXEC_SCSI_CMD: {
-        auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
-        size_t ha = srb->SRB_HaId;
-        int slot = h.slot_for_address(srb->SRB_HaId, srb->SRB_Target);
-        BYTE refusal = SS_PENDING;
-        if (ha >= h.cfg.adapters.size() || h.cfg.adapters[ha].rejects_requests) refusal = SS_INVALID_HA;
-        else if (slot < 0 || srb->SRB_Lun != 0) refusal = SS_NO_DEVICE;
-        else if (srb->SRB_CDBLen == 0 || srb->SRB_CDBLen > 16) refusal = SS_INVALID_CMD;
-        if (refusal != SS_PENDING) {
-            // Refused at once: the manager neither runs the request nor signals its event.
-            srb->SRB_Status = refusal;
-            return refusal;
-        }
-        int direction = (srb->SRB_Flags & SRB_DIR_IN) ? emu::DIR_IN
-                        : (srb->SRB_Flags & SRB_DIR_OUT) ? emu::DIR_OUT
-                                                         : emu::DIR_NONE;
-        if (srb->SRB_BufLen == 0) direction = emu::DIR_NONE;
-        host::pending_request p;
-        p.block = srb;
-        p.slot = slot;
-        p.result = h.run_command(slot, srb->CDBByte, srb->SRB_CDBLen, direction, srb->SRB_BufPointer,
-                                 srb->SRB_BufLen, 0);
-        uint32_t duration = p.result.duration_ms + 1;
-        if (p.result.timed_out || p.result.transport_failure)
-            duration = std::min<uint32_t>(p.result.timed_out ? p.result.duration_ms : 1, h.cfg.aspi_manager_timeout_ms);
-        p.completes_at = h.elapsed_ms + duration;
-        p.final_status = (p.result.transport_failure || p.result.timed_out || p.result.status != emu::STATUS_GOOD)
-                             ? SS_ERR
-                             : SS_COMP;
-        p.event = (srb->SRB_Flags & SRB_EVENT_NOTIFY) ? static_cast<HANDLE>(srb->SRB_PostProc) : nullptr;
-        srb->SRB_Status = SS_PENDING;
-        h.pending_.push_back(p);
-        return SS_PENDING;
-    }
-    case SC_ABORT_SRB: {
-        auto* srb = static_cast<SRB_Abort*>(request);
-        auto it = std::find_if(h.pending_.begin(), h.pending_.end(),
-                               [&](const host::pending_request& p) { return p.block == srb->SRB_ToAbort; });
-        if (it != h.pending_.end() && h.cfg.aspi_abort_ms != UINT32_MAX) {
-            it->completes_at = h.elapsed_ms + h.cfg.aspi_abort_ms;
-            it->final_status = SS_ABORTED;
-            it->result = emu::command_result{};
-            it->result.timed_out = true;  // nothing of the drive's answer is delivered
-            h.advance(0);
-        }
-        srb->SRB_Status = SS_COMP;
-        return SS_COMP;
-    }
-    default: bytes[1] = SS_INVALID_CMD; return SS_INVALID_CMD;
-    }
-}
+DWORD __cdecl sim_SendASPI32Command(void* request) { return active->aspi_.send(request); }
 
 HMODULE sim_LoadLibraryA(LPCSTR name) {
     host& h = *active;
@@ -385,10 +309,9 @@ DWORD sim_WaitForSingleObject(HANDLE handle, DWORD ms) {
         return WAIT_FAILED;
     }
     if (!info->signalled) {
-        auto it = std::find_if(h.pending_.begin(), h.pending_.end(),
-                               [&](const host::pending_request& p) { return p.event == handle; });
-        if (it != h.pending_.end() && (ms == INFINITE || it->completes_at <= h.elapsed_ms + ms)) {
-            h.advance(static_cast<uint32_t>(it->completes_at - h.elapsed_ms));
+        uint64_t ends_at = 0;
+        if (h.aspi_.end_of(handle, ends_at) && (ms == INFINITE || ends_at <= h.elapsed_ms + ms)) {
+            h.advance(static_cast<uint32_t>(ends_at - h.elapsed_ms));
         } else if (ms == INFINITE) {
             // Nothing will ever signal this event: a real machine would hang here.
             h.hung = true;
@@ -612,23 +535,15 @@ emu::command_result host::run_command(int slot, const uint8_t* cdb, size_t cdb_l
 
 void host::advance(uint32_t ms) {
     elapsed_ms += ms;
-    for (size_t i = 0; i < pending_.size();) {
-        pending_request& p = pending_[i];
-        if (p.completes_at > elapsed_ms) {
-            ++i;
-            continue;
-        }
-        SRB_ExecSCSICmd* srb = p.block;
-        // A request the drive never answered ends with the adapter's selection time-out.
-        srb->SRB_HaStat = (p.result.timed_out || p.result.transport_failure) ? 0x11 : 0x00;
-        srb->SRB_TargStat = p.result.status;
-        if (p.result.sense_length && srb->SRB_SenseLen)
-            std::memcpy(srb->SenseArea, p.result.sense,
-                        std::min<size_t>({p.result.sense_length, srb->SRB_SenseLen, sizeof srb->SenseArea}));
-        srb->SRB_Status = p.final_status;
-        if (handle_info* e = find_handle(p.event)) e->signalled = true;
-        pending_.erase(pending_.begin() + static_cast<long>(i));
-    }
+    aspi_.end_due_requests();
+}
+
+emu::aspi_settings aspi_settings_of(const config& cfg) {
+    return {cfg.aspi_status, cfg.aspi_adapter_count, &cfg.adapters, cfg.aspi_manager_timeout_ms, cfg.aspi_abort_ms};
+}
+
+void host::signal(void* event) {
+    if (handle_info* e = find_handle(event)) e->signalled = true;
 }
 
 std::string hex_bytes(const uint8_t* bytes, size_t length) {
