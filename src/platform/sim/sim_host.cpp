@@ -4,11 +4,11 @@
 
 #include "platform/pass_through_check.h"
 #include "platform/storage_queries.h"
+#include "platform/sim/trace.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <sstream>
 
 namespace sim {
 namespace {
@@ -21,15 +21,6 @@ bool equal_ignoring_case(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
-}
-
-std::string outcome_name(const emu::command_result& r) {
-    if (r.transport_failure) return "transport-failure";
-    if (r.timed_out) return "timeout";
-    if (r.status == emu::STATUS_GOOD) return "good";
-    if (r.status == emu::STATUS_CHECK_CONDITION) return "check-condition";
-    if (r.status == emu::STATUS_BUSY) return "busy";
-    return "status";
 }
 
 // --- devices and files -----------------------------------------------------
@@ -135,8 +126,7 @@ BOOL sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LP
             request.succeeded = true;
         }
         h.notifications.push_back(request);
-        h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"notification\",\"path\":" +
-                     json_string(info->path) + ",\"flag\":" + std::to_string(request.flag) + "}");
+        h.trace_line(trace_notification(h.now_ms(), info->path, request.flag));
         if (!request.succeeded) return fail_with(ERROR_INVALID_PARAMETER);
         if (returned) *returned = 0;
         return TRUE;
@@ -315,7 +305,7 @@ DWORD sim_WaitForSingleObject(HANDLE handle, DWORD ms) {
         } else if (ms == INFINITE) {
             // Nothing will ever signal this event: a real machine would hang here.
             h.hung = true;
-            h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"hang\"}");
+            h.trace_line(trace_hang(h.now_ms()));
             return WAIT_FAILED;
         } else {
             h.advance(ms);
@@ -332,7 +322,7 @@ DWORD sim_WaitForSingleObject(HANDLE handle, DWORD ms) {
 void sim_Sleep(DWORD ms) {
     host& h = *active;
     h.sleeps.push_back(ms);
-    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"sleep\",\"ms\":" + std::to_string(ms) + "}");
+    h.trace_line(trace_delay(h.now_ms(), "sleep", ms));
     h.advance(ms);
 }
 
@@ -343,9 +333,7 @@ int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     box_record box{caption ? caption : "", text ? text : "", style, 0};
     if (h.next_answer_ < h.cfg.answers.size()) box.answer = h.cfg.answers[h.next_answer_++];
     h.boxes.push_back(box);
-    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"box\",\"caption\":" + json_string(box.caption) +
-                 ",\"style\":" + std::to_string(style) + ",\"text\":" + json_string(box.text) +
-                 ",\"answer\":" + std::to_string(box.answer) + "}");
+    h.trace_line(trace_box(h.now_ms(), box.caption, style, box.text, box.answer));
     if (h.box_echo) {
         *h.box_echo << "\n[box \"" << box.caption << "\" style 0x" << std::hex << style << std::dec << "]" << box.text
                     << "\n[answer " << box.answer << "]\n";
@@ -357,8 +345,7 @@ int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
 void sim_write_console(const char* bytes, size_t length) {
     host& h = *active;
     h.console.append(bytes, length);
-    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"console\",\"text\":" +
-                 json_string(std::string(bytes, length)) + "}");
+    h.trace_line(trace_console(h.now_ms(), bytes, length));
     if (h.console_echo) {
         h.console_echo->write(bytes, static_cast<std::streamsize>(length));
         h.console_echo->flush();
@@ -394,7 +381,7 @@ MMRESULT sim_timeEndPeriod(UINT period) {
     --h.open_periods_;
     uint32_t length = h.bracket_read_ ? h.bracket_last_read_ - h.bracket_first_read_ : 0;
     h.waits.push_back(length);
-    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"wait\",\"ms\":" + std::to_string(length) + "}");
+    h.trace_line(trace_delay(h.now_ms(), "wait", length));
     return TIMERR_NOERROR;
 }
 
@@ -522,14 +509,7 @@ emu::command_result host::run_command(int slot, const uint8_t* cdb, size_t cdb_l
         r = d.drive->execute(cdb, cdb_length, direction, data, data_length, timeout_ms, elapsed_ms);
         if (d.vanishes_after_command) d.vanished = true;
     }
-    std::ostringstream line;
-    line << "{\"t\":" << now_ms() << ",\"ev\":\"command\",\"drive\":" << json_string(d.name)
-         << ",\"cdb\":\"" << hex_bytes(cdb, cdb_length) << "\",\"dir\":" << direction << ",\"len\":" << data_length
-         << ",\"timeout_ms\":" << timeout_ms << ",\"result\":\"" << outcome_name(r) << "\",\"status\":"
-         << static_cast<int>(r.status) << ",\"ms\":" << r.duration_ms;
-    if (r.sense_length) line << ",\"sense\":\"" << hex_bytes(r.sense, r.sense_length) << "\"";
-    line << "}";
-    trace_line(line.str());
+    trace_line(trace_command(now_ms(), d.name, cdb, cdb_length, direction, data_length, timeout_ms, r));
     return r;
 }
 
@@ -544,40 +524,6 @@ emu::aspi_settings aspi_settings_of(const config& cfg) {
 
 void host::signal(void* event) {
     if (handle_info* e = find_handle(event)) e->signalled = true;
-}
-
-std::string hex_bytes(const uint8_t* bytes, size_t length) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        if (i) out += ' ';
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
-}
-
-std::string json_string(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (unsigned char c : bytes) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c >= 0x80) {
-                out += "\\u00";
-                out += digits[c >> 4];
-                out += digits[c & 15];
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
 }
 
 }  // namespace sim

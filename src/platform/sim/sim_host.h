@@ -18,6 +18,7 @@
 #include "emulator/aspi_manager.h"
 #include "emulator/virtual_drive.h"
 #include "platform/host.h"
+#include "platform/sim/trace.h"
 
 namespace sim {
 
@@ -173,11 +174,5 @@ class host : private emu::aspi_owner {
 
 // The host the table's functions act on (the one installed last).
 host* current();
-
-// Bytes as upper-case hex pairs separated by blanks ("3B 07 F0").
-std::string hex_bytes(const uint8_t* bytes, size_t length);
-
-// JSON string literal of raw bytes (bytes >= 0x80 as \u00XX).
-std::string json_string(const std::string& bytes);
 
 }  // namespace sim
