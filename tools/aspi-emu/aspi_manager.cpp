@@ -11,8 +11,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -72,19 +70,11 @@ std::string environment(const char* name) {
     return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
 }
 
-std::string folder_of(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
 void load_machine() {
     const std::string path = environment("ODD_ASPI_SCENARIO");
     if (path.empty()) throw std::runtime_error("ODD_ASPI_SCENARIO is not set");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    sim::load_scenario(manager->machine, text.str(), folder_of(path), ".");
+    const sim::scenario_file scenario = sim::read_scenario_file(path);
+    sim::load_scenario(manager->machine, scenario.text, scenario.folder, ".");
 }
 
 void report(bool with_images) {
