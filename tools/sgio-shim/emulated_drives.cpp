@@ -48,6 +48,19 @@ void take_shim_keys(const json& options, served_drive& d) {
     d.reattach_after = options.value("reattach_after_command", 0u);
 }
 
+// Notes the identity of an existing stand-in path, by which descriptors opened
+// on it elsewhere are known; false when it does not exist.
+bool locate_stand_in(served_drive& d) {
+    struct stat status;
+    if (d.stand_in.empty() || ::stat(d.stand_in.c_str(), &status) != 0) return false;
+    d.stand_in_exists = true;
+    d.stand_in_is_device = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
+    d.stand_in_rdev = status.st_rdev;
+    d.stand_in_dev = status.st_dev;
+    d.stand_in_ino = status.st_ino;
+    return true;
+}
+
 uint64_t median(std::vector<uint64_t> values) {
     if (values.empty()) return 0;
     std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
@@ -154,15 +167,7 @@ bool drive_table::load_drives(const std::string& scenario_path, std::string& err
             error = scenario_path + ": drive " + letter + ": " + e.what();
             return false;
         }
-        struct stat status;
-        if (!d.stand_in.empty() && ::stat(d.stand_in.c_str(), &status) == 0) {
-            d.stand_in_exists = true;
-            d.stand_in_is_device = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
-            d.stand_in_rdev = status.st_rdev;
-            d.stand_in_dev = status.st_dev;
-            d.stand_in_ino = status.st_ino;
-            stand_ins_ = true;
-        }
+        if (locate_stand_in(d)) stand_ins_ = true;
         drives_.push_back(std::move(d));
     }
     return true;
