@@ -56,6 +56,7 @@ kept_device kept_devices[DEVICE_COUNT];
 DWORD last_error = ERROR_SUCCESS;
 terminal_locale locale;
 bool refusal_told = false;
+std::string previous_console_text;
 
 BOOL fail(DWORD error) {
     last_error = error;
@@ -365,7 +366,12 @@ void l_write_console(const char* bytes, size_t length) {
     } else {
         std::fwrite(bytes, 1, length, stdout);
     }
-    std::fflush(stdout);  // progress lines must show while the drive works
+    // Progress lines must show while the drive works; a line that repeats the
+    // one before shows nothing new and goes out with the next one.
+    if (previous_console_text.compare(0, std::string::npos, bytes, length) != 0) {
+        previous_console_text.assign(bytes, length);
+        std::fflush(stdout);
+    }
 }
 
 MMRESULT l_timeBeginPeriod(UINT period) { return period == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
