@@ -20,6 +20,7 @@ constexpr BYTE SS_ERR = 0x04;
 constexpr BYTE SS_INVALID_CMD = 0x80;
 constexpr BYTE SS_INVALID_HA = 0x81;
 constexpr BYTE SS_NO_DEVICE = 0x82;
+constexpr BYTE SS_INVALID_SRB = 0xE0;
 constexpr BYTE SS_FAILED_INIT = 0xE4;
 constexpr BYTE SS_NO_ADAPTERS = 0xE8;
 

@@ -62,6 +62,16 @@ struct host_calls {
     MMRESULT (*timeEndPeriod)(UINT period);
 };
 
+// True when a table answers every call: each backend asserts it of its own
+// table, which it fills field by field, so a call left out does not compile.
+constexpr bool every_call_filled(const host_calls& c) {
+    return c.CreateFileA && c.DeviceIoControl && c.CloseHandle && c.GetLastError && c.GetFileSize &&
+           c.ReadFile && c.GetVersionExA && c.RegOpenKeyExA && c.RegCloseKey && c.GetOEMCP && c.GlobalAlloc &&
+           c.GlobalLock && c.GlobalUnlock && c.GlobalFree && c.LoadLibraryA && c.GetProcAddress &&
+           c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
+           c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod;
+}
+
 // The installed table; null until a program or test installs one.
 extern const host_calls* installed_host;
 void install_host(const host_calls* calls);

@@ -1,6 +1,7 @@
 // The Linux host's own logic, without a drive: the pass-through block as an
-// SG_IO request and back, sense in either format, device paths, the locale,
-// console bytes on the terminal and questions asked there.
+// SG_IO request and back (and the same refusals from the simulated host),
+// sense in either format, device paths, the locale, console bytes on the
+// terminal and questions asked there.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "platform/linux/linux_host.h"
+#include "platform/sim/sim_host.h"
 #include "transport/transport.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
@@ -150,36 +152,70 @@ TEST(sg_io_request, carries_cdb_sense_buffer_and_time_out_in_milliseconds) {
     EXPECT_EQ(request.timeout, 180000u);
 }
 
+// Blocks Windows refuses before anything reaches the drive; the simulated host
+// and the Linux host share the check.
+struct refusal {
+    const char* what;
+    void (*spoil)(block_with_sense&);
+};
+const refusal WINDOWS_REFUSALS[] = {
+    {"wrong Length", [](block_with_sense& b) { b.sptd.Length = 44 + 8; }},
+    {"no CDB", [](block_with_sense& b) { b.sptd.CdbLength = 0; }},
+    {"CDB longer than 16", [](block_with_sense& b) { b.sptd.CdbLength = 17; }},
+    {"unknown direction", [](block_with_sense& b) { b.sptd.DataIn = 3; }},
+    {"data without a buffer", [](block_with_sense& b) { b.sptd.DataBuffer = nullptr; }},
+    {"sense area past the buffer", [](block_with_sense& b) { b.sptd.SenseInfoOffset = sizeof b - 4; }},
+    {"sense area inside the structure", [](block_with_sense& b) { b.sptd.SenseInfoOffset = 8; }},
+    {"sense area wrapping past 4 GiB", [](block_with_sense& b) { b.sptd.SenseInfoOffset = 0xFFFFFFF0; }},
+};
+
+block_with_sense inquiry_block(uint8_t (&data)[96]) {
+    return make_block({0x12, 0, 0, 0, 0x60, 0}, SCSI_IOCTL_DATA_IN, 96, data, 2);
+}
+
 TEST(sg_io_request, refuses_blocks_windows_refuses) {
     uint8_t data[96];
     sg_io_hdr_t request;
     uint8_t sense[SG_SENSE_CAPACITY];
-    const block_with_sense good = make_block({0x12, 0, 0, 0, 0x60, 0}, SCSI_IOCTL_DATA_IN, 96, data, 2);
+    const block_with_sense good = inquiry_block(data);
     ASSERT_EQ(prepare_sg_io(good.sptd, sizeof good, sizeof good, request, sense), ERROR_SUCCESS);
-
-    struct refusal {
-        const char* what;
-        void (*spoil)(block_with_sense&);
-    };
-    const refusal refusals[] = {
-        {"wrong Length", [](block_with_sense& b) { b.sptd.Length = 44 + 8; }},
-        {"no CDB", [](block_with_sense& b) { b.sptd.CdbLength = 0; }},
-        {"CDB longer than 16", [](block_with_sense& b) { b.sptd.CdbLength = 17; }},
-        {"unknown direction", [](block_with_sense& b) { b.sptd.DataIn = 3; }},
-        {"data without a buffer", [](block_with_sense& b) { b.sptd.DataBuffer = nullptr; }},
-        {"data of unspecified direction", [](block_with_sense& b) { b.sptd.DataIn = SCSI_IOCTL_DATA_UNSPECIFIED; }},
-        {"sense area past the buffer", [](block_with_sense& b) { b.sptd.SenseInfoOffset = sizeof b - 4; }},
-        {"sense area inside the structure", [](block_with_sense& b) { b.sptd.SenseInfoOffset = 8; }},
-    };
-    for (const refusal& r : refusals) {
+    for (const refusal& r : WINDOWS_REFUSALS) {
         block_with_sense b = good;
         r.spoil(b);
         EXPECT_EQ(prepare_sg_io(b.sptd, sizeof b, sizeof b, request, sense), ERROR_INVALID_PARAMETER) << r.what;
     }
+    // The kernel carries no data of unspecified direction, though Windows would.
+    block_with_sense unspecified = good;
+    unspecified.sptd.DataIn = SCSI_IOCTL_DATA_UNSPECIFIED;
+    EXPECT_EQ(prepare_sg_io(unspecified.sptd, sizeof good, sizeof good, request, sense), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(prepare_sg_io(good.sptd, sizeof(SCSI_PASS_THROUGH_DIRECT) - 1, sizeof good, request, sense),
               ERROR_INVALID_PARAMETER);
     EXPECT_EQ(prepare_sg_io(good.sptd, sizeof good, sizeof(SCSI_PASS_THROUGH_DIRECT) - 1, request, sense),
               ERROR_INVALID_PARAMETER);
+}
+
+TEST(simulated_pass_through, refuses_blocks_windows_refuses_before_the_drive) {
+    sim::host machine;
+    machine.add_drive_at_letter('E');
+    machine.install();
+    const HANDLE drive =
+        host::CreateFileA("\\\\.\\E:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    uint8_t data[96];
+    const block_with_sense good = inquiry_block(data);
+    for (const refusal& r : WINDOWS_REFUSALS) {
+        block_with_sense b = good;
+        r.spoil(b);
+        EXPECT_FALSE(host::DeviceIoControl(drive, IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b, nullptr,
+                                           nullptr))
+            << r.what;
+        EXPECT_EQ(host::GetLastError(), ERROR_INVALID_PARAMETER) << r.what;
+    }
+    EXPECT_TRUE(machine.drive(0).log().empty());
+    block_with_sense b = good;
+    EXPECT_TRUE(host::DeviceIoControl(drive, IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof b, &b, sizeof b, nullptr,
+                                      nullptr));
+    EXPECT_EQ(machine.drive(0).log().size(), 1u);
+    host::CloseHandle(drive);
 }
 
 // --- the outcome back into the block -----------------------------------------

@@ -11,33 +11,16 @@ std::string drive_name(const sim::drive_slot& slot) {
     return "drive_" + std::to_string(slot.adapter) + "_" + std::to_string(slot.target);
 }
 
-std::string hex_bytes(const std::vector<uint8_t>& bytes) {
-    std::string out;
-    char digits[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X ", b);
-        out += digits;
-    }
-    if (!out.empty()) out.pop_back();
-    return out;
-}
-
 std::string trimmed(std::string text) {
     text.erase(text.find_last_not_of(' ') + 1);
     return text;
 }
 
+// The outcome as the trace names it, and the sense of a refusal.
 std::string outcome(const emu::command_result& r) {
-    if (r.transport_failure) return "transport-failure";
-    if (r.timed_out) return "timeout";
-    if (r.status == emu::STATUS_GOOD) return "good";
-    if (r.status == emu::STATUS_CHECK_CONDITION) {
-        char sense[32];
-        std::snprintf(sense, sizeof sense, "check-condition %02X/%02X/%02X", r.sense[2] & 0x0F, r.sense[12],
-                      r.sense[13]);
-        return sense;
-    }
-    return "status " + std::to_string(r.status);
+    std::string text = sim::outcome_name(r);
+    if (r.sense_length) text += " sense " + sim::hex_bytes(r.sense, r.sense_length);
+    return text;
 }
 
 // Written beside the target and renamed over it, so a reader never sees half a file.
@@ -74,7 +57,7 @@ bool write_drive_report(const std::string& folder, const std::vector<sim::drive_
 
         std::string log;
         for (const emu::command_record& c : drive.log())
-            log += hex_bytes(c.cdb) + " dir=" + std::to_string(c.direction) + " len=" +
+            log += sim::hex_bytes(c.cdb.data(), c.cdb.size()) + " dir=" + std::to_string(c.direction) + " len=" +
                    std::to_string(c.data_length) + " at=" + std::to_string(c.at_ms) + " " + outcome(c.result) + "\n";
         const std::string base = folder + "/" + drive_name(slot);
         written = replace_file(base + ".log", log) && written;

@@ -1,10 +1,6 @@
-// Scenario loading, SG_IO answers, the per-drive history and the exit report
-// of libsgio-emu.
+// Scenario loading, SG_IO answers and the exit report of libsgio-emu; each
+// drive's history is kept by drive_journal.cpp.
 #include "tools/sgio-shim/emulated_drives.h"
-
-#include <fcntl.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -14,8 +10,8 @@
 #include <ctime>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "tools/sgio-shim/drive_journal.h"
 #include "tools/sim/scenario.h"
 
 namespace shim {
@@ -30,17 +26,6 @@ constexpr uint32_t KERNEL_DEFAULT_TIMEOUT_MS = 60000;  // SG_IO without a time-o
 constexpr uint8_t OP_WRITE_BUFFER = 0x3B;
 constexpr uint8_t MODE_DOWNLOAD_WITH_OFFSETS = 7;
 
-// One command as the history keeps it; data that went to the drive follows.
-struct journal_record {
-    uint64_t at_ms;
-    uint32_t timeout_ms;
-    uint32_t data_length;
-    int32_t direction;
-    uint8_t cdb_length;
-    uint8_t cdb[16];
-    uint8_t reserved[3];
-};
-
 uint64_t monotonic_ms() { return monotonic_ns() / 1000000u; }
 
 // The errno an open of a scenario drive marked "open_fails" meets, from the
@@ -53,9 +38,27 @@ int errno_for_open_error(DWORD error) {
     }
 }
 
-std::string folder_of(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
+// The drive keys only the shim reads (see this folder's README).
+void take_shim_keys(const json& options, served_drive& d) {
+    d.stand_in = options.value("device", std::string());
+    d.descriptor_sense = options.value("sense_format", std::string("fixed")) == "descriptor";
+    d.open_errno = options.value("open_errno", d.open_errno);
+    d.sg_io_errno = options.value("sg_io_errno", 0);
+    d.sg_io_errno_opcode = options.value("sg_io_errno_opcode", -1);
+    d.reattach_after = options.value("reattach_after_command", 0u);
+}
+
+// Notes the identity of an existing stand-in path, by which descriptors opened
+// on it elsewhere are known; false when it does not exist.
+bool locate_stand_in(served_drive& d) {
+    struct stat status;
+    if (d.stand_in.empty() || ::stat(d.stand_in.c_str(), &status) != 0) return false;
+    d.stand_in_exists = true;
+    d.stand_in_is_device = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
+    d.stand_in_rdev = status.st_rdev;
+    d.stand_in_dev = status.st_dev;
+    d.stand_in_ino = status.st_ino;
+    return true;
 }
 
 uint64_t median(std::vector<uint64_t> values) {
@@ -105,62 +108,7 @@ size_t descriptor_format_sense(const uint8_t* fixed, size_t length, uint8_t* out
 bool drive_table::load(std::string& error) {
     const char* scenario_path = std::getenv("ODD_SGIO_SCENARIO");
     if (scenario_path == nullptr || *scenario_path == 0) return true;
-    std::ifstream in(scenario_path, std::ios::binary);
-    if (!in) {
-        error = std::string("cannot read ") + scenario_path;
-        return false;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
-    json scenario = json::parse(text.str(), nullptr, false);
-    if (scenario.is_discarded() || !scenario.is_object()) {
-        error = std::string(scenario_path) + ": not a JSON object";
-        return false;
-    }
-    // Image files are the updater's business: they lie where it runs.
-    scenario.erase("images");
-
-    sim::host machine;
-    try {
-        sim::load_scenario(machine, scenario.dump(), folder_of(scenario_path), "");
-    } catch (const std::exception& e) {
-        error = std::string(scenario_path) + ": " + e.what();
-        return false;
-    }
-    const json listed = scenario.value("drives", json::array());
-    for (size_t i = 0; i < machine.drives.size() && i < listed.size(); ++i) {
-        const sim::drive_slot& slot = machine.drives[i];
-        const json& options = listed[i];
-        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(slot.letter)));
-        if (letter < FIRST_LETTER || letter > LAST_LETTER) continue;  // ASPI drives and A: to C: have no device
-        served_drive d;
-        d.letter = letter;
-        d.device = "/dev/sr" + std::to_string(letter - FIRST_LETTER);
-        d.drive = slot.drive;
-        try {
-            d.stand_in = options.value("device", std::string());
-            d.descriptor_sense = options.value("sense_format", std::string("fixed")) == "descriptor";
-            if (slot.open_fails) d.open_errno = errno_for_open_error(slot.open_error);
-            d.open_errno = options.value("open_errno", d.open_errno);
-            d.sg_io_errno = options.value("sg_io_errno", 0);
-            d.sg_io_errno_opcode = options.value("sg_io_errno_opcode", -1);
-            d.reattach_after = options.value("reattach_after_command", 0u);
-        } catch (const json::exception& e) {
-            error = std::string(scenario_path) + ": drive " + letter + ": " + e.what();
-            return false;
-        }
-        struct stat status;
-        if (!d.stand_in.empty() && ::stat(d.stand_in.c_str(), &status) == 0) {
-            d.stand_in_exists = true;
-            d.stand_in_is_device = S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode);
-            d.stand_in_rdev = status.st_rdev;
-            d.stand_in_dev = status.st_dev;
-            d.stand_in_ino = status.st_ino;
-            stand_ins_ = true;
-        }
-        drives_.push_back(std::move(d));
-    }
-
+    if (!load_drives(scenario_path, error)) return false;
     const char* state = std::getenv("ODD_SGIO_STATE");
     const char* report = std::getenv("ODD_SGIO_REPORT");
     state_folder_ = state ? state : "";
@@ -168,8 +116,7 @@ bool drive_table::load(std::string& error) {
     for (served_drive& d : drives_) {
         if (!state_folder_.empty()) {
             const std::string path = state_folder_ + "/" + d.letter + ".journal";
-            replay(d, path);
-            d.journal = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+            d.journal = open_journal(path, *d.drive);
             if (d.journal < 0) {
                 error = "cannot write " + path + ": " + std::strerror(errno);
                 return false;
@@ -181,37 +128,49 @@ bool drive_table::load(std::string& error) {
     return true;
 }
 
-void drive_table::replay(served_drive& d, const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    journal_record r;
-    std::vector<uint8_t> data;
-    while (in.read(reinterpret_cast<char*>(&r), sizeof r)) {
-        data.assign(r.data_length, 0);
-        if (r.direction == emu::DIR_OUT && r.data_length &&
-            !in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(r.data_length)))
-            break;
-        d.drive->execute(r.cdb, std::min<size_t>(r.cdb_length, sizeof r.cdb), r.direction,
-                         r.data_length ? data.data() : nullptr, r.data_length, r.timeout_ms, r.at_ms);
+bool drive_table::load_drives(const std::string& scenario_path, std::string& error) {
+    sim::scenario_file file;
+    try {
+        file = sim::read_scenario_file(scenario_path);
+    } catch (const std::exception& e) {
+        error = e.what();
+        return false;
     }
-}
+    json scenario = json::parse(file.text, nullptr, false);
+    if (scenario.is_discarded() || !scenario.is_object()) {
+        error = scenario_path + ": not a JSON object";
+        return false;
+    }
+    // Image files are the updater's business: they lie where it runs.
+    scenario.erase("images");
 
-void drive_table::record(served_drive& d, const sg_io_hdr_t& request, int direction, uint32_t timeout_ms,
-                         uint64_t at_ms) {
-    if (d.journal < 0) return;
-    journal_record r{};
-    r.at_ms = at_ms;
-    r.timeout_ms = timeout_ms;
-    r.data_length = request.dxfer_len;
-    r.direction = direction;
-    r.cdb_length = request.cmd_len;
-    std::memcpy(r.cdb, request.cmdp, request.cmd_len);
-    iovec parts[2] = {{&r, sizeof r}, {request.dxferp, direction == emu::DIR_OUT ? request.dxfer_len : 0u}};
-    const ssize_t expected = static_cast<ssize_t>(parts[0].iov_len + parts[1].iov_len);
-    if (::writev(d.journal, parts, parts[1].iov_len ? 2 : 1) != expected) {
-        // A history with a hole would rebuild another drive; keep none.
-        ::close(d.journal);
-        d.journal = -1;
+    sim::host machine;
+    try {
+        sim::load_scenario(machine, scenario.dump(), file.folder, "");
+    } catch (const std::exception& e) {
+        error = scenario_path + ": " + e.what();
+        return false;
     }
+    const json listed = scenario.value("drives", json::array());
+    for (size_t i = 0; i < machine.drives.size() && i < listed.size(); ++i) {
+        const sim::drive_slot& slot = machine.drives[i];
+        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(slot.letter)));
+        if (letter < FIRST_LETTER || letter > LAST_LETTER) continue;  // ASPI drives and A: to C: have no device
+        served_drive d;
+        d.letter = letter;
+        d.device = "/dev/sr" + std::to_string(letter - FIRST_LETTER);
+        d.drive = slot.drive;
+        if (slot.open_fails) d.open_errno = errno_for_open_error(slot.open_error);
+        try {
+            take_shim_keys(listed[i], d);
+        } catch (const json::exception& e) {
+            error = scenario_path + ": drive " + letter + ": " + e.what();
+            return false;
+        }
+        if (locate_stand_in(d)) stand_ins_ = true;
+        drives_.push_back(std::move(d));
+    }
+    return true;
 }
 
 int drive_table::answer_sg_io(int index, uint32_t attachment, sg_io_hdr_t& request, uint64_t entered_ns) {
@@ -238,7 +197,7 @@ int drive_table::answer_sg_io(int index, uint32_t attachment, sg_io_hdr_t& reque
     const emu::command_result r = d.drive->execute(cdb, request.cmd_len, direction,
                                                    static_cast<uint8_t*>(request.dxferp), request.dxfer_len,
                                                    timeout_ms, at_ms);
-    record(d, request, direction, timeout_ms, at_ms);
+    append_to_journal(d.journal, request, direction, timeout_ms, at_ms);
     if (++d.commands_here == d.reattach_after) ++d.attachment;
     if (cdb[0] == OP_WRITE_BUFFER && request.cmd_len >= 2 && (cdb[1] & 0x1F) == MODE_DOWNLOAD_WITH_OFFSETS) {
         d.block_entered_ns.push_back(entered_ns);

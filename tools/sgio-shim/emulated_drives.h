@@ -60,7 +60,7 @@ struct served_drive {
     size_t first_command = 0;           // index in the drive's log of this process's first command
     // When each WRITE BUFFER mode 7 block entered its SG_IO and returned.
     std::vector<uint64_t> block_entered_ns, block_left_ns;
-    int journal = -1;
+    int journal = -1;                   // descriptor of the drive's journal (drive_journal.h), -1: none
 };
 
 // Where a device path leads.
@@ -93,8 +93,8 @@ class drive_table {
     void write_report();
 
   private:
-    void replay(served_drive& d, const std::string& path);
-    void record(served_drive& d, const sg_io_hdr_t& request, int direction, uint32_t timeout_ms, uint64_t at_ms);
+    // The scenario's drives at D: to Z:, with the shim's own drive keys.
+    bool load_drives(const std::string& scenario_path, std::string& error);
 
     bool active_ = false;
     bool stand_ins_ = false;

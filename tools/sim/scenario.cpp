@@ -2,8 +2,10 @@
 #include "tools/sim/scenario.h"
 
 #include <cstdint>
+#include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <stdexcept>
 #include <type_traits>
 
@@ -15,6 +17,11 @@ namespace {
 using nlohmann::json;
 
 constexpr uint32_t MAX_IMAGE_SIZE = 16u * 1024 * 1024;
+#if defined(_WIN32)
+constexpr char FOLDER_SEPARATORS[] = "/\\";
+#else
+constexpr char FOLDER_SEPARATORS[] = "/";
+#endif
 
 [[noreturn]] void fail(const std::string& what) { throw std::runtime_error("scenario: " + what); }
 
@@ -209,6 +216,15 @@ void load_image(const json& j, const std::string& image_directory) {
 }
 
 }  // namespace
+
+scenario_file read_scenario_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const size_t slash = path.find_last_of(FOLDER_SEPARATORS);
+    return {text.str(), slash == std::string::npos ? std::string(".") : path.substr(0, slash)};
+}
 
 bool scenario_builds_images(const std::string& json_text) {
     json j = json::parse(json_text, nullptr, false);

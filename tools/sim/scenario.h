@@ -1,6 +1,7 @@
 // Scenario files: a whole simulated machine described in JSON (the host, the
-// ASPI manager, image files, emulated drives and the user's answers), loaded
-// into a simulated host. The format is documented in docs/scenarios.md.
+// ASPI manager, image files, emulated drives and the user's answers), read and
+// loaded into a simulated host, for the simulator, the emulated ASPI manager
+// and the SG_IO shim alike. The format is documented in docs/scenarios.md.
 #pragma once
 
 #include <string>
@@ -8,6 +9,16 @@
 #include "platform/sim/sim_host.h"
 
 namespace sim {
+
+// A scenario file read whole, and the folder its relative paths start from.
+struct scenario_file {
+    std::string text;
+    std::string folder;
+};
+
+// Reads the scenario file at `path`, whose folders are separated by '/' (and
+// on Windows by '\' too). Throws std::runtime_error("cannot read PATH").
+scenario_file read_scenario_file(const std::string& path);
 
 // Fills `h` from the scenario text. `base_directory` is the folder relative
 // paths in the scenario are taken from. Image files described by their header

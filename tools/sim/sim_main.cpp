@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -19,11 +18,6 @@ namespace {
 int usage() {
     std::cerr << "usage: odd-fwupdate-sim SCENARIO.json [--trace FILE]\n";
     return 2;
-}
-
-std::string folder_of(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 }  // namespace
@@ -38,16 +32,16 @@ int main(int argc, char** argv) {
     }
     if (scenario_path.empty()) return usage();
 
-    std::ifstream in(scenario_path, std::ios::binary);
-    if (!in) {
-        std::cerr << "odd-fwupdate-sim: cannot read " << scenario_path << "\n";
+    sim::scenario_file scenario;
+    try {
+        scenario = sim::read_scenario_file(scenario_path);
+    } catch (const std::exception& e) {
+        std::cerr << "odd-fwupdate-sim: " << e.what() << "\n";
         return 2;
     }
-    std::stringstream text;
-    text << in.rdbuf();
 
     std::string image_directory;
-    if (sim::scenario_builds_images(text.str())) {
+    if (sim::scenario_builds_images(scenario.text)) {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/odd-fwupdate-sim.XXXXXX";
         if (!mkdtemp(pattern.data())) {
@@ -59,7 +53,7 @@ int main(int argc, char** argv) {
 
     sim::host h;
     try {
-        sim::load_scenario(h, text.str(), folder_of(scenario_path), image_directory);
+        sim::load_scenario(h, scenario.text, scenario.folder, image_directory);
     } catch (const std::exception& e) {
         std::cerr << "odd-fwupdate-sim: " << e.what() << "\n";
         return 2;

@@ -56,6 +56,7 @@ kept_device kept_devices[DEVICE_COUNT];
 DWORD last_error = ERROR_SUCCESS;
 terminal_locale locale;
 bool refusal_told = false;
+std::string previous_console_text;
 
 BOOL fail(DWORD error) {
     last_error = error;
@@ -365,7 +366,12 @@ void l_write_console(const char* bytes, size_t length) {
     } else {
         std::fwrite(bytes, 1, length, stdout);
     }
-    std::fflush(stdout);  // progress lines must show while the drive works
+    // Progress lines must show while the drive works; a line that repeats the
+    // one before shows nothing new and goes out with the next one.
+    if (previous_console_text.compare(0, std::string::npos, bytes, length) != 0) {
+        previous_console_text.assign(bytes, length);
+        std::fflush(stdout);
+    }
 }
 
 MMRESULT l_timeBeginPeriod(UINT period) { return period == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
@@ -378,13 +384,37 @@ DWORD l_timeGetTime() {
 
 MMRESULT l_timeEndPeriod(UINT period) { return period == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
 
-const host_calls linux_table = {
-    l_CreateFileA,    l_DeviceIoControl, l_CloseHandle,  l_GetLastError,         l_GetFileSize,
-    l_ReadFile,       l_GetVersionExA,   l_RegOpenKeyExA, l_RegCloseKey,         l_GetOEMCP,
-    l_GlobalAlloc,    l_GlobalLock,      l_GlobalUnlock, l_GlobalFree,           l_LoadLibraryA,
-    l_GetProcAddress, l_CreateEventA,    l_WaitForSingleObject, l_Sleep,         l_MessageBoxA,
-    l_write_console,  l_timeBeginPeriod, l_timeGetTime,  l_timeEndPeriod,
-};
+constexpr host_calls linux_calls() {
+    host_calls c{};
+    c.CreateFileA = l_CreateFileA;
+    c.DeviceIoControl = l_DeviceIoControl;
+    c.CloseHandle = l_CloseHandle;
+    c.GetLastError = l_GetLastError;
+    c.GetFileSize = l_GetFileSize;
+    c.ReadFile = l_ReadFile;
+    c.GetVersionExA = l_GetVersionExA;
+    c.RegOpenKeyExA = l_RegOpenKeyExA;
+    c.RegCloseKey = l_RegCloseKey;
+    c.GetOEMCP = l_GetOEMCP;
+    c.GlobalAlloc = l_GlobalAlloc;
+    c.GlobalLock = l_GlobalLock;
+    c.GlobalUnlock = l_GlobalUnlock;
+    c.GlobalFree = l_GlobalFree;
+    c.LoadLibraryA = l_LoadLibraryA;
+    c.GetProcAddress = l_GetProcAddress;
+    c.CreateEventA = l_CreateEventA;
+    c.WaitForSingleObject = l_WaitForSingleObject;
+    c.Sleep = l_Sleep;
+    c.MessageBoxA = l_MessageBoxA;
+    c.write_console = l_write_console;
+    c.timeBeginPeriod = l_timeBeginPeriod;
+    c.timeGetTime = l_timeGetTime;
+    c.timeEndPeriod = l_timeEndPeriod;
+    return c;
+}
+
+constexpr host_calls linux_table = linux_calls();
+static_assert(every_call_filled(linux_table), "a platform call left out of the table");
 
 }  // namespace
 

@@ -6,6 +6,8 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/pass_through_check.h"
+
 namespace {
 
 // The host byte and driver byte values of the Linux SCSI midlayer.
@@ -100,14 +102,7 @@ size_t fixed_format_sense(const uint8_t* sense, size_t length, uint8_t* fixed, s
 
 DWORD prepare_sg_io(const SCSI_PASS_THROUGH_DIRECT& block, DWORD in_size, DWORD out_size, sg_io_hdr_t& request,
                     uint8_t* sense) {
-    if (in_size < sizeof block || out_size < sizeof block || block.Length != sizeof block) return ERROR_INVALID_PARAMETER;
-    if (block.CdbLength == 0 || block.CdbLength > sizeof block.Cdb) return ERROR_INVALID_PARAMETER;
-    if (block.DataTransferLength != 0 && block.DataBuffer == nullptr) return ERROR_INVALID_PARAMETER;
-    if (block.SenseInfoLength != 0 &&
-        (block.SenseInfoOffset < sizeof block || uint64_t{block.SenseInfoOffset} + block.SenseInfoLength > out_size))
-        return ERROR_INVALID_PARAMETER;
-
-    if (block.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED) return ERROR_INVALID_PARAMETER;
+    if (DWORD error = check_pass_through_block(&block, in_size, out_size); error != ERROR_SUCCESS) return error;
 
     std::memset(&request, 0, sizeof request);
     request.interface_id = 'S';

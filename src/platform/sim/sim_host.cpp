@@ -2,12 +2,13 @@
 // from the scenario's machine and recorded for the trace and for tests.
 #include "platform/sim/sim_host.h"
 
+#include "platform/pass_through_check.h"
 #include "platform/storage_queries.h"
+#include "platform/sim/trace.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <sstream>
 
 namespace sim {
 namespace {
@@ -20,15 +21,6 @@ bool equal_ignoring_case(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
-}
-
-std::string outcome_name(const emu::command_result& r) {
-    if (r.transport_failure) return "transport-failure";
-    if (r.timed_out) return "timeout";
-    if (r.status == emu::STATUS_GOOD) return "good";
-    if (r.status == emu::STATUS_CHECK_CONDITION) return "check-condition";
-    if (r.status == emu::STATUS_BUSY) return "busy";
-    return "status";
 }
 
 // --- devices and files -----------------------------------------------------
@@ -76,14 +68,8 @@ BOOL fail_with(DWORD error) {
 }
 
 BOOL pass_through(host& h, int slot, LPVOID in, DWORD in_size, DWORD out_size, LPDWORD returned) {
-    // The checks Windows makes before a block reaches the drive.
-    if (in_size < sizeof(SCSI_PASS_THROUGH_DIRECT) || out_size < sizeof(SCSI_PASS_THROUGH_DIRECT))
-        return fail_with(ERROR_INVALID_PARAMETER);
     auto* sptd = static_cast<SCSI_PASS_THROUGH_DIRECT*>(in);
-    if (sptd->Length != sizeof(SCSI_PASS_THROUGH_DIRECT) || sptd->CdbLength == 0 || sptd->CdbLength > 16 ||
-        sptd->DataIn > SCSI_IOCTL_DATA_UNSPECIFIED || (sptd->DataTransferLength != 0 && sptd->DataBuffer == nullptr) ||
-        (sptd->SenseInfoLength != 0 && sptd->SenseInfoOffset + sptd->SenseInfoLength > out_size))
-        return fail_with(ERROR_INVALID_PARAMETER);
+    if (DWORD error = check_pass_through_block(sptd, in_size, out_size); error != ERROR_SUCCESS) return fail_with(error);
 
     int direction = emu::DIR_NONE;
     if (sptd->DataTransferLength != 0)
@@ -140,8 +126,7 @@ BOOL sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LP
             request.succeeded = true;
         }
         h.notifications.push_back(request);
-        h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"notification\",\"path\":" +
-                     json_string(info->path) + ",\"flag\":" + std::to_string(request.flag) + "}");
+        h.trace_line(trace_notification(h.now_ms(), info->path, request.flag));
         if (!request.succeeded) return fail_with(ERROR_INVALID_PARAMETER);
         if (returned) *returned = 0;
         return TRUE;
@@ -279,85 +264,9 @@ HGLOBAL sim_GlobalFree(HGLOBAL memory) {
 
 // --- the ASPI manager -------------------------------------------------------
 
-DWORD __cdecl sim_GetASPI32SupportInfo() {
-    host& h = *active;
-    size_t count = h.cfg.aspi_adapter_count >= 0 ? static_cast<size_t>(h.cfg.aspi_adapter_count)
-                                                 : h.cfg.adapters.size();
-    return (static_cast<DWORD>(h.cfg.aspi_status & 0xFF) << 8) | static_cast<DWORD>(count & 0xFF);
-}
+DWORD __cdecl sim_GetASPI32SupportInfo() { return active->aspi_.support_info(); }
 
-DWORD __cdecl sim_SendASPI32Command(void* request) {
-    host& h = *active;
-    auto* bytes = static_cast<BYTE*>(request);
-    switch (bytes[0]) {
-    case SC_HA_INQUIRY: {
-        auto* srb = static_cast<SRB_HAInquiry*>(request);
-        size_t id = srb->SRB_HaId;
-        if (id >= h.cfg.adapters.size() || h.cfg.adapters[id].inquiry_fails) {
-            srb->SRB_Status = SS_INVALID_HA;
-            return SS_INVALID_HA;
-        }
-        srb->HA_Count = static_cast<BYTE>(sim_GetASPI32SupportInfo() & 0xFF);
-        srb->HA_SCSI_ID = 7;
-        std::memset(srb->HA_ManagerId, 0, 16);
-        std::memcpy(srb->HA_ManagerId, "ASPI for WIN32", 14);
-        std::memset(srb->HA_Identifier, 0, 16);
-        const std::string& ident = h.cfg.adapters[id].identifier;
-        std::memcpy(srb->HA_Identifier, ident.data(), std::min<size_t>(16, ident.size()));
-        srb->SRB_Status = SS_COMP;
-        return SS_COMP;
-    }
-    case SC_EXEC_SCSI_CMD: {
-        auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
-        size_t ha = srb->SRB_HaId;
-        int slot = h.slot_for_address(srb->SRB_HaId, srb->SRB_Target);
-        BYTE refusal = SS_PENDING;
-        if (ha >= h.cfg.adapters.size() || h.cfg.adapters[ha].rejects_requests) refusal = SS_INVALID_HA;
-        else if (slot < 0 || srb->SRB_Lun != 0) refusal = SS_NO_DEVICE;
-        else if (srb->SRB_CDBLen == 0 || srb->SRB_CDBLen > 16) refusal = SS_INVALID_CMD;
-        if (refusal != SS_PENDING) {
-            // Refused at once: the manager neither runs the request nor signals its event.
-            srb->SRB_Status = refusal;
-            return refusal;
-        }
-        int direction = (srb->SRB_Flags & SRB_DIR_IN) ? emu::DIR_IN
-                        : (srb->SRB_Flags & SRB_DIR_OUT) ? emu::DIR_OUT
-                                                         : emu::DIR_NONE;
-        if (srb->SRB_BufLen == 0) direction = emu::DIR_NONE;
-        host::pending_request p;
-        p.block = srb;
-        p.slot = slot;
-        p.result = h.run_command(slot, srb->CDBByte, srb->SRB_CDBLen, direction, srb->SRB_BufPointer,
-                                 srb->SRB_BufLen, 0);
-        uint32_t duration = p.result.duration_ms + 1;
-        if (p.result.timed_out || p.result.transport_failure)
-            duration = std::min<uint32_t>(p.result.timed_out ? p.result.duration_ms : 1, h.cfg.aspi_manager_timeout_ms);
-        p.completes_at = h.elapsed_ms + duration;
-        p.final_status = (p.result.transport_failure || p.result.timed_out || p.result.status != emu::STATUS_GOOD)
-                             ? SS_ERR
-                             : SS_COMP;
-        p.event = (srb->SRB_Flags & SRB_EVENT_NOTIFY) ? static_cast<HANDLE>(srb->SRB_PostProc) : nullptr;
-        srb->SRB_Status = SS_PENDING;
-        h.pending_.push_back(p);
-        return SS_PENDING;
-    }
-    case SC_ABORT_SRB: {
-        auto* srb = static_cast<SRB_Abort*>(request);
-        auto it = std::find_if(h.pending_.begin(), h.pending_.end(),
-                               [&](const host::pending_request& p) { return p.block == srb->SRB_ToAbort; });
-        if (it != h.pending_.end() && h.cfg.aspi_abort_ms != UINT32_MAX) {
-            it->completes_at = h.elapsed_ms + h.cfg.aspi_abort_ms;
-            it->final_status = SS_ABORTED;
-            it->result = emu::command_result{};
-            it->result.timed_out = true;  // nothing of the drive's answer is delivered
-            h.advance(0);
-        }
-        srb->SRB_Status = SS_COMP;
-        return SS_COMP;
-    }
-    default: bytes[1] = SS_INVALID_CMD; return SS_INVALID_CMD;
-    }
-}
+DWORD __cdecl sim_SendASPI32Command(void* request) { return active->aspi_.send(request); }
 
 HMODULE sim_LoadLibraryA(LPCSTR name) {
     host& h = *active;
@@ -390,14 +299,13 @@ DWORD sim_WaitForSingleObject(HANDLE handle, DWORD ms) {
         return WAIT_FAILED;
     }
     if (!info->signalled) {
-        auto it = std::find_if(h.pending_.begin(), h.pending_.end(),
-                               [&](const host::pending_request& p) { return p.event == handle; });
-        if (it != h.pending_.end() && (ms == INFINITE || it->completes_at <= h.elapsed_ms + ms)) {
-            h.advance(static_cast<uint32_t>(it->completes_at - h.elapsed_ms));
+        uint64_t ends_at = 0;
+        if (h.aspi_.end_of(handle, ends_at) && (ms == INFINITE || ends_at <= h.elapsed_ms + ms)) {
+            h.advance(static_cast<uint32_t>(ends_at - h.elapsed_ms));
         } else if (ms == INFINITE) {
             // Nothing will ever signal this event: a real machine would hang here.
             h.hung = true;
-            h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"hang\"}");
+            h.trace_line(trace_hang(h.now_ms()));
             return WAIT_FAILED;
         } else {
             h.advance(ms);
@@ -414,7 +322,7 @@ DWORD sim_WaitForSingleObject(HANDLE handle, DWORD ms) {
 void sim_Sleep(DWORD ms) {
     host& h = *active;
     h.sleeps.push_back(ms);
-    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"sleep\",\"ms\":" + std::to_string(ms) + "}");
+    h.trace_line(trace_delay(h.now_ms(), "sleep", ms));
     h.advance(ms);
 }
 
@@ -425,9 +333,7 @@ int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     box_record box{caption ? caption : "", text ? text : "", style, 0};
     if (h.next_answer_ < h.cfg.answers.size()) box.answer = h.cfg.answers[h.next_answer_++];
     h.boxes.push_back(box);
-    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"box\",\"caption\":" + json_string(box.caption) +
-                 ",\"style\":" + std::to_string(style) + ",\"text\":" + json_string(box.text) +
-                 ",\"answer\":" + std::to_string(box.answer) + "}");
+    h.trace_line(trace_box(h.now_ms(), box.caption, style, box.text, box.answer));
     if (h.box_echo) {
         *h.box_echo << "\n[box \"" << box.caption << "\" style 0x" << std::hex << style << std::dec << "]" << box.text
                     << "\n[answer " << box.answer << "]\n";
@@ -439,8 +345,7 @@ int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
 void sim_write_console(const char* bytes, size_t length) {
     host& h = *active;
     h.console.append(bytes, length);
-    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"console\",\"text\":" +
-                 json_string(std::string(bytes, length)) + "}");
+    h.trace_line(trace_console(h.now_ms(), bytes, length));
     if (h.console_echo) {
         h.console_echo->write(bytes, static_cast<std::streamsize>(length));
         h.console_echo->flush();
@@ -476,17 +381,41 @@ MMRESULT sim_timeEndPeriod(UINT period) {
     --h.open_periods_;
     uint32_t length = h.bracket_read_ ? h.bracket_last_read_ - h.bracket_first_read_ : 0;
     h.waits.push_back(length);
-    h.trace_line("{\"t\":" + std::to_string(h.now_ms()) + ",\"ev\":\"wait\",\"ms\":" + std::to_string(length) + "}");
+    h.trace_line(trace_delay(h.now_ms(), "wait", length));
     return TIMERR_NOERROR;
 }
 
-const host_calls sim_table = {
-    sim_CreateFileA,     sim_DeviceIoControl, sim_CloseHandle,      sim_GetLastError,  sim_GetFileSize,
-    sim_ReadFile,        sim_GetVersionExA,   sim_RegOpenKeyExA,    sim_RegCloseKey,   sim_GetOEMCP,
-    sim_GlobalAlloc,     sim_GlobalLock,      sim_GlobalUnlock,     sim_GlobalFree,    sim_LoadLibraryA,
-    sim_GetProcAddress,  sim_CreateEventA,    sim_WaitForSingleObject, sim_Sleep,      sim_MessageBoxA,
-    sim_write_console,   sim_timeBeginPeriod, sim_timeGetTime,      sim_timeEndPeriod,
-};
+constexpr host_calls sim_calls() {
+    host_calls c{};
+    c.CreateFileA = sim_CreateFileA;
+    c.DeviceIoControl = sim_DeviceIoControl;
+    c.CloseHandle = sim_CloseHandle;
+    c.GetLastError = sim_GetLastError;
+    c.GetFileSize = sim_GetFileSize;
+    c.ReadFile = sim_ReadFile;
+    c.GetVersionExA = sim_GetVersionExA;
+    c.RegOpenKeyExA = sim_RegOpenKeyExA;
+    c.RegCloseKey = sim_RegCloseKey;
+    c.GetOEMCP = sim_GetOEMCP;
+    c.GlobalAlloc = sim_GlobalAlloc;
+    c.GlobalLock = sim_GlobalLock;
+    c.GlobalUnlock = sim_GlobalUnlock;
+    c.GlobalFree = sim_GlobalFree;
+    c.LoadLibraryA = sim_LoadLibraryA;
+    c.GetProcAddress = sim_GetProcAddress;
+    c.CreateEventA = sim_CreateEventA;
+    c.WaitForSingleObject = sim_WaitForSingleObject;
+    c.Sleep = sim_Sleep;
+    c.MessageBoxA = sim_MessageBoxA;
+    c.write_console = sim_write_console;
+    c.timeBeginPeriod = sim_timeBeginPeriod;
+    c.timeGetTime = sim_timeGetTime;
+    c.timeEndPeriod = sim_timeEndPeriod;
+    return c;
+}
+
+constexpr host_calls sim_table = sim_calls();
+static_assert(every_call_filled(sim_table), "a platform call left out of the table");
 
 }  // namespace
 
@@ -580,70 +509,21 @@ emu::command_result host::run_command(int slot, const uint8_t* cdb, size_t cdb_l
         r = d.drive->execute(cdb, cdb_length, direction, data, data_length, timeout_ms, elapsed_ms);
         if (d.vanishes_after_command) d.vanished = true;
     }
-    std::ostringstream line;
-    line << "{\"t\":" << now_ms() << ",\"ev\":\"command\",\"drive\":" << json_string(d.name)
-         << ",\"cdb\":\"" << hex_bytes(cdb, cdb_length) << "\",\"dir\":" << direction << ",\"len\":" << data_length
-         << ",\"timeout_ms\":" << timeout_ms << ",\"result\":\"" << outcome_name(r) << "\",\"status\":"
-         << static_cast<int>(r.status) << ",\"ms\":" << r.duration_ms;
-    if (r.sense_length) line << ",\"sense\":\"" << hex_bytes(r.sense, r.sense_length) << "\"";
-    line << "}";
-    trace_line(line.str());
+    trace_line(trace_command(now_ms(), d.name, cdb, cdb_length, direction, data_length, timeout_ms, r));
     return r;
 }
 
 void host::advance(uint32_t ms) {
     elapsed_ms += ms;
-    for (size_t i = 0; i < pending_.size();) {
-        pending_request& p = pending_[i];
-        if (p.completes_at > elapsed_ms) {
-            ++i;
-            continue;
-        }
-        SRB_ExecSCSICmd* srb = p.block;
-        // A request the drive never answered ends with the adapter's selection time-out.
-        srb->SRB_HaStat = (p.result.timed_out || p.result.transport_failure) ? 0x11 : 0x00;
-        srb->SRB_TargStat = p.result.status;
-        if (p.result.sense_length && srb->SRB_SenseLen)
-            std::memcpy(srb->SenseArea, p.result.sense,
-                        std::min<size_t>({p.result.sense_length, srb->SRB_SenseLen, sizeof srb->SenseArea}));
-        srb->SRB_Status = p.final_status;
-        if (handle_info* e = find_handle(p.event)) e->signalled = true;
-        pending_.erase(pending_.begin() + static_cast<long>(i));
-    }
+    aspi_.end_due_requests();
 }
 
-std::string hex_bytes(const uint8_t* bytes, size_t length) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (size_t i = 0; i < length; ++i) {
-        if (i) out += ' ';
-        out += digits[bytes[i] >> 4];
-        out += digits[bytes[i] & 15];
-    }
-    return out;
+emu::aspi_settings aspi_settings_of(const config& cfg) {
+    return {cfg.aspi_status, cfg.aspi_adapter_count, &cfg.adapters, cfg.aspi_manager_timeout_ms, cfg.aspi_abort_ms};
 }
 
-std::string json_string(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (unsigned char c : bytes) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c >= 0x80) {
-                out += "\\u00";
-                out += digits[c >> 4];
-                out += digits[c & 15];
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
+void host::signal(void* event) {
+    if (handle_info* e = find_handle(event)) e->signalled = true;
 }
 
 }  // namespace sim

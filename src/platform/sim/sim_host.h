@@ -15,16 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "emulator/aspi_manager.h"
 #include "emulator/virtual_drive.h"
 #include "platform/host.h"
+#include "platform/sim/trace.h"
 
 namespace sim {
 
-struct adapter_config {
-    std::string identifier;          // 16 bytes as HA_Identifier answers them (zero-padded)
-    bool inquiry_fails = false;      // SC_HA_INQUIRY answers SS_INVALID_HA and leaves the record untouched
-    bool rejects_requests = false;   // execute requests answered at once with SS_INVALID_HA
-};
+using adapter_config = emu::aspi_adapter;
 
 struct drive_slot {
     std::string name;        // shown in the trace ("E:" or "1:0" when left empty)
@@ -55,7 +53,7 @@ struct config {
     int aspi_adapter_count = -1;       // adapters reported; -1: as many as listed
     std::vector<adapter_config> adapters;
     uint32_t aspi_manager_timeout_ms = 60000;  // the manager gives up on a drive that never answers
-    uint32_t aspi_abort_ms = 0;        // an aborted request ends this much later; UINT32_MAX: never
+    uint32_t aspi_abort_ms = 0;        // an aborted request ends this much later, or emu::ABORT_NEVER
     int fail_allocation = 0;           // the Nth GlobalAlloc (1-based) fails; 0 never
     std::string directory;             // folder the utility runs in (image files); empty: process cwd
     std::map<std::string, std::vector<uint8_t>> files;  // files held in memory, found before the folder's
@@ -77,7 +75,10 @@ struct notification_request {
     bool succeeded = false;
 };
 
-class host {
+// What the virtual ASPI manager serves from a scenario's machine.
+emu::aspi_settings aspi_settings_of(const config& cfg);
+
+class host : private emu::aspi_owner {
   public:
     host();
     ~host();
@@ -125,6 +126,7 @@ class host {
     // --- implementation state used by the table's functions ---
     struct handle_info {
         enum kind_t { device, notification, image_file, event, key } kind;
+        explicit handle_info(kind_t k) : kind(k) {}
         int slot = -1;            // drive slot for devices and notification handles
         std::string path;
         std::FILE* file = nullptr;
@@ -132,14 +134,6 @@ class host {
         size_t position = 0;
         bool signalled = false;
         bool notification_off = false;
-    };
-    struct pending_request {
-        SRB_ExecSCSICmd* block = nullptr;
-        int slot = -1;
-        uint64_t completes_at = 0;
-        BYTE final_status = SS_COMP;
-        emu::command_result result;
-        HANDLE event = nullptr;
     };
     std::map<uintptr_t, handle_info> handles_;
     uintptr_t next_handle_ = 0x1000;
@@ -153,9 +147,10 @@ class host {
     bool bracket_read_ = false;
     std::map<uintptr_t, std::vector<uint8_t>> blocks_;
     int allocations_ = 0;
-    std::vector<pending_request> pending_;
     std::ostream* trace_ = nullptr;
-    std::vector<std::unique_ptr<uint8_t[]>> adapter_records_;
+    // The ASPI manager runs under the virtual clock; an ended request's event is a recorded one.
+    emu::aspi_manager aspi_{*this};
+    const std::vector<emu::aspi_manager::request>& pending_ = aspi_.pending();  // ASPI requests not yet ended
 
     HANDLE new_handle(handle_info info);
     handle_info* find_handle(HANDLE h);
@@ -164,16 +159,20 @@ class host {
     // Runs a command on a drive slot at the current virtual time and logs it.
     emu::command_result run_command(int slot, const uint8_t* cdb, size_t cdb_length, int direction,
                                     uint8_t* data, uint32_t data_length, uint32_t timeout_ms);
-    void advance(uint32_t ms);  // moves the clock and completes ASPI requests that are due
+    void advance(uint32_t ms);  // moves the clock and ends the ASPI requests that are due
+
+  private:
+    emu::aspi_settings settings() const override { return aspi_settings_of(cfg); }
+    uint64_t clock_ms() const override { return elapsed_ms; }
+    int drive_at(int adapter, int target) const override { return slot_for_address(adapter, target); }
+    emu::command_result run(int drive, const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data,
+                            uint32_t data_length) override {
+        return run_command(drive, cdb, cdb_length, direction, data, data_length, 0);
+    }
+    void signal(void* event) override;
 };
 
 // The host the table's functions act on (the one installed last).
 host* current();
-
-// Bytes as upper-case hex pairs separated by blanks ("3B 07 F0").
-std::string hex_bytes(const uint8_t* bytes, size_t length);
-
-// JSON string literal of raw bytes (bytes >= 0x80 as \u00XX).
-std::string json_string(const std::string& bytes);
 
 }  // namespace sim

@@ -62,13 +62,37 @@ MMRESULT w_timeBeginPeriod(UINT period) { return ::timeBeginPeriod(period); }
 DWORD w_timeGetTime() { return ::timeGetTime(); }
 MMRESULT w_timeEndPeriod(UINT period) { return ::timeEndPeriod(period); }
 
-const host_calls win32_table = {
-    w_CreateFileA,    w_DeviceIoControl,  w_CloseHandle,      w_GetLastError,   w_GetFileSize,
-    w_ReadFile,       w_GetVersionExA,    w_RegOpenKeyExA,    w_RegCloseKey,    w_GetOEMCP,
-    w_GlobalAlloc,    w_GlobalLock,       w_GlobalUnlock,     w_GlobalFree,     w_LoadLibraryA,
-    w_GetProcAddress, w_CreateEventA,     w_WaitForSingleObject, w_Sleep,       w_MessageBoxA,
-    w_write_console,  w_timeBeginPeriod,  w_timeGetTime,      w_timeEndPeriod,
-};
+constexpr host_calls win32_calls() {
+    host_calls c{};
+    c.CreateFileA = w_CreateFileA;
+    c.DeviceIoControl = w_DeviceIoControl;
+    c.CloseHandle = w_CloseHandle;
+    c.GetLastError = w_GetLastError;
+    c.GetFileSize = w_GetFileSize;
+    c.ReadFile = w_ReadFile;
+    c.GetVersionExA = w_GetVersionExA;
+    c.RegOpenKeyExA = w_RegOpenKeyExA;
+    c.RegCloseKey = w_RegCloseKey;
+    c.GetOEMCP = w_GetOEMCP;
+    c.GlobalAlloc = w_GlobalAlloc;
+    c.GlobalLock = w_GlobalLock;
+    c.GlobalUnlock = w_GlobalUnlock;
+    c.GlobalFree = w_GlobalFree;
+    c.LoadLibraryA = w_LoadLibraryA;
+    c.GetProcAddress = w_GetProcAddress;
+    c.CreateEventA = w_CreateEventA;
+    c.WaitForSingleObject = w_WaitForSingleObject;
+    c.Sleep = w_Sleep;
+    c.MessageBoxA = w_MessageBoxA;
+    c.write_console = w_write_console;
+    c.timeBeginPeriod = w_timeBeginPeriod;
+    c.timeGetTime = w_timeGetTime;
+    c.timeEndPeriod = w_timeEndPeriod;
+    return c;
+}
+
+constexpr host_calls win32_table = win32_calls();
+static_assert(every_call_filled(win32_table), "a platform call left out of the table");
 
 }  // namespace
 
