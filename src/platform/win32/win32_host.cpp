@@ -54,9 +54,22 @@ void w_Sleep(DWORD ms) { ::Sleep(ms); }
 int w_MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     return ::MessageBoxA(owner, text, caption, style);
 }
+// Each text goes out in one WriteFile: the C runtime writes an unbuffered
+// console one byte per call, and a console shows a code page 932 character
+// split across two writes as garbage. The bytes are the text's own, with no
+// "\n" made "\r\n". Without a standard output handle the runtime writes.
 void w_write_console(const char* bytes, size_t length) {
-    std::fwrite(bytes, 1, length, stdout);
-    std::fflush(stdout);  // progress lines must show while the drive works
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        std::fwrite(bytes, 1, length, stdout);
+        std::fflush(stdout);  // progress lines must show while the drive works
+        return;
+    }
+    DWORD written = 0;
+    while (length > 0 && ::WriteFile(out, bytes, static_cast<DWORD>(length), &written, nullptr) && written > 0) {
+        bytes += written;
+        length -= written;
+    }
 }
 MMRESULT w_timeBeginPeriod(UINT period) { return ::timeBeginPeriod(period); }
 DWORD w_timeGetTime() { return ::timeGetTime(); }
