@@ -48,7 +48,7 @@ demo:
 # The transfer through the Linux host against sg_write_buffer, 8 MiB in 32 KiB
 # blocks into an emulated drive, and the CPU cost of the updater's own work.
 bench: setup native
-	@bash bench/sgio_transfer.sh --build $(BUILD) --rounds 7
+	@bash bench/sgio_transfer.sh --build $(BUILD) --rounds 7 --runs 3
 	@if [ -x $(BUILD)/update_benchmark ]; then ./$(BUILD)/update_benchmark; fi
 
 # libFuzzer runs of the image loader, the drive's answers and the scenario

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The same firmware image pushed in 32 KiB blocks into the same emulated drive
 # through libsgio-emu, once by odd-fwupdate (its transfer through the Linux
-# host) and once by sg_write_buffer --bpw=32768, alternating, several runs
-# of each in every round. The shim times every image block at the SG_IO seam.
+# host) and once by sg_write_buffer --bpw=32768, alternating, RUNS of each
+# in every round. The shim times every image block at the SG_IO seam.
 # Both clients meet the same shim and the same drive, so what differs between
 # them is the client's own work between two blocks.
 #
@@ -18,17 +18,18 @@
 # The summary gives each ratio as its median over the rounds, with the lowest
 # and highest round beside it.
 #
-#   bench/sgio_transfer.sh [--build DIR] [--rounds N] [--runs N] [--size SIZE]
+#   bench/sgio_transfer.sh [--build DIR] [--rounds N] [--runs RUNS] [--size SIZE]
 #
-# SIZE as make-image takes it (8M by default); the drive starts in its update
-# firmware so odd-fwupdate goes straight to the transfer. odd-fwupdate's
-# console goes to /dev/null. Exits non-zero when a transfer did not deliver
-# the whole image; the goals are reported, not enforced.
+# RUNS is 1 by default (make bench takes 3); SIZE as make-image takes it (8M
+# by default). The drive starts in its update firmware so odd-fwupdate goes
+# straight to the transfer. odd-fwupdate's console goes to /dev/null. Exits
+# non-zero when a transfer did not deliver the whole image; the goals are
+# reported, not enforced.
 set -euo pipefail
 
 build=build
 rounds=5
-runs=3
+runs=1
 size=8M
 while [[ $# -gt 0 ]]; do
   case "$1" in
@@ -36,7 +37,7 @@ while [[ $# -gt 0 ]]; do
     --rounds) rounds=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --size) size=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--rounds N] [--runs N] [--size SIZE]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--build DIR] [--rounds N] [--runs RUNS] [--size SIZE]" >&2; exit 2 ;;
   esac
 done
 build=$(cd "$build" && pwd)
