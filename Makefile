@@ -14,7 +14,7 @@ setup:
 build: setup native windows
 
 native:
-	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) -DODD_WINDOWS_DIR=$(CURDIR)/$(WINDOWS_BUILD) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) -DODD_TESTS=ON -DODD_WINDOWS_DIR=$(CURDIR)/$(WINDOWS_BUILD) >/dev/null
 	@cmake --build $(BUILD)
 
 # odd-fwupdate.exe (32-bit, one static file) and the emulated ASPI manager;
@@ -37,13 +37,18 @@ test: build sanitize
 	@ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2
 	@$(MAKE) --no-print-directory fuzz-smoke
 
-demo: build
+# Only the simulator: a build folder is configured without the tests when the
+# demo is the first to use it, and a later make test adds them.
+demo:
+	@bash scripts/setup demo
+	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) -DODD_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD) --target odd-fwupdate-sim
 	@./$(BUILD)/odd-fwupdate-sim examples/one-drive.json; echo "(exit code $$?)"
 
 # The transfer through the Linux host against sg_write_buffer, 8 MiB in 32 KiB
 # blocks into an emulated drive, and the CPU cost of the updater's own work.
 bench: setup native
-	@bash bench/sgio_transfer.sh --build $(BUILD) --rounds 7
+	@bash bench/sgio_transfer.sh --build $(BUILD) --rounds 7 --runs 3
 	@if [ -x $(BUILD)/update_benchmark ]; then ./$(BUILD)/update_benchmark; fi
 
 # libFuzzer runs of the image loader, the drive's answers and the scenario

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <new>
 #include <utility>
 
 namespace emu {
@@ -32,6 +34,26 @@ std::string fit(const std::string& text, size_t width) {
     std::string out = text.substr(0, width);
     out.resize(width, ' ');
     return out;
+}
+
+// Buffer 0xF0 starts on a page, as a drive's buffer memory does, so a block
+// copied into it costs what the client's own copy costs, not more.
+constexpr std::align_val_t page_boundary{4096};
+
+// One buffer of the real drive's size outlives its drive for the next drive
+// that enters update mode: runs that create drive after drive (the fault
+// sweep, the fuzzers) touch its pages once, not once per drive.
+std::atomic<uint8_t*> spare_image_memory{nullptr};
+
+// Memory for buffer 0xF0 with its pages touched, so that no transfer waits
+// for them block by block.
+image_memory take_image_memory(size_t size) {
+    uint8_t* bytes = size == IMAGE_BUFFER_SIZE ? spare_image_memory.exchange(nullptr) : nullptr;
+    if (!bytes) {
+        bytes = static_cast<uint8_t*>(::operator new(size, page_boundary));
+        std::fill_n(bytes, size, uint8_t(0));
+    }
+    return image_memory(bytes, image_memory_release{size});
 }
 
 uint32_t be24(const uint8_t* p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
@@ -83,6 +105,12 @@ bool is_mode_block_command(const uint8_t* cdb, size_t cdb_length) {
 
 }  // namespace
 
+void image_memory_release::operator()(uint8_t* bytes) const {
+    uint8_t* none = nullptr;
+    if (size == IMAGE_BUFFER_SIZE && spare_image_memory.compare_exchange_strong(none, bytes)) return;
+    ::operator delete(bytes, page_boundary);
+}
+
 virtual_drive::virtual_drive(drive_config config)
     : config_(std::move(config)),
       update_mode_(config_.starts_in_update_mode),
@@ -92,7 +120,9 @@ virtual_drive::virtual_drive(drive_config config)
       revision_(config_.revision),
       revision_suffix_(config_.revision_suffix),
       date_(config_.date),
-      update_vendor_(update_mode_ ? fit("", 8) : fit(config_.update_vendor, 8)) {}
+      update_vendor_(update_mode_ ? fit("", 8) : fit(config_.update_vendor, 8)) {
+    if (update_mode_) prepare_image_buffer();
+}
 
 std::string virtual_drive::reported_revision() const {
     return update_mode_ ? update_firmware_revision : fit(revision_, 4);
@@ -259,7 +289,8 @@ command_result virtual_drive::enter_update_mode(uint32_t offset, const uint8_t* 
     // Entering again while already in update mode simply restarts reception.
     update_mode_ = true;
     update_vendor_ = fit("", 8);
-    received_.clear();
+    prepare_image_buffer();
+    received_size_ = 0;
     blocks_received_ = 0;
     command_result r;
     r.transferred = length;
@@ -270,16 +301,18 @@ command_result virtual_drive::store_block(uint32_t offset, const uint8_t* bytes,
     if (!update_mode_) return sequence_error();
     // A block at offset 0 starts the image anew, as an updater that tries again sends it.
     if (offset == 0) {
-        received_.clear();
+        received_size_ = 0;
         blocks_received_ = 0;
     }
-    if (length == 0 || offset != received_.size() || uint64_t(offset) + length > config_.image_capacity)
+    if (length == 0 || offset != received_size_ || uint64_t(offset) + length > config_.image_capacity)
         return invalid_field_in_cdb();
     if (blocks_received_ == config_.refuse_block) {
         if (config_.refused_block_restarts) back_to_normal_firmware();
         return check_condition(0x03, 0x0C, 0x00);
     }
-    received_.insert(received_.end(), bytes, bytes + length);
+    if (size_t(offset) + length > image_buffer_.get_deleter().size) grow_image_buffer(size_t(offset) + length);
+    std::copy_n(bytes, length, image_buffer_.get() + offset);
+    received_size_ = size_t(offset) + length;
     ++blocks_received_;
     command_result r;
     r.transferred = length;
@@ -304,11 +337,11 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
         if (config_.refused_leave_restarts) back_to_normal_firmware();
         return refusal();
     }
-    const size_t size = received_.size();
+    const size_t size = received_size_;
     if (size < image_header_size || (config_.expected_image_size != 0 && size != config_.expected_image_size))
         return invalid_field_in_parameters();
 
-    flashed_ = received_;
+    flashed_.assign(image_buffer_.get(), image_buffer_.get() + size);
     ++reflash_count_;
     busy_until_ms_ = now_ms + config_.leave_command_ms + config_.reflash_ms;
     unit_attention_left_ = config_.unit_attention_count;
@@ -317,7 +350,7 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
     // A drive whose new firmware did not take over restarts into its update
     // firmware and keeps answering as before, waiting for an image from offset 0.
     if (config_.stay_in_update_mode) {
-        received_.clear();
+        received_size_ = 0;
         blocks_received_ = 0;
     } else {
         back_to_normal_firmware();
@@ -330,6 +363,20 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
     r.transferred = config_.refuse_leave ? 0 : length;
     r.duration_ms = config_.leave_command_ms;
     return r;
+}
+
+// Taken at the first entry into update mode: a drive that never enters it
+// holds no buffer.
+void virtual_drive::prepare_image_buffer() {
+    if (!image_buffer_) image_buffer_ = take_image_memory(std::min(config_.image_capacity, IMAGE_BUFFER_SIZE));
+}
+
+// Only a capacity beyond the real drive's grows, doubling as blocks arrive.
+void virtual_drive::grow_image_buffer(size_t size) {
+    const size_t doubled = std::max(size, 2 * image_buffer_.get_deleter().size);
+    image_memory larger = take_image_memory(std::min(doubled, size_t(config_.image_capacity)));
+    std::copy_n(image_buffer_.get(), received_size_, larger.get());
+    image_buffer_ = std::move(larger);
 }
 
 // The drive restarts into the normal firmware it holds, whatever it received.

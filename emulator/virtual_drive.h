@@ -8,10 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace emu {
+
+constexpr uint32_t IMAGE_BUFFER_SIZE = 8u * 1024 * 1024;  // buffer 0xF0 of the real drive
 
 constexpr int DIR_NONE = 0;  // no data phase
 constexpr int DIR_IN = 1;    // data from the drive
@@ -59,7 +62,7 @@ struct drive_config {
     bool starts_in_update_mode = false;  // the drive already runs its update firmware
 
     // Image store and re-flash.
-    uint32_t image_capacity = 8u * 1024 * 1024;  // bytes of buffer 0xF0
+    uint32_t image_capacity = IMAGE_BUFFER_SIZE;  // bytes of buffer 0xF0
     uint32_t expected_image_size = 0;            // 0: whatever arrived contiguously (at least a header)
     uint32_t block_ms = 20;                      // virtual time per mode-7 block
     uint32_t leave_command_ms = 500;             // virtual time of the mode-5 command itself
@@ -104,6 +107,13 @@ struct command_record {
     const void* data_address = nullptr;  // the caller's buffer, to show where a block was sent from
 };
 
+// Gives back the memory of buffer 0xF0, `size` bytes (see virtual_drive.cpp).
+struct image_memory_release {
+    size_t size = 0;
+    void operator()(uint8_t* bytes) const;
+};
+using image_memory = std::unique_ptr<uint8_t[], image_memory_release>;
+
 class virtual_drive {
   public:
     explicit virtual_drive(drive_config config);
@@ -122,7 +132,9 @@ class virtual_drive {
     std::string reported_revision() const;
     std::string reported_date() const;
     // Bytes received through mode-7 blocks since the last entry into update mode.
-    const std::vector<uint8_t>& received_image() const { return received_; }
+    std::vector<uint8_t> received_image() const {
+        return std::vector<uint8_t>(image_buffer_.get(), image_buffer_.get() + received_size_);
+    }
     // The image the drive last re-flashed itself with (empty before any).
     const std::vector<uint8_t>& flashed_image() const { return flashed_; }
     uint32_t reflash_count() const { return reflash_count_; }
@@ -143,11 +155,14 @@ class virtual_drive {
     command_result leave_update_mode(uint32_t offset, const uint8_t* block, uint32_t length, uint64_t now_ms);
     bool mode_block_matches(const uint8_t* block, uint32_t access_value) const;
     void back_to_normal_firmware();
+    void prepare_image_buffer();
+    void grow_image_buffer(size_t size);
 
     drive_config config_;
     std::vector<command_record> log_;
     bool update_mode_ = false;
-    std::vector<uint8_t> received_;
+    image_memory image_buffer_;  // buffer 0xF0: the image received so far is its first received_size_ bytes
+    size_t received_size_ = 0;
     std::vector<uint8_t> flashed_;
     uint32_t reflash_count_ = 0;
     uint64_t busy_until_ms_ = 0;  // re-flashing: NOT READY until then

@@ -159,6 +159,22 @@ TEST(image_blocks, must_arrive_in_order_in_update_mode_and_fit) {
     EXPECT_EQ(r.drive.received_image().size(), 0x100u);
 }
 
+TEST(image_blocks, a_capacity_beyond_the_real_drives_keeps_every_byte) {
+    drive_config cfg;
+    cfg.image_capacity = IMAGE_BUFFER_SIZE + 0x200;
+    cfg.starts_in_update_mode = true;
+    // The second drive receives into memory the first one left behind.
+    for (uint8_t pass = 0; pass < 2; ++pass) {
+        bytes img(cfg.image_capacity + 0x100);
+        for (size_t i = 0; i < img.size(); ++i) img[i] = uint8_t(i % 251 + pass);
+        host h(cfg);
+        EXPECT_EQ(h.block(0, img, IMAGE_BUFFER_SIZE - 0x100), good);
+        EXPECT_EQ(h.block(IMAGE_BUFFER_SIZE - 0x100, img, 0x200), good);
+        EXPECT_EQ(h.block(IMAGE_BUFFER_SIZE + 0x100, img, 0x200), sense(5, 0x24, 0));
+        EXPECT_TRUE(h.drive.received_image() == bytes(img.begin(), img.begin() + IMAGE_BUFFER_SIZE + 0x100));
+    }
+}
+
 TEST(reflash, needs_the_whole_image_then_reports_its_version) {
     drive_config cfg;
     cfg.expected_image_size = 0x400;
