@@ -251,4 +251,33 @@ if(DRIVE)
   endif()
 endif()
 
+if(DEFINED CONSOLE_WRITES)
+  # On a terminal the C runtime writes its console stream one byte per call,
+  # and a code page 932 character split across writes shows as garbage: run
+  # again on a pseudo-terminal and count the writes of the program's thread
+  # (the one that asks for the OEM code page).
+  execute_process(COMMAND ${WINE} reg add "HKCU\\Software\\Wine\\Debug" /v RelayInclude
+                          /d "KERNEL32.WriteFile;KERNEL32.GetOEMCP" /f
+                  RESULT_VARIABLE relay_set OUTPUT_QUIET ERROR_QUIET TIMEOUT 120)
+  if(NOT relay_set EQUAL 0)
+    fail("cannot set Wine's relay list (${relay_set})")
+  endif()
+  execute_process(COMMAND ${WINESERVER} -w TIMEOUT 60)
+  set(ENV{WINEDEBUG} +relay)
+  execute_process(COMMAND script -qec "${WINE} odd-fwupdate.exe 2>${WORK}/relay.txt" /dev/null
+                  WORKING_DIRECTORY ${run} OUTPUT_QUIET ERROR_QUIET TIMEOUT 120)
+  set(ENV{WINEDEBUG} -all)
+  # The program is the one 32-bit process: the console host Wine starts for
+  # the terminal asks too, from a 64-bit address.
+  file(STRINGS ${WORK}/relay.txt code_page_calls REGEX "^[0-9a-f]+:Call KERNEL32.GetOEMCP\\(\\) ret=[0-9a-f]+$")
+  list(FILTER code_page_calls INCLUDE REGEX "ret=[0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f]$")
+  list(GET code_page_calls 0 first)
+  string(REGEX REPLACE ":.*" "" thread "${first}")
+  file(STRINGS ${WORK}/relay.txt writes REGEX "^${thread}:Call KERNEL32.WriteFile")
+  list(LENGTH writes write_count)
+  if(NOT thread OR NOT write_count EQUAL CONSOLE_WRITES)
+    fail("console written in ${write_count} calls on a terminal, expected ${CONSOLE_WRITES} (thread '${thread}')")
+  endif()
+endif()
+
 file(REMOVE_RECURSE ${prefix})
