@@ -1,8 +1,63 @@
-// odd-fwupdate.exe: the updater on the real Windows host.
+// odd-fwupdate.exe: the updater on the real Windows host. With no argument it
+// updates; /?, -h and --help show the usage and --version the version, and
+// any other argument is refused, all without touching a drive.
+#include <cstdio>
+#include <cstring>
+
 #include "entry/entry.h"
+#include "messages/messages.h"
 #include "platform/win32/win32_host.h"
+
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+
+bool is_help(const char* argument) {
+    return std::strcmp(argument, "/?") == 0 || std::strcmp(argument, "-h") == 0 ||
+           std::strcmp(argument, "--help") == 0;
+}
+
+void print_usage() {
+    init_firmware_descriptor();
+    const char* image = firmware_descriptor[0].image_file_name;
+    print_text(format_text("%s\r\n"
+                           "Updates the firmware of the QUARLEN KWR-322 DVD recorders in this computer.\r\n\r\n"
+                           "Usage: odd-fwupdate            update, asking in message boxes\r\n"
+                           "       odd-fwupdate /? | -h | --help | --version\r\n\r\n"
+                           "Run it with no option from a command prompt whose folder holds %s.\r\n"
+                           "On Windows NT, 2000, XP and later open the prompt as Administrator:\r\n"
+                           "without write access to a drive the drive is not found.\r\n\r\n"
+                           "Exit code: 0 every drive found was visited, 1 no drive was found or an\r\n"
+                           "update failed, 2 an unknown option.\r\n",
+                           program_title().c_str(), image)
+                   .c_str());
+}
+
+void print_version() {
+    init_firmware_descriptor();
+    const uint16_t version = image_version;
+    print_text(format_text("%s (firmware %x.%02x, %s)\r\n", program_title().c_str(), version >> 8, version & 0xFF,
+                           firmware_descriptor[0].image_file_name)
+                   .c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     install_win32_host();
+    if (argc == 2 && is_help(argv[1])) {
+        print_usage();
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        print_version();
+        return 0;
+    }
+    if (argc > 1) {
+        const std::string refusal =
+            format_text("odd-fwupdate: unknown option \"%s\" (odd-fwupdate /? shows the usage)\n", argv[1]);
+        std::fputs(refusal.c_str(), stderr);
+        return EXIT_USAGE;
+    }
     return updater_main(argc, argv);
 }

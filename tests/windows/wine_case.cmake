@@ -15,7 +15,8 @@
 # device links to /dev/null into SG_IO); DRIVE ("adapter:target" for ASPI, the
 # letter for the shim) with STATE (key=value fields the drive must report),
 # FLASHED (1: the drive holds the image file), BLOCKS and LEAVES (image
-# blocks the drive accepted, leave commands it received); ANSWERS ("y ok":
+# blocks the drive accepted, leave commands it received); UNTOUCHED (1: the
+# program never loads the ASPI manager); ARGS (the command line); ANSWERS ("y ok":
 # Yes, then Enter on an OK box) with ANSWER_BOXES, the script that answers.
 cmake_minimum_required(VERSION 3.25)
 
@@ -154,7 +155,7 @@ if(SHIM)
   set(ENV{LD_PRELOAD} ${SHIM})
 endif()
 
-set(run_command ${WINE} odd-fwupdate.exe)
+set(run_command ${WINE} odd-fwupdate.exe ${ARGS})
 if(DEFINED ANSWERS)
   # The settings above started Wine's desktop process with no display; the
   # program must start a new one on its own display.
@@ -185,6 +186,9 @@ if(DEFINED ANSWERS)
   endif()
 endif()
 
+if(UNTOUCHED AND EXISTS ${report}/drives.txt)
+  fail("the program loaded the ASPI manager, which it must not touch here")
+endif()
 if(EXISTS ${report}/error.txt)
   file(READ ${report}/error.txt reason)
   fail("the emulated ASPI manager did not start: ${reason}")
