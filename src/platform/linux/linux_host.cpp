@@ -1,7 +1,8 @@
 // The Linux backend of the platform table: optical drives through SG_IO on
 // /dev/srN, the image file through POSIX files, questions on the terminal, the
-// monotonic clock, and the least the updater expects of what Linux does not
-// have (no registry keys, no ASPI manager, the NT family).
+// monotonic clock, the update window's held signals, and the least the updater
+// expects of what Linux does not have (no registry keys, no ASPI manager, the
+// NT family).
 #include "platform/linux/linux_host.h"
 
 #include <fcntl.h>
@@ -21,6 +22,7 @@
 #include "platform/storage_queries.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
+#include "platform/linux/update_window.h"
 
 namespace {
 
@@ -384,6 +386,13 @@ DWORD l_timeGetTime() {
 
 MMRESULT l_timeEndPeriod(UINT period) { return period == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
 
+void l_begin_drive_update(const char* path) {
+    const std::string device = device_for_path(path);
+    begin_update_window(device.empty() ? path : device.c_str());
+}
+
+int l_end_drive_update(int left_in_update_firmware) { return end_update_window(left_in_update_firmware); }
+
 constexpr host_calls linux_calls() {
     host_calls c{};
     c.CreateFileA = l_CreateFileA;
@@ -410,6 +419,8 @@ constexpr host_calls linux_calls() {
     c.timeBeginPeriod = l_timeBeginPeriod;
     c.timeGetTime = l_timeGetTime;
     c.timeEndPeriod = l_timeEndPeriod;
+    c.begin_drive_update = l_begin_drive_update;
+    c.end_drive_update = l_end_drive_update;
     return c;
 }
 
@@ -431,5 +442,6 @@ void install_linux_host() {
     locale = locale_from(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
     static bool closing_registered = false;
     if (!closing_registered) closing_registered = std::atexit(close_kept_devices) == 0;
+    guard_updates();
     install_host(&linux_table);
 }
