@@ -187,6 +187,17 @@ signal_during_transfer)
   expect_state update_mode 0 F
   expect_state reflash_count 0 F
   ;;
+reader_goes_away)
+  # odd-fwupdate | head: the console's reader ends before the transfer, the update does not.
+  one_drive_scenario '' ''
+  (cd "$work" && printf 'y\n\n' |
+    env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" \
+      "$build/odd-fwupdate" 2>"$work/err" | head -c 1 >/dev/null; exit "${PIPESTATUS[1]}")
+  code=$?
+  expect_code 0
+  expect_state revision 1.28
+  expect_state reflash_count 1
+  ;;
 signal_before_the_switch)
   one_drive_scenario '' ''
   state_folder=$work/state
