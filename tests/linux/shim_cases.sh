@@ -45,12 +45,12 @@ count_commands() { grep -c "^$1" "$work/report/E.commands"; }
 scenario() { cat >"$work/scenario.json"; }
 make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"; }
 
-# run_updater TYPED [VAR=VALUE ...]: odd-fwupdate in the image's folder with TYPED on stdin.
+# run_updater TYPED [VAR=VALUE ...]: odd-fwupdate in the image's folder with TYPED on stdin (ended after 60 s).
 run_updater() {
   local typed=$1
   shift
   (cd "$work" && printf '%b' "$typed" |
-    env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" "$@" \
+    timeout 60 env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" "$@" \
       "$build/odd-fwupdate" >"$work/out" 2>"$work/err")
   code=$?
 }
@@ -212,6 +212,27 @@ signal_before_the_switch)
   expect_state update_mode 0
   expect_state received_bytes 0
   expect_state revision 1.23
+  ;;
+standard_streams_closed)
+  # Each closed standard stream is /dev/null: no drive's device takes its place,
+  # and the question finds no answer there.
+  one_drive_scenario '' ''
+  (cd "$work" && env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" \
+    "$build/odd-fwupdate" <&- >&- 2>&-)
+  code=$?
+  expect_code 0
+  (( $(state lowest_descriptor) > 2 )) || fail "the drive's commands came through descriptor $(state lowest_descriptor)"
+  expect_state revision 1.23
+  ;;
+image_not_a_file)
+  # A FIFO in the image's place is refused at once, as an image that cannot be read.
+  one_drive_scenario '' ''
+  rm "$image"
+  mkfifo "$image"
+  run_updater 'y\n\n'
+  expect_code 1
+  expect_in "$work/out" '\r\nFailed to load binary file.\r\n(File Name : A0013431.128)'
+  [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
   ;;
 descriptor_sense)
   # The media check reads bytes 2, 12 and 13 of the sense: only fixed format

@@ -156,8 +156,16 @@ HANDLE l_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DW
         return h;
     }
 
-    const int fd = open_retrying(name, O_CLOEXEC | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY));
+    // Without O_NONBLOCK a FIFO holds the open until a writer comes; only a
+    // regular file can be an image.
+    const int fd =
+        open_retrying(name, O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY));
     if (fd < 0) return fail_open(error_for_errno(errno));
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return fail_open(ERROR_ACCESS_DENIED);
+    }
     *h = open_handle{};
     h->kind = open_handle::file;
     h->fd = fd;
@@ -438,7 +446,13 @@ std::string device_for_path(const char* windows_path) {
     return "/dev/sr" + std::to_string(letter - FIRST_LETTER);
 }
 
+void open_missing_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDWR);
+}
+
 void install_linux_host() {
+    open_missing_standard_descriptors();
     locale = locale_from(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
     static bool closing_registered = false;
     if (!closing_registered) closing_registered = std::atexit(close_kept_devices) == 0;
