@@ -163,10 +163,9 @@ int identify_model(const uint8_t* inquiry_data) {
 int take_notification_control(char letter) {
     if (win9x_family || notification_count >= MAX_NOTIFICATION_ENTRIES) return 0;
     notification_entry& entry = notification_table[notification_count++];
-    char path[] = "\\\\.\\?:";
-    path[4] = letter;
     entry.letter = letter;
-    entry.handle = host::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    entry.handle = host::CreateFileA(drive_device_path(letter).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
     if (entry.handle == INVALID_HANDLE_VALUE) return 0;
     return send_notification_request(entry.handle, NOTIFICATION_OFF);
 }

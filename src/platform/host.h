@@ -60,6 +60,20 @@ struct host_calls {
     MMRESULT (*timeBeginPeriod)(UINT period);
     DWORD (*timeGetTime)();
     MMRESULT (*timeEndPeriod)(UINT period);
+
+    // The update window of one drive, in which nothing may cut the update
+    // short. It opens right before the command that switches the drive into
+    // its update firmware (or before its first image block when it runs that
+    // firmware already) and closes once its update has ended: its new revision
+    // read and judged, or the drive given up. `device` is the path the drive's
+    // commands go to ("\\.\E:"), which the backend names as it names a path
+    // given to CreateFileA; empty for a drive reached through the ASPI manager.
+    // `left_in_update_firmware` is 1 when the drive's last answer was its
+    // update firmware's revision, or none could be read after the switch.
+    // end_drive_update returns non-zero when an interrupt was held meanwhile:
+    // the run then stops before the next drive.
+    void (*begin_drive_update)(const char* device);
+    int (*end_drive_update)(int left_in_update_firmware);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -69,7 +83,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.ReadFile && c.GetVersionExA && c.RegOpenKeyExA && c.RegCloseKey && c.GetOEMCP && c.GlobalAlloc &&
            c.GlobalLock && c.GlobalUnlock && c.GlobalFree && c.LoadLibraryA && c.GetProcAddress &&
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
-           c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod;
+           c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update;
 }
 
 // The installed table; null until a program or test installs one.
@@ -120,5 +134,9 @@ inline void write_console(const char* bytes, size_t length) { installed_host->wr
 inline MMRESULT timeBeginPeriod(UINT period) { return installed_host->timeBeginPeriod(period); }
 inline DWORD timeGetTime() { return installed_host->timeGetTime(); }
 inline MMRESULT timeEndPeriod(UINT period) { return installed_host->timeEndPeriod(period); }
+inline void begin_drive_update(const char* device) { installed_host->begin_drive_update(device); }
+inline int end_drive_update(int left_in_update_firmware) {
+    return installed_host->end_drive_update(left_in_update_firmware);
+}
 
 }  // namespace host

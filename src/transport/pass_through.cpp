@@ -3,6 +3,7 @@
 // caller's buffer.
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "discovery/enumeration.h"
@@ -66,12 +67,15 @@ int probe(const uint8_t* cdb, int cdb_length, uint8_t* data, uint32_t data_lengt
 
 }  // namespace
 
+std::string drive_device_path(char letter) {
+    if (letter == 0) return {};
+    return std::string("\\\\.\\") + letter + ":";
+}
+
 int open_drive_device(char letter) {
     ieee1394_adapter = -1;
     std::memset(device_path, 0, sizeof device_path);
-    std::strcpy(device_path, "\\\\.\\");
-    device_path[4] = letter;
-    device_path[5] = ':';
+    std::snprintf(device_path, sizeof device_path, "%s", drive_device_path(letter).c_str());
     device_handle = host::CreateFileA(device_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, 0, nullptr);
     if (device_handle == INVALID_HANDLE_VALUE) {

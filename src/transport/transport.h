@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/host.h"
 #include "transport/drive_layout.h"
@@ -59,6 +60,9 @@ constexpr int COMMAND_NO_ANSWER = -2;    // pass-through: the device did not ope
 // Every command starts with no sense and, when data comes in, a zeroed buffer,
 // so what a caller reads afterwards was said by this command or by nobody.
 int execute_command(command_request* request);
+// The path the drive at `letter` is opened by ("\\.\E:"); empty for letter 0,
+// a drive reached through the ASPI manager.
+std::string drive_device_path(char letter);
 // Opens the drive at `letter` into device_handle and learns its scsi_address;
 // sets ieee1394_adapter to current_target when the device has no SCSI address
 // and to -1 otherwise. 0 with the handle open, or -1 with none.

@@ -16,7 +16,8 @@ int update_drive();
 int media_check();
 // 0, or the entry command's failure code after message 14.
 int enter_update_mode(uint32_t model_code);
-// 0 when the drive answers as its update firmware (sets update_mode), -1 otherwise.
+// 0 when the drive answers as its update firmware (sets update_mode), 1 when it
+// answers otherwise, -1 when its INQUIRY failed (after message 9).
 int check_update_mode();
 // 0 when every block was accepted, -1 after message 42.
 int transfer_image();

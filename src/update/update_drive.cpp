@@ -1,12 +1,15 @@
 // The update of one drive from identification to the confirmed new revision,
-// with the check that no disc is in the drive and the retry of a whole pass
-// when the drive comes back still in its update firmware.
+// with the check that no disc is in the drive, the platform's update window
+// around each pass from the switch into update firmware to the judged new
+// revision, and the retry of a whole pass when the drive comes back still in
+// its update firmware.
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
+#include "platform/host.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 #include "update/update.h"
@@ -18,9 +21,71 @@ constexpr uint32_t PAUSE_BEFORE_ENTRY_CHECK_MS = 1000;
 // to settle; its state is unknown.
 constexpr int UNIT_ATTENTIONS_ALLOWED = 20;
 
+// A pass that ended with the drive still in its update firmware: the user is
+// offered the retry.
+constexpr int STILL_IN_UPDATE_FIRMWARE = 2;
+
 // True when the drive's revision after its restart is the image's version,
 // decoded as the compatibility check decodes revisions.
 bool runs_the_image_version() { return decode_version(inquiry_data + INQUIRY_REVISION) == image_version; }
+
+// What the platform is told when the window closes: 0 only when the last
+// revision read after the switch showed firmware other than the update
+// firmware (an answer too short to hold a revision shows none).
+int left_in_update_firmware(bool revision_read) {
+    const bool other_firmware =
+        revision_read && inquiry_data[INQUIRY_REVISION] != 0 && !update_firmware_revision();
+    return other_firmware ? 0 : 1;
+}
+
+// One pass from the switch into update firmware to the judged new revision.
+// Returns DRIVE_UPDATED, RUN_STOPPED or STILL_IN_UPDATE_FIRMWARE; `left` gets
+// what the platform is told when the window closes.
+int flash_drive(int& left) {
+    const uint32_t model_code = current_release.model_code;
+    left = 0;
+    if (!update_mode) {
+        if (enter_update_mode(model_code) != 0) return RUN_STOPPED;
+        wait_ms(PAUSE_BEFORE_ENTRY_CHECK_MS);
+        const int check = check_update_mode();
+        if (check != 0) {
+            left = left_in_update_firmware(check > 0);
+            return RUN_STOPPED;
+        }
+    }
+    // After a refused block the drive's own answer decides; no leave command is sent.
+    const bool image_sent = transfer_image() == 0;
+    if (image_sent) settle_wait(leave_update_mode(model_code));
+
+    const int read = report_revision(1);
+    left = left_in_update_firmware(read == 0);
+    if (read != 0) return RUN_STOPPED;
+    if (!update_firmware_revision()) {
+        if (runs_the_image_version()) {
+            show_message(MSG_SUCCESS_UPDATED, KIND_CONSOLE);
+            return DRIVE_UPDATED;
+        }
+        // Back in firmware other than the image's (after a refused block or a
+        // refused leave command, or with a garbled answer): the update failed,
+        // and the technician and the exit code both learn it.
+        if (image_sent) show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
+        return RUN_STOPPED;
+    }
+    // The Intel driver's drive is told once more to leave its update firmware,
+    // but never after a refused block: it would re-flash an incomplete image.
+    if (win9x_family == 1 && intel_ide_driver != 0 && image_sent) settle_wait(leave_update_mode(model_code));
+    return STILL_IN_UPDATE_FIRMWARE;
+}
+
+// The pass the user agreed to, inside the platform's update window; an
+// interrupt held during it stops the run once the drive's update has ended.
+int update_with_consent() {
+    host::begin_drive_update(drive_device_path(target_table[current_target].drive_letter).c_str());
+    int left = 0;
+    const int result = flash_drive(left);
+    if (host::end_drive_update(left) != 0) return RUN_STOPPED;
+    return result;
+}
 
 }  // namespace
 
@@ -67,32 +132,8 @@ int update_drive() {
         // Only a Yes flashes the drive: a box that could not be shown is no consent.
         if (update_all == 0 && show_message(MSG_UPDATE_QUESTION, KIND_YES_NO) != IDYES) return DRIVE_DECLINED;
         show_message(MSG_UPDATING, KIND_CONSOLE);
-
-        const uint32_t model_code = current_release.model_code;
-        if (!update_mode) {
-            if (enter_update_mode(model_code) != 0) return RUN_STOPPED;
-            wait_ms(PAUSE_BEFORE_ENTRY_CHECK_MS);
-            if (check_update_mode() != 0) return RUN_STOPPED;
-        }
-        // After a refused block the drive's own answer decides; no leave command is sent.
-        const bool image_sent = transfer_image() == 0;
-        if (image_sent) settle_wait(leave_update_mode(model_code));
-
-        if (report_revision(1) != 0) return RUN_STOPPED;
-        if (!update_firmware_revision()) {
-            if (runs_the_image_version()) {
-                show_message(MSG_SUCCESS_UPDATED, KIND_CONSOLE);
-                return DRIVE_UPDATED;
-            }
-            // Back in firmware other than the image's (after a refused block or a
-            // refused leave command, or with a garbled answer): the update failed,
-            // and the technician and the exit code both learn it.
-            if (image_sent) show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
-            return RUN_STOPPED;
-        }
-        // The Intel driver's drive is told once more to leave its update firmware,
-        // but never after a refused block: it would re-flash an incomplete image.
-        if (win9x_family == 1 && intel_ide_driver != 0 && image_sent) settle_wait(leave_update_mode(model_code));
+        const int result = update_with_consent();
+        if (result != STILL_IN_UPDATE_FIRMWARE) return result;
         if (show_message(MSG_RETRY_QUESTION, KIND_YES_NO) != IDYES) return RUN_STOPPED;
     }
 }

@@ -77,5 +77,5 @@ int check_update_mode() {
     }
     update_mode = update_firmware_revision() &&
                   std::memcmp(inquiry_data + INQUIRY_VENDOR, UPDATE_FIRMWARE_IDENTITY, sizeof UPDATE_FIRMWARE_IDENTITY - 1) == 0;
-    return update_mode ? 0 : -1;
+    return update_mode ? 0 : 1;
 }

@@ -35,22 +35,42 @@ expect_bytes() {
     fail "$(basename "$1") differs"
   }
 }
-state() { awk -v key="$1" '$1 == key { print $2 }' "$work/report/E.state"; }
-expect_state() { [[ $(state "$1") == "$2" ]] || { cat "$work/report/E.state"; fail "drive $1 is '$(state "$1")', expected '$2'"; }; }
+# state KEY [LETTER]: a value of the drive's report (E: unless told).
+state() { awk -v key="$1" '$1 == key { print $2 }' "$work/report/${2:-E}.state"; }
+expect_state() {
+  [[ $(state "$1" "${3:-E}") == "$2" ]] || { cat "$work/report/${3:-E}.state"; fail "drive ${3:-E} $1 is '$(state "$1" "${3:-E}")', expected '$2'"; }
+}
 count_commands() { grep -c "^$1" "$work/report/E.commands"; }
 
 scenario() { cat >"$work/scenario.json"; }
 make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"; }
 
-# run_updater TYPED [VAR=VALUE ...]: odd-fwupdate in the image's folder with TYPED on stdin.
+# run_updater TYPED [VAR=VALUE ...]: odd-fwupdate in the image's folder with TYPED on stdin (ended after 60 s).
 run_updater() {
   local typed=$1
   shift
   (cd "$work" && printf '%b' "$typed" |
-    env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" "$@" \
+    timeout 60 env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" "$@" \
       "$build/odd-fwupdate" >"$work/out" 2>"$work/err")
   code=$?
 }
+
+# start_updater [VAR=VALUE ...]: odd-fwupdate in the background, reading its
+# answers from the pipe $work/answers (write them with answer TEXT); its pid in $pid.
+start_updater() {
+  mkfifo "$work/answers"
+  (cd "$work" && exec env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" \
+    ${state_folder:+ODD_SGIO_STATE="$state_folder"} "$@" "$build/odd-fwupdate" <"$work/answers" >"$work/out" 2>"$work/err") &
+  pid=$!
+  exec 3>"$work/answers"
+}
+answer() { printf '%b' "$1" >&3; }
+# wait_for FILE TEXT: until TEXT (printf escapes allowed) shows in FILE, 30 s at most.
+wait_for() {
+  for _ in $(seq 300); do grep -qF -- "$(printf '%b' "$2")" "$1" 2>/dev/null && return; sleep 0.1; done
+  cat "$1"; fail "$(basename "$1") never showed: $2"
+}
+finish_updater() { exec 3>&-; wait "$pid"; code=$?; }
 
 # The simulator's console for the same scenario: the updater's bytes must not depend on the host.
 expect_same_console_as_simulator() {
@@ -140,7 +160,79 @@ refused_block)
   expect_state update_mode 1
   expect_state revision 000
   [[ $(count_commands '3B 07 F0') == 11 && $(count_commands '3B 05') == 0 ]] || fail "ten blocks, the refused one, no leave"
+  expect_in "$work/err" 'odd-fwupdate: /dev/sr1 is still in its update firmware; run odd-fwupdate again to complete its update\n'
   expect_same_console_as_simulator
+  ;;
+signal_during_transfer)
+  # Two drives, all updated: the signal is held until E: is updated, and F: is never flashed.
+  scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" }, { "letter": "F", "revision": "1.23" } ] }'
+  make_image
+  state_folder=$work/state
+  mkdir -p "$state_folder"
+  start_updater
+  answer 'y\n'
+  wait_for "$work/out" 'Processing 50%'
+  kill -TERM "$pid"
+  finish_updater
+  expect_code 143
+  [[ $(grep -c 'cannot be interrupted' "$work/err") == 1 ]] || { cat "$work/err"; fail "the held signal must be told once"; }
+  expect_in "$work/err" 'odd-fwupdate: the update of /dev/sr1 cannot be interrupted; the program stops when it is done\n'
+  expect_in "$work/out" 'Success to update the firmware.'
+  expect_not_in "$work/out" 'Start updating the device No.2'
+  expect_not_in "$work/err" 'still in its update firmware'
+  peer sg_inq /dev/sr1
+  peer sg_inq /dev/sr2
+  expect_state revision 1.28
+  expect_state reflash_count 1
+  expect_state update_mode 0 F
+  expect_state reflash_count 0 F
+  ;;
+reader_goes_away)
+  # odd-fwupdate | head: the console's reader ends before the transfer, the update does not.
+  one_drive_scenario '' ''
+  (cd "$work" && printf 'y\n\n' |
+    env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" \
+      "$build/odd-fwupdate" 2>"$work/err" | head -c 1 >/dev/null; exit "${PIPESTATUS[1]}")
+  code=$?
+  expect_code 0
+  expect_state revision 1.28
+  expect_state reflash_count 1
+  ;;
+signal_before_the_switch)
+  one_drive_scenario '' ''
+  state_folder=$work/state
+  mkdir -p "$state_folder"
+  start_updater
+  wait_for "$work/err" 'Do you want to update the F/W'
+  kill -HUP "$pid"
+  finish_updater
+  expect_code 129
+  expect_not_in "$work/err" 'cannot be interrupted'
+  peer sg_inq /dev/sr1
+  expect_state update_mode 0
+  expect_state received_bytes 0
+  expect_state revision 1.23
+  ;;
+standard_streams_closed)
+  # Each closed standard stream is /dev/null: no drive's device takes its place,
+  # and the question finds no answer there.
+  one_drive_scenario '' ''
+  (cd "$work" && env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" \
+    "$build/odd-fwupdate" <&- >&- 2>&-)
+  code=$?
+  expect_code 0
+  (( $(state lowest_descriptor) > 2 )) || fail "the drive's commands came through descriptor $(state lowest_descriptor)"
+  expect_state revision 1.23
+  ;;
+image_not_a_file)
+  # A FIFO in the image's place is refused at once, as an image that cannot be read.
+  one_drive_scenario '' ''
+  rm "$image"
+  mkfifo "$image"
+  run_updater 'y\n\n'
+  expect_code 1
+  expect_in "$work/out" '\r\nFailed to load binary file.\r\n(File Name : A0013431.128)'
+  [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
   ;;
 descriptor_sense)
   # The media check reads bytes 2, 12 and 13 of the sense: only fixed format

@@ -4,8 +4,9 @@
 // promises the updater makes to the technician: it ends, with exit code 0 or 1;
 // it claims success only for a drive that holds the whole image and answers
 // with the new revision; a drive left half-way in its update firmware is never
-// passed over in silence; each failure is told once; and nothing it took from
-// the host is still held when it exits.
+// passed over in silence; each failure is told once; nothing it took from the
+// host is still held when it exits; and every WRITE BUFFER goes out inside an
+// update window, which says so when it leaves the drive in its update firmware.
 //
 // Every question is answered Yes, so a retry the updater offers is always taken.
 // A run that needs more than a bound of commands or virtual time has not ended.
@@ -249,6 +250,8 @@ class trace_watch : public std::streambuf {
     trace_watch(const sim::host& h, size_t command_limit, std::vector<event>& events)
         : host_(h), command_limit_(command_limit), events_(events) {}
     size_t commands() const { return commands_; }
+    // An update window closed with the drive in its update firmware, and the platform told otherwise.
+    bool left_untold() const { return left_untold_; }
 
   protected:
     int overflow(int c) override {
@@ -272,6 +275,9 @@ class trace_watch : public std::streambuf {
             console_seen_ = host_.console.size();
         } else if (line_.find("\"ev\":\"box\"") != std::string::npos) {
             events_.push_back({event::box, host_.boxes.size() - 1, host_.boxes.back().text});
+        } else if (line_.find("\"ev\":\"update-end\"") != std::string::npos) {
+            if (host_.drives.at(0).drive->in_update_mode() && host_.update_windows.back().left_in_update_firmware == 0)
+                left_untold_ = true;
         }
         line_.clear();
         if (commands_ > command_limit_ || host_.elapsed_ms > VIRTUAL_TIME_ALLOWED_MS) throw bound_exceeded{};
@@ -283,6 +289,7 @@ class trace_watch : public std::streambuf {
     std::string line_;
     size_t commands_ = 0;
     size_t console_seen_ = 0;
+    bool left_untold_ = false;
 };
 
 // Ends the process, naming the run, when a run takes longer than any run can in
@@ -472,6 +479,19 @@ void check_invariants(const sim::host& h, const std::vector<event>& events, int 
     for (int code : RUN_ENDING_MESSAGES)
         if (shown[code] > 1) broken("message " + std::to_string(code) + " shown " + std::to_string(shown[code]) + " times");
 
+    // Every WRITE BUFFER goes out inside an update window, which closes.
+    for (size_t i = 0; i < log.size(); ++i) {
+        const bool inside = std::any_of(h.update_windows.begin(), h.update_windows.end(), [&](const sim::update_window& w) {
+            return w.left_in_update_firmware != -1 && w.commands_at_begin <= i && i < w.commands_at_end;
+        });
+        if (is_write_buffer(log[i].cdb) && !inside) {
+            broken("command " + std::to_string(i + 1) + " (" + expect::hex(log[i].cdb) + ") outside an update window");
+            break;
+        }
+    }
+    if (!h.update_windows.empty() && h.update_windows.back().left_in_update_firmware == -1)
+        broken("an update window never closed");
+
     // Nothing taken from the host is still held.
     if (h.open_handles() != 0) broken(std::to_string(h.open_handles()) + " handles left open");
     if (h.open_events() != 0) broken(std::to_string(h.open_events()) + " events left open");
@@ -513,6 +533,7 @@ run_outcome run_update(const route& r, const emu::drive_config& drive, size_t co
         out.commands = out.log.size();
         if (ended) {
             check_invariants(h, events, exit_code, out);
+            if (watch.left_untold()) out.broken.push_back("a drive left in its update firmware was told as not left");
         } else {
             out.broken.push_back("did not end within " + std::to_string(command_limit) + " commands and " +
                                  std::to_string(VIRTUAL_TIME_ALLOWED_MS / 60000) + " virtual minutes (" +
@@ -624,6 +645,11 @@ TEST_F(invariant_checks, an_exit_code_that_does_not_match_the_messages_breaks_th
     EXPECT_TRUE(breaks(1, "exit code 1 without message 36 or 28"));
     say(36);
     EXPECT_TRUE(breaks(0, "exit code 0 after message 36 or 28"));
+}
+
+TEST_F(invariant_checks, a_write_buffer_outside_an_update_window_breaks_them) {
+    command({0x3B, 0x04, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00});
+    EXPECT_TRUE(breaks(0, "command 1 (3B 04 FF 00 00 00 00 01 00 00) outside an update window"));
 }
 
 class clean_update : public ::testing::TestWithParam<size_t> {};

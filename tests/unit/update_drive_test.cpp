@@ -808,9 +808,108 @@ TEST_F(update_drive_failures, still_in_update_mode_on_9x_without_intel_driver_as
     EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47, STOPPED}));
 }
 
+// --- the update window -----------------------------------------------------------
+
+// A window as the platform saw it: the drive's commands inside it, and what it
+// was told at the close.
+struct window_seen {
+    std::vector<std::string> commands;
+    int left_in_update_firmware;
+};
+
+struct window_case {
+    const char* name;
+    bool nine_x_intel;  // the ASPI route, where the drive has no device path
+    std::function<void(emu::drive_config&)> set_up;
+    std::vector<int> answers;
+    std::vector<window_seen> windows;
+};
+
+class update_drive_window : public update_run, public ::testing::WithParamInterface<window_case> {};
+
+// The window opens right before the entry command (or the first block of a
+// drive already in its update firmware) and closes after the new revision is
+// judged, on every way the pass ends.
+TEST_P(update_drive_window, spans_the_switch_to_the_judged_revision) {
+    const window_case& c = GetParam();
+    put_image();
+    emu::drive_config config;
+    c.set_up(config);
+    if (c.nine_x_intel) {
+        use_9x_with_intel_driver();
+        host.add_drive_at_address(0, 0, config);
+    } else {
+        host.add_drive_at_letter('E', config);
+    }
+    host.cfg.answers = c.answers;
+
+    run();
+
+    const std::vector<std::string> sent = cdbs(host.drive(0));
+    ASSERT_EQ(host.update_windows.size(), c.windows.size());
+    for (size_t i = 0; i < c.windows.size(); ++i) {
+        const sim::update_window& w = host.update_windows[i];
+        EXPECT_EQ(w.device, c.nine_x_intel ? "" : "\\\\.\\E:") << i;
+        ASSERT_LE(w.commands_at_end, sent.size()) << i;
+        EXPECT_EQ(std::vector<std::string>(sent.begin() + long(w.commands_at_begin), sent.begin() + long(w.commands_at_end)),
+                  c.windows[i].commands)
+            << i;
+        EXPECT_EQ(w.left_in_update_firmware, c.windows[i].left_in_update_firmware) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    passes, update_drive_window,
+    ::testing::Values(
+        window_case{"updated", false, [](emu::drive_config&) {}, {IDYES},
+                    {{join({{ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}), 0}}},
+        window_case{"already_in_update_firmware", false, [](emu::drive_config& d) { d.starts_in_update_mode = true; },
+                    {IDYES}, {{join({all_blocks(64), {LEAVE, INQUIRY}}), 0}}},
+        window_case{"declined", false, [](emu::drive_config&) {}, {IDNO}, {}},
+        window_case{"refused_entry", false, [](emu::drive_config& d) { d.refuse_entry = true; }, {IDYES},
+                    {{{ENTER}, 0}}},
+        window_case{"entry_check_unanswered", false,
+                    [](emu::drive_config& d) { d.injected = {sense_at(10, 0x04, 0x44, 0x00)}; }, {IDYES},
+                    {{{ENTER, INQUIRY}, 1}}},
+        window_case{"refused_block", false, [](emu::drive_config& d) { d.refuse_block = 5; }, {IDYES, IDNO},
+                    {{join({{ENTER, INQUIRY}, all_blocks(6), {INQUIRY}}), 1}}},
+        window_case{"old_firmware_after_refused_leave", false,
+                    [](emu::drive_config& d) {
+                        d.refuse_leave = true;
+                        d.refused_leave_restarts = true;
+                    },
+                    {IDYES}, {{join({{ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}), 0}}},
+        window_case{"retried_pass", false, [](emu::drive_config& d) { d.stay_in_update_mode = true; },
+                    {IDYES, IDYES, IDYES, IDNO},
+                    {{join({{ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}), 1},
+                     {join({all_blocks(64), {LEAVE, INQUIRY}}), 1}}},
+        window_case{"second_leave_on_9x_with_intel_driver", true,
+                    [](emu::drive_config& d) { d.stay_in_update_mode = true; }, {IDYES, IDNO},
+                    {{join({{ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY, LEAVE}}), 1}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- the target loop ------------------------------------------------------------
 
 using update_loop = update_run;
+
+TEST_F(update_loop, an_interrupt_held_during_an_update_stops_the_run_before_the_next_drive) {
+    put_image();
+    host.add_drive_at_letter('E');
+    host.add_drive_at_letter('F');
+    host.cfg.answers = {IDYES};
+    host.cfg.interrupt_in_update = 1;
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
+    EXPECT_EQ(host.drive(1).log().size(), 2u);  // enumeration only
+    const std::string tail = SUCCESS + STOPPED;
+    EXPECT_EQ(host.console.substr(host.console.size() - tail.size()), tail);
+    EXPECT_EQ(last_box().text, STOPPED);
+    EXPECT_EQ(last_box().style, WARNING_STYLE);
+    EXPECT_EQ(host.live_global_blocks(), 0);
+    EXPECT_EQ(host.update_windows.size(), 1u);
+}
 
 TEST_F(update_loop, three_targets_all_updated_without_per_drive_questions) {
     put_image();

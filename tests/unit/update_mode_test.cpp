@@ -206,9 +206,9 @@ INSTANTIATE_TEST_SUITE_P(
     answers, update_mode_check_answer,
     ::testing::Values(check_case{"update_firmware", true, "QUARLEN ", "DVD-RW  KWR-322 ", 0},
                       check_case{"other_model_number", true, "QUARLEN ", "DVD-RW  KWR-999 ", 0},
-                      check_case{"normal_firmware", false, "QUARLEN ", "DVD-RW  KWR-322 ", -1},
-                      check_case{"other_vendor", true, "QUARLEX ", "DVD-RW  KWR-322 ", -1},
-                      check_case{"other_product", true, "QUARLEN ", "DVD-R   KWR-322 ", -1}),
+                      check_case{"normal_firmware", false, "QUARLEN ", "DVD-RW  KWR-322 ", 1},
+                      check_case{"other_vendor", true, "QUARLEX ", "DVD-RW  KWR-322 ", 1},
+                      check_case{"other_product", true, "QUARLEN ", "DVD-R   KWR-322 ", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(update_mode_check, failed_inquiry_reports_message_9) {

@@ -287,6 +287,7 @@ void drive_table::write_report() {
               << "received_bytes " << drive.received_image().size() << "\n"
               << "flashed_bytes " << drive.flashed_image().size() << "\n"
               << "commands " << log.size() - d.first_command << "\n"
+              << "lowest_descriptor " << d.lowest_descriptor << "\n"
               << "image_blocks " << blocks << "\n"
               << "image_span_ns " << span << "\n"
               << "image_service_ns " << service << "\n"

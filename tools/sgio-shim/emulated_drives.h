@@ -55,6 +55,7 @@ struct served_drive {
     uint32_t reattach_after = 0;
     uint32_t attachment = 0;            // how many times it came back
     uint32_t commands_here = 0;
+    int lowest_descriptor = -1;         // the lowest descriptor this process's commands came through
 
     // This process's share of the drive's life.
     size_t first_command = 0;           // index in the drive's log of this process's first command

@@ -162,6 +162,7 @@ int answer_ioctl(shim::drive_table& t, int fd, int d, unsigned long request, voi
         // A stand-in descriptor belongs to no attachment: it follows the drive.
         const uint32_t attachment = tracked_drive(fd) == d ? attachment_of[fd].load(std::memory_order_relaxed)
                                                           : t[d].attachment;
+        if (t[d].lowest_descriptor < 0 || fd < t[d].lowest_descriptor) t[d].lowest_descriptor = fd;
         const int error = t.answer_sg_io(d, attachment, *static_cast<sg_io_hdr_t*>(argument), entered_ns);
         if (error != 0) {
             errno = error;

@@ -171,6 +171,7 @@ void load_host(host& h, const json& j) {
     take(j, "fail_allocation", h.cfg.fail_allocation);
     take(j, "file_size_fails", h.cfg.file_size_fails);
     take(j, "file_read_shortfall", h.cfg.file_read_shortfall);
+    take(j, "interrupt_in_update", h.cfg.interrupt_in_update);
 }
 
 void load_aspi(host& h, const json& j) {

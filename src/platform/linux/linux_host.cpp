@@ -1,7 +1,8 @@
 // The Linux backend of the platform table: optical drives through SG_IO on
 // /dev/srN, the image file through POSIX files, questions on the terminal, the
-// monotonic clock, and the least the updater expects of what Linux does not
-// have (no registry keys, no ASPI manager, the NT family).
+// monotonic clock, the update window's held signals, and the least the updater
+// expects of what Linux does not have (no registry keys, no ASPI manager, the
+// NT family).
 #include "platform/linux/linux_host.h"
 
 #include <fcntl.h>
@@ -21,6 +22,7 @@
 #include "platform/storage_queries.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
+#include "platform/linux/update_window.h"
 
 namespace {
 
@@ -154,8 +156,16 @@ HANDLE l_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DW
         return h;
     }
 
-    const int fd = open_retrying(name, O_CLOEXEC | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY));
+    // Without O_NONBLOCK a FIFO holds the open until a writer comes; only a
+    // regular file can be an image.
+    const int fd =
+        open_retrying(name, O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY));
     if (fd < 0) return fail_open(error_for_errno(errno));
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return fail_open(ERROR_ACCESS_DENIED);
+    }
     *h = open_handle{};
     h->kind = open_handle::file;
     h->fd = fd;
@@ -384,6 +394,13 @@ DWORD l_timeGetTime() {
 
 MMRESULT l_timeEndPeriod(UINT period) { return period == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
 
+void l_begin_drive_update(const char* path) {
+    const std::string device = device_for_path(path);
+    begin_update_window(device.empty() ? path : device.c_str());
+}
+
+int l_end_drive_update(int left_in_update_firmware) { return end_update_window(left_in_update_firmware); }
+
 constexpr host_calls linux_calls() {
     host_calls c{};
     c.CreateFileA = l_CreateFileA;
@@ -410,6 +427,8 @@ constexpr host_calls linux_calls() {
     c.timeBeginPeriod = l_timeBeginPeriod;
     c.timeGetTime = l_timeGetTime;
     c.timeEndPeriod = l_timeEndPeriod;
+    c.begin_drive_update = l_begin_drive_update;
+    c.end_drive_update = l_end_drive_update;
     return c;
 }
 
@@ -427,9 +446,16 @@ std::string device_for_path(const char* windows_path) {
     return "/dev/sr" + std::to_string(letter - FIRST_LETTER);
 }
 
+void open_missing_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDWR);
+}
+
 void install_linux_host() {
+    open_missing_standard_descriptors();
     locale = locale_from(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
     static bool closing_registered = false;
     if (!closing_registered) closing_registered = std::atexit(close_kept_devices) == 0;
+    guard_updates();
     install_host(&linux_table);
 }

@@ -4,7 +4,13 @@
 
 #include <string>
 
+// Installs the table, after open_missing_standard_descriptors.
 void install_linux_host();
+
+// Opens /dev/null onto each of descriptors 0, 1 and 2 that is closed, so that
+// no drive's device or image file becomes the console or its input: the
+// lowest free descriptor is the one an open takes.
+void open_missing_standard_descriptors();
 
 // The device a Windows device path names: "\\.\D:" is "/dev/sr0", "\\.\Z:"
 // is "/dev/sr22" (the letter in either case); empty for any other path.

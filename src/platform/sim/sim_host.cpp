@@ -385,6 +385,28 @@ MMRESULT sim_timeEndPeriod(UINT period) {
     return TIMERR_NOERROR;
 }
 
+// --- the drive update window ------------------------------------------------
+
+void sim_begin_drive_update(const char* device) {
+    host& h = *active;
+    update_window window;
+    window.device = device ? device : "";
+    window.commands_at_begin = h.commands_run;
+    window.interrupted = static_cast<int>(h.update_windows.size()) + 1 == h.cfg.interrupt_in_update;
+    h.update_windows.push_back(window);
+    h.trace_line(trace_update_begin(h.now_ms(), window.device));
+}
+
+int sim_end_drive_update(int left_in_update_firmware) {
+    host& h = *active;
+    if (h.update_windows.empty() || h.update_windows.back().left_in_update_firmware != -1) return 0;
+    update_window& window = h.update_windows.back();
+    window.commands_at_end = h.commands_run;
+    window.left_in_update_firmware = left_in_update_firmware;
+    h.trace_line(trace_update_end(h.now_ms(), left_in_update_firmware, window.interrupted));
+    return window.interrupted ? 1 : 0;
+}
+
 constexpr host_calls sim_calls() {
     host_calls c{};
     c.CreateFileA = sim_CreateFileA;
@@ -411,6 +433,8 @@ constexpr host_calls sim_calls() {
     c.timeBeginPeriod = sim_timeBeginPeriod;
     c.timeGetTime = sim_timeGetTime;
     c.timeEndPeriod = sim_timeEndPeriod;
+    c.begin_drive_update = sim_begin_drive_update;
+    c.end_drive_update = sim_end_drive_update;
     return c;
 }
 
@@ -503,6 +527,7 @@ emu::command_result host::run_command(int slot, const uint8_t* cdb, size_t cdb_l
                                       uint32_t data_length, uint32_t timeout_ms) {
     drive_slot& d = drives[slot];
     emu::command_result r;
+    ++commands_run;
     if (d.vanished) {
         r.transport_failure = true;
     } else {

@@ -2,7 +2,8 @@
 // table, with a virtual millisecond clock, scripted answers to message boxes,
 // a captured console, a registry of listed keys, global memory with counted
 // blocks, image files read from a real folder, an ASPI manager with adapters,
-// and emulated drives at drive letters or at (adapter, SCSI id). Everything it
+// emulated drives at drive letters or at (adapter, SCSI id), and the drive
+// update windows, during which a scenario can make an interrupt arrive. Everything it
 // is asked is recorded, so a test can check what reached the user and the
 // drives, and that nothing was left open.
 #pragma once
@@ -59,6 +60,7 @@ struct config {
     std::map<std::string, std::vector<uint8_t>> files;  // files held in memory, found before the folder's
     bool file_size_fails = false;      // GetFileSize on an image file fails
     uint32_t file_read_shortfall = 0;  // ReadFile delivers this many bytes fewer than asked
+    int interrupt_in_update = 0;       // an interrupt arrives during the Nth drive update window (1-based); 0 never
 };
 
 struct box_record {
@@ -73,6 +75,15 @@ struct notification_request {
     HANDLE handle = nullptr;
     int flag = -1;  // the one-byte PREVENT_MEDIA_REMOVAL flag
     bool succeeded = false;
+};
+
+// One drive update window as the updater opened and closed it.
+struct update_window {
+    std::string device;
+    size_t commands_at_begin = 0;      // commands the host had run when it opened
+    size_t commands_at_end = 0;        // and when it closed
+    int left_in_update_firmware = -1;  // as told at the close; -1 while open
+    bool interrupted = false;          // an interrupt was held during it
 };
 
 // What the virtual ASPI manager serves from a scenario's machine.
@@ -103,6 +114,8 @@ class host : private emu::aspi_owner {
     std::vector<UINT> timer_periods;     // every period accepted by timeBeginPeriod
     std::vector<uint32_t> sleeps;
     std::vector<notification_request> notifications;
+    std::vector<update_window> update_windows;
+    size_t commands_run = 0;             // on every drive, by any route
     std::vector<std::string> opened_keys;
     uint64_t elapsed_ms = 0;             // virtual time since the host started
     uint32_t now_ms() const { return static_cast<uint32_t>(cfg.clock_start_ms + elapsed_ms); }

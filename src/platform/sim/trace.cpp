@@ -82,6 +82,15 @@ std::string trace_notification(uint32_t t, const std::string& path, int flag) {
            "}";
 }
 
+std::string trace_update_begin(uint32_t t, const std::string& device) {
+    return line_start(t, "update-begin") + ",\"device\":" + json_string(device) + "}";
+}
+
+std::string trace_update_end(uint32_t t, int left_in_update_firmware, bool interrupted) {
+    return line_start(t, "update-end") + ",\"left_in_update_firmware\":" + std::to_string(left_in_update_firmware) +
+           ",\"interrupted\":" + (interrupted ? "true" : "false") + "}";
+}
+
 std::string trace_hang(uint32_t t) { return line_start(t, "hang") + "}"; }
 
 }  // namespace sim

@@ -74,6 +74,9 @@ void w_write_console(const char* bytes, size_t length) {
 MMRESULT w_timeBeginPeriod(UINT period) { return ::timeBeginPeriod(period); }
 DWORD w_timeGetTime() { return ::timeGetTime(); }
 MMRESULT w_timeEndPeriod(UINT period) { return ::timeEndPeriod(period); }
+// Not yet held on Windows: an interrupt acts as it always has.
+void w_begin_drive_update(const char*) {}
+int w_end_drive_update(int) { return 0; }
 
 constexpr host_calls win32_calls() {
     host_calls c{};
@@ -101,6 +104,8 @@ constexpr host_calls win32_calls() {
     c.timeBeginPeriod = w_timeBeginPeriod;
     c.timeGetTime = w_timeGetTime;
     c.timeEndPeriod = w_timeEndPeriod;
+    c.begin_drive_update = w_begin_drive_update;
+    c.end_drive_update = w_end_drive_update;
     return c;
 }
 
