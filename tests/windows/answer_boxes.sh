@@ -8,7 +8,9 @@
 # Usage: answer_boxes.sh LOG "ANSWERS" COMMAND...
 #   ANSWERS: blank-separated y (Yes), n (No), ok (Enter on an OK box).
 # The command's output and exit code are its own; what happened to each box
-# goes to LOG.
+# goes to LOG. With INTERRUPT_LOG and INTERRUPT_BLOCKS set, Ctrl-C (SIGINT, which
+# Wine hands to the console's handlers) is sent to the Windows program of this
+# prefix once INTERRUPT_LOG holds that many accepted image blocks.
 set -uo pipefail
 
 log=$1 answers=$2
@@ -60,6 +62,28 @@ wait_for_box() {
   done
   return 1
 }
+
+# The Windows process of this run: the one whose prefix is ours.
+windows_program() {
+  local pid
+  for pid in $(pgrep -x odd-fwupdate.ex); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+
+if [ -n "${INTERRUPT_LOG:-}" ]; then
+  (
+    for _ in $(seq 1200); do
+      blocks=$(grep -c '^3B 07 F0 .* good$' "$INTERRUPT_LOG" 2>/dev/null)
+      if [ "${blocks:-0}" -ge "$INTERRUPT_BLOCKS" ]; then
+        pid=$(windows_program | head -n 1)
+        [ -n "$pid" ] && kill -INT "$pid" && say "interrupted after $blocks blocks"
+        exit 0
+      fi
+      sleep 0.1
+    done
+  ) &
+fi
 
 stopped_on=""
 number=0

@@ -16,7 +16,8 @@
 # letter for the shim) with STATE (key=value fields the drive must report),
 # FLASHED (1: the drive holds the image file), BLOCKS and LEAVES (image
 # blocks the drive accepted, leave commands it received); UNTOUCHED (1: the
-# program never loads the ASPI manager); ARGS (the command line); ANSWERS ("y ok":
+# program never loads the ASPI manager); ARGS (the command line); INTERRUPT
+# ("A:T N": Ctrl-C once drive A:T has accepted N image blocks); ANSWERS ("y ok":
 # Yes, then Enter on an OK box) with ANSWER_BOXES, the script that answers.
 cmake_minimum_required(VERSION 3.25)
 
@@ -162,6 +163,15 @@ if(DEFINED ANSWERS)
   execute_process(COMMAND ${WINESERVER} -w TIMEOUT 60)
   set(ENV{WINESERVER} ${WINESERVER})
   set(run_command bash ${ANSWER_BOXES} ${WORK}/boxes.log "${ANSWERS}" ${run_command})
+  if(DEFINED INTERRUPT)
+    # "A:T N": Ctrl-C once the drive at A:T has accepted N image blocks.
+    string(REPLACE " " ";" interrupt "${INTERRUPT}")
+    list(GET interrupt 0 interrupted_drive)
+    list(GET interrupt 1 interrupt_blocks)
+    string(REPLACE ":" "_" interrupted_drive ${interrupted_drive})
+    set(ENV{INTERRUPT_LOG} ${report}/drive_${interrupted_drive}.log)
+    set(ENV{INTERRUPT_BLOCKS} ${interrupt_blocks})
+  endif()
 endif()
 string(TIMESTAMP started %s UTC)
 execute_process(COMMAND ${run_command} WORKING_DIRECTORY ${run}
@@ -176,6 +186,9 @@ if(DEFINED ANSWERS)
   # Every answer went to a box of its own, and no box was left unanswered.
   file(STRINGS ${WORK}/boxes.log boxes)
   string(JOIN "\n" boxes_text ${boxes})
+  if(DEFINED INTERRUPT AND NOT boxes_text MATCHES "interrupted after")
+    fail("Ctrl-C was never sent\n${boxes_text}")
+  endif()
   list(FILTER boxes INCLUDE REGEX "^box [0-9]+: (y|n|ok)$")
   separate_arguments(wanted_answers UNIX_COMMAND "${ANSWERS}")
   list(LENGTH boxes answered)

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform/host.h"
@@ -74,9 +75,49 @@ void w_write_console(const char* bytes, size_t length) {
 MMRESULT w_timeBeginPeriod(UINT period) { return ::timeBeginPeriod(period); }
 DWORD w_timeGetTime() { return ::timeGetTime(); }
 MMRESULT w_timeEndPeriod(UINT period) { return ::timeEndPeriod(period); }
-// Not yet held on Windows: an interrupt acts as it always has.
-void w_begin_drive_update(const char*) {}
-int w_end_drive_update(int) { return 0; }
+// The update window on Windows: Ctrl-C and Ctrl-Break are swallowed and
+// remembered, so the run stops only once the drive's update has ended, and the
+// machine is kept from sleeping meanwhile. A closing console window Windows
+// does not let anyone refuse; its handler holds the process only as long as
+// Windows allows, while the drive's update goes on in the main thread.
+std::atomic<bool> in_update_window{false};
+std::atomic<bool> interrupt_held{false};
+
+BOOL WINAPI hold_interrupts(DWORD event) {
+    interrupt_held = true;
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        static const char notice[] =
+            "odd-fwupdate: the update of this drive cannot be interrupted; the program stops when it is done\n";
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), notice, sizeof notice - 1, &written, nullptr);
+        return TRUE;
+    }
+    while (in_update_window) ::Sleep(100);
+    return FALSE;
+}
+
+// Windows 95 and NT 4 have no execution state; there the machine's own power
+// settings stay in charge.
+void keep_awake(EXECUTION_STATE state) {
+    using set_state_fn = EXECUTION_STATE(WINAPI*)(EXECUTION_STATE);
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    const FARPROC address = kernel != nullptr ? ::GetProcAddress(kernel, "SetThreadExecutionState") : nullptr;
+    if (address != nullptr) reinterpret_cast<set_state_fn>(reinterpret_cast<void (*)()>(address))(state);
+}
+
+void w_begin_drive_update(const char*) {
+    interrupt_held = false;
+    in_update_window = true;
+    ::SetConsoleCtrlHandler(hold_interrupts, TRUE);
+    keep_awake(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+}
+
+int w_end_drive_update(int) {
+    keep_awake(ES_CONTINUOUS);
+    in_update_window = false;
+    ::SetConsoleCtrlHandler(hold_interrupts, FALSE);
+    return interrupt_held.exchange(false) ? 1 : 0;
+}
 
 constexpr host_calls win32_calls() {
     host_calls c{};
