@@ -50,13 +50,13 @@ void init_firmware_descriptor() {
     release_count = 1;
 }
 
-std::string program_title() {
+std::string updater_title() {
     return format_text("ODD Firmware Update Utility Ver%1d.%02d%c", BANNER_MAJOR, BANNER_MINOR, BANNER_LETTER);
 }
 
 int updater_main(int, char**) {
     update_all = 1;
-    print_text(("\n/// " + program_title() + "\n").c_str());
+    print_text(format_text("\n/// %s\n", updater_title().c_str()).c_str());
     oem_code_page = host::GetOEMCP();
     init_firmware_descriptor();
     detect_host_environment();

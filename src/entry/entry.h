@@ -29,8 +29,8 @@ extern uint16_t image_version;  // 0xMmm: the release's version, then the loaded
 
 // The program entry of every build: returns the exit code (0 or 1).
 int updater_main(int argc, char** argv);
-// "ODD Firmware Update Utility Ver2.57C", as the banner names the program.
-std::string program_title();
+// The name and version the banner shows ("ODD Firmware Update Utility Ver2.57C").
+std::string updater_title();
 void init_firmware_descriptor();
 // Busy-waits at least `ms` milliseconds on the multimedia clock.
 void wait_ms(uint32_t ms);

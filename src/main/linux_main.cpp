@@ -1,9 +1,60 @@
 // odd-fwupdate: the updater on a Linux host, drive letters D: to Z: standing
-// for /dev/sr0 to /dev/sr22.
+// for /dev/sr0 to /dev/sr22. With no argument it runs the update; --help, -h
+// and --version answer without opening a device; any other argument is a
+// usage error (exit code 2), so that no mistyped option can flash a drive.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
 #include "entry/entry.h"
 #include "platform/linux/linux_host.h"
 
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+
+void print_usage() {
+    init_firmware_descriptor();
+    const model_row& model = firmware_descriptor[0];
+    std::string name = std::string(model.vendor_id, sizeof model.vendor_id) +
+                       std::string(model.product_id, sizeof model.product_id);
+    name.erase(name.find_last_not_of(' ') + 1);
+    std::printf(
+        "Usage: odd-fwupdate [--help | --version]\n"
+        "\n"
+        "Updates the firmware of the %s drives of this machine.\n"
+        "Run it with no argument from the folder that holds the image file %s;\n"
+        "it asks before anything that cannot be undone, and an update once started is\n"
+        "not cut short.\n"
+        "\n"
+        "Drive letters stand for the optical drives: D: = /dev/sr0, E: = /dev/sr1, ...,\n"
+        "Z: = /dev/sr22.\n"
+        "\n"
+        "It needs write access to the drive and the CAP_SYS_RAWIO capability: run it as\n"
+        "root, or give the user write access to the drive (the cdrom group) and the\n"
+        "program the capability (setcap cap_sys_rawio+ep odd-fwupdate).\n"
+        "\n"
+        "Exit codes: 0 every drive found was visited; 1 no drive was found, or an error\n"
+        "stopped the run; 2 a wrong argument; 128+N ended by signal N.\n",
+        name.c_str(), model.image_file_name);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     install_linux_host();
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        print_usage();
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("odd-fwupdate (%s)\n", updater_title().c_str());
+        return 0;
+    }
+    if (argc > 1) {
+        std::fprintf(stderr, "odd-fwupdate: unexpected argument '%s'; it takes none (see odd-fwupdate --help)\n",
+                     argv[1]);
+        return EXIT_USAGE;
+    }
     return updater_main(argc, argv);
 }

@@ -29,14 +29,14 @@ void print_usage() {
                            "without write access to a drive the drive is not found.\r\n\r\n"
                            "Exit code: 0 every drive found was visited, 1 no drive was found or an\r\n"
                            "update failed, 2 an unknown option.\r\n",
-                           program_title().c_str(), image)
+                           updater_title().c_str(), image)
                    .c_str());
 }
 
 void print_version() {
     init_firmware_descriptor();
     const uint16_t version = image_version;
-    print_text(format_text("%s (firmware %x.%02x, %s)\r\n", program_title().c_str(), version >> 8, version & 0xFF,
+    print_text(format_text("%s (firmware %x.%02x, %s)\r\n", updater_title().c_str(), version >> 8, version & 0xFF,
                            firmware_descriptor[0].image_file_name)
                    .c_str());
 }

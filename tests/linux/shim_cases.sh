@@ -20,6 +20,7 @@ export LC_ALL=C LANG=C ASAN_OPTIONS=verify_asan_link_order=0
 shim=$build/libsgio-emu.so
 image=$work/A0013431.128
 banner=$'\n/// ODD Firmware Update Utility Ver2.57C\n'
+arguments=()
 
 fail() { echo "FAIL ($case_name): $*"; exit 1; }
 
@@ -45,13 +46,14 @@ count_commands() { grep -c "^$1" "$work/report/E.commands"; }
 scenario() { cat >"$work/scenario.json"; }
 make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"; }
 
-# run_updater TYPED [VAR=VALUE ...]: odd-fwupdate in the image's folder with TYPED on stdin (ended after 60 s).
+# run_updater TYPED [VAR=VALUE ...]: odd-fwupdate "${arguments[@]}" in the image's folder with TYPED on
+# stdin (ended after 60 s).
 run_updater() {
   local typed=$1
   shift
   (cd "$work" && printf '%b' "$typed" |
     timeout 60 env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" "$@" \
-      "$build/odd-fwupdate" >"$work/out" 2>"$work/err")
+      "$build/odd-fwupdate" "${arguments[@]}" >"$work/out" 2>"$work/err")
   code=$?
 }
 
@@ -233,6 +235,35 @@ image_not_a_file)
   expect_code 1
   expect_in "$work/out" '\r\nFailed to load binary file.\r\n(File Name : A0013431.128)'
   [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
+  ;;
+arguments)
+  # Only a run without arguments may touch a drive, though Yes is typed for every one.
+  one_drive_scenario '' ''
+  for arguments in --help -h --version --force x '--help --version'; do
+    read -ra arguments <<<"$arguments"
+    run_updater 'y\ny\n\n'
+    [[ ! -e $work/report/E.state ]] || fail "odd-fwupdate ${arguments[*]} sent commands to the drive"
+    case "${arguments[*]}" in
+    --help | -h)
+      expect_code 0
+      expect_in "$work/out" 'Usage: odd-fwupdate [--help | --version]\n'
+      expect_in "$work/out" 'the image file A0013431.128'
+      expect_in "$work/out" 'E: = /dev/sr1'
+      expect_in "$work/out" 'CAP_SYS_RAWIO'
+      expect_in "$work/out" 'Exit codes: 0'
+      ;;
+    --version)
+      expect_code 0
+      expect_bytes "$work/out" $'odd-fwupdate (ODD Firmware Update Utility Ver2.57C)\n'
+      ;;
+    *)
+      expect_code 2
+      expect_bytes "$work/out" ''
+      [[ $(wc -l <"$work/err") == 1 ]] || { cat "$work/err"; fail "a usage error is one line"; }
+      expect_in "$work/err" "odd-fwupdate: unexpected argument '${arguments[0]}'"
+      ;;
+    esac
+  done
   ;;
 descriptor_sense)
   # The media check reads bytes 2, 12 and 13 of the sense: only fixed format
