@@ -64,6 +64,8 @@ MMRESULT w_timeEndPeriod(UINT period) { return ::timeEndPeriod(period); }
 // Not yet held on Windows: an interrupt acts as it always has.
 void w_begin_drive_update(const char*) {}
 int w_end_drive_update(int) { return 0; }
+// The drive letter is the device's own name on Windows: nothing to add.
+void w_target_found(int, const char*) {}
 
 constexpr host_calls win32_calls() {
     host_calls c{};
@@ -93,6 +95,7 @@ constexpr host_calls win32_calls() {
     c.timeEndPeriod = w_timeEndPeriod;
     c.begin_drive_update = w_begin_drive_update;
     c.end_drive_update = w_end_drive_update;
+    c.target_found = w_target_found;
     return c;
 }
 
