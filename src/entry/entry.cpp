@@ -10,6 +10,7 @@
 #include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "platform/host.h"
+#include "transport/transport.h"
 #include "update/update.h"
 
 model_row firmware_descriptor[MAX_MODEL_ROWS];
@@ -61,6 +62,8 @@ int updater_main(int, char**) {
     init_firmware_descriptor();
     detect_host_environment();
     target_count = enumerate_targets();
+    for (int i = 0; i < target_count; ++i)
+        host::target_found(i + 1, drive_device_path(target_table[i].drive_letter).c_str());
 
     if (target_count == 0) {
         show_message(MSG_NO_TARGET, KIND_INFO);

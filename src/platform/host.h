@@ -74,6 +74,10 @@ struct host_calls {
     // the run then stops before the next drive.
     void (*begin_drive_update)(const char* device);
     int (*end_drive_update)(int left_in_update_firmware);
+    // Each target, once enumeration has found them all and before any
+    // question: its number as the dialogue counts them (1 for the first) and
+    // the path its commands go to, as begin_drive_update's.
+    void (*target_found)(int number, const char* device);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -83,7 +87,8 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.ReadFile && c.GetVersionExA && c.RegOpenKeyExA && c.RegCloseKey && c.GetOEMCP && c.GlobalAlloc &&
            c.GlobalLock && c.GlobalUnlock && c.GlobalFree && c.LoadLibraryA && c.GetProcAddress &&
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
-           c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update;
+           c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
+           c.target_found;
 }
 
 // The installed table; null until a program or test installs one.
@@ -138,5 +143,6 @@ inline void begin_drive_update(const char* device) { installed_host->begin_drive
 inline int end_drive_update(int left_in_update_firmware) {
     return installed_host->end_drive_update(left_in_update_firmware);
 }
+inline void target_found(int number, const char* device) { installed_host->target_found(number, device); }
 
 }  // namespace host

@@ -378,13 +378,13 @@ TEST(console_text, code_page_932_becomes_utf8_only_when_asked) {
 }
 
 // One box asked with `input` typed; returns the answer and what was shown.
-std::pair<int, std::string> ask(const std::string& input, UINT style, const char* text, bool to_utf8 = false) {
+std::pair<int, std::string> ask(const std::string& input, UINT style, const char* text, box_manner manner = {}) {
     std::string typed = input;
     std::FILE* in = typed.empty() ? std::fopen("/dev/null", "r") : fmemopen(typed.data(), typed.size(), "r");
     char* shown = nullptr;
     size_t shown_size = 0;
     std::FILE* out = open_memstream(&shown, &shown_size);
-    const int answer = ask_on_terminal(in, out, "TORVAL", text, style, to_utf8);
+    const int answer = ask_on_terminal(in, out, "TORVAL", text, style, manner);
     std::fclose(in);
     std::fclose(out);
     std::string result(shown, shown_size);
@@ -392,29 +392,52 @@ std::pair<int, std::string> ask(const std::string& input, UINT style, const char
     return {answer, result};
 }
 
-TEST(terminal_questions, yes_and_no_in_any_case) {
-    const UINT question = MB_YESNO | MB_ICONQUESTION;
-    EXPECT_EQ(ask("y\n", question, "Go?").first, IDYES);
-    EXPECT_EQ(ask("YES\n", question, "Go?").first, IDYES);
-    EXPECT_EQ(ask("  n  \n", question, "Go?").first, IDNO);
-    EXPECT_EQ(ask("No\n", question, "Go?").first, IDNO);
+box_manner japanese(bool utf8) {
+    box_manner manner;
+    manner.japanese = true;
+    manner.to_utf8 = utf8;
+    return manner;
+}
+
+const UINT QUESTION = MB_YESNO | MB_ICONQUESTION;
+
+struct answer_case {
+    std::string typed;
+    box_manner manner;
+    int answer;
+};
+
+TEST(terminal_questions, yes_and_no_as_the_locale_says_them) {
+    const answer_case cases[] = {
+        {"y\n", {}, IDYES},
+        {"YES\n", {}, IDYES},
+        {"  n  \n", {}, IDNO},
+        {"No\n", {}, IDNO},
+        {"\xE3\x81\xAF\xE3\x81\x84\n", japanese(true), IDYES},                 // はい in UTF-8
+        {"\xE3\x81\x84\xE3\x81\x84\xE3\x81\x88\n", japanese(true), IDNO},  // いいえ
+        {"\x82\xCD\x82\xA2\n", japanese(false), IDYES},                          // はい in code page 932
+        {"y\n", japanese(true), IDYES},
+        {"\xE3\x81\xAF\xE3\x81\x84\n", {}, IDNO},  // not an answer in English; the input then ends
+    };
+    for (const answer_case& c : cases) EXPECT_EQ(ask(c.typed, QUESTION, "Go?", c.manner).first, c.answer) << c.typed;
 }
 
 TEST(terminal_questions, anything_else_asks_again) {
-    const auto [answer, shown] = ask("maybe\n\nyes\n", MB_YESNO | MB_ICONQUESTION, "Go?");
+    const auto [answer, shown] = ask("maybe\n\nyes\n", QUESTION, "Go?");
     EXPECT_EQ(answer, IDYES);
     EXPECT_EQ(shown, "\nTORVAL: Go?\n[y/n] [y/n] [y/n] ");
 }
 
 TEST(terminal_questions, a_stray_byte_around_yes_is_no_answer) {
     // Each is asked again; the input then ends, which answers No.
-    for (const char* typed : {"y!\n", "-y-\n", "\xFFy\n", "ye s\n", "yes please\n"})
-        EXPECT_EQ(ask(typed, MB_YESNO | MB_ICONQUESTION, "Go?").first, IDNO) << typed;
+    const std::string typed[] = {"y!\n",          "-y-\n",           "\xFFy\n", "ye s\n", "yes please\n",
+                                 {"y\0n\n", 4}, {"ye\0s\n", 5}, "y\x1B\n",  "y" + std::string(80, ' ') + "x\n"};
+    for (const std::string& t : typed) EXPECT_EQ(ask(t, QUESTION, "Go?").first, IDNO) << t;
 }
 
 TEST(terminal_questions, end_of_input_answers_no_and_acknowledges) {
-    EXPECT_EQ(ask("", MB_YESNO | MB_ICONQUESTION, "Go?").first, IDNO);
-    EXPECT_EQ(ask("maybe", MB_YESNO | MB_ICONQUESTION, "Go?").first, IDNO);
+    EXPECT_EQ(ask("", QUESTION, "Go?").first, IDNO);
+    EXPECT_EQ(ask("maybe", QUESTION, "Go?").first, IDNO);
     EXPECT_EQ(ask("", MB_OK | MB_ICONASTERISK, "Done.").first, IDOK);
 }
 
@@ -425,10 +448,32 @@ TEST(terminal_questions, box_shows_caption_text_and_prompt) {
     EXPECT_EQ(shown, "\nTORVAL: Update operation is completed.\nSecond line\n[press Enter] ");
 }
 
-TEST(terminal_questions, japanese_text_shown_as_utf8) {
+TEST(terminal_questions, an_acknowledgement_already_on_the_terminal_gets_its_prompt_alone) {
+    box_manner manner;
+    manner.text_shown = true;
+    EXPECT_EQ(ask("\n", MB_OK | MB_ICONASTERISK, "\r\nUpdate operation is completed.", manner).second,
+              "\n[press Enter] ");
+    EXPECT_EQ(ask("y\n", QUESTION, "Go?", manner).second, "\nTORVAL: Go?\n[y/n] ");
+}
+
+TEST(terminal_questions, japanese_text_and_prompts) {
     // "\r\n完了" in code page 932.
-    const auto [answer, shown] = ask("\n", MB_OK, "\r\n\x8A\xAE\x97\xB9", true);
-    EXPECT_EQ(shown, "\nTORVAL: \xE5\xAE\x8C\xE4\xBA\x86\n[press Enter] ");
+    EXPECT_EQ(ask("\n", MB_OK, "\r\n\x8A\xAE\x97\xB9", japanese(true)).second,
+              "\nTORVAL: \xE5\xAE\x8C\xE4\xBA\x86\n[Enter\xE3\x82\xAD\xE3\x83\xBC\xE3\x82\x92\xE6\x8A\xBC\xE3\x81\x97"
+              "\xE3\x81\xA6\xE3\x81\x8F\xE3\x81\xA0\xE3\x81\x95\xE3\x81\x84] ");
+    EXPECT_EQ(ask("n\n", QUESTION, "?", japanese(false)).second,
+              "\nTORVAL: ?\n[\x82\xCD\x82\xA2(y)/\x82\xA2\x82\xA2\x82\xA6(n)] ");
+}
+
+// A drive's vendor text that would clear the line and rewrite the question.
+TEST(terminal_questions, control_bytes_reach_a_terminal_as_question_marks) {
+    box_manner terminal;
+    terminal.out_is_terminal = true;
+    const char text[] = "From : \x1B[2K\rQUARLEN\x9B" "1A\x07\tend";
+    EXPECT_EQ(ask("n\n", QUESTION, text, terminal).second, "\nTORVAL: From : ?[2K\rQUARLEN?1A?\tend\n[y/n] ");
+    EXPECT_EQ(ask("n\n", QUESTION, text).second, std::string("\nTORVAL: ") + text + "\n[y/n] ");
+    // In code page 932 and UTF-8 the bytes 0x80 to 0x9F are parts of characters.
+    EXPECT_EQ(without_control_bytes("\x1B\x8A\xAE\x7F", false), "?\x8A\xAE?");
 }
 
 }  // namespace

@@ -51,9 +51,20 @@ make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --dat
 run_updater() {
   local typed=$1
   shift
-  (cd "$work" && printf '%b' "$typed" |
+  printf '%b' "$typed" >"$work/typed"
+  (cd "$work" &&
     timeout 60 env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" "$@" \
-      "$build/odd-fwupdate" "${arguments[@]}" >"$work/out" 2>"$work/err")
+      "$build/odd-fwupdate" "${arguments[@]}" <"$work/typed" >"$work/out" 2>"$work/err")
+  code=$?
+}
+
+# on_terminal TYPED: odd-fwupdate under a pseudo-terminal, TYPED on its keyboard;
+# all the terminal showed in $work/tty.
+on_terminal() {
+  printf '%b' "$1" >"$work/typed"
+  (cd "$work" && timeout 60 script -qec \
+    "env LD_PRELOAD='$shim' ODD_SGIO_SCENARIO='$work/scenario.json' '$build/odd-fwupdate'" /dev/null \
+    <"$work/typed" >"$work/tty")
   code=$?
 }
 
@@ -264,6 +275,29 @@ arguments)
       ;;
     esac
   done
+  ;;
+on_a_terminal)
+  # The targets named before the first question, a drive's control bytes shown
+  # as '?', a declined run said so, and a notice shown once before its prompt.
+  scenario <<'EOF'
+{ "images": [ { "path": "A0013431.128", "size": 2097152, "version": "1.28 ", "date": "08/07/25" } ],
+  "drives": [ { "letter": "E", "revision": "1.23", "date": "\u001b[2K\u001b[1A" } ] }
+EOF
+  make_image
+  on_terminal 'n\n'
+  expect_code 0
+  expect_not_in "$work/tty" '\033'
+  expect_in "$work/tty" 'KWR-322  1.23  ?[2K?[1A'
+  expect_in "$work/tty" 'From : QUARLEN DVD-RW  KWR-322  1.23  (20?[2K?[1A)'
+  shown=$(cat "$work/tty")
+  [[ ${shown%%Do you want to update*} == *'odd-fwupdate: device No.1: E: = /dev/sr1'* ]] ||
+    { cat "$work/tty"; fail "the target is not named before the question"; }
+  expect_in "$work/tty" 'odd-fwupdate: no drive was updated: the update was declined'
+  scenario <<<'{}'
+  on_terminal '\n'
+  expect_code 1
+  [[ $(grep -c 'Available target is not found.' "$work/tty") == 1 ]] || { cat "$work/tty"; fail "the notice is not shown once"; }
+  expect_in "$work/tty" 'Available target is not found.\r\n[press Enter] '
   ;;
 descriptor_sense)
   # The media check reads bytes 2, 12 and 13 of the sense: only fixed format

@@ -920,6 +920,7 @@ TEST_F(update_loop, three_targets_all_updated_without_per_drive_questions) {
 
     EXPECT_EQ(box_texts(), (std::vector<std::string>{
                                "\r\n3 target device(s) is found.\r\nDo you want to update all drives ?", COMPLETED}));
+    EXPECT_EQ(host.targets_found, (std::vector<std::string>{"\\\\.\\E:", "\\\\.\\G:", "\\\\.\\K:"}));
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(host.drive(i).reported_revision(), "1.28") << i;
     EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000, 2000, 2000, 1000, 3000, 2000, 2000, 1000, 3000,
                                                  2000}));

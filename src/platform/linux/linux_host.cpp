@@ -57,6 +57,9 @@ kept_device kept_devices[DEVICE_COUNT];
 
 DWORD last_error = ERROR_SUCCESS;
 terminal_locale locale;
+bool stdout_is_terminal = false;
+bool stderr_is_terminal = false;
+bool last_question_declined = false;
 bool refusal_told = false;
 std::string previous_console_text;
 
@@ -366,12 +369,21 @@ bool console_to_utf8() { return locale.japanese && locale.utf8; }
 
 int l_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     std::fflush(stdout);
-    return ask_on_terminal(stdin, stderr, caption, text, style, console_to_utf8());
+    box_manner manner;
+    manner.to_utf8 = console_to_utf8();
+    manner.japanese = locale.japanese;
+    manner.out_is_terminal = stderr_is_terminal;
+    // The updater has just written an acknowledgement's text to the console.
+    manner.text_shown = stdout_is_terminal && stderr_is_terminal;
+    const int answer = ask_on_terminal(stdin, stderr, caption, text, style, manner);
+    if ((style & 0x0F) == MB_YESNO) last_question_declined = answer != IDYES;
+    return answer;
 }
 
 void l_write_console(const char* bytes, size_t length) {
-    if (console_to_utf8()) {
-        const std::string shown = terminal_text(bytes, length, true);
+    if (console_to_utf8() || stdout_is_terminal) {
+        std::string shown = terminal_text(bytes, length, console_to_utf8());
+        if (stdout_is_terminal) shown = without_control_bytes(shown, !locale.japanese);
         std::fwrite(shown.data(), 1, shown.size(), stdout);
     } else {
         std::fwrite(bytes, 1, length, stdout);
@@ -401,6 +413,20 @@ void l_begin_drive_update(const char* path) {
 
 int l_end_drive_update(int left_in_update_firmware) { return end_update_window(left_in_update_firmware); }
 
+// Which drive is which, for a technician with more than one.
+void l_target_found(int number, const char* path) {
+    const std::string device = device_for_path(path);
+    if (device.empty()) return;
+    std::fprintf(stderr, "odd-fwupdate: device No.%d: %c: = %s\n", number,
+                 std::toupper(static_cast<unsigned char>(path[4])), device.c_str());
+    std::fflush(stderr);
+}
+
+void tell_a_declined_run() {
+    if (last_question_declined && !any_update_begun())
+        std::fputs("odd-fwupdate: no drive was updated: the update was declined\n", stderr);
+}
+
 constexpr host_calls linux_calls() {
     host_calls c{};
     c.CreateFileA = l_CreateFileA;
@@ -429,6 +455,7 @@ constexpr host_calls linux_calls() {
     c.timeEndPeriod = l_timeEndPeriod;
     c.begin_drive_update = l_begin_drive_update;
     c.end_drive_update = l_end_drive_update;
+    c.target_found = l_target_found;
     return c;
 }
 
@@ -454,8 +481,11 @@ void open_missing_standard_descriptors() {
 void install_linux_host() {
     open_missing_standard_descriptors();
     locale = locale_from(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
+    stdout_is_terminal = ::isatty(STDOUT_FILENO) == 1;
+    stderr_is_terminal = ::isatty(STDERR_FILENO) == 1;
     static bool closing_registered = false;
-    if (!closing_registered) closing_registered = std::atexit(close_kept_devices) == 0;
+    if (!closing_registered)
+        closing_registered = std::atexit(close_kept_devices) == 0 && std::atexit(tell_a_declined_run) == 0;
     guard_updates();
     install_host(&linux_table);
 }

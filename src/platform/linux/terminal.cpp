@@ -9,15 +9,29 @@
 
 namespace {
 
-// The answer without surrounding blanks, in small letters: only a plain "y" or
-// "yes" may start an update, never a stray byte around one.
+// A line longer than this is no answer at all.
+constexpr size_t LONGEST_ANSWER = 64;
+
+// The prompts and answers in code page 932, shown as the console is.
+const char PROMPT_YES_NO_JAPANESE[] = "[\x82\xCD\x82\xA2(y)/\x82\xA2\x82\xA2\x82\xA6(n)] ";  // [はい(y)/いいえ(n)]
+const char PROMPT_ENTER_JAPANESE[] =
+    "[Enter\x83L\x81[\x82\xF0\x89\x9F\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2] ";  // [Enterキーを押してください]
+const char YES_JAPANESE[] = "\x82\xCD\x82\xA2";          // はい
+const char NO_JAPANESE[] = "\x82\xA2\x82\xA2\x82\xA6";  // いいえ
+
+// The answer without surrounding blanks, with ASCII letters in small: only a
+// plain "y" or "yes" may start an update, never one with a stray byte around
+// it. A line holding a control byte is no answer (empty).
 std::string plain_answer(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t\r\n");
+    const size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos) return "";
-    const size_t last = text.find_last_not_of(" \t\r\n");
+    const size_t last = text.find_last_not_of(" \t\r");
     std::string out;
-    for (char c : text.substr(first, last - first + 1))
-        out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char c : text.substr(first, last - first + 1)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) return "";
+        out += static_cast<char>(byte < 0x80 ? std::tolower(byte) : byte);
+    }
     return out;
 }
 
@@ -34,10 +48,16 @@ iconv_t cp932_to_utf8() {
     return converter;
 }
 
+// Code page 932 text as the terminal shows it.
+std::string shown_text(const char* text, const box_manner& manner) {
+    const std::string shown = terminal_text(text, std::strlen(text), manner.to_utf8);
+    return manner.out_is_terminal ? without_control_bytes(shown, !manner.japanese) : shown;
+}
+
 // The text as a box shows it: without the leading line breaks the console
 // needs, and with "\r\n" as a terminal's "\n".
-std::string box_text(const char* text, bool to_utf8) {
-    std::string shown = terminal_text(text, std::strlen(text), to_utf8);
+std::string box_text(const char* text, const box_manner& manner) {
+    std::string shown = shown_text(text, manner);
     shown.erase(0, shown.find_first_not_of("\r\n"));
     std::string out;
     for (size_t i = 0; i < shown.size(); ++i)
@@ -45,22 +65,20 @@ std::string box_text(const char* text, bool to_utf8) {
     return out;
 }
 
-// One answer line without its line break and surrounding blanks, or false at
-// the end of input.
+// One line of input without its line break, or false at the end of input.
+// Every byte is kept, a NUL too; a line longer than any answer comes back empty.
 bool read_answer(std::FILE* in, std::string& answer) {
     answer.clear();
-    char chunk[128];
     bool any = false;
-    while (std::fgets(chunk, sizeof chunk, in)) {
+    bool too_long = false;
+    for (int c; (c = std::getc(in)) != EOF;) {
         any = true;
-        answer += chunk;
-        if (!answer.empty() && answer.back() == '\n') break;
+        if (c == '\n') break;
+        if (answer.size() < LONGEST_ANSWER) answer += static_cast<char>(c);
+        else too_long = true;
     }
-    if (!any) return false;
-    const size_t first = answer.find_first_not_of(" \t\r\n");
-    const size_t last = answer.find_last_not_of(" \t\r\n");
-    answer = first == std::string::npos ? "" : answer.substr(first, last - first + 1);
-    return true;
+    if (too_long) answer.clear();
+    return any;
 }
 
 }  // namespace
@@ -104,13 +122,34 @@ std::string terminal_text(const char* bytes, size_t length, bool to_utf8) {
     return out;
 }
 
+std::string without_control_bytes(const std::string& shown, bool single_byte) {
+    std::string out = shown;
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool control = (byte < 0x20 && c != '\r' && c != '\n' && c != '\t') || byte == 0x7F ||
+                             (single_byte && byte >= 0x80 && byte <= 0x9F);
+        if (control) c = '?';
+    }
+    return out;
+}
+
 int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const char* text, UINT style,
-                    bool to_utf8) {
+                    const box_manner& manner) {
     const bool question = (style & 0x0F) == MB_YESNO;
-    std::fprintf(out, "\n%s: %s\n", caption ? caption : "", box_text(text ? text : "", to_utf8).c_str());
+    if (question || !manner.text_shown) {
+        std::fprintf(out, "\n%s: %s\n", shown_text(caption ? caption : "", manner).c_str(),
+                     box_text(text ? text : "", manner).c_str());
+    } else {
+        std::fputc('\n', out);
+    }
+    const char* prompt = question ? (manner.japanese ? PROMPT_YES_NO_JAPANESE : "[y/n] ")
+                                  : (manner.japanese ? PROMPT_ENTER_JAPANESE : "[press Enter] ");
+    const std::string shown_prompt = terminal_text(prompt, std::strlen(prompt), manner.to_utf8);
+    const std::string yes = plain_answer(terminal_text(YES_JAPANESE, std::strlen(YES_JAPANESE), manner.to_utf8));
+    const std::string no = plain_answer(terminal_text(NO_JAPANESE, std::strlen(NO_JAPANESE), manner.to_utf8));
     std::string answer;
     for (;;) {
-        std::fputs(question ? "[y/n] " : "[press Enter] ", out);
+        std::fputs(shown_prompt.c_str(), out);
         std::fflush(out);
         if (!read_answer(in, answer)) {
             std::fputc('\n', out);
@@ -119,7 +158,7 @@ int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const ch
         }
         if (!question) return IDOK;
         const std::string word = plain_answer(answer);
-        if (word == "y" || word == "yes") return IDYES;
-        if (word == "n" || word == "no") return IDNO;
+        if (word == "y" || word == "yes" || (manner.japanese && word == yes)) return IDYES;
+        if (word == "n" || word == "no" || (manner.japanese && word == no)) return IDNO;
     }
 }

@@ -24,11 +24,27 @@ terminal_locale locale_from(const char* lc_all, const char* lc_ctype, const char
 // `to_utf8`, otherwise unchanged. A byte that is not code page 932 is kept.
 std::string terminal_text(const char* bytes, size_t length, bool to_utf8);
 
+// The bytes to show on a terminal: control bytes other than CR, LF and TAB
+// become '?', so that no text from a drive or an image can move the cursor or
+// rewrite a line. C1 bytes (0x80-0x9F) count only in `single_byte` text; in
+// code page 932 and UTF-8 they are parts of characters.
+std::string without_control_bytes(const std::string& shown, bool single_byte);
+
+// How a box is asked on the terminal.
+struct box_manner {
+    bool to_utf8 = false;          // code page 932 text shown as UTF-8
+    bool japanese = false;         // prompts in Japanese, and its yes and no taken as answers
+    bool out_is_terminal = false;  // the box's output is a terminal
+    bool text_shown = false;       // an acknowledgement's text is already on the same terminal
+};
+
 // A message box on the terminal: writes the caption and the text to `out`,
-// then "[y/n] " for MB_YESNO or "[press Enter] " for any other style, and
-// reads lines from `in`. Returns IDYES or IDNO for "y"/"yes" and "n"/"no"
-// (any case; anything else asks again), IDOK for an acknowledgement. At the
-// end of input a question answers IDNO, never IDYES, and an acknowledgement
-// IDOK.
+// then "[y/n] " for MB_YESNO or "[press Enter] " for any other style (in
+// Japanese when asked), and reads lines from `in`. An acknowledgement whose
+// text is already shown gets its prompt alone. Returns IDYES or IDNO for
+// "y"/"yes" and "n"/"no" (any case) or the Japanese yes and no; anything else,
+// a line holding a control byte among them, asks again. IDOK for an
+// acknowledgement. At the end of input a question answers IDNO, never IDYES,
+// and an acknowledgement IDOK.
 int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const char* text, UINT style,
-                    bool to_utf8);
+                    const box_manner& manner);

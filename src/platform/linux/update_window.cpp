@@ -33,6 +33,7 @@ left_drive left_drives[MAX_DRIVES];
 volatile sig_atomic_t window_open = 0;
 volatile sig_atomic_t held_signal = 0;
 volatile sig_atomic_t run_finished = 0;
+bool update_begun = false;
 notice held_notice;
 
 void set_notice(notice& n, const char* format, const char* device) {
@@ -121,6 +122,7 @@ void guard_updates() {
 }
 
 void begin_update_window(const char* device) {
+    update_begun = true;
     current_drive = drive_named(device ? device : "");
     set_notice(held_notice,
                "odd-fwupdate: the update of %s cannot be interrupted; the program stops when it is done\n",
@@ -139,3 +141,5 @@ int end_update_window(int left_in_update_firmware) {
     finish_run();
     end_by_signal(signal_number);
 }
+
+bool any_update_begun() { return update_begun; }

@@ -17,3 +17,5 @@ void begin_update_window(const char* device);
 // that signal, as it would have without the window; otherwise returns 0.
 int end_update_window(int left_in_update_firmware);
 
+// True once any drive's update window has opened.
+bool any_update_begun();

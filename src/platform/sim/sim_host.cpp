@@ -407,6 +407,12 @@ int sim_end_drive_update(int left_in_update_firmware) {
     return window.interrupted ? 1 : 0;
 }
 
+void sim_target_found(int number, const char* device) {
+    host& h = *active;
+    h.targets_found.push_back(device ? device : "");
+    h.trace_line(trace_target(h.now_ms(), number, h.targets_found.back()));
+}
+
 constexpr host_calls sim_calls() {
     host_calls c{};
     c.CreateFileA = sim_CreateFileA;
@@ -435,6 +441,7 @@ constexpr host_calls sim_calls() {
     c.timeEndPeriod = sim_timeEndPeriod;
     c.begin_drive_update = sim_begin_drive_update;
     c.end_drive_update = sim_end_drive_update;
+    c.target_found = sim_target_found;
     return c;
 }
 

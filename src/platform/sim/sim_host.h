@@ -115,6 +115,7 @@ class host : private emu::aspi_owner {
     std::vector<uint32_t> sleeps;
     std::vector<notification_request> notifications;
     std::vector<update_window> update_windows;
+    std::vector<std::string> targets_found;  // each target's device path, in the order numbered
     size_t commands_run = 0;             // on every drive, by any route
     std::vector<std::string> opened_keys;
     uint64_t elapsed_ms = 0;             // virtual time since the host started

@@ -82,6 +82,11 @@ std::string trace_notification(uint32_t t, const std::string& path, int flag) {
            "}";
 }
 
+std::string trace_target(uint32_t t, int number, const std::string& device) {
+    return line_start(t, "target") + ",\"number\":" + std::to_string(number) + ",\"device\":" + json_string(device) +
+           "}";
+}
+
 std::string trace_update_begin(uint32_t t, const std::string& device) {
     return line_start(t, "update-begin") + ",\"device\":" + json_string(device) + "}";
 }

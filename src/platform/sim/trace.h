@@ -1,7 +1,7 @@
 // The simulated host's trace: one JSON line for each thing that happened
 // (console bytes, a box and its answer, a command and its outcome, a wait, a
-// sleep, a media change notification request, a drive update window opened
-// or closed, a hang), led by the virtual
+// sleep, a media change notification request, a target found, a drive update
+// window opened or closed, a hang), led by the virtual
 // time; and the text forms of bytes and outcomes that the emulated drives'
 // reports share with it.
 #pragma once
@@ -32,6 +32,7 @@ std::string trace_command(uint32_t t, const std::string& drive, const uint8_t* c
 // A delay of `ms`: "wait" (a timer-period bracket) or "sleep".
 std::string trace_delay(uint32_t t, const char* event, uint32_t ms);
 std::string trace_notification(uint32_t t, const std::string& path, int flag);
+std::string trace_target(uint32_t t, int number, const std::string& device);
 std::string trace_update_begin(uint32_t t, const std::string& device);
 std::string trace_update_end(uint32_t t, int left_in_update_firmware, bool interrupted);
 std::string trace_hang(uint32_t t);

@@ -118,6 +118,8 @@ int w_end_drive_update(int) {
     ::SetConsoleCtrlHandler(hold_interrupts, FALSE);
     return interrupt_held.exchange(false) ? 1 : 0;
 }
+// The drive letter is the device's own name on Windows: nothing to add.
+void w_target_found(int, const char*) {}
 
 constexpr host_calls win32_calls() {
     host_calls c{};
@@ -147,6 +149,7 @@ constexpr host_calls win32_calls() {
     c.timeEndPeriod = w_timeEndPeriod;
     c.begin_drive_update = w_begin_drive_update;
     c.end_drive_update = w_end_drive_update;
+    c.target_found = w_target_found;
     return c;
 }
 
