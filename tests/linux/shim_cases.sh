@@ -319,7 +319,7 @@ refused_open)
   expect_in "$work/err" 'odd-fwupdate: access to /dev/sr1 was refused: run as root, or with write access to /dev/sr1 and the CAP_SYS_RAWIO capability\n'
   ;;
 refused_write_buffer)
-  # Without CAP_SYS_RAWIO the kernel passes INQUIRY and READ BUFFER but not WRITE BUFFER.
+  # A WRITE BUFFER the kernel refuses though the capability was there is told when it happens.
   one_drive_scenario ', "sg_io_errno": 1, "sg_io_errno_opcode": 59' ''
   run_updater 'y\n\n'
   expect_code 1
@@ -329,6 +329,15 @@ refused_write_buffer)
   expect_in "$work/out" 'Update program is terminated by occuring an error.'
   [[ $(count_commands '3B') == 0 ]] || fail "a refused WRITE BUFFER reached the drive"
   expect_state revision 1.23
+  ;;
+missing_capability)
+  # Known before any question: nothing is asked and no drive hears a command.
+  scenario <<<'{ "cap_sys_rawio": false, "drives": [ { "letter": "E" }, { "letter": "G" } ] }'
+  run_updater 'y\ny\n\n'
+  expect_code 1
+  expect_bytes "$work/err" $'odd-fwupdate: /dev/sr1 cannot be updated without the CAP_SYS_RAWIO capability: run as root, or give the program the capability (setcap cap_sys_rawio+ep odd-fwupdate)\n\nTORVAL: Available target is not found.\n[press Enter] '
+  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  [[ -z $(ls "$work/report") ]] || fail "a command reached a drive: $(ls "$work/report")"
   ;;
 japanese_console)
   scenario <<<'{}'

@@ -6,6 +6,7 @@
 #include "platform/linux/linux_host.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +24,9 @@
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
 #include "platform/linux/update_window.h"
+
+// The C library's system call, which it declares nowhere.
+extern "C" int capget(cap_user_header_t header, cap_user_data_t data);
 
 namespace {
 
@@ -99,6 +103,28 @@ void tell_refusal(const char* device) {
     std::fflush(stderr);
 }
 
+// The kernel passes WRITE BUFFER only with CAP_SYS_RAWIO. True also when the
+// capabilities cannot be read: the drive's own refusal then tells.
+bool raw_io_allowed() {
+    static const bool allowed = [] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+        if (capget(&header, data) != 0) return true;
+        return (data[CAP_SYS_RAWIO / 32].effective & (1u << (CAP_SYS_RAWIO % 32))) != 0;
+    }();
+    return allowed;
+}
+
+void tell_missing_capability(const char* device) {
+    if (refusal_told) return;
+    refusal_told = true;
+    std::fprintf(stderr,
+                 "odd-fwupdate: %s cannot be updated without the CAP_SYS_RAWIO capability: run as root, or give "
+                 "the program the capability (setcap cap_sys_rawio+ep odd-fwupdate)\n",
+                 device);
+    std::fflush(stderr);
+}
+
 int open_retrying(const char* path, int flags) {
     int fd;
     do fd = ::open(path, flags);
@@ -143,6 +169,16 @@ HANDLE l_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DW
         *h = open_handle{};
         h->device = std::atoi(device.c_str() + 7);
         std::snprintf(h->path, sizeof h->path, "%s", device.c_str());
+        // Without the capability no drive can be updated: none is opened to be
+        // asked about, and nothing reaches any. A path-only open finds out
+        // whether the device is there without opening the drive.
+        if ((access & GENERIC_WRITE) && !raw_io_allowed()) {
+            const int there = open_retrying(h->path, O_PATH | O_CLOEXEC);
+            if (there < 0) return fail_open(error_for_errno(errno));
+            ::close(there);
+            tell_missing_capability(h->path);
+            return fail_open(ERROR_ACCESS_DENIED);
+        }
         // A handle without access rights only carries media change requests,
         // which Linux has no use for: it asks nothing of the drive.
         int flags = O_CLOEXEC;
