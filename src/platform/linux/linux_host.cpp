@@ -93,14 +93,16 @@ open_handle* free_handle() {
 
 // Opening a drive read-write and sending it WRITE BUFFER both need more than a
 // desktop user usually has; say so once, however many drives refuse.
-void tell_refusal(const char* device) {
+void tell_refusal_once(const std::string& what) {
     if (refusal_told) return;
     refusal_told = true;
-    std::fprintf(stderr,
-                 "odd-fwupdate: access to %s was refused: run as root, or with write access to %s and the "
-                 "CAP_SYS_RAWIO capability\n",
-                 device, device);
+    std::fprintf(stderr, "odd-fwupdate: %s\n", what.c_str());
     std::fflush(stderr);
+}
+
+void tell_refusal(const std::string& device) {
+    tell_refusal_once("access to " + device + " was refused: run as root, or with write access to " + device +
+                      " and the CAP_SYS_RAWIO capability");
 }
 
 // The kernel passes WRITE BUFFER only with CAP_SYS_RAWIO. True also when the
@@ -113,16 +115,6 @@ bool raw_io_allowed() {
         return (data[CAP_SYS_RAWIO / 32].effective & (1u << (CAP_SYS_RAWIO % 32))) != 0;
     }();
     return allowed;
-}
-
-void tell_missing_capability(const char* device) {
-    if (refusal_told) return;
-    refusal_told = true;
-    std::fprintf(stderr,
-                 "odd-fwupdate: %s cannot be updated without the CAP_SYS_RAWIO capability: run as root, or give "
-                 "the program the capability (setcap cap_sys_rawio+ep odd-fwupdate)\n",
-                 device);
-    std::fflush(stderr);
 }
 
 int open_retrying(const char* path, int flags) {
@@ -176,7 +168,9 @@ HANDLE l_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DW
             const int there = open_retrying(h->path, O_PATH | O_CLOEXEC);
             if (there < 0) return fail_open(error_for_errno(errno));
             ::close(there);
-            tell_missing_capability(h->path);
+            tell_refusal_once(std::string(h->path) +
+                              " cannot be updated without the CAP_SYS_RAWIO capability: run as root, or give the "
+                              "program the capability (setcap cap_sys_rawio+ep odd-fwupdate)");
             return fail_open(ERROR_ACCESS_DENIED);
         }
         // A handle without access rights only carries media change requests,
