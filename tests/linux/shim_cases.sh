@@ -16,7 +16,8 @@ case_name=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/odd-linux-case.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/report"
-export LC_ALL=C LANG=C ASAN_OPTIONS=verify_asan_link_order=0
+# The drives' media polling lives in a sysfs of the case's own.
+export LC_ALL=C LANG=C ASAN_OPTIONS=verify_asan_link_order=0 ODD_SYSFS_ROOT=$work/sys
 shim=$build/libsgio-emu.so
 image=$work/A0013431.128
 banner=$'\n/// ODD Firmware Update Utility Ver2.57C\n'
@@ -44,6 +45,12 @@ expect_state() {
 count_commands() { grep -c "^$1" "$work/report/E.commands"; }
 
 scenario() { cat >"$work/scenario.json"; }
+# polling N [VALUE]: sets, or prints, the kernel's media polling interval of /dev/srN.
+polling() {
+  local file=$work/sys/class/block/sr$1/events_poll_msecs
+  if (($# > 1)); then mkdir -p "${file%/*}" && echo "$2" >"$file"; else cat "$file"; fi
+}
+expect_polling() { [[ $(polling "$1") == "$2" ]] || fail "/dev/sr$1 polls every '$(polling "$1")' ms, expected '$2'"; }
 make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"; }
 
 # run_updater TYPED [VAR=VALUE ...]: odd-fwupdate "${arguments[@]}" in the image's folder with TYPED on
@@ -142,8 +149,10 @@ one_drive_updated)
   ;;
 question_at_end_of_input)
   one_drive_scenario '' ''
+  polling 1 2000
   run_updater ''
   expect_code 0
+  expect_polling 1 2000
   expect_in "$work/err" 'Do you want to update the F/W'
   expect_in "$work/err" '[y/n] \n'
   expect_not_in "$work/out" 'Now updating the firmware'
@@ -182,12 +191,17 @@ signal_during_transfer)
   make_image
   state_folder=$work/state
   mkdir -p "$state_folder"
+  polling 1 2000
+  polling 2 -1
   start_updater
   answer 'y\n'
   wait_for "$work/out" 'Processing 50%'
+  expect_polling 1 0
   kill -TERM "$pid"
   finish_updater
   expect_code 143
+  expect_polling 1 2000
+  expect_polling 2 -1
   [[ $(grep -c 'cannot be interrupted' "$work/err") == 1 ]] || { cat "$work/err"; fail "the held signal must be told once"; }
   expect_in "$work/err" 'odd-fwupdate: the update of /dev/sr1 cannot be interrupted; the program stops when it is done\n'
   expect_in "$work/out" 'Success to update the firmware.'
@@ -215,11 +229,14 @@ signal_before_the_switch)
   one_drive_scenario '' ''
   state_folder=$work/state
   mkdir -p "$state_folder"
+  polling 1 2000
   start_updater
   wait_for "$work/err" 'Do you want to update the F/W'
+  expect_polling 1 0
   kill -HUP "$pid"
   finish_updater
   expect_code 129
+  expect_polling 1 2000
   expect_not_in "$work/err" 'cannot be interrupted'
   peer sg_inq /dev/sr1
   expect_state update_mode 0

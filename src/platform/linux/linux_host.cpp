@@ -1,8 +1,8 @@
 // The Linux backend of the platform table: optical drives through SG_IO on
 // /dev/srN, the image file through POSIX files, questions on the terminal, the
-// monotonic clock, the update window's held signals, and the least the updater
-// expects of what Linux does not have (no registry keys, no ASPI manager, the
-// NT family).
+// monotonic clock, the update window's held signals, the kernel's media
+// polling kept away from the drives, and the least the updater expects of what
+// Linux does not have (no registry keys, no ASPI manager, the NT family).
 #include "platform/linux/linux_host.h"
 
 #include <fcntl.h>
@@ -21,6 +21,7 @@
 
 #include "platform/host.h"
 #include "platform/storage_queries.h"
+#include "platform/linux/media_polling.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
 #include "platform/linux/update_window.h"
@@ -260,10 +261,11 @@ BOOL l_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LPVO
                                                                                       : fail(ERROR_INVALID_PARAMETER);
     case IOCTL_SCSI_PASS_THROUGH_DIRECT: return pass_through(*h, in, in_size, out, out_size, returned);
     case IOCTL_STORAGE_MCN_CONTROL:
-        // Accepted and not acted on: Linux has no per-handle switch for media
-        // change notification. The kernel's own media polling (events_poll_msecs
-        // of the block device) goes on during an update.
+        // Linux has no per-handle switch for media change notification; the
+        // kernel's own polling of the drive is what stops, where sysfs lets it.
         if (in == nullptr || in_size < sizeof(PREVENT_MEDIA_REMOVAL)) return fail(ERROR_INVALID_PARAMETER);
+        if (static_cast<const PREVENT_MEDIA_REMOVAL*>(in)->PreventMediaRemoval) stop_media_polling(h->device);
+        else restore_media_polling(h->device);
         if (returned) *returned = 0;
         return TRUE;
     default: return fail(ERROR_INVALID_FUNCTION);
@@ -510,6 +512,7 @@ void open_missing_standard_descriptors() {
 
 void install_linux_host() {
     open_missing_standard_descriptors();
+    locate_sysfs();
     locale = locale_from(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
     stdout_is_terminal = ::isatty(STDOUT_FILENO) == 1;
     stderr_is_terminal = ::isatty(STDERR_FILENO) == 1;
