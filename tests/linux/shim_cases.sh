@@ -22,6 +22,8 @@ shim=$build/libsgio-emu.so
 image=$work/A0013431.128
 banner=$'\n/// ODD Firmware Update Utility Ver2.57C\n'
 arguments=()
+# "\r\nこのﾌﾟﾛｸﾞﾗﾑで利用可能なﾄﾞﾗｲﾌﾞがありません。" (message 28) in UTF-8.
+no_target_ja_utf8=$'\r\n\xe3\x81\x93\xe3\x81\xae\xef\xbe\x8c\xef\xbe\x9f\xef\xbe\x9b\xef\xbd\xb8\xef\xbe\x9e\xef\xbe\x97\xef\xbe\x91\xe3\x81\xa7\xe5\x88\xa9\xe7\x94\xa8\xe5\x8f\xaf\xe8\x83\xbd\xe3\x81\xaa\xef\xbe\x84\xef\xbe\x9e\xef\xbe\x97\xef\xbd\xb2\xef\xbe\x8c\xef\xbe\x9e\xe3\x81\x8c\xe3\x81\x82\xe3\x82\x8a\xe3\x81\xbe\xe3\x81\x9b\xe3\x82\x93\xe3\x80\x82'
 
 fail() { echo "FAIL ($case_name): $*"; exit 1; }
 
@@ -316,6 +318,27 @@ EOF
   [[ $(grep -c 'Available target is not found.' "$work/tty") == 1 ]] || { cat "$work/tty"; fail "the notice is not shown once"; }
   expect_in "$work/tty" 'Available target is not found.\r\n[press Enter] '
   ;;
+static_file)
+  # The file a technician copies: statically linked, and whole in a root that
+  # holds nothing but it and the image (no device, no locale files).
+  static=$build/linux/odd-fwupdate
+  [[ $(ldd "$static" 2>&1) == *'not a dynamic executable'* ]] || { ldd "$static"; fail "the shipped file is linked dynamically"; }
+  unshare -r true 2>/dev/null || { echo "SKIP: no user namespace to make an empty root in (unshare -r)"; exit 77; }
+  mkdir "$work/root"
+  image=$work/root/A0013431.128
+  make_image
+  cp "$static" "$work/root/odd-fwupdate"
+  in_root() { unshare -r chroot "$work/root" "$@" </dev/null >"$work/out" 2>"$work/err"; code=$?; }
+  in_root /odd-fwupdate --version
+  expect_code 0
+  expect_bytes "$work/out" $'odd-fwupdate (ODD Firmware Update Utility Ver2.57C)\n'
+  in_root /odd-fwupdate
+  expect_code 1
+  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  LC_ALL= LANG=ja_JP.UTF-8 in_root /odd-fwupdate
+  expect_code 1
+  expect_bytes "$work/out" "$banner$no_target_ja_utf8"
+  ;;
 descriptor_sense)
   # The media check reads bytes 2, 12 and 13 of the sense: only fixed format
   # has no medium there, so the update goes on only if the host converts it.
@@ -358,10 +381,9 @@ missing_capability)
   ;;
 japanese_console)
   scenario <<<'{}'
-  # "\r\nこのﾌﾟﾛｸﾞﾗﾑで利用可能なﾄﾞﾗｲﾌﾞがありません。"
   run_updater '' LC_ALL= LANG=ja_JP.UTF-8
   expect_code 1
-  expect_bytes "$work/out" "$banner"$'\r\n\xe3\x81\x93\xe3\x81\xae\xef\xbe\x8c\xef\xbe\x9f\xef\xbe\x9b\xef\xbd\xb8\xef\xbe\x9e\xef\xbe\x97\xef\xbe\x91\xe3\x81\xa7\xe5\x88\xa9\xe7\x94\xa8\xe5\x8f\xaf\xe8\x83\xbd\xe3\x81\xaa\xef\xbe\x84\xef\xbe\x9e\xef\xbe\x97\xef\xbd\xb2\xef\xbe\x8c\xef\xbe\x9e\xe3\x81\x8c\xe3\x81\x82\xe3\x82\x8a\xe3\x81\xbe\xe3\x81\x9b\xe3\x82\x93\xe3\x80\x82'
+  expect_bytes "$work/out" "$banner$no_target_ja_utf8"
   run_updater '' LC_ALL= LANG=ja_JP.SJIS
   expect_bytes "$work/out" "$banner"$'\r\n\x82\xb1\x82\xcc\xcc\xdf\xdb\xb8\xde\xd7\xd1\x82\xc5\x97\x98\x97\x70\x89\xc2\x94\x5c\x82\xc8\xc4\xde\xd7\xb2\xcc\xde\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x81\x42'
   run_updater '' LC_ALL=C LANG=ja_JP.UTF-8
