@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Whole runs through libsgio-emu: the real odd-fwupdate updating emulated
-# drives (answers typed on standard input), and sg3-utils talking to the same
-# emulated drive as independent peers. Each case checks the console, the exit
-# code and what the drive holds afterwards (the shim's report), against values
-# written here.
+# drives (answers typed on standard input or on a pseudo-terminal, signals sent
+# while it works), and sg3-utils talking to the same emulated drive as
+# independent peers; and the shipped static file in an empty root. Each case
+# checks the console, the exit code and what the drive holds afterwards (the
+# shim's report), against values written here.
 #
 #   shim_cases.sh BUILD_DIR SOURCE_DIR CASE
 #
