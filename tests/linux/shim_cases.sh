@@ -23,6 +23,8 @@ shim=$build/libsgio-emu.so
 image=$work/A0013431.128
 banner=$'\n/// ODD Firmware Update Utility Ver2.57C\n'
 arguments=()
+version_line=$'odd-fwupdate (ODD Firmware Update Utility Ver2.57C)\n'
+no_target=$'\r\nAvailable target is not found.'
 # "\r\nこのﾌﾟﾛｸﾞﾗﾑで利用可能なﾄﾞﾗｲﾌﾞがありません。" (message 28) in UTF-8.
 no_target_ja_utf8=$'\r\n\xe3\x81\x93\xe3\x81\xae\xef\xbe\x8c\xef\xbe\x9f\xef\xbe\x9b\xef\xbd\xb8\xef\xbe\x9e\xef\xbe\x97\xef\xbe\x91\xe3\x81\xa7\xe5\x88\xa9\xe7\x94\xa8\xe5\x8f\xaf\xe8\x83\xbd\xe3\x81\xaa\xef\xbe\x84\xef\xbe\x9e\xef\xbe\x97\xef\xbd\xb2\xef\xbe\x8c\xef\xbe\x9e\xe3\x81\x8c\xe3\x81\x82\xe3\x82\x8a\xe3\x81\xbe\xe3\x81\x9b\xe3\x82\x93\xe3\x80\x82'
 
@@ -128,7 +130,7 @@ no_drive)
   scenario <<<'{}'
   run_updater ''
   expect_code 1
-  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  expect_bytes "$work/out" "$banner$no_target"
   expect_in "$work/err" 'TORVAL: Available target is not found.\n[press Enter] '
   expect_not_in "$work/err" 'refused'
   ;;
@@ -285,7 +287,7 @@ arguments)
       ;;
     --version)
       expect_code 0
-      expect_bytes "$work/out" $'odd-fwupdate (ODD Firmware Update Utility Ver2.57C)\n'
+      expect_bytes "$work/out" "$version_line"
       ;;
     *)
       expect_code 2
@@ -332,10 +334,10 @@ static_file)
   in_root() { unshare -r chroot "$work/root" "$@" </dev/null >"$work/out" 2>"$work/err"; code=$?; }
   in_root /odd-fwupdate --version
   expect_code 0
-  expect_bytes "$work/out" $'odd-fwupdate (ODD Firmware Update Utility Ver2.57C)\n'
+  expect_bytes "$work/out" "$version_line"
   in_root /odd-fwupdate
   expect_code 1
-  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  expect_bytes "$work/out" "$banner$no_target"
   LC_ALL= LANG=ja_JP.UTF-8 in_root /odd-fwupdate
   expect_code 1
   expect_bytes "$work/out" "$banner$no_target_ja_utf8"
@@ -355,7 +357,7 @@ refused_open)
   scenario <<<'{ "drives": [ { "letter": "E", "open_fails": true }, { "letter": "F", "open_fails": true } ] }'
   run_updater ''
   expect_code 1
-  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  expect_bytes "$work/out" "$banner$no_target"
   [[ $(grep -c 'refused' "$work/err") == 1 ]] || { cat "$work/err"; fail "the refusal must be told once"; }
   expect_in "$work/err" 'odd-fwupdate: access to /dev/sr1 was refused: run as root, or with write access to /dev/sr1 and the CAP_SYS_RAWIO capability\n'
   ;;
@@ -377,7 +379,7 @@ missing_capability)
   run_updater 'y\ny\n\n'
   expect_code 1
   expect_bytes "$work/err" $'odd-fwupdate: /dev/sr1 cannot be updated without the CAP_SYS_RAWIO capability: run as root, or give the program the capability (setcap cap_sys_rawio+ep odd-fwupdate)\n\nTORVAL: Available target is not found.\n[press Enter] '
-  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  expect_bytes "$work/out" "$banner$no_target"
   [[ -z $(ls "$work/report") ]] || fail "a command reached a drive: $(ls "$work/report")"
   ;;
 japanese_console)
@@ -388,7 +390,7 @@ japanese_console)
   run_updater '' LC_ALL= LANG=ja_JP.SJIS
   expect_bytes "$work/out" "$banner"$'\r\n\x82\xb1\x82\xcc\xcc\xdf\xdb\xb8\xde\xd7\xd1\x82\xc5\x97\x98\x97\x70\x89\xc2\x94\x5c\x82\xc8\xc4\xde\xd7\xb2\xcc\xde\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x81\x42'
   run_updater '' LC_ALL=C LANG=ja_JP.UTF-8
-  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  expect_bytes "$work/out" "$banner$no_target"
   ;;
 sg_inq)
   scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" } ] }'
