@@ -1,9 +1,13 @@
 // The Linux host's own logic, without a drive: the pass-through block as an
 // SG_IO request and back (and the same refusals from the simulated host),
 // sense in either format, device paths, the locale, console bytes on the
-// terminal and questions asked there.
+// terminal (the code page 932 table against the C library's iconv) and
+// questions asked there.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -375,6 +379,39 @@ TEST(console_text, code_page_932_becomes_utf8_only_when_asked) {
     EXPECT_EQ(terminal_text(cp932_line, sizeof cp932_line - 1, false), cp932_line);
     const char stray[] = "a\x80z";  // 0x80 is no character of code page 932
     EXPECT_EQ(terminal_text(stray, 3, true), std::string(stray, 3));
+}
+
+// The table made at build time converts as the C library's iconv does, every
+// byte alone and every pair, a byte that is no character being kept as it is.
+TEST(console_text, code_page_932_table_agrees_with_iconv) {
+    iconv_t converter = iconv_open("UTF-8", "CP932");
+    ASSERT_NE(converter, reinterpret_cast<iconv_t>(-1));
+    auto by_iconv = [&](std::string text) {
+        std::string out;
+        char* in = text.data();
+        size_t left = text.size();
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        while (left > 0) {
+            char buffer[16];
+            char* to = buffer;
+            size_t room = sizeof buffer;
+            if (iconv(converter, &in, &left, &to, &room) == static_cast<size_t>(-1) && errno != E2BIG) {
+                out.append(buffer, static_cast<size_t>(to - buffer));
+                out += *in++;
+                --left;
+                continue;
+            }
+            out.append(buffer, static_cast<size_t>(to - buffer));
+        }
+        return out;
+    };
+    for (int lead = 0; lead < 256; ++lead)
+        for (int trail = 0; trail < 256; ++trail) {
+            const char pair[] = {static_cast<char>(lead), static_cast<char>(trail)};
+            const std::string text(pair, 2);
+            ASSERT_EQ(terminal_text(pair, 2, true), by_iconv(text)) << std::hex << lead << ' ' << trail;
+        }
+    iconv_close(converter);
 }
 
 // One box asked with `input` typed; returns the answer and what was shown.

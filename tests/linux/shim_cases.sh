@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Whole runs through libsgio-emu: the real odd-fwupdate updating emulated
-# drives (answers typed on standard input), and sg3-utils talking to the same
-# emulated drive as independent peers. Each case checks the console, the exit
-# code and what the drive holds afterwards (the shim's report), against values
-# written here.
+# drives (answers typed on standard input or on a pseudo-terminal, signals sent
+# while it works), and sg3-utils talking to the same emulated drive as
+# independent peers; and the shipped static file in an empty root. Each case
+# checks the console, the exit code and what the drive holds afterwards (the
+# shim's report), against values written here.
 #
 #   shim_cases.sh BUILD_DIR SOURCE_DIR CASE
 #
@@ -16,11 +17,16 @@ case_name=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/odd-linux-case.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/report"
-export LC_ALL=C LANG=C ASAN_OPTIONS=verify_asan_link_order=0
+# The drives' media polling lives in a sysfs of the case's own.
+export LC_ALL=C LANG=C ASAN_OPTIONS=verify_asan_link_order=0 ODD_SYSFS_ROOT=$work/sys
 shim=$build/libsgio-emu.so
 image=$work/A0013431.128
 banner=$'\n/// ODD Firmware Update Utility Ver2.57C\n'
 arguments=()
+version_line=$'odd-fwupdate (ODD Firmware Update Utility Ver2.57C)\n'
+no_target=$'\r\nAvailable target is not found.'
+# "\r\nこのﾌﾟﾛｸﾞﾗﾑで利用可能なﾄﾞﾗｲﾌﾞがありません。" (message 28) in UTF-8.
+no_target_ja_utf8=$'\r\n\xe3\x81\x93\xe3\x81\xae\xef\xbe\x8c\xef\xbe\x9f\xef\xbe\x9b\xef\xbd\xb8\xef\xbe\x9e\xef\xbe\x97\xef\xbe\x91\xe3\x81\xa7\xe5\x88\xa9\xe7\x94\xa8\xe5\x8f\xaf\xe8\x83\xbd\xe3\x81\xaa\xef\xbe\x84\xef\xbe\x9e\xef\xbe\x97\xef\xbd\xb2\xef\xbe\x8c\xef\xbe\x9e\xe3\x81\x8c\xe3\x81\x82\xe3\x82\x8a\xe3\x81\xbe\xe3\x81\x9b\xe3\x82\x93\xe3\x80\x82'
 
 fail() { echo "FAIL ($case_name): $*"; exit 1; }
 
@@ -44,6 +50,12 @@ expect_state() {
 count_commands() { grep -c "^$1" "$work/report/E.commands"; }
 
 scenario() { cat >"$work/scenario.json"; }
+# polling N [VALUE]: sets, or prints, the kernel's media polling interval of /dev/srN.
+polling() {
+  local file=$work/sys/class/block/sr$1/events_poll_msecs
+  if (($# > 1)); then mkdir -p "${file%/*}" && echo "$2" >"$file"; else cat "$file"; fi
+}
+expect_polling() { [[ $(polling "$1") == "$2" ]] || fail "/dev/sr$1 polls every '$(polling "$1")' ms, expected '$2'"; }
 make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"; }
 
 # run_updater TYPED [VAR=VALUE ...]: odd-fwupdate "${arguments[@]}" in the image's folder with TYPED on
@@ -118,7 +130,7 @@ no_drive)
   scenario <<<'{}'
   run_updater ''
   expect_code 1
-  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  expect_bytes "$work/out" "$banner$no_target"
   expect_in "$work/err" 'TORVAL: Available target is not found.\n[press Enter] '
   expect_not_in "$work/err" 'refused'
   ;;
@@ -142,8 +154,10 @@ one_drive_updated)
   ;;
 question_at_end_of_input)
   one_drive_scenario '' ''
+  polling 1 2000
   run_updater ''
   expect_code 0
+  expect_polling 1 2000
   expect_in "$work/err" 'Do you want to update the F/W'
   expect_in "$work/err" '[y/n] \n'
   expect_not_in "$work/out" 'Now updating the firmware'
@@ -182,12 +196,17 @@ signal_during_transfer)
   make_image
   state_folder=$work/state
   mkdir -p "$state_folder"
+  polling 1 2000
+  polling 2 -1
   start_updater
   answer 'y\n'
   wait_for "$work/out" 'Processing 50%'
+  expect_polling 1 0
   kill -TERM "$pid"
   finish_updater
   expect_code 143
+  expect_polling 1 2000
+  expect_polling 2 -1
   [[ $(grep -c 'cannot be interrupted' "$work/err") == 1 ]] || { cat "$work/err"; fail "the held signal must be told once"; }
   expect_in "$work/err" 'odd-fwupdate: the update of /dev/sr1 cannot be interrupted; the program stops when it is done\n'
   expect_in "$work/out" 'Success to update the firmware.'
@@ -215,11 +234,14 @@ signal_before_the_switch)
   one_drive_scenario '' ''
   state_folder=$work/state
   mkdir -p "$state_folder"
+  polling 1 2000
   start_updater
   wait_for "$work/err" 'Do you want to update the F/W'
+  expect_polling 1 0
   kill -HUP "$pid"
   finish_updater
   expect_code 129
+  expect_polling 1 2000
   expect_not_in "$work/err" 'cannot be interrupted'
   peer sg_inq /dev/sr1
   expect_state update_mode 0
@@ -265,7 +287,7 @@ arguments)
       ;;
     --version)
       expect_code 0
-      expect_bytes "$work/out" $'odd-fwupdate (ODD Firmware Update Utility Ver2.57C)\n'
+      expect_bytes "$work/out" "$version_line"
       ;;
     *)
       expect_code 2
@@ -299,6 +321,27 @@ EOF
   [[ $(grep -c 'Available target is not found.' "$work/tty") == 1 ]] || { cat "$work/tty"; fail "the notice is not shown once"; }
   expect_in "$work/tty" 'Available target is not found.\r\n[press Enter] '
   ;;
+static_file)
+  # The file a technician copies: statically linked, and whole in a root that
+  # holds nothing but it and the image (no device, no locale files).
+  static=$build/linux/odd-fwupdate
+  [[ $(ldd "$static" 2>&1) == *'not a dynamic executable'* ]] || { ldd "$static"; fail "the shipped file is linked dynamically"; }
+  unshare -r true 2>/dev/null || { echo "SKIP: no user namespace to make an empty root in (unshare -r)"; exit 77; }
+  mkdir "$work/root"
+  image=$work/root/A0013431.128
+  make_image
+  cp "$static" "$work/root/odd-fwupdate"
+  in_root() { unshare -r chroot "$work/root" "$@" </dev/null >"$work/out" 2>"$work/err"; code=$?; }
+  in_root /odd-fwupdate --version
+  expect_code 0
+  expect_bytes "$work/out" "$version_line"
+  in_root /odd-fwupdate
+  expect_code 1
+  expect_bytes "$work/out" "$banner$no_target"
+  LC_ALL= LANG=ja_JP.UTF-8 in_root /odd-fwupdate
+  expect_code 1
+  expect_bytes "$work/out" "$banner$no_target_ja_utf8"
+  ;;
 descriptor_sense)
   # The media check reads bytes 2, 12 and 13 of the sense: only fixed format
   # has no medium there, so the update goes on only if the host converts it.
@@ -314,12 +357,12 @@ refused_open)
   scenario <<<'{ "drives": [ { "letter": "E", "open_fails": true }, { "letter": "F", "open_fails": true } ] }'
   run_updater ''
   expect_code 1
-  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  expect_bytes "$work/out" "$banner$no_target"
   [[ $(grep -c 'refused' "$work/err") == 1 ]] || { cat "$work/err"; fail "the refusal must be told once"; }
   expect_in "$work/err" 'odd-fwupdate: access to /dev/sr1 was refused: run as root, or with write access to /dev/sr1 and the CAP_SYS_RAWIO capability\n'
   ;;
 refused_write_buffer)
-  # Without CAP_SYS_RAWIO the kernel passes INQUIRY and READ BUFFER but not WRITE BUFFER.
+  # A WRITE BUFFER the kernel refuses though the capability was there is told when it happens.
   one_drive_scenario ', "sg_io_errno": 1, "sg_io_errno_opcode": 59' ''
   run_updater 'y\n\n'
   expect_code 1
@@ -330,16 +373,24 @@ refused_write_buffer)
   [[ $(count_commands '3B') == 0 ]] || fail "a refused WRITE BUFFER reached the drive"
   expect_state revision 1.23
   ;;
+missing_capability)
+  # Known before any question: nothing is asked and no drive hears a command.
+  scenario <<<'{ "cap_sys_rawio": false, "drives": [ { "letter": "E" }, { "letter": "G" } ] }'
+  run_updater 'y\ny\n\n'
+  expect_code 1
+  expect_bytes "$work/err" $'odd-fwupdate: /dev/sr1 cannot be updated without the CAP_SYS_RAWIO capability: run as root, or give the program the capability (setcap cap_sys_rawio+ep odd-fwupdate)\n\nTORVAL: Available target is not found.\n[press Enter] '
+  expect_bytes "$work/out" "$banner$no_target"
+  [[ -z $(ls "$work/report") ]] || fail "a command reached a drive: $(ls "$work/report")"
+  ;;
 japanese_console)
   scenario <<<'{}'
-  # "\r\nこのﾌﾟﾛｸﾞﾗﾑで利用可能なﾄﾞﾗｲﾌﾞがありません。"
   run_updater '' LC_ALL= LANG=ja_JP.UTF-8
   expect_code 1
-  expect_bytes "$work/out" "$banner"$'\r\n\xe3\x81\x93\xe3\x81\xae\xef\xbe\x8c\xef\xbe\x9f\xef\xbe\x9b\xef\xbd\xb8\xef\xbe\x9e\xef\xbe\x97\xef\xbe\x91\xe3\x81\xa7\xe5\x88\xa9\xe7\x94\xa8\xe5\x8f\xaf\xe8\x83\xbd\xe3\x81\xaa\xef\xbe\x84\xef\xbe\x9e\xef\xbe\x97\xef\xbd\xb2\xef\xbe\x8c\xef\xbe\x9e\xe3\x81\x8c\xe3\x81\x82\xe3\x82\x8a\xe3\x81\xbe\xe3\x81\x9b\xe3\x82\x93\xe3\x80\x82'
+  expect_bytes "$work/out" "$banner$no_target_ja_utf8"
   run_updater '' LC_ALL= LANG=ja_JP.SJIS
   expect_bytes "$work/out" "$banner"$'\r\n\x82\xb1\x82\xcc\xcc\xdf\xdb\xb8\xde\xd7\xd1\x82\xc5\x97\x98\x97\x70\x89\xc2\x94\x5c\x82\xc8\xc4\xde\xd7\xb2\xcc\xde\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x81\x42'
   run_updater '' LC_ALL=C LANG=ja_JP.UTF-8
-  expect_bytes "$work/out" "$banner"$'\r\nAvailable target is not found.'
+  expect_bytes "$work/out" "$banner$no_target"
   ;;
 sg_inq)
   scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" } ] }'

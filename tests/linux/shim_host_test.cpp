@@ -13,6 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -27,10 +30,20 @@ using bytes = std::vector<uint8_t>;
 // The block as the updater lays it out.
 using block_with_sense = pass_through_direct_block;
 
+// A sysfs of the test's own: no test touches the machine's media polling.
+const std::string& test_sysfs() {
+    static const std::string root = [] {
+        char pattern[] = "/tmp/odd-sysfs-XXXXXX";
+        return std::string(mkdtemp(pattern) ? pattern : "/nonexistent");
+    }();
+    return root;
+}
+
 class linux_table : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_NE(std::getenv("ODD_SGIO_SCENARIO"), nullptr) << "run with libsgio-emu preloaded";
+        ::setenv("ODD_SYSFS_ROOT", test_sysfs().c_str(), 1);
         install_linux_host();
     }
 
@@ -98,6 +111,31 @@ TEST_F(linux_table, a_drive_opens_and_answers_as_a_scsi_addressed_device) {
     EXPECT_TRUE(host::CloseHandle(drive));
     EXPECT_FALSE(host::CloseHandle(drive));
     EXPECT_EQ(host::GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(linux_table, media_polling_stops_while_notification_is_off) {
+    const std::string folder = test_sysfs() + "/class/block/sr1";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/events_poll_msecs") << "2000\n";
+    HANDLE e = host::CreateFileA("\\\\.\\E:", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE f = host::CreateFileA("\\\\.\\F:", 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    PREVENT_MEDIA_REMOVAL off{1}, on{0};
+    DWORD returned = 0;
+    EXPECT_TRUE(host::DeviceIoControl(e, IOCTL_STORAGE_MCN_CONTROL, &off, sizeof off, nullptr, 0, &returned, nullptr));
+    EXPECT_EQ(file_text(folder + "/events_poll_msecs"), "0");
+    // F: has no polling file here: its notification is taken all the same.
+    EXPECT_TRUE(host::DeviceIoControl(f, IOCTL_STORAGE_MCN_CONTROL, &off, sizeof off, nullptr, 0, &returned, nullptr));
+    EXPECT_TRUE(host::DeviceIoControl(e, IOCTL_STORAGE_MCN_CONTROL, &on, sizeof on, nullptr, 0, &returned, nullptr));
+    EXPECT_EQ(file_text(folder + "/events_poll_msecs"), "2000\n");
+    EXPECT_TRUE(host::DeviceIoControl(f, IOCTL_STORAGE_MCN_CONTROL, &on, sizeof on, nullptr, 0, &returned, nullptr));
+    host::CloseHandle(e);
+    host::CloseHandle(f);
+    std::filesystem::remove_all(test_sysfs());
 }
 
 TEST_F(linux_table, a_letter_without_a_drive_is_not_found) {

@@ -11,7 +11,8 @@ namespace {
 TEST(scenario_reader, fills_the_host_and_its_drives) {
     sim::host h;
     sim::load_scenario(h, R"({
-        "host": { "family": "98", "code_page": 932, "registry_keys": ["SOFTWARE\\INTEL\\X"] },
+        "host": { "family": "98", "code_page": 932, "registry_keys": ["SOFTWARE\\INTEL\\X"],
+                  "interrupt_in_update": 2 },
         "aspi": { "adapters": ["intelata", { "identifier": "NTMAPHLP", "inquiry_fails": true }], "abort_ms": 1200 },
         "drives": [ { "adapter": 1, "target": 3, "revision": "1.20", "refuse_block": 4,
                       "faults": [ { "command": 7, "kind": "timeout" } ] },
@@ -21,6 +22,7 @@ TEST(scenario_reader, fills_the_host_and_its_drives) {
     EXPECT_EQ(h.cfg.platform_id, VER_PLATFORM_WIN32_WINDOWS);
     EXPECT_EQ(h.cfg.minor_version, 10u);
     EXPECT_EQ(h.cfg.oem_code_page, 932u);
+    EXPECT_EQ(h.cfg.interrupt_in_update, 2);
     ASSERT_EQ(h.cfg.adapters.size(), 2u);
     EXPECT_TRUE(h.cfg.aspi_present);
     EXPECT_TRUE(h.cfg.adapters[1].inquiry_fails);

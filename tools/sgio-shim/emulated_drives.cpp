@@ -143,6 +143,8 @@ bool drive_table::load_drives(const std::string& scenario_path, std::string& err
     }
     // Image files are the updater's business: they lie where it runs.
     scenario.erase("images");
+    const auto raw_io = scenario.find("cap_sys_rawio");
+    if (raw_io != scenario.end() && raw_io->is_boolean()) raw_io_ = raw_io->get<bool>();
 
     sim::host machine;
     try {

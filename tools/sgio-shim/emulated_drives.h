@@ -81,6 +81,9 @@ class drive_table {
     // The drive a descriptor opened elsewhere reaches through a stand-in, or -1.
     int drive_for_identity(const struct stat& status) const;
     bool has_stand_ins() const { return stand_ins_; }
+    // Whether the emulated machine grants this process CAP_SYS_RAWIO (the
+    // scenario's "cap_sys_rawio", true unless it says false).
+    bool raw_io_granted() const { return raw_io_; }
 
     served_drive& operator[](int index) { return drives_[static_cast<size_t>(index)]; }
 
@@ -99,6 +102,7 @@ class drive_table {
 
     bool active_ = false;
     bool stand_ins_ = false;
+    bool raw_io_ = true;
     std::vector<served_drive> drives_;
     std::string state_folder_;
     std::string report_folder_;

@@ -6,6 +6,7 @@
 // Every other path, descriptor and call goes to the C library untouched.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -35,6 +36,7 @@ using close_fn = int (*)(int);
 using ioctl_fn = int (*)(int, unsigned long, ...);
 using fstat_fn = int (*)(int, struct stat*);
 using fstat64_fn = int (*)(int, struct stat64*);
+using capget_fn = int (*)(cap_user_header_t, cap_user_data_t);
 
 template <typename F>
 F next(const char* name) {
@@ -54,6 +56,7 @@ struct libc_calls {
     ioctl_fn ioctl = next<ioctl_fn>("ioctl");
     fstat_fn fstat = next<fstat_fn>("fstat");
     fstat64_fn fstat64 = next<fstat64_fn>("fstat64");
+    capget_fn capget = next<capget_fn>("capget");
 };
 
 const libc_calls& libc() {
@@ -277,5 +280,17 @@ SHIM_EXPORT int fstat64(int fd, struct stat64* status) noexcept {
     const int result = libc().fstat64(fd, status);
     const int d = tracked_drive(fd);
     if (result == 0 && d >= 0) as_drive(d, status->st_mode, status->st_rdev);
+    return result;
+}
+
+// CAP_SYS_RAWIO is the emulated machine's to grant: present unless the scenario
+// says "cap_sys_rawio": false, whoever runs the test.
+SHIM_EXPORT int capget(cap_user_header_t header, cap_user_data_t data) {
+    const int result = libc().capget(header, data);
+    shim::drive_table* t = drives();
+    if (result != 0 || t == nullptr || data == nullptr) return result;
+    constexpr uint32_t RAW_IO = 1u << CAP_SYS_RAWIO;  // in the first word of every version
+    data->effective = t->raw_io_granted() ? data->effective | RAW_IO : data->effective & ~RAW_IO;
+    data->permitted = t->raw_io_granted() ? data->permitted | RAW_IO : data->permitted & ~RAW_IO;
     return result;
 }

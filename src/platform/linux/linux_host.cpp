@@ -1,11 +1,12 @@
 // The Linux backend of the platform table: optical drives through SG_IO on
 // /dev/srN, the image file through POSIX files, questions on the terminal, the
-// monotonic clock, the update window's held signals, and the least the updater
-// expects of what Linux does not have (no registry keys, no ASPI manager, the
-// NT family).
+// monotonic clock, the update window's held signals, the kernel's media
+// polling kept away from the drives, and the least the updater expects of what
+// Linux does not have (no registry keys, no ASPI manager, the NT family).
 #include "platform/linux/linux_host.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,9 +21,13 @@
 
 #include "platform/host.h"
 #include "platform/storage_queries.h"
+#include "platform/linux/media_polling.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
 #include "platform/linux/update_window.h"
+
+// The C library's system call, which it declares nowhere.
+extern "C" int capget(cap_user_header_t header, cap_user_data_t data);
 
 namespace {
 
@@ -89,14 +94,28 @@ open_handle* free_handle() {
 
 // Opening a drive read-write and sending it WRITE BUFFER both need more than a
 // desktop user usually has; say so once, however many drives refuse.
-void tell_refusal(const char* device) {
+void tell_refusal_once(const std::string& what) {
     if (refusal_told) return;
     refusal_told = true;
-    std::fprintf(stderr,
-                 "odd-fwupdate: access to %s was refused: run as root, or with write access to %s and the "
-                 "CAP_SYS_RAWIO capability\n",
-                 device, device);
+    std::fprintf(stderr, "odd-fwupdate: %s\n", what.c_str());
     std::fflush(stderr);
+}
+
+void tell_refusal(const std::string& device) {
+    tell_refusal_once("access to " + device + " was refused: run as root, or with write access to " + device +
+                      " and the CAP_SYS_RAWIO capability");
+}
+
+// The kernel passes WRITE BUFFER only with CAP_SYS_RAWIO. True also when the
+// capabilities cannot be read: the drive's own refusal then tells.
+bool raw_io_allowed() {
+    static const bool allowed = [] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+        if (capget(&header, data) != 0) return true;
+        return (data[CAP_SYS_RAWIO / 32].effective & (1u << (CAP_SYS_RAWIO % 32))) != 0;
+    }();
+    return allowed;
 }
 
 int open_retrying(const char* path, int flags) {
@@ -143,6 +162,18 @@ HANDLE l_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DW
         *h = open_handle{};
         h->device = std::atoi(device.c_str() + 7);
         std::snprintf(h->path, sizeof h->path, "%s", device.c_str());
+        // Without the capability no drive can be updated: none is opened to be
+        // asked about, and nothing reaches any. A path-only open finds out
+        // whether the device is there without opening the drive.
+        if ((access & GENERIC_WRITE) && !raw_io_allowed()) {
+            const int there = open_retrying(h->path, O_PATH | O_CLOEXEC);
+            if (there < 0) return fail_open(error_for_errno(errno));
+            ::close(there);
+            tell_refusal_once(std::string(h->path) +
+                              " cannot be updated without the CAP_SYS_RAWIO capability: run as root, or give the "
+                              "program the capability (setcap cap_sys_rawio+ep odd-fwupdate)");
+            return fail_open(ERROR_ACCESS_DENIED);
+        }
         // A handle without access rights only carries media change requests,
         // which Linux has no use for: it asks nothing of the drive.
         int flags = O_CLOEXEC;
@@ -230,10 +261,11 @@ BOOL l_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LPVO
                                                                                       : fail(ERROR_INVALID_PARAMETER);
     case IOCTL_SCSI_PASS_THROUGH_DIRECT: return pass_through(*h, in, in_size, out, out_size, returned);
     case IOCTL_STORAGE_MCN_CONTROL:
-        // Accepted and not acted on: Linux has no per-handle switch for media
-        // change notification. The kernel's own media polling (events_poll_msecs
-        // of the block device) goes on during an update.
+        // Linux has no per-handle switch for media change notification; the
+        // kernel's own polling of the drive is what stops, where sysfs lets it.
         if (in == nullptr || in_size < sizeof(PREVENT_MEDIA_REMOVAL)) return fail(ERROR_INVALID_PARAMETER);
+        if (static_cast<const PREVENT_MEDIA_REMOVAL*>(in)->PreventMediaRemoval) stop_media_polling(h->device);
+        else restore_media_polling(h->device);
         if (returned) *returned = 0;
         return TRUE;
     default: return fail(ERROR_INVALID_FUNCTION);
@@ -480,6 +512,7 @@ void open_missing_standard_descriptors() {
 
 void install_linux_host() {
     open_missing_standard_descriptors();
+    locate_sysfs();
     locale = locale_from(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
     stdout_is_terminal = ::isatty(STDOUT_FILENO) == 1;
     stderr_is_terminal = ::isatty(STDERR_FILENO) == 1;

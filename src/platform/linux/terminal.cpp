@@ -1,11 +1,11 @@
 // Locale, console encoding and terminal questions for the Linux host.
 #include "platform/linux/terminal.h"
 
-#include <iconv.h>
-
 #include <cctype>
-#include <cerrno>
+#include <cstdint>
 #include <cstring>
+
+#include "cp932_table.h"
 
 namespace {
 
@@ -42,10 +42,28 @@ std::string lower_without_punctuation(const std::string& text) {
     return out;
 }
 
-// iconv is opened once; (iconv_t)-1 when glibc has no code page 932 module.
-iconv_t cp932_to_utf8() {
-    static iconv_t converter = iconv_open("UTF-8", "CP932");
-    return converter;
+void append_utf8(std::string& out, uint32_t point) {
+    if (point < 0x80) {
+        out += static_cast<char>(point);
+    } else if (point < 0x800) {
+        out += static_cast<char>(0xC0 | point >> 6);
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | point >> 12);
+        out += static_cast<char>(0x80 | (point >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+}
+
+// The code point of the character at `bytes` (one byte or a pair) and its
+// length, or CP932_NONE.
+uint16_t cp932_character(const unsigned char* bytes, size_t left, size_t& length) {
+    length = 1;
+    const int row = CP932_LEAD_ROW[bytes[0]];
+    if (row < 0) return CP932_SINGLE[bytes[0]];
+    if (left < 2 || bytes[1] < CP932_TRAIL_FIRST || bytes[1] > CP932_TRAIL_LAST) return CP932_NONE;
+    length = 2;
+    return CP932_DOUBLE[row][bytes[1] - CP932_TRAIL_FIRST];
 }
 
 // Code page 932 text as the terminal shows it.
@@ -103,21 +121,19 @@ terminal_locale locale_from(const char* lc_all, const char* lc_ctype, const char
 }
 
 std::string terminal_text(const char* bytes, size_t length, bool to_utf8) {
-    if (!to_utf8 || cp932_to_utf8() == reinterpret_cast<iconv_t>(-1)) return std::string(bytes, length);
+    if (!to_utf8) return std::string(bytes, length);
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
     std::string out;
-    char* in = const_cast<char*>(bytes);
-    size_t in_left = length;
-    char buffer[256];
-    iconv(cp932_to_utf8(), nullptr, nullptr, nullptr, nullptr);
-    while (in_left > 0) {
-        char* to = buffer;
-        size_t to_left = sizeof buffer;
-        const size_t done = iconv(cp932_to_utf8(), &in, &in_left, &to, &to_left);
-        out.append(buffer, static_cast<size_t>(to - buffer));
-        if (done == static_cast<size_t>(-1) && errno != E2BIG) {
-            out += *in++;
-            --in_left;
+    for (size_t at = 0; at < length;) {
+        size_t used = 1;
+        const uint16_t point = cp932_character(in + at, length - at, used);
+        if (point == CP932_NONE) {
+            out += static_cast<char>(in[at]);
+            used = 1;
+        } else {
+            append_utf8(out, point);
         }
+        at += used;
     }
     return out;
 }

@@ -1,6 +1,6 @@
-// Held signals, the update window and the notices of drives left in their
-// update firmware. Everything a signal handler touches is a fixed buffer
-// written before the handler can need it, and goes out with write(2).
+// Held signals, the update window and the ways out of the run. Everything a
+// signal handler touches is a fixed buffer written before the handler can need
+// it, and goes out with write(2).
 #include "platform/linux/update_window.h"
 
 #include <signal.h>
@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/linux/media_polling.h"
 
 namespace {
 
@@ -50,11 +52,12 @@ void write_notice(const notice& n) {
     }
 }
 
-// The drives left in their update firmware are named once, whichever way out
-// the run takes first.
+// The drives' media polling given back and those left in their update
+// firmware named, once, whichever way out the run takes first.
 void finish_run() {
     if (run_finished) return;
     run_finished = 1;
+    restore_all_media_polling();
     for (const left_drive& drive : left_drives)
         if (drive.left) write_notice(drive.told);
 }

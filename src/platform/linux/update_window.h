@@ -1,8 +1,8 @@
 // The Linux host's guard around drive updates: SIGINT, SIGTERM, SIGHUP and
 // SIGQUIT are held while a drive is in its update window and stop the program
-// once its update has ended, SIGPIPE is ignored for the whole run, and the
-// drives left in their update firmware are named when the run ends, however
-// it ends.
+// once its update has ended, SIGPIPE is ignored for the whole run, and when the
+// run ends, however it ends, the drives' media polling is given back and those
+// left in their update firmware are named.
 #pragma once
 
 // Installs the signal dispositions and the end-of-run notices (again on a
