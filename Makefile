@@ -4,7 +4,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINDOWS_BUILD = $(BUILD)/windows
 SANITIZE_BUILD = $(BUILD)/sanitize
 
-.PHONY: all setup build native windows sanitize test demo bench fuzz fuzz-smoke fuzz-build clean
+.PHONY: all setup build native windows sanitize test demo bench fuzz fuzz-smoke fuzz-build clean screenshots
 
 all: build
 
@@ -44,6 +44,12 @@ demo:
 	@[ -f $(BUILD)/build.ninja ] || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS) -DODD_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD) --target odd-fwupdate-sim
 	@./$(BUILD)/odd-fwupdate-sim examples/one-drive.json; echo "(exit code $$?)"
+
+# The pictures of docs/guide.md, from real runs of the Windows utility under
+# Wine on a virtual display (not part of make test).
+screenshots: build
+	@bash scripts/setup screenshots
+	@bash scripts/screenshots $(BUILD)
 
 # The transfer through the Linux host against sg_write_buffer, 8 MiB in 32 KiB
 # blocks into an emulated drive, and the CPU cost of the updater's own work.

@@ -8,7 +8,8 @@
 # Usage: answer_boxes.sh LOG "ANSWERS" COMMAND...
 #   ANSWERS: blank-separated y (Yes), n (No), ok (Enter on an OK box).
 # The command's output and exit code are its own; what happened to each box
-# goes to LOG. With INTERRUPT_LOG and INTERRUPT_BLOCKS set, Ctrl-C (SIGINT, which
+# goes to LOG. With SCREENSHOTS set to a folder, each box is pictured there
+# (box-N.png) before it is answered. With INTERRUPT_LOG and INTERRUPT_BLOCKS set, Ctrl-C (SIGINT, which
 # Wine hands to the console's handlers) is sent to the Windows program of this
 # prefix once INTERRUPT_LOG holds that many accepted image blocks.
 set -uo pipefail
@@ -98,6 +99,11 @@ for answer in $answers; do
   if ! window=$(wait_for_box 120); then
     say "box $number: none came (answers left: $answer ...)"
     break
+  fi
+  # For the guide's pictures: the box as the technician sees it, before its answer.
+  if [ -n "${SCREENSHOTS:-}" ]; then
+    sleep 0.5
+    import -window "$window" "$SCREENSHOTS/box-$number.png" >/dev/null 2>&1
   fi
   # A box just shown may not take keys yet; one still open two seconds after
   # its key gets the key again. The next box is looked for once it has gone.
