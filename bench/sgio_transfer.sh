@@ -63,7 +63,7 @@ run_client() {
   mkdir -p "$report"
   if [[ $who == ours ]]; then
     (cd "$work" && printf 'y\n' | LD_PRELOAD="$build/libsgio-emu.so" ODD_SGIO_SCENARIO="$work/drive.json" \
-       ODD_SGIO_REPORT="$report" "$build/odd-fwupdate" >/dev/null 2>&1) || true
+       ODD_SGIO_REPORT="$report" "$build/odd-fwupdate" >/dev/null 2>"$work/err") || true
     cmp -s "$report/E.image" "$work/A0013431.128" ||
       { echo "$0: odd-fwupdate did not leave the whole image in the drive" >&2; exit 1; }
   else

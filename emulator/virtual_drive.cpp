@@ -356,6 +356,7 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
         back_to_normal_firmware();
         const auto image = flashed_.begin();
         revision_.assign(image + image_version_at, image + image_version_at + 4);
+        if (!config_.revision_after_restart.empty()) revision_ = config_.revision_after_restart;
         revision_suffix_ = char(flashed_[image_suffix_at]);
         date_.assign(image + image_date_at, image + image_date_at + 8);
     }

@@ -81,6 +81,7 @@ struct drive_config {
     int ready_test_unit_attentions = 0;  // TEST UNIT READY alone answers 06/29/00 this many times
     bool refused_leave_restarts = false;  // with refuse_leave: the drive restarts into its old firmware unflashed
     uint32_t inquiry_length_after_restart = 0;  // INQUIRY bytes returned after a re-flash; 0: inquiry_length
+    std::string revision_after_restart;  // the revision the new firmware reports; empty: the image's
     bool disc_present = false;        // TEST UNIT READY succeeds
     bool becoming_ready = false;      // TEST UNIT READY: 02/04/01
     std::vector<injected_fault> injected;

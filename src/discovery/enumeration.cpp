@@ -67,6 +67,14 @@ bool update_vendor_matches(const model_row& row) {
            std::memcmp(drive_info + IDENTITY_SIGNATURE, row.update_vendor, IDENTITY_FIELD_WIDTH) == 0;
 }
 
+// 1 when the probes show the drive's update firmware: its revision, or the
+// blank update vendor of its identity block.
+int found_in_update_firmware() {
+    const bool revision = std::memcmp(drive_data_buffer.address + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION,
+                                      sizeof UPDATE_FIRMWARE_REVISION - 1) == 0;
+    return revision || drive_info[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
+}
+
 // Appends a record and returns its number, or -1 when the table is full.
 int append_target() {
     if (target_count >= MAX_TARGETS) return -1;
@@ -98,6 +106,7 @@ void enumerate_letters() {
             int number = append_target();
             if (number >= 0) {
                 target_table[number].drive_letter = letter;
+                target_table[number].in_update_firmware = found_in_update_firmware();
                 current_target = number;
             }
         }
@@ -114,6 +123,7 @@ void scan_adapter(int adapter, int last_id) {
         if (number < 0) return;
         target_table[number].host_adapter = adapter;
         target_table[number].target_id = id;
+        target_table[number].in_update_firmware = found_in_update_firmware();
     }
 }
 
@@ -184,7 +194,7 @@ void release_notification_control() {
 }
 
 void reset_enumeration_state() {
-    std::memset(target_table, 0, sizeof target_table);
+    for (target_record& record : target_table) record = target_record{};
     target_count = 0;
     current_target = 0;
     std::memset(drive_info, 0, sizeof drive_info);

@@ -11,6 +11,7 @@ struct target_record {
     int host_adapter;  // ASPI
     int target_id;     // ASPI
     char drive_letter; // pass-through
+    int in_update_firmware = 0;  // 1 while the drive runs, or may run, its update firmware
 };
 
 constexpr int MAX_TARGETS = 256;

@@ -32,6 +32,14 @@ constexpr uint32_t PAUSE_AFTER_UPDATE_MS = 2000;
 
 void copy_text(char* field, const char* text, size_t width) { std::memcpy(field, text, width); }
 
+// The way out when a question could not be shown: nobody answered, so
+// nothing more is done, and the exit code says the run did not finish.
+int abandon_run() {
+    host::write_notice(notice_text(NOTICE_QUESTION_NOT_SHOWN));
+    release_host_environment();
+    return 1;
+}
+
 }  // namespace
 
 void init_firmware_descriptor() {
@@ -62,8 +70,11 @@ int updater_main(int, char**) {
     init_firmware_descriptor();
     detect_host_environment();
     target_count = enumerate_targets();
-    for (int i = 0; i < target_count; ++i)
+    for (int i = 0; i < target_count; ++i) {
         host::target_found(i + 1, drive_device_path(target_table[i].drive_letter).c_str());
+        // Named at the end of the run unless seen in other firmware by then.
+        if (target_table[i].in_update_firmware) note_drive_firmware(i, 1);
+    }
 
     if (target_count == 0) {
         show_message(MSG_NO_TARGET, KIND_INFO);
@@ -71,9 +82,11 @@ int updater_main(int, char**) {
         return 1;
     }
     if (target_count > 1) {
-        // Only a Yes spares the per-drive questions; a box that could not be
-        // shown leaves every drive to its own question.
-        if (show_message(MSG_UPDATE_ALL_QUESTION, KIND_YES_NO) != IDYES) update_all = 0;
+        // Only a Yes spares the per-drive questions; a question that could not
+        // be shown ends the run.
+        const int answer = ask(MSG_UPDATE_ALL_QUESTION);
+        if (answer == NOT_SHOWN) return abandon_run();
+        if (answer == IDNO) update_all = 0;
     } else {
         update_all = 0;
     }
@@ -87,6 +100,8 @@ int updater_main(int, char**) {
         if (result == DRIVE_UPDATED) {
             ++updated_count;
             wait_ms(PAUSE_AFTER_UPDATE_MS);
+        } else if (result == RUN_ABANDONED) {
+            return abandon_run();
         } else if (result == RUN_STOPPED) {
             show_message(MSG_TERMINATED, KIND_WARNING);
             release_host_environment();

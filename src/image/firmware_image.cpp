@@ -6,9 +6,11 @@
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "image/firmware_image.h"
+#include "image/revision_checks.h"
 #include "messages/messages.h"
 #include "platform/host.h"
 #include "transport/drive_commands.h"
+#include "transport/transport.h"
 
 model_row current_release;
 int release_row = 0;
@@ -114,6 +116,9 @@ int question_date_offset() {
 
 int identify_drive() {
     int result = inquiry(current_target, inquiry_data);
+    // An answer too short to hold the revision and the date is no answer:
+    // such a drive could never be judged after its update.
+    if (result == 0 && !holds_revision_and_date()) result = COMMAND_FAILED;
     if (result != 0) {
         show_message(MSG_INQUIRY_FAILED, KIND_ERROR);
         return result;

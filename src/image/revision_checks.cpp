@@ -1,6 +1,7 @@
 // Owns the drive's decoded date, revision and OEM class: the revision lines
 // before and after an update, and the checks that decide whether the loaded
 // image may go into the drive at current_target.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 #include "image/revision_checks.h"
 #include "messages/messages.h"
 #include "transport/drive_commands.h"
+#include "transport/transport.h"
 
 uint32_t drive_date = 0;
 uint16_t drive_revision = 0;
@@ -66,11 +68,24 @@ int oem_class(const uint8_t* identity) {
     return -1;
 }
 
-void print_revision_line(const char* format) {
-    const char* data = reinterpret_cast<const char*>(inquiry_data);
-    print_text(format_text(format, data + INQUIRY_VENDOR, data + INQUIRY_REVISION, data + INQUIRY_DATE)
+void print_revision_line(const char* format, size_t date_width) {
+    print_text(format_text(format, shown_field(inquiry_data + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
+                           shown_field(inquiry_data + INQUIRY_REVISION, 5).c_str(),
+                           shown_field(inquiry_data + INQUIRY_DATE, date_width).c_str())
                    .c_str());
 }
+
+// The drive's date as the current revision line decodes it: the update
+// firmware's own date is not the release's.
+uint32_t decoded_drive_date() {
+    if (!short_date_form()) return scan_drive_date(false);
+    return update_firmware_revision() ? 0 : scan_drive_date(true);
+}
+
+// The rule by which a drive needs no update: neither its date nor its revision is older than the image's.
+bool up_to_date(uint32_t date, uint16_t revision) { return date >= image_date && revision >= image_version; }
+
+bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
@@ -92,19 +107,39 @@ int report_revision(int mode) {
 
     if (mode == 1) {
         bool dvd_rw = std::memcmp(inquiry_data + INQUIRY_PRODUCT, "DVD-RW", 6) == 0;
-        print_revision_line(dvd_rw ? "\nNew Revision    >> %.24s %.5s %.8s" : "\nNew Revision    >> %.24s %.5s %.10s");
+        print_revision_line(dvd_rw ? "\nNew Revision    >> %.24s %.5s %.8s" : "\nNew Revision    >> %.24s %.5s %.10s",
+                            dvd_rw ? 8 : DATE_TEXT_LONGEST);
         return 0;
     }
-    if (short_date_form()) {
-        print_revision_line("\nCurrent Revision>> %.24s %.5s %.8s");
-        // Revision "000" is the update firmware's; its date is not the release's.
-        if (!update_firmware_revision()) drive_date = scan_drive_date(true);
-    } else {
-        print_revision_line("\nCurrent Revision>> %.24s %.5s %.10s");
-        drive_date = scan_drive_date(false);
+    // What cannot be told from this answer is never judged, and such a drive
+    // is not switched into its update firmware.
+    if (!holds_revision_and_date()) {
+        show_message(MSG_INQUIRY_FAILED, KIND_CONSOLE);
+        return COMMAND_FAILED;
     }
+    if (short_date_form()) {
+        print_revision_line("\nCurrent Revision>> %.24s %.5s %.8s", 8);
+    } else {
+        print_revision_line("\nCurrent Revision>> %.24s %.5s %.10s", DATE_TEXT_LONGEST);
+    }
+    drive_date = decoded_drive_date();
     drive_revision = decode_version(inquiry_data + INQUIRY_REVISION);
     return 0;
+}
+
+bool holds_revision_and_date() {
+    const uint8_t* revision = inquiry_data + INQUIRY_REVISION;
+    const uint8_t* date = inquiry_data + INQUIRY_DATE;
+    const bool revision_held = std::find(revision, revision + 4, 0) == revision + 4;
+    // The update firmware's date is never read.
+    return revision_held && (update_firmware_revision() || std::find(date, date + 8, 0) == date + 8);
+}
+
+bool runs_the_image() {
+    const uint8_t* revision = inquiry_data + INQUIRY_REVISION;
+    const bool well_formed = is_digit(revision[0]) && revision[1] == '.' && is_digit(revision[2]) && is_digit(revision[3]);
+    if (!well_formed || decode_version(revision) != image_version) return false;
+    return holds_revision_and_date() && up_to_date(decoded_drive_date(), image_version);
 }
 
 int check_compatibility(int full) {
@@ -127,7 +162,7 @@ int check_compatibility(int full) {
         show_message(MSG_NORMAL_MODEL_MISMATCH, KIND_ERROR);
         return -1;
     }
-    if (drive_date >= image_date && drive_revision >= image_version) {
+    if (up_to_date(drive_date, drive_revision)) {
         show_message(MSG_ALREADY_LATEST, update_all == 1 ? KIND_CONSOLE : KIND_INFO);
         return 1;
     }

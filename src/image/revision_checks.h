@@ -15,4 +15,13 @@ int report_revision(int mode);
 // failing identity read's code. With `full` 0 it ends after the signature.
 int check_compatibility(int full);
 
+// True when the INQUIRY data holds a revision and, unless it is the update
+// firmware's, a date: an answer too short for them leaves zeros there.
+bool holds_revision_and_date();
+// True when the INQUIRY data, read after the drive's restart, shows the
+// loaded image: a well-formed revision (digit, point, two digits) that is the
+// image's version, and a revision and date by which the drive would be found
+// up to date.
+bool runs_the_image();
+
 void reset_revision_checks_state();

@@ -59,5 +59,7 @@ int main(int argc, char** argv) {
         std::fputs(refusal.c_str(), stderr);
         return EXIT_USAGE;
     }
-    return updater_main(argc, argv);
+    const int code = updater_main(argc, argv);
+    end_win32_run();
+    return code;
 }

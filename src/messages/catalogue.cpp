@@ -240,3 +240,24 @@ const char* const japanese_catalogue[MESSAGE_CODE_LIMIT + 1] = {
     /* 99 */ nullptr,
     /* 100 */ nullptr,
 };
+
+// The notices, apart from the dialogue, in both languages; the Japanese as
+// code page 932 bytes beside the readable text.
+const char* const english_notices[NOTICE_COUNT] = {
+    /* left in update firmware */
+    "odd-fwupdate: %s is still in its update firmware; run odd-fwupdate again to complete its update\n",
+    /* question not shown */
+    "odd-fwupdate: a question could not be shown, so the run stops here; run odd-fwupdate where its questions "
+    "can be seen and answered\n",
+};
+const char* const japanese_notices[NOTICE_COUNT] = {
+    // "odd-fwupdate: %s はまだ更新用ファームウェアのままです。もう一度 odd-fwupdate を実行して更新を完了してください"
+    "odd-fwupdate: %s \x82\xCD\x82\xDC\x82\xBE\x8DX\x90V\x97p\x83t\x83@\x81[\x83\x80\x83" "E\x83" "F\x83" "A\x82\xCC"
+    "\x82\xDC\x82\xDC\x82\xC5\x82\xB7\x81" "B\x82\xE0\x82\xA4\x88\xEA\x93x odd-fwupdate \x82\xF0\x8E\xC0\x8Ds\x82\xB5"
+    "\x82\xC4\x8DX\x90V\x82\xF0\x8A\xAE\x97\xB9\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2\n",
+    // "odd-fwupdate: 質問を表示できなかったため、ここで終了します。質問を表示して答えられる所で odd-fwupdate を実行してください"
+    "odd-fwupdate: \x8E\xBF\x96\xE2\x82\xF0\x95\x5C\x8E\xA6\x82\xC5\x82\xAB\x82\xC8\x82\xA9\x82\xC1\x82\xBD\x82\xBD"
+    "\x82\xDF\x81" "A\x82\xB1\x82\xB1\x82\xC5\x8FI\x97\xB9\x82\xB5\x82\xDC\x82\xB7\x81" "B\x8E\xBF\x96\xE2\x82\xF0\x95"
+    "\x5C\x8E\xA6\x82\xB5\x82\xC4\x93\x9A\x82\xA6\x82\xE7\x82\xEA\x82\xE9\x8F\x8A\x82\xC5 odd-fwupdate \x82\xF0\x8E\xC0"
+    "\x8Ds\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2\n",
+};

@@ -31,9 +31,12 @@ std::string format_update_question(const char* text) {
     const char* drive = reinterpret_cast<const char*>(inquiry_data);
     // The text puts "20" before each date: a drive date with a four-digit year
     // and a month-name image date are given as YY/MM/DD.
-    std::string image_date_shown = image_date_text(reinterpret_cast<const uint8_t*>(header));
-    return format_text(text, drive + INQUIRY_VENDOR, drive + INQUIRY_REVISION, drive + question_date_offset(), header + IMAGE_VENDOR_PRODUCT,
-                       header + IMAGE_VERSION_TEXT, image_date_shown.c_str());
+    const std::string image_date = image_date_text(reinterpret_cast<const uint8_t*>(header));
+    return format_text(text, shown_field(drive + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
+                       shown_field(drive + INQUIRY_REVISION, 5).c_str(),
+                       shown_field(drive + question_date_offset(), 8).c_str(),
+                       shown_field(header + IMAGE_VENDOR_PRODUCT, IDENTIFICATION_WIDTH).c_str(),
+                       shown_field(header + IMAGE_VERSION_TEXT, 5).c_str(), shown_field(image_date.c_str(), 8).c_str());
 }
 
 std::string format_message(int code) {
@@ -68,6 +71,19 @@ std::string format_text(const char* format, ...) {
     return text;
 }
 
+const char* notice_text(int notice) {
+    const char* const* notices = oem_code_page == JAPANESE_CODE_PAGE ? japanese_notices : english_notices;
+    return notice >= 0 && notice < NOTICE_COUNT ? notices[notice] : "";
+}
+
+std::string shown_field(const void* field, size_t width) {
+    const auto* bytes = static_cast<const unsigned char*>(field);
+    std::string shown;
+    for (size_t i = 0; i < width && bytes[i] != 0; ++i)
+        shown += bytes[i] < 0x20 || bytes[i] == 0x7F ? '?' : static_cast<char>(bytes[i]);
+    return shown;
+}
+
 void print_text(const char* text) { host::write_console(text, std::strlen(text)); }
 
 int message_box(const char* text, int kind) {
@@ -88,4 +104,9 @@ int show_message(int code, int kind) {
     print_text(text.c_str());
     if (kind == KIND_CONSOLE) return 0;
     return message_box(text.c_str(), kind);
+}
+
+int ask(int code) {
+    const int answer = show_message(code, KIND_YES_NO);
+    return answer == IDYES || answer == IDNO ? answer : NOT_SHOWN;
 }

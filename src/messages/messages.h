@@ -3,6 +3,7 @@
 // the plain console writer for the lines outside the catalogue.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 constexpr int MESSAGE_CODE_LIMIT = 100;
@@ -46,15 +47,34 @@ constexpr int KIND_WARNING = 18;
 
 constexpr unsigned JAPANESE_CODE_PAGE = 932;
 
+// Lines apart from the dialogue, for standard error (see host::write_notice).
+constexpr int NOTICE_LEFT_IN_UPDATE_FIRMWARE = 0;  // %s: the drive's name
+constexpr int NOTICE_QUESTION_NOT_SHOWN = 1;
+constexpr int NOTICE_COUNT = 2;
+
 // Slots a catalogue does not fill are null.
 extern const char* const english_catalogue[MESSAGE_CODE_LIMIT + 1];
 extern const char* const japanese_catalogue[MESSAGE_CODE_LIMIT + 1];
 extern const char* const unknown_message_text;
+extern const char* const english_notices[NOTICE_COUNT];
+extern const char* const japanese_notices[NOTICE_COUNT];
 
 // Formats message `code` in the run's language with the arguments it takes from
 // the run state and presents it as `kind` says. Returns 0 for the console kind,
 // otherwise the box's answer.
 int show_message(int code, int kind);
+// The notice in the run's language.
+const char* notice_text(int notice);
+// A field from a drive or an image as the dialogue shows it: at most `width`
+// bytes, ending at a zero byte as "%.Ns" ends, with every control byte
+// (below 0x20, and 0x7F) shown as '?', so that no drive or image file can
+// move a cursor, rewrite a line or send a terminal a command.
+std::string shown_field(const void* field, size_t width);
+// What ask returns when its box could not be shown.
+constexpr int NOT_SHOWN = 0;
+// Asks question `code` (kind 2): IDYES, IDNO, or NOT_SHOWN for anything
+// else, since a box that could not be shown is nobody's answer.
+int ask(int code);
 // Writes `text` to the console unchanged.
 void print_text(const char* text);
 // Shows the modal box of `kind` (2, 16, 17 or 18) captioned "TORVAL".

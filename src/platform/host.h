@@ -78,6 +78,18 @@ struct host_calls {
     // question: its number as the dialogue counts them (1 for the first) and
     // the path its commands go to, as begin_drive_update's.
     void (*target_found)(int number, const char* device);
+    // What the updater last learned of target `number` (as target_found
+    // numbers it): `in_update_firmware` 1 when the drive runs its update
+    // firmware, or may run it (a switch whose answer was lost, an update
+    // window still open), 0 when it was seen in other firmware. When the run
+    // ends, however it ends, the backend names every drive last told 1, one
+    // line each on standard error: `notice`, in the run's language, with %s
+    // where the backend puts the drive's name.
+    void (*drive_firmware_state)(int number, const char* device, int in_update_firmware, const char* notice);
+    // One line for the person at the machine, apart from the console's text
+    // (standard error on a real host), in the run's language, starting a line
+    // of its own.
+    void (*write_notice)(const char* text);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -88,7 +100,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.GlobalLock && c.GlobalUnlock && c.GlobalFree && c.LoadLibraryA && c.GetProcAddress &&
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
-           c.target_found;
+           c.target_found && c.drive_firmware_state && c.write_notice;
 }
 
 // The installed table; null until a program or test installs one.
@@ -144,5 +156,9 @@ inline int end_drive_update(int left_in_update_firmware) {
     return installed_host->end_drive_update(left_in_update_firmware);
 }
 inline void target_found(int number, const char* device) { installed_host->target_found(number, device); }
+inline void drive_firmware_state(int number, const char* device, int in_update_firmware, const char* notice) {
+    installed_host->drive_firmware_state(number, device, in_update_firmware, notice);
+}
+inline void write_notice(const char* text) { installed_host->write_notice(text); }
 
 }  // namespace host

@@ -9,9 +9,13 @@
 constexpr int DRIVE_UPDATED = 0;
 constexpr int DRIVE_LEFT_AS_IS = 1;  // not identified, refused by the checks, or a disc in it
 constexpr int RUN_STOPPED = -1;
-constexpr int DRIVE_DECLINED = 7;    // the user did not say Yes to its update (IDNO)
+constexpr int DRIVE_DECLINED = 7;    // the user said No to its update (IDNO)
+constexpr int RUN_ABANDONED = -2;    // a question could not be shown: the run ends, nobody having answered
 
 int update_drive();
+// Tells the platform what is now known of the drive at `target`: 1 when it
+// runs, or may run, its update firmware (kept in the target table).
+void note_drive_firmware(int target, int in_update_firmware);
 // 0 when no disc is in the drive, -1 after its message otherwise.
 int media_check();
 // 0, or the entry command's failure code after message 14.

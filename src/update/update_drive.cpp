@@ -20,14 +20,16 @@ constexpr uint32_t PAUSE_BEFORE_ENTRY_CHECK_MS = 1000;
 // A drive that reports unit attention this many times in a row is not going
 // to settle; its state is unknown.
 constexpr int UNIT_ATTENTIONS_ALLOWED = 20;
+// A drive that still comes back in its update firmware after this many whole
+// passes will not leave it by being sent the image once more.
+constexpr int PASSES_ALLOWED = 3;
 
 // A pass that ended with the drive still in its update firmware: the user is
 // offered the retry.
 constexpr int STILL_IN_UPDATE_FIRMWARE = 2;
 
-// True when the drive's revision after its restart is the image's version,
-// decoded as the compatibility check decodes revisions.
-bool runs_the_image_version() { return decode_version(inquiry_data + INQUIRY_REVISION) == image_version; }
+// What the drive's latest INQUIRY answer and identity block show.
+int shows_update_firmware() { return identity_state == 1 || update_firmware_revision() ? 1 : 0; }
 
 // What the platform is told when the window closes: 0 only when the last
 // revision read after the switch showed firmware other than the update
@@ -45,7 +47,11 @@ int flash_drive(int& left) {
     const uint32_t model_code = current_release.model_code;
     left = 0;
     if (!update_mode) {
-        if (enter_update_mode(model_code) != 0) return RUN_STOPPED;
+        if (enter_update_mode(model_code) != 0) {
+            // A switch whose answer was lost may have happened all the same.
+            left = drive_answered ? 0 : 1;
+            return RUN_STOPPED;
+        }
         wait_ms(PAUSE_BEFORE_ENTRY_CHECK_MS);
         const int check = check_update_mode();
         if (check != 0) {
@@ -53,7 +59,9 @@ int flash_drive(int& left) {
             return RUN_STOPPED;
         }
     }
-    // After a refused block the drive's own answer decides; no leave command is sent.
+    // After a refused block the drive's own answer decides; no leave command
+    // is sent, and only a pass that sent the whole image and the leave
+    // command can have updated the drive.
     const bool image_sent = transfer_image() == 0;
     if (image_sent) settle_wait(leave_update_mode(model_code));
 
@@ -61,7 +69,7 @@ int flash_drive(int& left) {
     left = left_in_update_firmware(read == 0);
     if (read != 0) return RUN_STOPPED;
     if (!update_firmware_revision()) {
-        if (runs_the_image_version()) {
+        if (image_sent && runs_the_image()) {
             show_message(MSG_SUCCESS_UPDATED, KIND_CONSOLE);
             return DRIVE_UPDATED;
         }
@@ -77,17 +85,34 @@ int flash_drive(int& left) {
     return STILL_IN_UPDATE_FIRMWARE;
 }
 
-// The pass the user agreed to, inside the platform's update window; an
-// interrupt held during it stops the run once the drive's update has ended.
+// The pass the user agreed to, inside the platform's update window. An
+// interrupt held during it stops the run once the drive's update has ended,
+// unless no drive remains: the run then ends as it would have without it.
 int update_with_consent() {
     host::begin_drive_update(drive_device_path(target_table[current_target].drive_letter).c_str());
+    note_drive_firmware(current_target, 1);
     int left = 0;
     const int result = flash_drive(left);
-    if (host::end_drive_update(left) != 0) return RUN_STOPPED;
+    note_drive_firmware(current_target, left);
+    if (host::end_drive_update(left) != 0 && current_target + 1 < target_count) return RUN_STOPPED;
     return result;
 }
 
+// The answer to question `code` as a result: DRIVE_DECLINED for No,
+// RUN_ABANDONED when the question could not be shown, 0 for Yes.
+int consent(int code) {
+    const int answer = ask(code);
+    if (answer == IDYES) return 0;
+    return answer == IDNO ? DRIVE_DECLINED : RUN_ABANDONED;
+}
+
 }  // namespace
+
+void note_drive_firmware(int target, int in_update_firmware) {
+    target_table[target].in_update_firmware = in_update_firmware;
+    host::drive_firmware_state(target + 1, drive_device_path(target_table[target].drive_letter).c_str(),
+                               in_update_firmware, notice_text(NOTICE_LEFT_IN_UPDATE_FIRMWARE));
+}
 
 int media_check() {
     stop_unit();
@@ -118,7 +143,8 @@ int media_check() {
 int update_drive() {
     // A drive that could not be identified has had its message; nothing more is sent to it.
     if (identify_drive() != 0) return DRIVE_LEFT_AS_IS;
-    for (;;) {
+    note_drive_firmware(current_target, shows_update_firmware());
+    for (int pass = 1;; ++pass) {
         update_mode = 0;
         if (load_image() != 0) {
             show_message(MSG_IMAGE_NOT_LOADED, KIND_ERROR);
@@ -126,14 +152,20 @@ int update_drive() {
         }
         if (report_revision(0) != 0) return RUN_STOPPED;
         const char* signature = reinterpret_cast<const char*>(drive_info + IDENTITY_SIGNATURE);
-        print_text(format_text("\nCurrent Signature = %.8s", signature).c_str());
-        if (check_compatibility(1) != 0) return DRIVE_LEFT_AS_IS;
+        print_text(format_text("\nCurrent Signature = %s", shown_field(signature, IDENTITY_FIELD_WIDTH).c_str()).c_str());
+        const int compatible = check_compatibility(1);
+        if (identity_state != -1) note_drive_firmware(current_target, shows_update_firmware());
+        if (compatible != 0) return DRIVE_LEFT_AS_IS;
         if (media_check() != 0) return DRIVE_LEFT_AS_IS;
-        // Only a Yes flashes the drive: a box that could not be shown is no consent.
-        if (update_all == 0 && show_message(MSG_UPDATE_QUESTION, KIND_YES_NO) != IDYES) return DRIVE_DECLINED;
+        // Only a Yes flashes the drive; a question that could not be shown ends the run.
+        if (update_all == 0) {
+            if (const int refused = consent(MSG_UPDATE_QUESTION)) return refused;
+        }
         show_message(MSG_UPDATING, KIND_CONSOLE);
         const int result = update_with_consent();
         if (result != STILL_IN_UPDATE_FIRMWARE) return result;
-        if (show_message(MSG_RETRY_QUESTION, KIND_YES_NO) != IDYES) return RUN_STOPPED;
+        if (pass == PASSES_ALLOWED) return RUN_STOPPED;
+        const int retry = consent(MSG_RETRY_QUESTION);
+        if (retry != 0) return retry == DRIVE_DECLINED ? RUN_STOPPED : retry;
     }
 }

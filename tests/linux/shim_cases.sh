@@ -250,12 +250,12 @@ signal_before_the_switch)
   ;;
 standard_streams_closed)
   # Each closed standard stream is /dev/null: no drive's device takes its place,
-  # and the question finds no answer there.
+  # and a question with no standard error to be shown on is nobody's to answer.
   one_drive_scenario '' ''
   (cd "$work" && env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" \
     "$build/odd-fwupdate" <&- >&- 2>&-)
   code=$?
-  expect_code 0
+  expect_code 1
   (( $(state lowest_descriptor) > 2 )) || fail "the drive's commands came through descriptor $(state lowest_descriptor)"
   expect_state revision 1.23
   ;;

@@ -201,7 +201,15 @@ struct drive_behaviour {
     std::function<void(emu::drive_config&)> set_up;
     size_t answers;  // Yes answers given; after them every box fails to show
     std::string outcome;  // how the run must end
+    int then = 0;         // the answer to every box after them (0: it cannot be shown)
 };
+
+// A drive of the image's version but a day older: the check lets the image
+// through, and only a real re-flash makes it up to date.
+void same_version_older_date(emu::drive_config& d) {
+    d.revision = "1.28";
+    d.date = "08/07/24";
+}
 
 const drive_behaviour BEHAVIOURS[] = {
     {"old_firmware_after_refused_block",
@@ -228,7 +236,29 @@ const drive_behaviour BEHAVIOURS[] = {
      "exit 0, updated 1,"},
     {"endless_unit_attention", [](emu::drive_config& d) { d.ready_test_unit_attentions = 1000000; }, ANSWERS_GIVEN,
      "exit 0, updated 0,"},
-    {"no_box_can_be_shown", [](emu::drive_config&) {}, 0, "exit 0, updated 0,"},
+    {"no_box_can_be_shown", [](emu::drive_config&) {}, 0, "exit 1, updated 0,"},
+    {"older_date_refused_block_restarting",
+     [](emu::drive_config& d) {
+         same_version_older_date(d);
+         d.refuse_block = 3;
+         d.refused_block_restarts = true;
+     },
+     ANSWERS_GIVEN, "exit 1, updated 0,"},
+    {"older_date_refused_leave_restarting",
+     [](emu::drive_config& d) {
+         same_version_older_date(d);
+         d.refuse_leave = true;
+         d.refused_leave_restarts = true;
+     },
+     ANSWERS_GIVEN, "exit 1, updated 0,"},
+    {"garbled_revision_after_restart", [](emu::drive_config& d) { d.revision_after_restart = "1.1H"; }, ANSWERS_GIVEN,
+     "exit 1, updated 0,"},
+    {"inquiry_too_short_for_revision_and_date", [](emu::drive_config& d) { d.inquiry_length = 32; }, ANSWERS_GIVEN,
+     "exit 0, updated 0,"},
+    {"found_in_update_firmware_and_declined", [](emu::drive_config& d) { d.starts_in_update_mode = true; }, 0,
+     "exit 0, updated 0,", IDNO},
+    {"update_firmware_for_ever", [](emu::drive_config& d) { d.stay_in_update_mode = true; }, ANSWERS_GIVEN,
+     "exit 1, updated 0,"},
 };
 
 // --- watching a run -----------------------------------------------------------
@@ -393,10 +423,37 @@ void check_invariants(const sim::host& h, const std::vector<event>& events, int 
     for (int code : order) summary << ' ' << code;
     out.summary = summary.str();
 
-    // The exit code says whether the run was stopped.
-    const bool stopped = shown[36] > 0 || shown[28] > 0;
+    // The exit code says whether the run was stopped, or ended for a question nobody could see.
+    const bool stopped = shown[36] > 0 || shown[28] > 0 || !h.notices.empty();
     if ((exit_code == 1) != stopped)
-        broken("exit code " + std::to_string(exit_code) + (stopped ? " after" : " without") + " message 36 or 28");
+        broken("exit code " + std::to_string(exit_code) + (stopped ? " after" : " without") +
+               " message 36 or 28 or a notice");
+
+    // Success only for a pass that sent every block of the image and then the
+    // leave command: counted back from message 12 to the pass's first block.
+    const size_t blocks_in_image = (the_image().size() + 0x7FFF) / 0x8000;
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (events[i].kind != event::console || message_code(events[i].text) != 12) continue;
+        size_t blocks = 0, leaves = 0;
+        for (size_t j = i; j-- > 0;) {
+            if (events[j].kind != event::command) continue;
+            const emu::command_record& r = log[events[j].index];
+            if (!is_write_buffer(r.cdb) || r.cdb.size() < 6) continue;
+            const int mode = r.cdb[1] & 0x1F;
+            if (mode == 5) ++leaves;
+            if (mode == 7 && !failed(r)) ++blocks;
+            if (mode == 7 && r.cdb[3] == 0 && r.cdb[4] == 0 && r.cdb[5] == 0) break;
+        }
+        if (blocks != blocks_in_image || leaves == 0)
+            broken("message 12 after a pass of " + std::to_string(blocks) + " accepted blocks and " +
+                   std::to_string(leaves) + " leave commands");
+    }
+    // A drive that keeps coming back in its update firmware gets three passes.
+    if (h.update_windows.size() > 3) broken(std::to_string(h.update_windows.size()) + " passes");
+    // A drive in its update firmware when the run ends is named then.
+    const auto state = h.firmware_states.find(1);
+    if (drive.in_update_mode() && (state == h.firmware_states.end() || state->second != 1))
+        broken("the drive is left in its update firmware and not named");
 
     // Success is claimed only for a drive that holds the whole image under the new revision.
     const bool holds_image = drive.flashed_image() == the_image();
@@ -463,10 +520,12 @@ void check_invariants(const sim::host& h, const std::vector<event>& events, int 
         int code = e.kind == event::console ? message_code(e.text) : -1;
         if (!listed(COMMAND_FAILURE_MESSAGES, code)) continue;
         const std::string which = "message " + std::to_string(code);
-        // Message 42 also tells that the drive came back with a revision other
-        // than the image's: the verdict on the INQUIRY that read it.
-        const bool verdict = code == 42 && last_command >= 0 && is_inquiry(log[static_cast<size_t>(last_command)].cdb) &&
-                             drive.reported_revision() != NEW_REVISION;
+        // Message 42 also tells that the drive came back without the image's
+        // firmware: the verdict on the INQUIRY that read it.
+        // Message 9 also tells an INQUIRY answer too short to hold the revision and the date.
+        const bool after_inquiry = last_command >= 0 && is_inquiry(log[static_cast<size_t>(last_command)].cdb);
+        const bool verdict = (code == 42 && after_inquiry && !holds_new_firmware) ||
+                             (code == 9 && after_inquiry && log[static_cast<size_t>(last_command)].result.transferred < 45);
         if (last_command < 0) {
             broken(which + " before any command");
         } else if (!verdict && !failed(log[static_cast<size_t>(last_command)])) {
@@ -502,13 +561,14 @@ void check_invariants(const sim::host& h, const std::vector<event>& events, int 
 }
 
 run_outcome run_update(const route& r, const emu::drive_config& drive, size_t command_limit, const std::string& name,
-                       size_t answers = ANSWERS_GIVEN) {
+                       size_t answers = ANSWERS_GIVEN, int then = 0) {
     run_outcome out;
     reset_run_state();
     {
         sim::host h;
         h.cfg.files[IMAGE_FILE] = the_image();
         h.cfg.answers.assign(answers, IDYES);
+        if (then != 0) h.cfg.answers.insert(h.cfg.answers.end(), ANSWERS_GIVEN, then);
         r.set_up(h, drive);
         h.install();
 
@@ -727,7 +787,8 @@ TEST_P(behaviour_sweep, keeps_every_invariant) {
     emu::drive_config drive;
     b.set_up(drive);
     const std::string name = std::string(r.name) + ", " + b.name;
-    run_outcome run = run_update(r, drive, PASSES_ALLOWED * clean_run(route_index).log.size(), name, b.answers);
+    run_outcome run =
+        run_update(r, drive, PASSES_ALLOWED * clean_run(route_index).log.size(), name, b.answers, b.then);
     ++runs_made;
     if (!run.broken.empty()) ++runs_broken;
     for (const std::string& broken : run.broken) {
@@ -735,7 +796,7 @@ TEST_P(behaviour_sweep, keeps_every_invariant) {
         ADD_FAILURE() << name << ": " << broken;
     }
     EXPECT_EQ(run.summary.rfind(b.outcome, 0), 0u) << name << ": " << run.summary;
-    if (b.answers == 0) {
+    if (b.answers == 0 && b.then != IDYES) {
         for (const emu::command_record& c : run.log) EXPECT_FALSE(is_write_buffer(c.cdb)) << expect::hex(c.cdb);
     }
     if (std::getenv("ODD_SWEEP_TABLE"))

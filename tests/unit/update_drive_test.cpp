@@ -478,12 +478,13 @@ TEST_F(update_drive_failures, no_to_the_update_question_leaves_the_drive_untouch
     EXPECT_TRUE(host.drive(0).flashed_image().empty());
 }
 
-// Only a Yes flashes the drive: No, a box that could not be shown (0) and
-// Wine's answer without a display (-1) all leave it untouched, as No does.
-TEST_F(update_drive_failures, anything_but_yes_to_the_update_question_gives_result_7) {
+// Only a Yes flashes the drive and only a No declines it: a box that could
+// not be shown (0) and Wine's answer without a display (-1) are nobody's
+// answer, and the run ends there.
+TEST_F(update_drive_failures, only_yes_flashes_and_only_no_declines) {
     put_image();
     host.add_drive_at_letter('E');
-    for (int answer : {IDNO, 0, -1}) {
+    for (auto [answer, result] : {std::pair{IDNO, 7}, {0, RUN_ABANDONED}, {-1, RUN_ABANDONED}}) {
         SCOPED_TRACE(answer);
         host.cfg.answers = {answer};
         host.next_answer_ = 0;
@@ -491,7 +492,7 @@ TEST_F(update_drive_failures, anything_but_yes_to_the_update_question_gives_resu
         detect_host_environment();
         ASSERT_EQ(enumerate_targets(), 1);
         current_target = 0;
-        EXPECT_EQ(update_drive(), 7);
+        EXPECT_EQ(update_drive(), result);
         release_host_environment();
         EXPECT_EQ(cdbs(host.drive(0)).back(), READY);
     }
@@ -533,7 +534,7 @@ TEST_F(update_drive_failures, refused_block_sends_no_leave_command_and_asks_to_r
     emu::drive_config config;
     config.refuse_block = 5;
     host.add_drive_at_letter('E', config);
-    host.cfg.answers = {IDYES, IDNO};
+    host.cfg.answers = {IDYES, IDOK, IDNO};
 
     EXPECT_EQ(run(), 1);
 
@@ -927,16 +928,19 @@ TEST_F(update_loop, three_targets_all_updated_without_per_drive_questions) {
     EXPECT_NE(host.console.find("\r\nStart updating the device No.3."), std::string::npos);
 }
 
-TEST_F(update_loop, question_boxes_that_cannot_be_shown_flash_no_drive) {
+// A question nobody could see ends the run, with one notice, before any drive is visited.
+TEST_F(update_loop, a_question_that_cannot_be_shown_ends_the_run) {
     put_image();
     host.add_drive_at_letter('E');
     host.add_drive_at_letter('F');
 
-    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(run(), 1);
 
-    ASSERT_EQ(host.boxes.size(), 3u);  // every drive asked on its own, no answer a Yes
-    EXPECT_EQ(box(1).text, QUESTION_82);
-    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(cdbs(host.drive(i)), join({UP_TO_CHECKS, {STOP, READY}})) << i;
+    ASSERT_EQ(host.boxes.size(), 1u);
+    ASSERT_EQ(host.notices.size(), 1u);
+    EXPECT_EQ(host.notices[0].rfind("odd-fwupdate: a question could not be shown", 0), 0u) << host.notices[0];
+    EXPECT_EQ(host.console.find("Start updating"), std::string::npos);
+    for (size_t i = 0; i < 2; ++i) EXPECT_EQ(cdbs(host.drive(i)).size(), 2u) << i;  // enumeration's probes
 }
 
 TEST_F(update_loop, second_target_stopping_the_run_leaves_the_third_unvisited) {

@@ -18,7 +18,8 @@
 # blocks the drive accepted, leave commands it received); UNTOUCHED (1: the
 # program never loads the ASPI manager); ARGS (the command line); INTERRUPT
 # ("A:T N": Ctrl-C once drive A:T has accepted N image blocks); ANSWERS ("y ok":
-# Yes, then Enter on an OK box) with ANSWER_BOXES, the script that answers.
+# Yes, then Enter on an OK box) with ANSWER_BOXES, the script that answers;
+# STDERR (text the program's standard error must hold).
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix ${WORK}/prefix)
@@ -210,6 +211,12 @@ file(READ ${WORK}/console.bin console)
 file(READ ${WORK}/stderr.txt errors)
 if(NOT "${code}" STREQUAL "${EXIT}")
   fail("exit code ${code}, expected ${EXIT}\n--- console ---\n${console}\n--- stderr ---\n${errors}")
+endif()
+if(DEFINED STDERR)
+  string(FIND "${errors}" "${STDERR}" found)
+  if(found EQUAL -1)
+    fail("standard error lacks: ${STDERR}\n--- stderr ---\n${errors}")
+  endif()
 endif()
 file(READ ${WORK}/console.bin actual_hex HEX)
 file(READ ${EXPECTED} expected_hex HEX)

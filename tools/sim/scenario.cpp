@@ -96,6 +96,7 @@ emu::drive_config drive_config_of(const json& d) {
     take(d, "date", c.date);
     take(d, "inquiry_length", c.inquiry_length);
     take(d, "inquiry_length_after_restart", c.inquiry_length_after_restart);
+    take(d, "revision_after_restart", c.revision_after_restart);
     take(d, "hardware_revision", c.hardware_revision);
     take(d, "signature", c.signature);
     take(d, "update_vendor", c.update_vendor);

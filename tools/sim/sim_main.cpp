@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
     h.install();
     int code = updater_main(argc, argv);
     std::cout.flush();
+    // As a real host names them when the run ends.
+    for (const std::string& notice : h.left_drive_notices()) std::cerr << "\n" << notice;
 
     if (!image_directory.empty()) {
         std::error_code ignored;

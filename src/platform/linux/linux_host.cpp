@@ -20,6 +20,7 @@
 #include <ctime>
 
 #include "platform/host.h"
+#include "platform/notice_line.h"
 #include "platform/storage_queries.h"
 #include "platform/linux/media_polling.h"
 #include "platform/linux/sg_io.h"
@@ -64,6 +65,10 @@ DWORD last_error = ERROR_SUCCESS;
 terminal_locale locale;
 bool stdout_is_terminal = false;
 bool stderr_is_terminal = false;
+bool stdin_is_terminal = false;
+// Standard error was closed when the program started, or is the null device.
+bool stderr_goes_nowhere = false;
+bool stderr_was_closed = false;
 bool last_question_declined = false;
 bool refusal_told = false;
 std::string previous_console_text;
@@ -407,6 +412,10 @@ int l_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     manner.out_is_terminal = stderr_is_terminal;
     // The updater has just written an acknowledgement's text to the console.
     manner.text_shown = stdout_is_terminal && stderr_is_terminal;
+    manner.in_is_terminal = stdin_is_terminal;
+    // A box on a standard error that goes nowhere is seen by nobody, and
+    // whatever stands on standard input answers nothing it asked.
+    if (stderr_goes_nowhere) return 0;
     const int answer = ask_on_terminal(stdin, stderr, caption, text, style, manner);
     if ((style & 0x0F) == MB_YESNO) last_question_declined = answer != IDYES;
     return answer;
@@ -443,7 +452,25 @@ void l_begin_drive_update(const char* path) {
     begin_update_window(device.empty() ? path : device.c_str());
 }
 
-int l_end_drive_update(int left_in_update_firmware) { return end_update_window(left_in_update_firmware); }
+int l_end_drive_update(int) { return end_update_window(); }
+
+// The notice's code page 932 bytes as this terminal shows them.
+std::string notice_shown(const char* text) {
+    return terminal_text(text, std::strlen(text), console_to_utf8());
+}
+
+void l_drive_firmware_state(int, const char* path, int in_update_firmware, const char* notice) {
+    const std::string device = device_for_path(path);
+    if (device.empty()) return;
+    const std::string line = format_notice(notice_shown(notice ? notice : ""), device);
+    note_drive_state(device.c_str(), in_update_firmware, line.c_str());
+}
+
+void l_write_notice(const char* text) {
+    std::fflush(stdout);
+    std::fputs(notice_shown(text ? text : "").c_str(), stderr);
+    std::fflush(stderr);
+}
 
 // Which drive is which, for a technician with more than one.
 void l_target_found(int number, const char* path) {
@@ -488,6 +515,8 @@ constexpr host_calls linux_calls() {
     c.begin_drive_update = l_begin_drive_update;
     c.end_drive_update = l_end_drive_update;
     c.target_found = l_target_found;
+    c.drive_firmware_state = l_drive_firmware_state;
+    c.write_notice = l_write_notice;
     return c;
 }
 
@@ -506,8 +535,19 @@ std::string device_for_path(const char* windows_path) {
 }
 
 void open_missing_standard_descriptors() {
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
-        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDWR);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            ::open("/dev/null", O_RDWR);
+            if (fd == STDERR_FILENO) stderr_was_closed = true;
+        }
+    }
+}
+
+static bool is_null_device(int fd) {
+    struct stat status;
+    struct stat null_device;
+    return ::fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && ::stat("/dev/null", &null_device) == 0 &&
+           status.st_rdev == null_device.st_rdev;
 }
 
 void install_linux_host() {
@@ -516,6 +556,8 @@ void install_linux_host() {
     locale = locale_from(std::getenv("LC_ALL"), std::getenv("LC_CTYPE"), std::getenv("LANG"));
     stdout_is_terminal = ::isatty(STDOUT_FILENO) == 1;
     stderr_is_terminal = ::isatty(STDERR_FILENO) == 1;
+    stdin_is_terminal = ::isatty(STDIN_FILENO) == 1;
+    stderr_goes_nowhere = stderr_was_closed || is_null_device(STDERR_FILENO);
     static bool closing_registered = false;
     if (!closing_registered)
         closing_registered = std::atexit(close_kept_devices) == 0 && std::atexit(tell_a_declined_run) == 0;

@@ -33,7 +33,7 @@ int open_retrying(const char* path, int flags) {
 }
 
 bool write_whole(const char* path, const char* text, size_t length) {
-    const int fd = open_retrying(path, O_WRONLY | O_TRUNC | O_CLOEXEC);  // a plain file too
+    const int fd = open_retrying(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);  // a plain file too
     if (fd < 0) return false;
     ssize_t written;
     do written = ::write(fd, text, length);
@@ -42,18 +42,35 @@ bool write_whole(const char* path, const char* text, size_t length) {
     return written == static_cast<ssize_t>(length);
 }
 
+// Every signal held for as long as it lives: async-signal-safe.
+struct signals_held {
+    sigset_t before;
+    signals_held() {
+        sigset_t all;
+        sigfillset(&all);
+        ::sigprocmask(SIG_BLOCK, &all, &before);
+    }
+    ~signals_held() { ::sigprocmask(SIG_SETMASK, &before, nullptr); }
+    signals_held(const signals_held&) = delete;
+    signals_held& operator=(const signals_held&) = delete;
+};
+
 }  // namespace
 
 void locate_sysfs() {
+#if defined(ODD_TEST_HOOKS)
+    // Test builds only: tests give each case a sysfs of its own.
     const char* root = ::secure_getenv("ODD_SYSFS_ROOT");
     std::snprintf(sysfs_root, sizeof sysfs_root, "%s", root && *root ? root : "/sys");
+#endif
 }
 
 void stop_media_polling(int device) {
     if (device < 0 || device >= DEVICE_COUNT || drives[device].stopped) return;
+    const signals_held hold;
     polling& p = drives[device];
     std::snprintf(p.path, sizeof p.path, "%s/class/block/sr%d/events_poll_msecs", sysfs_root, device);
-    const int fd = open_retrying(p.path, O_RDONLY | O_CLOEXEC);
+    const int fd = open_retrying(p.path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return;
     const ssize_t got = ::read(fd, p.value, sizeof p.value - 1);
     ::close(fd);
@@ -64,9 +81,13 @@ void stop_media_polling(int device) {
 
 void restore_media_polling(int device) {
     if (device < 0 || device >= DEVICE_COUNT || !drives[device].stopped) return;
+    // A signal that ends the run meanwhile must find the old value written,
+    // or still to be written by its own way out.
+    const signals_held hold;
     polling& p = drives[device];
-    p.stopped = 0;
+    if (!p.stopped) return;
     write_whole(p.path, p.value, p.length);
+    p.stopped = 0;
 }
 
 void restore_all_media_polling() {

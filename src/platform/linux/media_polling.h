@@ -5,8 +5,9 @@
 // lets go or the run ends, however it ends.
 #pragma once
 
-// Reads the sysfs root: "/sys", or ODD_SYSFS_ROOT where the environment is
-// trusted (tests use a folder of their own).
+// Reads the sysfs root: "/sys"; in a test build ODD_SYSFS_ROOT where the
+// environment is trusted (tests use a folder of their own). The shipped file
+// reads no environment for it.
 void locate_sysfs();
 
 // Writes 0 for /dev/srN after reading the value to give back. Where sysfs

@@ -5,12 +5,20 @@
 #include <cstdint>
 #include <cstring>
 
+#include <termios.h>
+#include <unistd.h>
+
 #include "cp932_table.h"
 
 namespace {
 
 // A line longer than this is no answer at all.
 constexpr size_t LONGEST_ANSWER = 64;
+// No terminal passes a longer line; input that does is not typed by anyone.
+constexpr size_t LONGEST_LINE = 4096;
+// A question is asked again after a line that answers nothing, but only so
+// often: input that keeps answering nothing is nobody's Yes.
+constexpr int TIMES_ASKED = 3;
 
 // The prompts and answers in code page 932, shown as the console is.
 const char PROMPT_YES_NO_JAPANESE[] = "[\x82\xCD\x82\xA2(y)/\x82\xA2\x82\xA2\x82\xA6(n)] ";  // [はい(y)/いいえ(n)]
@@ -83,20 +91,23 @@ std::string box_text(const char* text, const box_manner& manner) {
     return out;
 }
 
-// One line of input without its line break, or false at the end of input.
-// Every byte is kept, a NUL too; a line longer than any answer comes back empty.
-bool read_answer(std::FILE* in, std::string& answer) {
+enum class line_read { answer, end, not_typed };
+
+// One line of input without its line break. Every byte is kept, a NUL too; a
+// line longer than any answer comes back empty. A line that goes on past
+// anything a person types (an image file, /dev/zero) is not_typed, and is
+// left unread beyond that.
+line_read read_answer(std::FILE* in, std::string& answer) {
     answer.clear();
-    bool any = false;
-    bool too_long = false;
-    for (int c; (c = std::getc(in)) != EOF;) {
-        any = true;
-        if (c == '\n') break;
-        if (answer.size() < LONGEST_ANSWER) answer += static_cast<char>(c);
-        else too_long = true;
+    size_t length = 0;
+    int c = EOF;
+    while ((c = std::getc(in)) != EOF && c != '\n') {
+        if (++length > LONGEST_LINE) return line_read::not_typed;
+        if (length <= LONGEST_ANSWER) answer += static_cast<char>(c);
     }
-    if (too_long) answer.clear();
-    return any;
+    if (c == EOF && length == 0) return line_read::end;
+    if (length > LONGEST_ANSWER) answer.clear();
+    return line_read::answer;
 }
 
 }  // namespace
@@ -164,17 +175,27 @@ int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const ch
     const std::string yes = plain_answer(terminal_text(YES_JAPANESE, std::strlen(YES_JAPANESE), manner.to_utf8));
     const std::string no = plain_answer(terminal_text(NO_JAPANESE, std::strlen(NO_JAPANESE), manner.to_utf8));
     std::string answer;
-    for (;;) {
+    for (int asked = 1;; ++asked) {
+        // What was typed before the prompt showed answers nothing it asks.
+        if (manner.in_is_terminal) ::tcflush(::fileno(in), TCIFLUSH);
         std::fputs(shown_prompt.c_str(), out);
-        std::fflush(out);
-        if (!read_answer(in, answer)) {
-            std::fputc('\n', out);
-            std::fflush(out);
+        // A prompt that could not be written is a box that could not be shown.
+        if (std::fflush(out) != 0 || std::ferror(out)) {
+            std::clearerr(out);
+            return 0;
+        }
+        const line_read read = read_answer(in, answer);
+        if (read != line_read::answer) {
+            if (read == line_read::end) {
+                std::fputc('\n', out);
+                std::fflush(out);
+            }
             return question ? IDNO : IDOK;
         }
         if (!question) return IDOK;
         const std::string word = plain_answer(answer);
         if (word == "y" || word == "yes" || (manner.japanese && word == yes)) return IDYES;
         if (word == "n" || word == "no" || (manner.japanese && word == no)) return IDNO;
+        if (asked == TIMES_ASKED) return IDNO;
     }
 }

@@ -36,15 +36,19 @@ struct box_manner {
     bool japanese = false;         // prompts in Japanese, and its yes and no taken as answers
     bool out_is_terminal = false;  // the box's output is a terminal
     bool text_shown = false;       // an acknowledgement's text is already on the same terminal
+    bool in_is_terminal = false;   // the answers come from a terminal: what was typed ahead is dropped
 };
 
 // A message box on the terminal: writes the caption and the text to `out`,
 // then "[y/n] " for MB_YESNO or "[press Enter] " for any other style (in
-// Japanese when asked), and reads lines from `in`. An acknowledgement whose
-// text is already shown gets its prompt alone. Returns IDYES or IDNO for
-// "y"/"yes" and "n"/"no" (any case) or the Japanese yes and no; anything else,
-// a line holding a control byte among them, asks again. IDOK for an
-// acknowledgement. At the end of input a question answers IDNO, never IDYES,
-// and an acknowledgement IDOK.
+// Japanese when asked), and reads lines from `in`, after dropping what was
+// typed ahead when `in` is a terminal. An acknowledgement whose text is
+// already shown gets its prompt alone. Returns IDYES or IDNO for "y"/"yes"
+// and "n"/"no" (any case) or the Japanese yes and no; anything else, a line
+// holding a control byte among them, asks again, twice at most, and then
+// answers IDNO. IDOK for an acknowledgement. At the end of input, or on input
+// no person types (a line of thousands of bytes), a question answers IDNO,
+// never IDYES, and an acknowledgement IDOK. 0 when the prompt could not be
+// written: the box could not be shown.
 int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const char* text, UINT style,
                     const box_manner& manner);

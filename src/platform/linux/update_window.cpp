@@ -10,21 +10,33 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "platform/linux/media_polling.h"
 
 namespace {
 
-const int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every catchable signal whose default action ends the process, but those a
+// fault of the program itself raises (SIGSEGV, SIGBUS, SIGFPE, SIGILL,
+// SIGABRT, SIGTRAP, SIGSYS): they end the run, naming the drives left in
+// their update firmware, and inside an update window they are held until the
+// drive's update has ended. The real-time signals are added at run time.
+const int ENDING_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,   SIGUSR2,
+                              SIGALRM, SIGPROF, SIGVTALRM, SIGIO,   SIGPWR,    SIGSTKFLT, SIGXCPU};
+// The signals whose default action stops the process: held inside an update
+// window only (a terminal's Ctrl-Z), the stop then following the drive's update.
+// SIGTTIN and SIGTTOU are ignored there instead, since a caught one is sent
+// again on every read or write a background process makes on its terminal.
+const int STOPPING_SIGNALS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
 constexpr int MAX_DRIVES = 23;  // /dev/sr0 to /dev/sr22
-constexpr size_t LINE_CAPACITY = 192;
+constexpr size_t LINE_CAPACITY = 320;
 
 struct notice {
     char text[LINE_CAPACITY] = {};
     size_t length = 0;
 };
 
-// One line per drive whose last update left it in its update firmware.
+// One line per drive that is, or may be, in its update firmware.
 struct left_drive {
     char device[32] = {};
     volatile sig_atomic_t left = 0;
@@ -33,10 +45,12 @@ struct left_drive {
 left_drive left_drives[MAX_DRIVES];
 
 volatile sig_atomic_t window_open = 0;
-volatile sig_atomic_t held_signal = 0;
+volatile sig_atomic_t held_ending = 0;
+volatile sig_atomic_t held_stop = 0;
 volatile sig_atomic_t run_finished = 0;
 bool update_begun = false;
 notice held_notice;
+sigset_t handled_signals;
 
 void set_notice(notice& n, const char* format, const char* device) {
     const int length = std::snprintf(n.text, sizeof n.text, format, device);
@@ -53,13 +67,18 @@ void write_notice(const notice& n) {
 }
 
 // The drives' media polling given back and those left in their update
-// firmware named, once, whichever way out the run takes first.
+// firmware named, once, whichever way out the run takes first; no signal
+// cuts it short.
 void finish_run() {
-    if (run_finished) return;
-    run_finished = 1;
-    restore_all_media_polling();
-    for (const left_drive& drive : left_drives)
-        if (drive.left) write_notice(drive.told);
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &handled_signals, &before);
+    if (!run_finished) {
+        run_finished = 1;
+        restore_all_media_polling();
+        for (const left_drive& drive : left_drives)
+            if (drive.left) write_notice(drive.told);
+    }
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 void finish_run_at_exit() { finish_run(); }
@@ -74,17 +93,40 @@ void finish_run_at_exit() { finish_run(); }
     ::_exit(128 + signal_number);
 }
 
-void on_signal(int signal_number) {
+void tell_held_once() {
+    if (held_ending == 0 && held_stop == 0) write_notice(held_notice);
+}
+
+void on_ending_signal(int signal_number) {
     if (window_open) {
-        if (held_signal == 0) {
-            held_signal = signal_number;
-            write_notice(held_notice);
-        }
+        tell_held_once();
+        if (held_ending == 0) held_ending = signal_number;
         return;
     }
     finish_run();
     end_by_signal(signal_number);
 }
+
+void on_stopping_signal(int signal_number) {
+    tell_held_once();
+    if (held_stop == 0) held_stop = signal_number;
+}
+
+void set_handler(int signal_number, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
+    action.sa_mask = handled_signals;
+    ::sigaction(signal_number, &action, nullptr);
+}
+
+bool started_ignored(int signal_number) {
+    struct sigaction before {};
+    return ::sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN;
+}
+
+// The stop signals' dispositions outside the window, as the program found them.
+struct sigaction stop_dispositions[std::size(STOPPING_SIGNALS)];
 
 left_drive* drive_named(const char* device) {
     left_drive* free_entry = nullptr;
@@ -92,16 +134,9 @@ left_drive* drive_named(const char* device) {
         if (std::strcmp(drive.device, device) == 0) return &drive;
         if (free_entry == nullptr && drive.device[0] == '\0') free_entry = &drive;
     }
-    if (free_entry) {
-        std::snprintf(free_entry->device, sizeof free_entry->device, "%s", device);
-        set_notice(free_entry->told,
-                   "odd-fwupdate: %s is still in its update firmware; run odd-fwupdate again to complete its update\n",
-                   free_entry->device);
-    }
+    if (free_entry) std::snprintf(free_entry->device, sizeof free_entry->device, "%s", device);
     return free_entry;
 }
-
-left_drive* current_drive = nullptr;
 
 }  // namespace
 
@@ -109,40 +144,69 @@ void guard_updates() {
     static bool installed = false;
     if (installed) return;
     installed = true;
-    // Console write errors are ignored; a reader that went away must not end an update.
+    // Console write errors are ignored: a reader that went away, or a console
+    // file that reached its size limit, must not end an update.
     ::signal(SIGPIPE, SIG_IGN);
-    struct sigaction action {};
-    action.sa_handler = on_signal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (int signal_number : HELD_SIGNALS) sigaddset(&action.sa_mask, signal_number);
-    for (int signal_number : HELD_SIGNALS) {
-        struct sigaction before {};
-        if (::sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-        ::sigaction(signal_number, &action, nullptr);
+    ::signal(SIGXFSZ, SIG_IGN);
+    sigemptyset(&handled_signals);
+    for (int signal_number : ENDING_SIGNALS) sigaddset(&handled_signals, signal_number);
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+        sigaddset(&handled_signals, signal_number);
+    for (int signal_number : STOPPING_SIGNALS) sigaddset(&handled_signals, signal_number);
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+        const bool stopping = std::find(std::begin(STOPPING_SIGNALS), std::end(STOPPING_SIGNALS), signal_number) !=
+                              std::end(STOPPING_SIGNALS);
+        if (stopping || !sigismember(&handled_signals, signal_number) || started_ignored(signal_number)) continue;
+        set_handler(signal_number, on_ending_signal);
     }
     std::atexit(finish_run_at_exit);
 }
 
+void note_drive_state(const char* device, int in_update_firmware, const char* line) {
+    left_drive* drive = drive_named(device ? device : "");
+    if (drive == nullptr) return;
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &handled_signals, &before);
+    drive->left = 0;
+    set_notice(drive->told, "%s", line ? line : "");
+    drive->left = in_update_firmware != 0;
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
 void begin_update_window(const char* device) {
     update_begun = true;
-    current_drive = drive_named(device ? device : "");
     set_notice(held_notice,
                "odd-fwupdate: the update of %s cannot be interrupted; the program stops when it is done\n",
-               current_drive ? current_drive->device : "the drive");
+               device && *device ? device : "the drive");
+    held_ending = 0;
+    held_stop = 0;
+    for (size_t i = 0; i < std::size(STOPPING_SIGNALS); ++i) {
+        const int signal_number = STOPPING_SIGNALS[i];
+        ::sigaction(signal_number, nullptr, &stop_dispositions[i]);
+        if (stop_dispositions[i].sa_handler == SIG_IGN) continue;
+        if (signal_number == SIGTSTP) set_handler(signal_number, on_stopping_signal);
+        else ::signal(signal_number, SIG_IGN);
+    }
     window_open = 1;
 }
 
-int end_update_window(int left_in_update_firmware) {
-    if (current_drive) current_drive->left = left_in_update_firmware != 0;
-    current_drive = nullptr;
+int end_update_window() {
     window_open = 0;
-    const int signal_number = held_signal;
-    if (signal_number == 0) return 0;
+    for (size_t i = 0; i < std::size(STOPPING_SIGNALS); ++i)
+        ::sigaction(STOPPING_SIGNALS[i], &stop_dispositions[i], nullptr);
     std::fflush(stdout);
     std::fflush(stderr);
-    finish_run();
-    end_by_signal(signal_number);
+    const int ending = held_ending;
+    if (ending != 0) {
+        finish_run();
+        end_by_signal(ending);
+    }
+    // A Ctrl-Z held meanwhile stops the program now, between two drives.
+    if (held_stop != 0) {
+        held_stop = 0;
+        ::raise(SIGTSTP);
+    }
+    return 0;
 }
 
 bool any_update_begun() { return update_begun; }

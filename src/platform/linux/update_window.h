@@ -1,8 +1,9 @@
-// The Linux host's guard around drive updates: SIGINT, SIGTERM, SIGHUP and
-// SIGQUIT are held while a drive is in its update window and stop the program
-// once its update has ended, SIGPIPE is ignored for the whole run, and when the
-// run ends, however it ends, the drives' media polling is given back and those
-// left in their update firmware are named.
+// The Linux host's guard around drive updates: every catchable signal whose
+// default action ends the process ends the run by way of its notices (the
+// drives' media polling given back, those left in their update firmware
+// named), and inside a drive's update window it is held until the drive's
+// update has ended, as is Ctrl-Z; SIGPIPE and SIGXFSZ are ignored for the
+// whole run.
 #pragma once
 
 // Installs the signal dispositions and the end-of-run notices (again on a
@@ -10,12 +11,17 @@
 // stays ignored.
 void guard_updates();
 
+// What is known of `device` ("/dev/sr1"): `in_update_firmware` 1 when it runs,
+// or may run, its update firmware; `line` is the notice that names it when
+// the run ends, however it ends.
+void note_drive_state(const char* device, int in_update_firmware, const char* line);
+
 // Opens the update window of `device` ("/dev/sr1").
 void begin_update_window(const char* device);
-// Closes it, noting whether the drive is left in its update firmware. When a
-// signal was held meanwhile the notices are written and the program ends by
-// that signal, as it would have without the window; otherwise returns 0.
-int end_update_window(int left_in_update_firmware);
+// Closes it. When an ending signal was held meanwhile the notices are written
+// and the program ends by that signal, as it would have without the window; a
+// held Ctrl-Z stops it now. Otherwise returns 0.
+int end_update_window();
 
 // True once any drive's update window has opened.
 bool any_update_begun();

@@ -3,6 +3,7 @@
 #include "platform/sim/sim_host.h"
 
 #include "platform/pass_through_check.h"
+#include "platform/notice_line.h"
 #include "platform/storage_queries.h"
 #include "platform/sim/trace.h"
 
@@ -413,6 +414,23 @@ void sim_target_found(int number, const char* device) {
     h.trace_line(trace_target(h.now_ms(), number, h.targets_found.back()));
 }
 
+void sim_drive_firmware_state(int number, const char* device, int in_update_firmware, const char* notice) {
+    host& h = *active;
+    h.firmware_states[number] = in_update_firmware;
+    // The drive is named by its device path, or by its number when it has none (ASPI).
+    const std::string name = device && *device ? std::string(device) : "No." + std::to_string(number);
+    h.firmware_notices[number] = format_notice(notice ? notice : "", name);
+}
+
+void sim_write_notice(const char* text) {
+    host& h = *active;
+    h.notices.push_back(text ? text : "");
+    if (h.box_echo) {
+        *h.box_echo << "\n" << h.notices.back();
+        h.box_echo->flush();
+    }
+}
+
 constexpr host_calls sim_calls() {
     host_calls c{};
     c.CreateFileA = sim_CreateFileA;
@@ -442,6 +460,8 @@ constexpr host_calls sim_calls() {
     c.begin_drive_update = sim_begin_drive_update;
     c.end_drive_update = sim_end_drive_update;
     c.target_found = sim_target_found;
+    c.drive_firmware_state = sim_drive_firmware_state;
+    c.write_notice = sim_write_notice;
     return c;
 }
 
@@ -462,6 +482,13 @@ host::~host() {
 }
 
 host* current() { return active; }
+
+std::vector<std::string> host::left_drive_notices() const {
+    std::vector<std::string> lines;
+    for (const auto& [number, state] : firmware_states)
+        if (state != 0) lines.push_back(firmware_notices.at(number));
+    return lines;
+}
 
 void host::install() {
     active = this;

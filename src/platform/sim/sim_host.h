@@ -116,6 +116,13 @@ class host : private emu::aspi_owner {
     std::vector<notification_request> notifications;
     std::vector<update_window> update_windows;
     std::vector<std::string> targets_found;  // each target's device path, in the order numbered
+    // What the updater last told of each target's firmware, by number: 1 runs
+    // or may run its update firmware; and the notice that names it then.
+    std::map<int, int> firmware_states;
+    std::map<int, std::string> firmware_notices;
+    std::vector<std::string> notices;    // every line written to standard error
+    // The lines a real host writes when the run ends: one for each drive last told in its update firmware.
+    std::vector<std::string> left_drive_notices() const;
     size_t commands_run = 0;             // on every drive, by any route
     std::vector<std::string> opened_keys;
     uint64_t elapsed_ms = 0;             // virtual time since the host started

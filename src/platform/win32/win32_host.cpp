@@ -6,8 +6,11 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "platform/host.h"
+#include "platform/notice_line.h"
 #include "platform/win32/win32_host.h"
 
 namespace {
@@ -75,24 +78,59 @@ void w_write_console(const char* bytes, size_t length) {
 MMRESULT w_timeBeginPeriod(UINT period) { return ::timeBeginPeriod(period); }
 DWORD w_timeGetTime() { return ::timeGetTime(); }
 MMRESULT w_timeEndPeriod(UINT period) { return ::timeEndPeriod(period); }
+// The drives that are, or may be, in their update firmware, each with the
+// line that names it: written once when the run ends, however it ends (the
+// program's own end, Ctrl-C or Ctrl-Break outside an update window, the
+// console closing, the user logging off, the system shutting down).
+constexpr int MAX_NAMED_DRIVES = 256;
+constexpr size_t NOTICE_CAPACITY = 320;
+struct named_drive {
+    std::atomic<bool> left{false};
+    char line[NOTICE_CAPACITY] = {};
+    DWORD length = 0;
+};
+named_drive named_drives[MAX_NAMED_DRIVES];
+std::atomic<bool> drives_named{false};
+
+void write_to_standard_error(const char* text, DWORD length) {
+    const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    while (length > 0 && ::WriteFile(err, text, length, &written, nullptr) && written > 0) {
+        text += written;
+        length -= written;
+    }
+}
+
+void name_left_drives() {
+    if (drives_named.exchange(true)) return;
+    for (const named_drive& drive : named_drives)
+        if (drive.left) write_to_standard_error(drive.line, drive.length);
+}
+
 // The update window on Windows: Ctrl-C and Ctrl-Break are swallowed and
 // remembered, so the run stops only once the drive's update has ended, and the
 // machine is kept from sleeping meanwhile. A closing console window Windows
-// does not let anyone refuse; its handler holds the process only as long as
-// Windows allows, while the drive's update goes on in the main thread.
+// does not let anyone refuse; its handler names the drives and holds the
+// process only as long as Windows allows, while the drive's update goes on in
+// the main thread. Outside a window every event ends the run as it would
+// have, after the drives are named.
 std::atomic<bool> in_update_window{false};
 std::atomic<bool> interrupt_held{false};
 
-BOOL WINAPI hold_interrupts(DWORD event) {
-    interrupt_held = true;
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+BOOL WINAPI guard_console_events(DWORD event) {
+    const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+    if (interrupt && in_update_window) {
+        interrupt_held = true;
         static const char notice[] =
             "odd-fwupdate: the update of this drive cannot be interrupted; the program stops when it is done\n";
-        DWORD written = 0;
-        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), notice, sizeof notice - 1, &written, nullptr);
+        write_to_standard_error(notice, sizeof notice - 1);
         return TRUE;
     }
-    while (in_update_window) ::Sleep(100);
+    name_left_drives();
+    if (!interrupt) {
+        while (in_update_window) ::Sleep(100);
+    }
     return FALSE;
 }
 
@@ -108,18 +146,34 @@ void keep_awake(EXECUTION_STATE state) {
 void w_begin_drive_update(const char*) {
     interrupt_held = false;
     in_update_window = true;
-    ::SetConsoleCtrlHandler(hold_interrupts, TRUE);
     keep_awake(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
 }
 
 int w_end_drive_update(int) {
     keep_awake(ES_CONTINUOUS);
     in_update_window = false;
-    ::SetConsoleCtrlHandler(hold_interrupts, FALSE);
     return interrupt_held.exchange(false) ? 1 : 0;
 }
 // The drive letter is the device's own name on Windows: nothing to add.
 void w_target_found(int, const char*) {}
+
+void w_drive_firmware_state(int number, const char* device, int in_update_firmware, const char* notice) {
+    if (number < 1 || number > MAX_NAMED_DRIVES) return;
+    named_drive& drive = named_drives[number - 1];
+    // "\\.\E:" is named E:; a drive behind the ASPI manager by its number.
+    const std::string name = device != nullptr && std::strlen(device) == 6 ? std::string(device + 4)
+                                                                            : "No." + std::to_string(number);
+    drive.left = false;
+    const std::string line = format_notice(notice != nullptr ? notice : "", name);
+    const size_t length = line.size() < NOTICE_CAPACITY ? line.size() : NOTICE_CAPACITY - 1;
+    std::memcpy(drive.line, line.data(), length);
+    drive.length = static_cast<DWORD>(length);
+    drive.left = in_update_firmware != 0;
+}
+
+void w_write_notice(const char* text) {
+    if (text != nullptr) write_to_standard_error(text, static_cast<DWORD>(std::strlen(text)));
+}
 
 constexpr host_calls win32_calls() {
     host_calls c{};
@@ -150,6 +204,8 @@ constexpr host_calls win32_calls() {
     c.begin_drive_update = w_begin_drive_update;
     c.end_drive_update = w_end_drive_update;
     c.target_found = w_target_found;
+    c.drive_firmware_state = w_drive_firmware_state;
+    c.write_notice = w_write_notice;
     return c;
 }
 
@@ -161,5 +217,8 @@ static_assert(every_call_filled(win32_table), "a platform call left out of the t
 void install_win32_host() {
     // The catalogue's bytes go out as they are: no "\n" becomes "\r\n" on the way.
     _setmode(_fileno(stdout), _O_BINARY);
+    ::SetConsoleCtrlHandler(guard_console_events, TRUE);
     install_host(&win32_table);
 }
+
+void end_win32_run() { name_left_drives(); }
