@@ -377,12 +377,13 @@ TEST(console_text, code_page_932_becomes_utf8_only_when_asked) {
               "\rProcessing 100% --> \xEF\xBE\x8C\xEF\xBD\xA7\xEF\xBD\xB0\xEF\xBE\x91\xEF\xBD\xB3\xEF\xBD\xAA"
               "\xEF\xBD\xB1\xE8\xBB\xA2\xE9\x80\x81\xE5\xAE\x8C\xE4\xBA\x86");
     EXPECT_EQ(terminal_text(cp932_line, sizeof cp932_line - 1, false), cp932_line);
-    const char stray[] = "a\x80z";  // 0x80 is no character of code page 932
-    EXPECT_EQ(terminal_text(stray, 3, true), std::string(stray, 3));
+    // No character of code page 932: 0x80, 0xA0, 0xFF, a lead byte (0x82) without its trail.
+    const char stray[] = "a\x80\xA0\xFFz\x82";
+    EXPECT_EQ(terminal_text(stray, 6, true), "a???z?");
 }
 
 // The table made at build time converts as the C library's iconv does, every
-// byte alone and every pair, a byte that is no character being kept as it is.
+// byte alone and every pair, a byte that is no character being shown as '?'.
 TEST(console_text, code_page_932_table_agrees_with_iconv) {
     iconv_t converter = iconv_open("UTF-8", "CP932");
     ASSERT_NE(converter, reinterpret_cast<iconv_t>(-1));
@@ -397,7 +398,8 @@ TEST(console_text, code_page_932_table_agrees_with_iconv) {
             size_t room = sizeof buffer;
             if (iconv(converter, &in, &left, &to, &room) == static_cast<size_t>(-1) && errno != E2BIG) {
                 out.append(buffer, static_cast<size_t>(to - buffer));
-                out += *in++;
+                out += '?';
+                ++in;
                 --left;
                 continue;
             }
@@ -463,6 +465,15 @@ TEST(terminal_questions, anything_else_asks_again) {
     const auto [answer, shown] = ask("maybe\n\nyes\n", QUESTION, "Go?");
     EXPECT_EQ(answer, IDYES);
     EXPECT_EQ(shown, "\nTORVAL: Go?\n[y/n] [y/n] [y/n] ");
+}
+
+// Input that keeps answering nothing (a file, /dev/zero) is nobody's Yes: a
+// third non-answer, or a line no person types, answers No.
+TEST(terminal_questions, input_that_keeps_answering_nothing_is_no) {
+    const auto [answer, shown] = ask("x\nmaybe\n?\ny\n", QUESTION, "Go?");
+    EXPECT_EQ(answer, IDNO);
+    EXPECT_EQ(shown, "\nTORVAL: Go?\n[y/n] [y/n] [y/n] ");
+    EXPECT_EQ(ask(std::string(5000, '\0') + "\ny\n", QUESTION, "Go?").first, IDNO);
 }
 
 TEST(terminal_questions, a_stray_byte_around_yes_is_no_answer) {

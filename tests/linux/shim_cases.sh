@@ -70,14 +70,35 @@ run_updater() {
   code=$?
 }
 
-# on_terminal TYPED: odd-fwupdate under a pseudo-terminal, TYPED on its keyboard;
-# all the terminal showed in $work/tty.
+# on_terminal STEP...: odd-fwupdate under a pseudo-terminal, typed on as a person
+# types: a STEP of keys is typed once the terminal shows its next prompt,
+# "wait:TEXT" waits until TEXT shows, "ahead:KEYS" types at once. All the
+# terminal showed in $work/tty.
 on_terminal() {
-  printf '%b' "$1" >"$work/typed"
-  (cd "$work" && timeout 60 script -qec \
-    "env LD_PRELOAD='$shim' ODD_SGIO_SCENARIO='$work/scenario.json' '$build/odd-fwupdate'" /dev/null \
-    <"$work/typed" >"$work/tty")
+  rm -f "$work/keys" "$work/tty"
+  mkfifo "$work/keys"
+  (cd "$work" && exec timeout 60 script -qfec \
+    "env LD_PRELOAD='$shim' ODD_SGIO_SCENARIO='$work/scenario.json' ODD_SGIO_REPORT='$work/report' '$build/odd-fwupdate'" \
+    /dev/null <"$work/keys" >"$work/tty") &
+  local runner=$! prompts=0 step
+  exec 4>"$work/keys"
+  for step in "$@"; do
+    case $step in
+    wait:*) wait_for "$work/tty" "${step#wait:}" ;;
+    ahead:*) printf '%b' "${step#ahead:}" >&4 ;;
+    *)
+      prompts=$((prompts + 1))
+      for _ in $(seq 300); do
+        (($(grep -oE '\[y/n\] |\[press Enter\] ' "$work/tty" 2>/dev/null | wc -l) >= prompts)) && break
+        sleep 0.1
+      done
+      printf '%b' "$step" >&4
+      ;;
+    esac
+  done
+  wait "$runner"
   code=$?
+  exec 4>&-
 }
 
 # start_updater [VAR=VALUE ...]: odd-fwupdate in the background, reading its
@@ -303,14 +324,14 @@ on_a_terminal)
   # as '?', a declined run said so, and a notice shown once before its prompt.
   scenario <<'EOF'
 { "images": [ { "path": "A0013431.128", "size": 2097152, "version": "1.28 ", "date": "08/07/25" } ],
-  "drives": [ { "letter": "E", "revision": "1.23", "date": "\u001b[2K\u001b[1A" } ] }
+  "drives": [ { "letter": "E", "revision": "1.23", "date": "\u001b[2K\r\u001b[1A" } ] }
 EOF
   make_image
   on_terminal 'n\n'
   expect_code 0
   expect_not_in "$work/tty" '\033'
-  expect_in "$work/tty" 'KWR-322  1.23  ?[2K?[1A'
-  expect_in "$work/tty" 'From : QUARLEN DVD-RW  KWR-322  1.23  (20?[2K?[1A)'
+  expect_in "$work/tty" 'KWR-322  1.23  ?[2K??[1A'
+  expect_in "$work/tty" 'From : QUARLEN DVD-RW  KWR-322  1.23  (20?[2K??[1)'
   shown=$(cat "$work/tty")
   [[ ${shown%%Do you want to update*} == *'odd-fwupdate: device No.1: E: = /dev/sr1'* ]] ||
     { cat "$work/tty"; fail "the target is not named before the question"; }
@@ -320,6 +341,56 @@ EOF
   expect_code 1
   [[ $(grep -c 'Available target is not found.' "$work/tty") == 1 ]] || { cat "$work/tty"; fail "the notice is not shown once"; }
   expect_in "$work/tty" 'Available target is not found.\r\n[press Enter] '
+  ;;
+typed_ahead)
+  # A y typed while drive 1 is flashed answers nothing drive 2 asks later.
+  scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" }, { "letter": "F", "revision": "1.23" } ] }'
+  make_image
+  on_terminal 'n\n' 'y\n' 'wait:Processing 1' 'ahead:y\n' 'n\n' '\n'
+  expect_code 0
+  expect_state revision 1.28
+  expect_state reflash_count 0 F
+  [[ $(grep -c 'Do you want to update the F/W' "$work/tty") == 2 ]] || { cat "$work/tty"; fail "drive 2 was not asked"; }
+  ;;
+answers_nobody_gave)
+  # The image file, /dev/zero, and a question that cannot be shown: no drive is flashed.
+  one_drive_scenario '' ''
+  for input in "$image" /dev/zero; do
+    (cd "$work" && timeout 60 env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" \
+      ODD_SGIO_REPORT="$work/report" "$build/odd-fwupdate" <"$input" >"$work/out" 2>"$work/err")
+    code=$?
+    expect_code 0
+    expect_state revision 1.23
+  done
+  for shown_nowhere in /dev/full /dev/null; do
+    (cd "$work" && printf 'y\n\n' | env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" \
+      ODD_SGIO_REPORT="$work/report" "$build/odd-fwupdate" >"$work/out" 2>"$shown_nowhere")
+    code=$?
+    expect_code 1
+    expect_state revision 1.23
+  done
+  [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
+  ;;
+ctrl_z_and_usr1_during_transfer)
+  # Neither stops nor ends the update; the ending signal ends the run after it.
+  one_drive_scenario '' ''
+  state_folder=$work/state
+  mkdir -p "$state_folder"
+  polling 1 2000
+  trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+  start_updater
+  answer 'y\n'
+  wait_for "$work/out" 'Processing 50%'
+  kill -TSTP "$pid"
+  kill -USR1 "$pid"
+  wait_for "$work/out" 'Success to update the firmware.'
+  finish_updater
+  expect_code 138
+  expect_polling 1 2000
+  [[ $(grep -c 'cannot be interrupted' "$work/err") == 1 ]] || { cat "$work/err"; fail "the held signals must be told once"; }
+  peer sg_inq /dev/sr1
+  expect_state revision 1.28
+  expect_state reflash_count 1
   ;;
 static_file)
   # The file a technician copies: statically linked, and whole in a root that

@@ -139,7 +139,9 @@ std::string terminal_text(const char* bytes, size_t length, bool to_utf8) {
         size_t used = 1;
         const uint16_t point = cp932_character(in + at, length - at, used);
         if (point == CP932_NONE) {
-            out += static_cast<char>(in[at]);
+            // Not code page 932 text (0x80, 0xA0, 0xFD to 0xFF, a lead byte
+            // without its trail byte): raw, it would be broken UTF-8.
+            out += '?';
             used = 1;
         } else {
             append_utf8(out, point);

@@ -21,7 +21,8 @@ struct terminal_locale {
 terminal_locale locale_from(const char* lc_all, const char* lc_ctype, const char* lang);
 
 // The bytes to show for console bytes: code page 932 converted to UTF-8 when
-// `to_utf8`, otherwise unchanged. A byte that is not code page 932 is kept.
+// `to_utf8`, otherwise unchanged. A byte that is not code page 932 text is
+// shown as '?'.
 std::string terminal_text(const char* bytes, size_t length, bool to_utf8);
 
 // The bytes to show on a terminal: control bytes other than CR, LF and TAB
