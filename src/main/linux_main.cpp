@@ -34,8 +34,9 @@ void print_usage() {
         "root, or give the user write access to the drive (the cdrom group) and the\n"
         "program the capability (setcap cap_sys_rawio+ep odd-fwupdate).\n"
         "\n"
-        "Exit codes: 0 every drive found was visited; 1 no drive was found, or an error\n"
-        "stopped the run; 2 a wrong argument; 128+N ended by signal N.\n",
+        "Exit codes: 0 every drive found was visited; 1 no drive was found, an error\n"
+        "stopped the run, or a question could not be shown; 2 a wrong argument; 128+N\n"
+        "ended by signal N.\n",
         name.c_str(), model.image_file_name);
 }
 

@@ -27,8 +27,8 @@ void print_usage() {
                            "Run it with no option from a command prompt whose folder holds %s.\r\n"
                            "On Windows NT, 2000, XP and later open the prompt as Administrator:\r\n"
                            "without write access to a drive the drive is not found.\r\n\r\n"
-                           "Exit code: 0 every drive found was visited, 1 no drive was found or an\r\n"
-                           "update failed, 2 an unknown option.\r\n",
+                           "Exit code: 0 every drive found was visited, 1 no drive was found, an\r\n"
+                           "update failed or a question could not be shown, 2 an unknown option.\r\n",
                            updater_title().c_str(), image)
                    .c_str());
 }

@@ -417,7 +417,7 @@ int l_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     // whatever stands on standard input answers nothing it asked.
     if (stderr_goes_nowhere) return 0;
     const int answer = ask_on_terminal(stdin, stderr, caption, text, style, manner);
-    if ((style & 0x0F) == MB_YESNO) last_question_declined = answer != IDYES;
+    if ((style & 0x0F) == MB_YESNO) last_question_declined = answer == IDNO;
     return answer;
 }
 
