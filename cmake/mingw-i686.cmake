@@ -12,4 +12,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# The processor floor: a Pentium Pro (i686, with cmov and fcomi), which every
+# machine that holds a drive of 2008 has passed; the tool chain's runtime is
+# built for it too.
+set(CMAKE_C_FLAGS_INIT "-march=pentiumpro -mtune=generic")
+set(CMAKE_CXX_FLAGS_INIT "-march=pentiumpro -mtune=generic")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")

@@ -92,6 +92,7 @@ int updater_main(int, char**) {
     }
 
     updated_count = 0;
+    bool declined = false;
     for (int i = 0; i < target_count; ++i) {
         current_target = i;
         show_message(MSG_START_DEVICE, KIND_CONSOLE);
@@ -100,6 +101,8 @@ int updater_main(int, char**) {
         if (result == DRIVE_UPDATED) {
             ++updated_count;
             wait_ms(PAUSE_AFTER_UPDATE_MS);
+        } else if (result == DRIVE_DECLINED) {
+            declined = true;
         } else if (result == RUN_ABANDONED) {
             return abandon_run();
         } else if (result == RUN_STOPPED) {
@@ -113,6 +116,9 @@ int updater_main(int, char**) {
         show_message(MSG_ALL_UPDATED, KIND_INFO);
     } else if (updated_count != 0) {
         show_message(MSG_SOME_UPDATED, KIND_INFO);
+    } else if (declined) {
+        // Nothing on the console says why nothing was updated.
+        host::write_notice(notice_text(NOTICE_ALL_DECLINED));
     }
     release_host_environment();
     return 0;

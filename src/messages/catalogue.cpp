@@ -249,6 +249,8 @@ const char* const english_notices[NOTICE_COUNT] = {
     /* question not shown */
     "odd-fwupdate: a question could not be shown, so the run stops here; run odd-fwupdate where its questions "
     "can be seen and answered\n",
+    /* all declined */
+    "odd-fwupdate: no drive was updated: the update was declined\n",
 };
 const char* const japanese_notices[NOTICE_COUNT] = {
     // "odd-fwupdate: %s はまだ更新用ファームウェアのままです。もう一度 odd-fwupdate を実行して更新を完了してください"
@@ -260,4 +262,7 @@ const char* const japanese_notices[NOTICE_COUNT] = {
     "\x82\xDF\x81" "A\x82\xB1\x82\xB1\x82\xC5\x8FI\x97\xB9\x82\xB5\x82\xDC\x82\xB7\x81" "B\x8E\xBF\x96\xE2\x82\xF0\x95"
     "\x5C\x8E\xA6\x82\xB5\x82\xC4\x93\x9A\x82\xA6\x82\xE7\x82\xEA\x82\xE9\x8F\x8A\x82\xC5 odd-fwupdate \x82\xF0\x8E\xC0"
     "\x8Ds\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2\n",
+    // "odd-fwupdate: 更新が断られたため、どのドライブも更新していません"
+    "odd-fwupdate: \x8DX\x90V\x82\xAA\x92" "f\x82\xE7\x82\xEA\x82\xBD\x82\xBD\x82\xDF\x81" "A\x82\xC7\x82\xCC\x83h\x83"
+    "\x89\x83" "C\x83u\x82\xE0\x8DX\x90V\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB9\x82\xF1\n",
 };

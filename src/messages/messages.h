@@ -50,7 +50,8 @@ constexpr unsigned JAPANESE_CODE_PAGE = 932;
 // Lines apart from the dialogue, for standard error (see host::write_notice).
 constexpr int NOTICE_LEFT_IN_UPDATE_FIRMWARE = 0;  // %s: the drive's name
 constexpr int NOTICE_QUESTION_NOT_SHOWN = 1;
-constexpr int NOTICE_COUNT = 2;
+constexpr int NOTICE_ALL_DECLINED = 2;
+constexpr int NOTICE_COUNT = 3;
 
 // Slots a catalogue does not fill are null.
 extern const char* const english_catalogue[MESSAGE_CODE_LIMIT + 1];

@@ -22,7 +22,9 @@
 #include "platform/host.h"
 #include "platform/notice_line.h"
 #include "platform/storage_queries.h"
+#include "platform/linux/host_notices.h"
 #include "platform/linux/media_polling.h"
+#include "platform/linux/notice_output.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
 #include "platform/linux/update_window.h"
@@ -69,9 +71,33 @@ bool stdin_is_terminal = false;
 // Standard error was closed when the program started, or is the null device.
 bool stderr_goes_nowhere = false;
 bool stderr_was_closed = false;
-bool last_question_declined = false;
 bool refusal_told = false;
 std::string previous_console_text;
+
+bool console_to_utf8() { return locale.japanese && locale.utf8; }
+
+// A notice's code page 932 bytes as this terminal shows them.
+std::string notice_shown(const std::string& text) {
+    return terminal_text(text.data(), text.size(), console_to_utf8());
+}
+
+// One of the host's own notices in the run's language, made with `args`.
+template <typename... Args>
+std::string host_line(host_notice notice, Args... args) {
+    const char* format = host_notice_text(notice, locale.japanese);
+    const int length = std::snprintf(nullptr, 0, format, args...);
+    if (length <= 0) return {};
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format, args...);
+    text.resize(static_cast<size_t>(length));
+    return notice_shown(text);
+}
+
+// A notice on a line of its own, after the console text before it.
+void tell(const std::string& line) {
+    std::fflush(stdout);
+    write_notice_line(line.data(), line.size());
+}
 
 BOOL fail(DWORD error) {
     last_error = error;
@@ -99,17 +125,13 @@ open_handle* free_handle() {
 
 // Opening a drive read-write and sending it WRITE BUFFER both need more than a
 // desktop user usually has; say so once, however many drives refuse.
-void tell_refusal_once(const std::string& what) {
+void tell_refusal_once(const std::string& line) {
     if (refusal_told) return;
     refusal_told = true;
-    std::fprintf(stderr, "odd-fwupdate: %s\n", what.c_str());
-    std::fflush(stderr);
+    tell(line);
 }
 
-void tell_refusal(const std::string& device) {
-    tell_refusal_once("access to " + device + " was refused: run as root, or with write access to " + device +
-                      " and the CAP_SYS_RAWIO capability");
-}
+void tell_refusal(const char* device) { tell_refusal_once(host_line(host_notice::access_refused, device, device)); }
 
 // The kernel passes WRITE BUFFER only with CAP_SYS_RAWIO. True also when the
 // capabilities cannot be read: the drive's own refusal then tells.
@@ -174,9 +196,7 @@ HANDLE l_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DW
             const int there = open_retrying(h->path, O_PATH | O_CLOEXEC);
             if (there < 0) return fail_open(error_for_errno(errno));
             ::close(there);
-            tell_refusal_once(std::string(h->path) +
-                              " cannot be updated without the CAP_SYS_RAWIO capability: run as root, or give the "
-                              "program the capability (setcap cap_sys_rawio+ep odd-fwupdate)");
+            tell_refusal_once(host_line(host_notice::no_capability, h->path));
             return fail_open(ERROR_ACCESS_DENIED);
         }
         // A handle without access rights only carries media change requests,
@@ -402,7 +422,6 @@ void l_Sleep(DWORD ms) {
 
 // --- the user and the clock ------------------------------------------------
 
-bool console_to_utf8() { return locale.japanese && locale.utf8; }
 
 int l_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     std::fflush(stdout);
@@ -416,8 +435,10 @@ int l_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     // A box on a standard error that goes nowhere is seen by nobody, and
     // whatever stands on standard input answers nothing it asked.
     if (stderr_goes_nowhere) return 0;
-    const int answer = ask_on_terminal(stdin, stderr, caption, text, style, manner);
-    if ((style & 0x0F) == MB_YESNO) last_question_declined = answer == IDNO;
+    bool line_ended = false;
+    const int answer = ask_on_terminal(stdin, stderr, caption, text, style, manner, &line_ended);
+    // What a person types on the terminal ends its line with their Enter.
+    box_written(!line_ended && !stdin_is_terminal);
     return answer;
 }
 
@@ -429,6 +450,7 @@ void l_write_console(const char* bytes, size_t length) {
     } else {
         std::fwrite(bytes, 1, length, stdout);
     }
+    console_written(bytes, length);
     // Progress lines must show while the drive works; a line that repeats the
     // one before shows nothing new and goes out with the next one.
     if (previous_console_text.compare(0, std::string::npos, bytes, length) != 0) {
@@ -449,15 +471,10 @@ MMRESULT l_timeEndPeriod(UINT period) { return period == 0 ? TIMERR_NOCANDO : TI
 
 void l_begin_drive_update(const char* path) {
     const std::string device = device_for_path(path);
-    begin_update_window(device.empty() ? path : device.c_str());
+    begin_update_window(host_line(host_notice::held, device.empty() ? path : device.c_str()).c_str());
 }
 
 int l_end_drive_update(int) { return end_update_window(); }
-
-// The notice's code page 932 bytes as this terminal shows them.
-std::string notice_shown(const char* text) {
-    return terminal_text(text, std::strlen(text), console_to_utf8());
-}
 
 void l_drive_firmware_state(int, const char* path, int in_update_firmware, const char* notice) {
     const std::string device = device_for_path(path);
@@ -466,24 +483,13 @@ void l_drive_firmware_state(int, const char* path, int in_update_firmware, const
     note_drive_state(device.c_str(), in_update_firmware, line.c_str());
 }
 
-void l_write_notice(const char* text) {
-    std::fflush(stdout);
-    std::fputs(notice_shown(text ? text : "").c_str(), stderr);
-    std::fflush(stderr);
-}
+void l_write_notice(const char* text) { tell(notice_shown(text ? text : "")); }
 
 // Which drive is which, for a technician with more than one.
 void l_target_found(int number, const char* path) {
     const std::string device = device_for_path(path);
     if (device.empty()) return;
-    std::fprintf(stderr, "odd-fwupdate: device No.%d: %c: = %s\n", number,
-                 std::toupper(static_cast<unsigned char>(path[4])), device.c_str());
-    std::fflush(stderr);
-}
-
-void tell_a_declined_run() {
-    if (last_question_declined && !any_update_begun())
-        std::fputs("odd-fwupdate: no drive was updated: the update was declined\n", stderr);
+    tell(host_line(host_notice::target, number, std::toupper(static_cast<unsigned char>(path[4])), device.c_str()));
 }
 
 constexpr host_calls linux_calls() {
@@ -558,9 +564,10 @@ void install_linux_host() {
     stderr_is_terminal = ::isatty(STDERR_FILENO) == 1;
     stdin_is_terminal = ::isatty(STDIN_FILENO) == 1;
     stderr_goes_nowhere = stderr_was_closed || is_null_device(STDERR_FILENO);
+    locate_notice_output();
     static bool closing_registered = false;
     if (!closing_registered)
-        closing_registered = std::atexit(close_kept_devices) == 0 && std::atexit(tell_a_declined_run) == 0;
+        closing_registered = std::atexit(close_kept_devices) == 0;
     guard_updates();
     install_host(&linux_table);
 }

@@ -122,12 +122,15 @@ terminal_locale locale_from(const char* lc_all, const char* lc_ctype, const char
     const std::string locale = name;
     terminal_locale result;
     const std::string language = locale.substr(0, locale.find_first_of("_.@"));
-    result.japanese = language == "ja";
+    std::string codeset;
     const size_t dot = locale.find('.');
-    if (dot != std::string::npos) {
-        const std::string codeset = locale.substr(dot + 1, locale.find('@', dot) - dot - 1);
-        result.utf8 = lower_without_punctuation(codeset) == "utf8";
-    }
+    if (dot != std::string::npos) codeset = lower_without_punctuation(locale.substr(dot + 1, locale.find('@', dot) - dot - 1));
+    result.utf8 = codeset == "utf8";
+    // Japanese only where the terminal can show it: as UTF-8, or as the code
+    // page 932 bytes themselves; any other codeset (EUC-JP, none) gets English.
+    const bool shift_jis = codeset == "sjis" || codeset == "shiftjis" || codeset == "cp932" ||
+                           codeset == "windows31j" || codeset == "pck";
+    result.japanese = language == "ja" && (result.utf8 || shift_jis);
     return result;
 }
 
@@ -163,7 +166,8 @@ std::string without_control_bytes(const std::string& shown, bool single_byte) {
 }
 
 int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const char* text, UINT style,
-                    const box_manner& manner) {
+                    const box_manner& manner, bool* line_ended) {
+    if (line_ended) *line_ended = false;
     const bool question = (style & 0x0F) == MB_YESNO;
     if (question || !manner.text_shown) {
         std::fprintf(out, "\n%s: %s\n", shown_text(caption ? caption : "", manner).c_str(),
@@ -191,6 +195,7 @@ int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const ch
             if (read == line_read::end) {
                 std::fputc('\n', out);
                 std::fflush(out);
+                if (line_ended) *line_ended = true;
             }
             return question ? IDNO : IDOK;
         }

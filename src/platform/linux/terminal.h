@@ -15,9 +15,11 @@ struct terminal_locale {
 };
 
 // The locale in force by POSIX precedence (LC_ALL, then LC_CTYPE, then LANG;
-// null or empty values are skipped): Japanese when its language is "ja",
-// UTF-8 when its codeset is UTF-8 (however spelled). Read from the names, so
-// a locale that is not installed still counts.
+// null or empty values are skipped): UTF-8 when its codeset is UTF-8
+// (however spelled); Japanese when its language is "ja" and its codeset is
+// UTF-8 or Shift_JIS (code page 932), the two a terminal can show the
+// Japanese catalogue in. Read from the names, so a locale that is not
+// installed still counts.
 terminal_locale locale_from(const char* lc_all, const char* lc_ctype, const char* lang);
 
 // The bytes to show for console bytes: code page 932 converted to UTF-8 when
@@ -51,5 +53,7 @@ struct box_manner {
 // no person types (a line of thousands of bytes), a question answers IDNO,
 // never IDYES, and an acknowledgement IDOK. 0 when the prompt could not be
 // written: the box could not be shown.
+// `line_ended`, when given, is told whether what was written last ends its
+// line.
 int ask_on_terminal(std::FILE* in, std::FILE* out, const char* caption, const char* text, UINT style,
-                    const box_manner& manner);
+                    const box_manner& manner, bool* line_ended = nullptr);

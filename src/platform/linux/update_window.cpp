@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "platform/linux/media_polling.h"
+#include "platform/linux/notice_output.h"
 
 namespace {
 
@@ -48,7 +49,6 @@ volatile sig_atomic_t window_open = 0;
 volatile sig_atomic_t held_ending = 0;
 volatile sig_atomic_t held_stop = 0;
 volatile sig_atomic_t run_finished = 0;
-bool update_begun = false;
 notice held_notice;
 sigset_t handled_signals;
 
@@ -57,14 +57,7 @@ void set_notice(notice& n, const char* format, const char* device) {
     n.length = length < 0 ? 0 : std::min(static_cast<size_t>(length), sizeof n.text - 1);
 }
 
-void write_notice(const notice& n) {
-    size_t done = 0;
-    while (done < n.length) {
-        const ssize_t written = ::write(STDERR_FILENO, n.text + done, n.length - done);
-        if (written <= 0) return;
-        done += static_cast<size_t>(written);
-    }
-}
+void write_notice(const notice& n) { write_notice_line(n.text, n.length); }
 
 // The drives' media polling given back and those left in their update
 // firmware named, once, whichever way out the run takes first; no signal
@@ -173,11 +166,8 @@ void note_drive_state(const char* device, int in_update_firmware, const char* li
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
-void begin_update_window(const char* device) {
-    update_begun = true;
-    set_notice(held_notice,
-               "odd-fwupdate: the update of %s cannot be interrupted; the program stops when it is done\n",
-               device && *device ? device : "the drive");
+void begin_update_window(const char* held_line) {
+    set_notice(held_notice, "%s", held_line ? held_line : "");
     held_ending = 0;
     held_stop = 0;
     for (size_t i = 0; i < std::size(STOPPING_SIGNALS); ++i) {
@@ -208,5 +198,3 @@ int end_update_window() {
     }
     return 0;
 }
-
-bool any_update_begun() { return update_begun; }

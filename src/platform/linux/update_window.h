@@ -16,12 +16,10 @@ void guard_updates();
 // the run ends, however it ends.
 void note_drive_state(const char* device, int in_update_firmware, const char* line);
 
-// Opens the update window of `device` ("/dev/sr1").
-void begin_update_window(const char* device);
+// Opens a drive's update window; `held_line` is the notice told once when a
+// signal is held in it.
+void begin_update_window(const char* held_line);
 // Closes it. When an ending signal was held meanwhile the notices are written
 // and the program ends by that signal, as it would have without the window; a
 // held Ctrl-Z stops it now. Otherwise returns 0.
 int end_update_window();
-
-// True once any drive's update window has opened.
-bool any_update_begun();

@@ -58,11 +58,23 @@ void w_Sleep(DWORD ms) { ::Sleep(ms); }
 int w_MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
     return ::MessageBoxA(owner, text, caption, style);
 }
+// Whether the console's text ends inside a line (a progress line), so that a
+// notice on standard error, shown in the same console, starts a line of its own.
+std::atomic<bool> console_line_open{false};
+
+bool same_console() {
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    return out != nullptr && err != nullptr && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE &&
+           ::GetFileType(out) == FILE_TYPE_CHAR && ::GetFileType(err) == FILE_TYPE_CHAR;
+}
+
 // Each text goes out in one WriteFile: the C runtime writes an unbuffered
 // console one byte per call, and a console shows a code page 932 character
 // split across two writes as garbage. The bytes are the text's own, with no
 // "\n" made "\r\n". Without a standard output handle the runtime writes.
 void w_write_console(const char* bytes, size_t length) {
+    if (length > 0) console_line_open = bytes[length - 1] != '\n';
     const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (out == nullptr || out == INVALID_HANDLE_VALUE) {
         std::fwrite(bytes, 1, length, stdout);
@@ -102,10 +114,17 @@ void write_to_standard_error(const char* text, DWORD length) {
     }
 }
 
+// A whole line on standard error, starting a line of its own in the console.
+void write_notice_line(const char* text, DWORD length) {
+    if (length == 0) return;
+    if (console_line_open.exchange(false) && same_console()) write_to_standard_error("\n", 1);
+    write_to_standard_error(text, length);
+}
+
 void name_left_drives() {
     if (drives_named.exchange(true)) return;
     for (const named_drive& drive : named_drives)
-        if (drive.left) write_to_standard_error(drive.line, drive.length);
+        if (drive.left) write_notice_line(drive.line, drive.length);
 }
 
 // The update window on Windows: Ctrl-C and Ctrl-Break are swallowed and
@@ -118,13 +137,23 @@ void name_left_drives() {
 std::atomic<bool> in_update_window{false};
 std::atomic<bool> interrupt_held{false};
 
+// The notice of a held interrupt, in the run's language (code page 932 bytes
+// for a Japanese console: "このドライブの更新は中断できません。更新が終わりしだいプログラムを終了します").
+const char HELD_ENGLISH[] =
+    "odd-fwupdate: the update of this drive cannot be interrupted; the program stops when it is done\n";
+const char HELD_JAPANESE[] =
+    "odd-fwupdate: \x82\xB1\x82\xCC\x83h\x83\x89\x83" "C\x83u\x82\xCC\x8DX\x90V\x82\xCD\x92\x86\x92" "f\x82\xC5\x82"
+    "\xAB\x82\xDC\x82\xB9\x82\xF1\x81" "B\x8DX\x90V\x82\xAA\x8FI\x82\xED\x82\xE8\x82\xB5\x82\xBE\x82\xA2\x83v"
+    "\x83\x8D\x83O\x83\x89\x83\x80\x82\xF0\x8FI\x97\xB9\x82\xB5\x82\xDC\x82\xB7\n";
+std::atomic<bool> held_notice_japanese{false};
+
 BOOL WINAPI guard_console_events(DWORD event) {
     const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
     if (interrupt && in_update_window) {
-        interrupt_held = true;
-        static const char notice[] =
-            "odd-fwupdate: the update of this drive cannot be interrupted; the program stops when it is done\n";
-        write_to_standard_error(notice, sizeof notice - 1);
+        if (!interrupt_held.exchange(true)) {
+            if (held_notice_japanese) write_notice_line(HELD_JAPANESE, sizeof HELD_JAPANESE - 1);
+            else write_notice_line(HELD_ENGLISH, sizeof HELD_ENGLISH - 1);
+        }
         return TRUE;
     }
     name_left_drives();
@@ -144,6 +173,7 @@ void keep_awake(EXECUTION_STATE state) {
 }
 
 void w_begin_drive_update(const char*) {
+    held_notice_japanese = ::GetOEMCP() == 932;
     interrupt_held = false;
     in_update_window = true;
     keep_awake(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
@@ -172,7 +202,7 @@ void w_drive_firmware_state(int number, const char* device, int in_update_firmwa
 }
 
 void w_write_notice(const char* text) {
-    if (text != nullptr) write_to_standard_error(text, static_cast<DWORD>(std::strlen(text)));
+    if (text != nullptr) write_notice_line(text, static_cast<DWORD>(std::strlen(text)));
 }
 
 constexpr host_calls win32_calls() {
