@@ -73,12 +73,12 @@ run_updater() {
 # on_terminal STEP...: odd-fwupdate under a pseudo-terminal, typed on as a person
 # types: a STEP of keys is typed once the terminal shows its next prompt,
 # "wait:TEXT" waits until TEXT shows, "ahead:KEYS" types at once. All the
-# terminal showed in $work/tty.
+# terminal showed in $work/tty; $terminal_env (VAR=VALUE ...) is the program's.
 on_terminal() {
   rm -f "$work/keys" "$work/tty"
   mkfifo "$work/keys"
   (cd "$work" && exec timeout 60 script -qfec \
-    "env LD_PRELOAD='$shim' ODD_SGIO_SCENARIO='$work/scenario.json' ODD_SGIO_REPORT='$work/report' '$build/odd-fwupdate'" \
+    "env LD_PRELOAD='$shim' ODD_SGIO_SCENARIO='$work/scenario.json' ODD_SGIO_REPORT='$work/report' ${terminal_env:-} '$build/odd-fwupdate'" \
     /dev/null <"$work/keys" >"$work/tty") &
   local runner=$! prompts=0 step
   exec 4>"$work/keys"
@@ -89,7 +89,7 @@ on_terminal() {
     *)
       prompts=$((prompts + 1))
       for _ in $(seq 300); do
-        (($(grep -oE '\[y/n\] |\[press Enter\] ' "$work/tty" 2>/dev/null | wc -l) >= prompts)) && break
+        (($(grep -oE '\[y/n\] |\[press Enter\] |\(n\)\] |'$'\xe3\x81\x84''\] ' "$work/tty" 2>/dev/null | wc -l) >= prompts)) && break
         sleep 0.1
       done
       printf '%b' "$step" >&4
@@ -342,6 +342,20 @@ EOF
   [[ $(grep -c 'Available target is not found.' "$work/tty") == 1 ]] || { cat "$work/tty"; fail "the notice is not shown once"; }
   expect_in "$work/tty" 'Available target is not found.\r\n[press Enter] '
   ;;
+notices_on_their_own_lines)
+  # Ctrl-C in the update window of a drive that then stays in its update
+  # firmware, in Japanese: the held signal's notice and the closing line each
+  # start a line of their own.
+  one_drive_scenario ', "refuse_block": 10' ''
+  terminal_env="LC_ALL= LANG=ja_JP.UTF-8"
+  on_terminal 'y\n' 'wait:Processing 1' 'ahead:\003' '\n'
+  # "/dev/sr1 の更新は中断できません" and "/dev/sr1 はまだ更新用ファームウェアのままです" in UTF-8.
+  for notice in $'/dev/sr1 \xe3\x81\xae\xe6\x9b\xb4\xe6\x96\xb0\xe3\x81\xaf\xe4\xb8\xad\xe6\x96\xad' \
+                $'/dev/sr1 \xe3\x81\xaf\xe3\x81\xbe\xe3\x81\xa0\xe6\x9b\xb4\xe6\x96\xb0\xe7\x94\xa8'; do
+    [[ $(grep -c "^odd-fwupdate: $notice" "$work/tty") == 1 ]] ||
+      { od -c "$work/tty" | tail -20; fail "no line of its own starts with: $notice"; }
+  done
+  ;;
 typed_ahead)
   # A y typed while drive 1 is flashed answers nothing drive 2 asks later.
   scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" }, { "letter": "F", "revision": "1.23" } ] }'
@@ -461,6 +475,9 @@ japanese_console)
   run_updater '' LC_ALL= LANG=ja_JP.SJIS
   expect_bytes "$work/out" "$banner"$'\r\n\x82\xb1\x82\xcc\xcc\xdf\xdb\xb8\xde\xd7\xd1\x82\xc5\x97\x98\x97\x70\x89\xc2\x94\x5c\x82\xc8\xc4\xde\xd7\xb2\xcc\xde\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1\x81\x42'
   run_updater '' LC_ALL=C LANG=ja_JP.UTF-8
+  expect_bytes "$work/out" "$banner$no_target"
+  # A Japanese locale whose codeset the terminal cannot show code page 932 in: English.
+  run_updater '' LC_ALL= LANG=ja_JP.eucJP
   expect_bytes "$work/out" "$banner$no_target"
   ;;
 sg_inq)

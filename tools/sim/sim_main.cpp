@@ -20,6 +20,15 @@ int usage() {
     return 2;
 }
 
+// The scenario's image folder, removed however the run ends.
+struct image_folder {
+    std::string path;
+    ~image_folder() {
+        std::error_code ignored;
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -40,7 +49,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::string image_directory;
+    image_folder images;
+    std::string& image_directory = images.path;
     if (sim::scenario_builds_images(scenario.text)) {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/odd-fwupdate-sim.XXXXXX";
@@ -74,10 +84,5 @@ int main(int argc, char** argv) {
     std::cout.flush();
     // As a real host names them when the run ends.
     for (const std::string& notice : h.left_drive_notices()) std::cerr << "\n" << notice;
-
-    if (!image_directory.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(image_directory, ignored);
-    }
     return code;
 }
