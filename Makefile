@@ -4,7 +4,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINDOWS_BUILD = $(BUILD)/windows
 SANITIZE_BUILD = $(BUILD)/sanitize
 
-.PHONY: all setup build native windows sanitize test demo bench fuzz fuzz-smoke fuzz-build clean screenshots
+.PHONY: all setup build native windows sanitize test kernel-test demo bench fuzz fuzz-smoke fuzz-build clean screenshots
 
 all: build
 
@@ -36,6 +36,11 @@ test: build sanitize
 	@ctest --test-dir $(BUILD) --output-on-failure -j2
 	@ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2
 	@$(MAKE) --no-print-directory fuzz-smoke
+
+# The kernel cases alone: the shipped static file in QEMU guests whose own
+# kernel serves emulated drives (also part of make test).
+kernel-test: setup native
+	@ctest --test-dir $(BUILD) -L kernel --output-on-failure -j2
 
 # Only the simulator: a build folder is configured without the tests when the
 # demo is the first to use it, and a later make test adds them.

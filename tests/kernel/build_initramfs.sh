@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The kernel cases' initramfs: busybox, the kernel's modules the cases need,
+# the guest's /init, and sg3-utils with the libraries they load.
+#   build_initramfs.sh KERNEL_TREE OUT
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+tree=$1
+out=$2
+version=$(ls "$tree/lib/modules")
+modules=$tree/lib/modules/$version/kernel
+root=$(mktemp -d "${TMPDIR:-/tmp}/odd-initramfs.XXXXXX")
+trap 'rm -rf "$root"' EXIT
+chmod 755 "$root"
+mkdir -p "$root"/{bin,lib/modules,lib64,lib/x86_64-linux-gnu,proc,sys,dev,tmp,etc,case}
+cp /bin/busybox "$root/bin/busybox"
+for applet in $("$root/bin/busybox" --list); do [[ -e $root/bin/$applet ]] || ln -s busybox "$root/bin/$applet"; done
+for tool in sg_inq sg_write_buffer; do
+  cp "/usr/bin/$tool" "$root/bin/"
+  for library in $(ldd "/usr/bin/$tool" | grep -o '/[^ ]*'); do
+    mkdir -p "$root$(dirname "$library")"
+    cp -n "$library" "$root$library"
+  done
+done
+for module in drivers/scsi/scsi_common drivers/scsi/scsi_mod drivers/cdrom/cdrom drivers/scsi/sr_mod drivers/scsi/sg \
+              fs/configfs/configfs crypto/crct10dif_common crypto/crct10dif_generic lib/crc-t10dif \
+              drivers/target/target_core_mod drivers/uio/uio drivers/target/target_core_user \
+              drivers/target/loopback/tcm_loop drivers/virtio/virtio_ring drivers/virtio/virtio \
+              drivers/virtio/virtio_pci_legacy_dev drivers/virtio/virtio_pci_modern_dev drivers/virtio/virtio_pci \
+              fs/netfs/netfs fs/fscache/fscache net/9p/9pnet net/9p/9pnet_virtio fs/9p/9p; do
+  cp "$modules/$module.ko" "$root/lib/modules/"
+done
+echo 'root:x:0:0:root:/:/bin/sh' >"$root/etc/passwd"
+echo 'nobody:x:65534:65534:nobody:/:/bin/sh' >>"$root/etc/passwd"
+install -m 755 "$here/guest_init" "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$out.part"
+mv "$out.part" "$out"

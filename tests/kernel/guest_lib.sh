@@ -1,0 +1,51 @@
+# Sourced by case.sh in the guest: the scenario's drives made LUNs of the
+# kernel's SCSI target, each served by tcmu-drive, and the way the case runs
+# the updater. Everything lives in /case.
+target=/sys/kernel/config/target
+loop=$target/loopback/naa.5001405000000001
+
+# add_drive INDEX: the scenario's drive INDEX as LUN INDEX (/dev/srINDEX once attached).
+add_drive() {
+  local n=$1 core=$target/core/user_$(($1 + 1))/drive$1 uio name
+  mkdir -p "$core"
+  echo -n "dev_config=odd/drive$n" >"$core/control"
+  # The drive's own waits are the emulator's; the target must not fail a command it still holds.
+  echo 0 >"$core/attrib/cmd_time_out"
+  echo 1 >"$core/enable"
+  for uio in /sys/class/uio/uio*; do
+    grep -q "drive$n" "$uio/name" && name=${uio##*/}
+  done
+  mkdir -p /case/report
+  /case/tcmu-drive /case/scenario.json "$n" "/dev/$name" /case/report 2>>/case/handler.err &
+  sleep 0.2
+  if [ ! -d "$loop/tpgt_1" ]; then
+    mkdir -p "$loop/tpgt_1"
+    echo naa.5001405000000002 >"$loop/tpgt_1/nexus"
+  fi
+  mkdir -p "$loop/tpgt_1/lun/lun_$n"
+  ln -s "$core" "$loop/tpgt_1/lun/lun_$n/drive$n"
+}
+
+# attached N: waits until /dev/sr0 to /dev/sr(N-1) are there.
+attached() {
+  local i=0
+  while [ $i -lt 100 ]; do
+    [ -e "/dev/sr$(($1 - 1))" ] && return 0
+    sleep 0.1
+    i=$((i + 1))
+  done
+  echo "guest: /dev/sr$(($1 - 1)) never came"
+  return 1
+}
+
+# update ANSWERS [PROGRAM...]: the updater run as a technician runs it, ANSWERS
+# (printf escapes) on its standard input, in the folder of the image; its
+# console, standard error and exit code into /case.
+update() {
+  local answers=$1
+  shift
+  [ $# -gt 0 ] || set -- /case/odd-fwupdate
+  mkdir -p /tmp/run && cp /case/A0013431.128 /tmp/run/
+  (cd /tmp/run && printf "$answers" | "$@" >/case/out 2>/case/err)
+  echo $? >/case/code
+}

@@ -1,0 +1,234 @@
+#!/usr/bin/env bash
+# The shipped static Linux file against emulated drives behind a real Linux
+# kernel: a QEMU guest (software emulation) boots Debian's kernel, whose SCSI
+# target serves each drive of the case's scenario through TCM-User
+# (tools/tcmu-drive) and tcm_loop, so that sr, sg, the block layer and the
+# kernel's own commands stand between the program and the drive. The case
+# runs in the guest as a technician runs it; its console, standard error, exit
+# code and each drive's journal and report come back through a 9p share of the
+# case's own folder. Expectations are the shim twins' where there is one, and
+# on every run of the updater the journal shows that between the switch into
+# update firmware and the leave command the drive heard nothing but the
+# updater's own commands.
+#
+#   kernel_cases.sh BUILD_DIR SOURCE_DIR CASE
+#
+# Exit 0 passed, 1 failed.
+set -uo pipefail
+
+build=$1
+source=$2
+case_name=$3
+kernel_cache=${ODD_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/odd-fwupdate/kernel}
+work=$(mktemp -d "${TMPDIR:-/tmp}/odd-kernel-case.XXXXXX")
+trap '[[ -n ${ODD_KEEP_CASE:-} ]] || rm -rf "$work"' EXIT
+folder=$work/case
+mkdir -p "$folder"
+chmod 755 "$work" "$folder"  # an ordinary user in the guest runs the program from it
+export LC_ALL=C LANG=C
+
+fail() { echo "FAIL ($case_name): $*"; exit 1; }
+
+# --- the guest --------------------------------------------------------------
+
+[[ -e $kernel_cache/ready ]] || fail "no kernel in $kernel_cache (scripts/setup fetches it)"
+version=$(cat "$kernel_cache/ready")
+# The uncompressed kernel boots in half the time under software emulation.
+kernel=$kernel_cache/vmlinux
+if [[ ! -s $kernel ]]; then
+  packed=$kernel_cache/unpacked/boot/vmlinuz-$version
+  at=$(grep -aboP '\xfd7zXZ\x00' "$packed" | head -n 1 | cut -d: -f1)
+  [[ -n $at ]] || fail "no XZ stream in $packed"
+  tail -c +$((at + 1)) "$packed" | xz -dc >"$kernel.part" 2>/dev/null
+  mv "$kernel.part" "$kernel"
+fi
+initramfs=$build/kernel/initramfs-$version.gz
+mkdir -p "$build/kernel"
+# Cases run side by side: one builds the initramfs, the others wait for it.
+(
+  flock 9
+  if [[ ! -s $initramfs || $source/tests/kernel/guest_init -nt $initramfs ||
+        $source/tests/kernel/build_initramfs.sh -nt $initramfs ]]; then
+    bash "$source/tests/kernel/build_initramfs.sh" "$kernel_cache/unpacked" "$initramfs"
+  fi
+) 9>"$build/kernel/.lock" || fail "the initramfs could not be built"
+
+# boot: runs case.sh in the guest; its serial console in $work/serial.log.
+boot() {
+  cp "$build/linux/odd-fwupdate" "$build/tcmu-drive" "$source/tests/kernel/guest_lib.sh" "$folder/"
+  local started=$SECONDS
+  timeout 240 qemu-system-x86_64 -accel tcg -smp 1 -m 512 -kernel "$kernel" -initrd "$initramfs" \
+    -append "console=ttyS0 quiet loglevel=4 panic=-1" -nographic -no-reboot -nic none \
+    -virtfs "local,path=$folder,mount_tag=case,security_model=none,multidevs=remap" >"$work/serial.log" 2>&1
+  echo "guest ran $((SECONDS - started)) s: $(grep -o 'up after [0-9.]* s' "$work/serial.log")"
+  grep -q 'guest: case ended' "$work/serial.log" || { tail -n 20 "$work/serial.log"; fail "the guest did not run the case"; }
+  code=$(cat "$folder/code" 2>/dev/null)
+}
+
+# --- what the case brings back ------------------------------------------------
+
+expect_code() { [[ $code == "$1" ]] || { cat "$folder/guest.log" "$folder/err"; fail "exit code $code, expected $1"; }; }
+expect_in() { grep -qF -- "$(printf '%b' "$2")" "$1" || { cat "$1"; fail "$(basename "$1") lacks: $2"; }; }
+state() { awk -v key="$1" '$1 == key { print $2 }' "$folder/report/${2:-D}.state"; }
+expect_state() {
+  [[ $(state "$1" "${3:-D}") == "$2" ]] || { cat "$folder/report/${3:-D}.state"; fail "drive ${3:-D} $1 is '$(state "$1" "${3:-D}")', expected '$2'"; }
+}
+count_commands() { grep -c "^$1" "$folder/report/${2:-D}.commands"; }
+
+# Between the switch into update firmware and the leave command (or the
+# updater's last close of the drive, when it stops without one: the kernel's
+# GET EVENT STATUS NOTIFICATIONs, then PREVENT ALLOW MEDIUM REMOVAL) the drive
+# hears the updater's INQUIRY and image blocks, and nothing of the kernel's.
+expect_quiet_update_window() {
+  local letter intruders
+  for letter in "$@"; do
+    intruders=$(awk '{ line[NR] = $0 }
+                     END {
+                       for (i = 1; i <= NR; ++i) {
+                         if (line[i] ~ /^3B 04 FF/) { inside = 1; continue }
+                         if (line[i] ~ /^3B 05 FF/) inside = 0
+                         for (j = i; line[j] ~ /^4A /; ++j) {}
+                         if (j > i && line[j] ~ /^1E /) inside = 0
+                         if (inside && line[i] !~ /^12 00 00 00 60 00 / && line[i] !~ /^3B 07 F0 /) print line[i]
+                       }
+                     }' "$folder/report/$letter.commands")
+    [[ -z $intruders ]] || fail "drive $letter heard in its update window: $intruders"
+  done
+}
+
+# The console the simulator prints for the same scenario: the updater's bytes do not depend on the host.
+expect_same_console_as_simulator() {
+  "$build/odd-fwupdate-sim" "$folder/scenario.json" >"$work/sim_out" 2>/dev/null
+  cmp -s "$folder/out" "$work/sim_out" || {
+    diff <(tr '\r' '~' <"$folder/out") <(tr '\r' '~' <"$work/sim_out") | head; fail "console differs from the simulator's"
+  }
+}
+
+# scenario DRIVES ANSWERS: the scenario (its images for the simulator; the
+# guest gets the image made here), drives at D: (/dev/sr0), E: (/dev/sr1), ...
+scenario() {
+  cat >"$folder/scenario.json" <<EOF
+{ "images": [ { "path": "A0013431.128", "size": 2097152, "version": "1.28 ", "date": "08/07/25" } ],
+  "drives": [ $1 ], "answers": [ $2 ] }
+EOF
+  "$build/make-image" --out "$folder/A0013431.128" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"
+}
+# guest_case: case.sh from standard input, after the drives of the scenario are attached.
+guest_case() {
+  local drives
+  drives=$(grep -o '"letter"' "$folder/scenario.json" | wc -l)
+  { echo '. ./guest_lib.sh'
+    for ((i = 0; i < drives; i++)); do echo "add_drive $i"; done
+    echo "attached $drives || exit 1"
+    cat; } >"$folder/case.sh"
+}
+
+case "$case_name" in
+one_drive_updated)
+  # And the kernel's media polling of the drive off during the update, given back after.
+  scenario '{ "letter": "D", "revision": "1.23" }' '"yes", "ok"'
+  guest_case <<'EOF'
+echo 2000 >/sys/block/sr0/events_poll_msecs
+(while [ ! -e /case/code ]; do cat /sys/block/sr0/events_poll_msecs; sleep 0.5; done >/case/polling) &
+update 'y\n\n'
+sleep 0.6
+cat /sys/block/sr0/events_poll_msecs >/case/polling_after
+EOF
+  boot
+  expect_code 0
+  expect_same_console_as_simulator
+  expect_state revision 1.28
+  expect_state reflash_count 1
+  cmp -s "$folder/report/D.image" "$folder/A0013431.128" || fail "the drive does not hold the image"
+  [[ $(count_commands '3B 04 FF') == 1 && $(count_commands '3B 07 F0') == 64 && $(count_commands '3B 05 FF') == 1 ]] ||
+    fail "mode 4, 64 blocks and mode 5 expected"
+  expect_quiet_update_window D
+  grep -qx 0 "$folder/polling" || { cat "$folder/polling"; fail "the kernel's polling was never stopped"; }
+  [[ $(cat "$folder/polling_after") == 2000 ]] || fail "polling is $(cat "$folder/polling_after") after the run, expected 2000"
+  ;;
+two_drives)
+  scenario '{ "letter": "D", "revision": "1.23" }, { "letter": "E", "revision": "1.23" }' '"yes", "ok"'
+  guest_case <<<"update 'y\n\n'"
+  boot
+  expect_code 0
+  expect_same_console_as_simulator
+  expect_state revision 1.28 D
+  expect_state revision 1.28 E
+  expect_quiet_update_window D E
+  ;;
+refused_block)
+  scenario '{ "letter": "D", "revision": "1.23", "refuse_block": 10 }' '"yes", "ok", "no", "ok"'
+  guest_case <<<"update 'y\n\nn\n\n'"
+  boot
+  expect_code 1
+  expect_same_console_as_simulator
+  expect_state update_mode 1
+  expect_state reflash_count 0
+  [[ $(count_commands '3B 07 F0') == 11 && $(count_commands '3B 05') == 0 ]] || fail "ten blocks, the refused one, no leave"
+  expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 is still in its update firmware; run odd-fwupdate again to complete its update\n'
+  expect_quiet_update_window D
+  ;;
+disc_in_drive)
+  scenario '{ "letter": "D", "revision": "1.23", "disc_present": true }' '"ok"'
+  guest_case <<<"update '\n'"
+  boot
+  expect_code 0
+  expect_same_console_as_simulator
+  [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached a drive holding a disc"
+  ;;
+missing_capability)
+  # An ordinary user with write access to the drive, without CAP_SYS_RAWIO.
+  scenario '{ "letter": "D", "revision": "1.23" }' ''
+  guest_case <<'EOF'
+chmod 666 /dev/sr0 /dev/sg0
+chmod 777 /tmp
+update 'y\n\n' su nobody -s /bin/sh -c /case/odd-fwupdate
+EOF
+  boot
+  expect_code 1
+  expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 cannot be updated without the CAP_SYS_RAWIO capability'
+  [[ $(head -c 13 "$folder/err") == 'odd-fwupdate:' ]] || fail "the refusal is not the first line"
+  [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
+  ;;
+signal_during_transfer)
+  # SIGTERM while the image goes over: held, the drive finished, then the exit by the signal.
+  scenario '{ "letter": "D", "revision": "1.23" }' ''
+  guest_case <<'EOF'
+mkdir -p /tmp/run && cp /case/A0013431.128 /tmp/run/
+cd /tmp/run
+(sleep 1; printf 'y\n') | /case/odd-fwupdate >/case/out 2>/case/err &
+program=$!
+while ! grep -q 'Processing 50%' /case/out 2>/dev/null; do sleep 0.05; done
+kill -TERM $program
+wait $program
+echo $? >/case/code
+EOF
+  boot
+  expect_code 143
+  expect_in "$folder/err" 'odd-fwupdate: the update of /dev/sr0 cannot be interrupted; the program stops when it is done\n'
+  expect_in "$folder/out" 'Success to update the firmware.'
+  expect_state revision 1.28
+  expect_quiet_update_window D
+  ;;
+sg_write_buffer)
+  # sg3-utils as the peer: the same drive updated by hand through the same kernel.
+  scenario '{ "letter": "D", "revision": "1.23", "leave_command_ms": 0, "reflash_ms": 0 }' ''
+  { printf 'QUARLEN  KWR-322\xc8\x91\x3a\x5e'; head -c 236 /dev/zero; } >"$folder/mode.bin"
+  guest_case <<'EOF'
+sg_write_buffer --mode=4 --id=0xff --in=/case/mode.bin /dev/sr0 && \
+  sg_write_buffer --mode=7 --id=0xf0 --bpw=32768 --in=/case/A0013431.128 /dev/sr0 && \
+  sg_write_buffer --mode=5 --id=0xff --in=/case/mode.bin /dev/sr0
+echo $? >/case/code
+sg_inq /dev/sr0 >/case/out 2>&1
+EOF
+  boot
+  expect_code 0
+  expect_in "$folder/out" 'Product revision level: 1.28'
+  expect_state reflash_count 1
+  cmp -s "$folder/report/D.image" "$folder/A0013431.128" || fail "the drive does not hold the image"
+  ;;
+*)
+  fail "no such case"
+  ;;
+esac
+echo "passed: $case_name"
