@@ -7,6 +7,7 @@
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
+#include "entry/options.h"
 #include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "platform/host.h"
@@ -64,6 +65,7 @@ std::string updater_title() {
 }
 
 int updater_main(int, char**) {
+    if (options.check) return check_run();
     update_all = 1;
     print_text(format_text("\n/// %s\n", updater_title().c_str()).c_str());
     oem_code_page = host::GetOEMCP();
@@ -93,6 +95,7 @@ int updater_main(int, char**) {
 
     updated_count = 0;
     bool declined = false;
+    bool left_as_is = false;  // for a reason other than being up to date
     for (int i = 0; i < target_count; ++i) {
         current_target = i;
         show_message(MSG_START_DEVICE, KIND_CONSOLE);
@@ -103,6 +106,8 @@ int updater_main(int, char**) {
             wait_ms(PAUSE_AFTER_UPDATE_MS);
         } else if (result == DRIVE_DECLINED) {
             declined = true;
+        } else if (result == DRIVE_LEFT_AS_IS) {
+            left_as_is = true;
         } else if (result == RUN_ABANDONED) {
             return abandon_run();
         } else if (result == RUN_STOPPED) {
@@ -121,7 +126,8 @@ int updater_main(int, char**) {
         host::write_notice(notice_text(NOTICE_ALL_DECLINED));
     }
     release_host_environment();
-    return 0;
+    // A script running unattended learns that a drive wants a look.
+    return options.yes && left_as_is ? EXIT_LOOK_AT_THIS_MACHINE : 0;
 }
 
 void reset_entry_state() {

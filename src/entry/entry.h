@@ -27,8 +27,18 @@ extern int update_all;
 extern int updated_count;
 extern uint16_t image_version;  // 0xMmm: the release's version, then the loaded image's
 
-// The program entry of every build: returns the exit code (0 or 1).
+// Exit code of a run with the fleet options: a check found a drive the
+// update applies to, or an unattended run left a drive as it is for a reason
+// other than being up to date.
+constexpr int EXIT_LOOK_AT_THIS_MACHINE = 3;
+
+// The program entry of every build: returns the exit code (0, 1, or 3 with
+// the fleet options); options.h holds what the command line asked.
 int updater_main(int argc, char** argv);
+// The check of every drive (--check): one line each on the console, nothing
+// sent that changes a drive. 0 none needs the update, 3 some do, 1 no drive
+// or no image.
+int check_run();
 // The name and version the banner shows ("ODD Firmware Update Utility Ver2.57C").
 std::string updater_title();
 void init_firmware_descriptor();

@@ -1,12 +1,14 @@
 // odd-fwupdate: the updater on a Linux host, drive letters D: to Z: standing
-// for /dev/sr0 to /dev/sr22. With no argument it runs the update; --help, -h
-// and --version answer without opening a device; any other argument is a
-// usage error (exit code 2), so that no mistyped option can flash a drive.
+// for /dev/sr0 to /dev/sr22. With no argument it runs the update; --check,
+// --yes and --log FILE are the options for many machines; --help, -h and
+// --version answer without opening a device; any other argument is a usage
+// error (exit code 2), so that no mistyped option can flash a drive.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "entry/entry.h"
+#include "entry/options.h"
 #include "platform/linux/linux_host.h"
 
 namespace {
@@ -20,7 +22,8 @@ void print_usage() {
                        std::string(model.product_id, sizeof model.product_id);
     name.erase(name.find_last_not_of(' ') + 1);
     std::printf(
-        "Usage: odd-fwupdate [--help | --version]\n"
+        "Usage: odd-fwupdate [--check] [--yes] [--log FILE]\n"
+        "       odd-fwupdate --help | --version\n"
         "\n"
         "Updates the firmware of the %s drives of this machine.\n"
         "Run it with no argument from the folder that holds the image file %s;\n"
@@ -34,9 +37,16 @@ void print_usage() {
         "root, or give the user write access to the drive (the cdrom group) and the\n"
         "program the capability (setcap cap_sys_rawio+ep odd-fwupdate).\n"
         "\n"
+        "For many machines:\n"
+        "  --check     tells for each drive whether the update applies, in one line,\n"
+        "              and changes nothing (exit code 3 when it applies to one)\n"
+        "  --yes       updates without asking: Yes given in advance to every question\n"
+        "              (exit code 3 when a drive was left as it is, not up to date)\n"
+        "  --log FILE  appends one line of JSON per drive and per run to FILE\n"
+        "\n"
         "Exit codes: 0 every drive found was visited; 1 no drive was found, an error\n"
-        "stopped the run, or a question could not be shown; 2 a wrong argument; 128+N\n"
-        "ended by signal N.\n",
+        "stopped the run, or a question could not be shown; 2 a wrong argument; 3 see\n"
+        "above; 128+N ended by signal N.\n",
         name.c_str(), model.image_file_name);
 }
 
@@ -52,9 +62,9 @@ int main(int argc, char** argv) {
         std::printf("odd-fwupdate (%s)\n", updater_title().c_str());
         return 0;
     }
-    if (argc > 1) {
-        std::fprintf(stderr, "odd-fwupdate: unexpected argument '%s'; it takes none (see odd-fwupdate --help)\n",
-                     argv[1]);
+    std::string refused;
+    if (parse_options(argc, argv, false, refused) != 0) {
+        std::fprintf(stderr, "odd-fwupdate: unexpected argument '%s' (see odd-fwupdate --help)\n", refused.c_str());
         return EXIT_USAGE;
     }
     return updater_main(argc, argv);

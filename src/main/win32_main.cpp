@@ -1,10 +1,12 @@
 // odd-fwupdate.exe: the updater on the real Windows host. With no argument it
-// updates; /?, -h and --help show the usage and --version the version, and
-// any other argument is refused, all without touching a drive.
+// updates; /check, /yes and /log:FILE (or --check, --yes, --log FILE) are the
+// options for many machines; /?, -h and --help show the usage and --version
+// the version, and any other argument is refused, all without touching a drive.
 #include <cstdio>
 #include <cstring>
 
 #include "entry/entry.h"
+#include "entry/options.h"
 #include "messages/messages.h"
 #include "platform/win32/win32_host.h"
 
@@ -23,12 +25,17 @@ void print_usage() {
     print_text(format_text("%s\r\n"
                            "Updates the firmware of the QUARLEN KWR-322 DVD recorders in this computer.\r\n\r\n"
                            "Usage: odd-fwupdate            update, asking in message boxes\r\n"
+                           "       odd-fwupdate /check      tell for each drive whether the update\r\n"
+                           "                                applies, change nothing\r\n"
+                           "       odd-fwupdate /yes        update without asking (Yes in advance)\r\n"
+                           "       odd-fwupdate /log:FILE   append a line of JSON per drive and run\r\n"
                            "       odd-fwupdate /? | -h | --help | --version\r\n\r\n"
-                           "Run it with no option from a command prompt whose folder holds %s.\r\n"
+                           "Run it from a command prompt whose folder holds %s.\r\n"
                            "On Windows NT, 2000, XP and later open the prompt as Administrator:\r\n"
                            "without write access to a drive the drive is not found.\r\n\r\n"
                            "Exit code: 0 every drive found was visited, 1 no drive was found, an\r\n"
-                           "update failed or a question could not be shown, 2 an unknown option.\r\n",
+                           "update failed or a question could not be shown, 2 an unknown option,\r\n"
+                           "3 /check: the update applies to a drive; /yes: a drive was left as it is.\r\n",
                            updater_title().c_str(), image)
                    .c_str());
 }
@@ -53,9 +60,10 @@ int main(int argc, char** argv) {
         print_version();
         return 0;
     }
-    if (argc > 1) {
+    std::string refused;
+    if (parse_options(argc, argv, true, refused) != 0) {
         const std::string refusal =
-            format_text("odd-fwupdate: unknown option \"%s\" (odd-fwupdate /? shows the usage)\n", argv[1]);
+            format_text("odd-fwupdate: unknown option \"%s\" (odd-fwupdate /? shows the usage)\n", refused.c_str());
         std::fputs(refusal.c_str(), stderr);
         return EXIT_USAGE;
     }

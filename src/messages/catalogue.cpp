@@ -251,6 +251,10 @@ const char* const english_notices[NOTICE_COUNT] = {
     "can be seen and answered\n",
     /* all declined */
     "odd-fwupdate: no drive was updated: the update was declined\n",
+    /* no drive */
+    "odd-fwupdate: no drive this build can update was found\n",
+    /* image not loaded */
+    "odd-fwupdate: the image file %s could not be loaded\n",
 };
 const char* const japanese_notices[NOTICE_COUNT] = {
     // "odd-fwupdate: %s はまだ更新用ファームウェアのままです。もう一度 odd-fwupdate を実行して更新を完了してください"
@@ -265,4 +269,10 @@ const char* const japanese_notices[NOTICE_COUNT] = {
     // "odd-fwupdate: 更新が断られたため、どのドライブも更新していません"
     "odd-fwupdate: \x8DX\x90V\x82\xAA\x92" "f\x82\xE7\x82\xEA\x82\xBD\x82\xBD\x82\xDF\x81" "A\x82\xC7\x82\xCC\x83h\x83"
     "\x89\x83" "C\x83u\x82\xE0\x8DX\x90V\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB9\x82\xF1\n",
+    // "odd-fwupdate: 更新できるドライブが見つかりません"
+    "odd-fwupdate: \x8DX\x90V\x82\xC5\x82\xAB\x82\xE9\x83h\x83\x89\x83" "C\x83u\x82\xAA\x8C\xA9\x82\xC2\x82\xA9"
+    "\x82\xE8\x82\xDC\x82\xB9\x82\xF1\n",
+    // "odd-fwupdate: イメージファイル %s を読み込めません"
+    "odd-fwupdate: \x83" "C\x83\x81\x81[\x83W\x83t\x83@\x83" "C\x83\x8B %s \x82\xF0\x93\xC7\x82\xDD\x8D\x9E\x82\xDF"
+    "\x82\xDC\x82\xB9\x82\xF1\n",
 };

@@ -9,6 +9,7 @@
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
+#include "entry/options.h"
 #include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "platform/host.h"
@@ -16,6 +17,9 @@
 namespace {
 
 const char* const BOX_CAPTION = "TORVAL";
+
+// A check of the drives writes its own lines and nothing of the dialogue.
+bool console_silenced = false;
 
 const char* catalogue_text(int code) {
     const char* const* catalogue =
@@ -84,7 +88,13 @@ std::string shown_field(const void* field, size_t width) {
     return shown;
 }
 
-void print_text(const char* text) { host::write_console(text, std::strlen(text)); }
+void print_text(const char* text) {
+    if (!console_silenced) host::write_console(text, std::strlen(text));
+}
+
+void silence_console(bool silenced) { console_silenced = silenced; }
+
+int last_message_code = -1;
 
 int message_box(const char* text, int kind) {
     UINT style = MB_OK;
@@ -99,14 +109,19 @@ int message_box(const char* text, int kind) {
 }
 
 int show_message(int code, int kind) {
+    last_message_code = code;
+    if (console_silenced) return 0;
     std::string text = format_message(code);
     if (kind == KIND_YES_NO) return message_box(text.c_str(), kind);
     print_text(text.c_str());
-    if (kind == KIND_CONSOLE) return 0;
+    // In the unattended run a box that only informs would wait for nobody.
+    if (kind == KIND_CONSOLE || options.yes) return 0;
     return message_box(text.c_str(), kind);
 }
 
 int ask(int code) {
+    // The unattended run: Yes given in advance by the one who started it.
+    if (options.yes) return IDYES;
     const int answer = show_message(code, KIND_YES_NO);
     return answer == IDYES || answer == IDNO ? answer : NOT_SHOWN;
 }

@@ -51,7 +51,9 @@ constexpr unsigned JAPANESE_CODE_PAGE = 932;
 constexpr int NOTICE_LEFT_IN_UPDATE_FIRMWARE = 0;  // %s: the drive's name
 constexpr int NOTICE_QUESTION_NOT_SHOWN = 1;
 constexpr int NOTICE_ALL_DECLINED = 2;
-constexpr int NOTICE_COUNT = 3;
+constexpr int NOTICE_NO_DRIVE = 3;           // a check found no drive
+constexpr int NOTICE_IMAGE_NOT_LOADED = 4;   // %s: the image file's name
+constexpr int NOTICE_COUNT = 5;
 
 // Slots a catalogue does not fill are null.
 extern const char* const english_catalogue[MESSAGE_CODE_LIMIT + 1];
@@ -76,6 +78,11 @@ constexpr int NOT_SHOWN = 0;
 // Asks question `code` (kind 2): IDYES, IDNO, or NOT_SHOWN for anything
 // else, since a box that could not be shown is nobody's answer.
 int ask(int code);
+// With `silenced`, nothing reaches the console or a box (a check of the
+// drives); show_message still records its code.
+void silence_console(bool silenced);
+// The code of the message shown last (-1 before any).
+extern int last_message_code;
 // Writes `text` to the console unchanged.
 void print_text(const char* text);
 // Shows the modal box of `kind` (2, 16, 17 or 18) captioned "TORVAL".

@@ -90,6 +90,10 @@ struct host_calls {
     // (standard error on a real host), in the run's language, starting a line
     // of its own.
     void (*write_notice)(const char* text);
+    // The system's own name of the device at `device` (as begin_drive_update's
+    // path), where its letter is not its name ("/dev/sr1" on Linux); an empty
+    // text elsewhere.
+    void (*device_name)(const char* device, char* name, size_t size);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -100,7 +104,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.GlobalLock && c.GlobalUnlock && c.GlobalFree && c.LoadLibraryA && c.GetProcAddress &&
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
-           c.target_found && c.drive_firmware_state && c.write_notice;
+           c.target_found && c.drive_firmware_state && c.write_notice && c.device_name;
 }
 
 // The installed table; null until a program or test installs one.
@@ -160,5 +164,6 @@ inline void drive_firmware_state(int number, const char* device, int in_update_f
     installed_host->drive_firmware_state(number, device, in_update_firmware, notice);
 }
 inline void write_notice(const char* text) { installed_host->write_notice(text); }
+inline void device_name(const char* device, char* name, size_t size) { installed_host->device_name(device, name, size); }
 
 }  // namespace host

@@ -8,6 +8,7 @@
 // the drive out of the count and the run goes on.
 constexpr int DRIVE_UPDATED = 0;
 constexpr int DRIVE_LEFT_AS_IS = 1;  // not identified, refused by the checks, or a disc in it
+constexpr int DRIVE_UP_TO_DATE = 8;  // it holds the image's release already
 constexpr int RUN_STOPPED = -1;
 constexpr int DRIVE_DECLINED = 7;    // the user said No to its update (IDNO)
 constexpr int RUN_ABANDONED = -2;    // a question could not be shown: the run ends, nobody having answered

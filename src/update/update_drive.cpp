@@ -155,7 +155,7 @@ int update_drive() {
         print_text(format_text("\nCurrent Signature = %s", shown_field(signature, IDENTITY_FIELD_WIDTH).c_str()).c_str());
         const int compatible = check_compatibility(1);
         if (identity_state != -1) note_drive_firmware(current_target, shows_update_firmware());
-        if (compatible != 0) return DRIVE_LEFT_AS_IS;
+        if (compatible != 0) return compatible == 1 ? DRIVE_UP_TO_DATE : DRIVE_LEFT_AS_IS;
         if (media_check() != 0) return DRIVE_LEFT_AS_IS;
         // Only a Yes flashes the drive; a question that could not be shown ends the run.
         if (update_all == 0) {

@@ -300,7 +300,7 @@ arguments)
     case "${arguments[*]}" in
     --help | -h)
       expect_code 0
-      expect_in "$work/out" 'Usage: odd-fwupdate [--help | --version]\n'
+      expect_in "$work/out" 'Usage: odd-fwupdate [--check] [--yes] [--log FILE]\n'
       expect_in "$work/out" 'the image file A0013431.128'
       expect_in "$work/out" 'E: = /dev/sr1'
       expect_in "$work/out" 'CAP_SYS_RAWIO'

@@ -35,6 +35,7 @@
 #include "dialogue_expectations.h"
 #include "drive_expectations.h"
 #include "entry/entry.h"
+#include "entry/options.h"
 #include "platform/sim/sim_host.h"
 #include "run_state.h"
 #include "tools/make-image/image_builder.h"
@@ -811,6 +812,47 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Range<size_t>(0, std::size(ROUTES)), ::testing::Range<size_t>(0, std::size(BEHAVIOURS))),
     [](const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& p) {
         return std::string(ROUTES[std::get<0>(p.param)].name) + "_" + BEHAVIOURS[std::get<1>(p.param)].name;
+    });
+
+// The check of the drives (--check) on every route and every drive of the
+// sweep: it sends nothing but INQUIRY and the identity READ BUFFER, gives back
+// what it took, writes one line for the drive, and its exit code says whether
+// the update applies (3), not (0), or could not be judged for want of an image (1).
+class check_sweep : public ::testing::TestWithParam<std::tuple<size_t, size_t>> {};
+
+TEST_P(check_sweep, changes_nothing) {
+    const route& r = ROUTES[std::get<0>(GetParam())];
+    const size_t behaviour = std::get<1>(GetParam());
+    emu::drive_config drive;
+    if (behaviour < std::size(BEHAVIOURS)) BEHAVIOURS[behaviour].set_up(drive);
+    reset_run_state();
+    {
+        sim::host h;
+        h.cfg.files[IMAGE_FILE] = the_image();
+        r.set_up(h, drive);
+        h.install();
+        options.check = true;
+        const int exit_code = updater_main(0, nullptr);
+        for (const emu::command_record& c : h.drives.at(0).drive->log())
+            EXPECT_TRUE(is_inquiry(c.cdb) || (!c.cdb.empty() && c.cdb[0] == 0x3C)) << expect::hex(c.cdb);
+        EXPECT_TRUE(h.boxes.empty());
+        EXPECT_EQ(h.open_handles(), 0);
+        EXPECT_EQ(h.live_global_blocks(), 0);
+        const size_t lines = static_cast<size_t>(std::count(h.console.begin(), h.console.end(), '\n'));
+        EXPECT_EQ(lines, 1u) << h.console;
+        const bool applies = h.console.find("\tupdate") != std::string::npos;
+        EXPECT_EQ(exit_code, applies ? 3 : 0) << h.console;
+        EXPECT_FALSE(h.drives.at(0).drive->in_update_mode() && !drive.starts_in_update_mode);
+    }
+    reset_run_state();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    route, check_sweep,
+    ::testing::Combine(::testing::Range<size_t>(0, std::size(ROUTES)), ::testing::Range<size_t>(0, std::size(BEHAVIOURS) + 1)),
+    [](const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& p) {
+        const size_t b = std::get<1>(p.param);
+        return std::string(ROUTES[std::get<0>(p.param)].name) + "_" + (b < std::size(BEHAVIOURS) ? BEHAVIOURS[b].name : "clean");
     });
 
 class sweep_count : public ::testing::Environment {

@@ -5,6 +5,7 @@
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
+#include "entry/options.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "transport/aspi_host.h"
@@ -13,6 +14,7 @@
 
 inline void reset_run_state() {
     reset_entry_state();
+    reset_options();
     reset_transport_state();
     reset_aspi_host_state();
     reset_drive_commands_state();

@@ -1,8 +1,10 @@
 // Scenario files: what a scenario sets reaches the simulated host, and a
 // scenario the simulator cannot honour is refused with a reason, never taken
 // with a value that wrapped or was cut.
+#include <filesystem>
 #include <stdexcept>
 
+#include "entry/options.h"
 #include "test_support.h"
 #include "tools/sim/scenario.h"
 
@@ -57,6 +59,62 @@ TEST(scenario_reader, refuses_what_it_cannot_honour) {
         sim::host h;
         EXPECT_THROW(sim::load_scenario(h, text, ".", "/nonexistent"), std::runtime_error) << text;
     }
+}
+
+// What a run of an example did: the console, every command of every drive, every wait.
+struct run_record {
+    int exit_code = -1;
+    std::string console;
+    std::vector<std::vector<uint8_t>> commands;
+    std::vector<uint32_t> waits;
+    size_t boxes = 0;
+};
+
+run_record run_example(const std::filesystem::path& example, bool unattended) {
+    reset_run_state();
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "odd-unattended-example";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    run_record record;
+    {
+        sim::host h;
+        const sim::scenario_file file = sim::read_scenario_file(example.string());
+        sim::load_scenario(h, file.text, file.folder, folder.string());
+        // The person who answers every question Yes, or nobody at all.
+        h.cfg.answers.assign(unattended ? 0 : 100, IDYES);
+        options.yes = unattended;
+        h.install();
+        record.exit_code = updater_main(0, nullptr);
+        record.console = h.console;
+        for (const sim::drive_slot& slot : h.drives)
+            for (const emu::command_record& c : slot.drive->log()) record.commands.push_back(c.cdb);
+        record.waits = h.waits;
+        record.boxes = h.boxes.size();
+    }
+    reset_run_state();
+    std::filesystem::remove_all(folder);
+    return record;
+}
+
+// --yes is the interactive run answered Yes, byte for byte, command for
+// command and wait for wait, with no box shown; exit code 3 only where a
+// drive was left as it is for a reason other than being up to date.
+TEST(unattended_run, is_each_example_answered_yes) {
+    size_t examples = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(ODD_EXAMPLES_DIR)) {
+        if (entry.path().extension() != ".json") continue;
+        ++examples;
+        SCOPED_TRACE(entry.path().filename().string());
+        const run_record asked = run_example(entry.path(), false);
+        const run_record unattended = run_example(entry.path(), true);
+        EXPECT_EQ(unattended.console, asked.console);
+        EXPECT_EQ(unattended.commands, asked.commands);
+        EXPECT_EQ(unattended.waits, asked.waits);
+        EXPECT_EQ(unattended.boxes, 0u);
+        const bool disc = entry.path().filename() == "disc-in-drive.json";
+        EXPECT_EQ(unattended.exit_code, disc ? 3 : asked.exit_code);
+    }
+    EXPECT_GE(examples, 9u);
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 # run is stopped and the log says so.
 #
 # Usage: answer_boxes.sh LOG "ANSWERS" COMMAND...
-#   ANSWERS: blank-separated y (Yes), n (No), ok (Enter on an OK box).
+#   ANSWERS: blank-separated y (Yes), n (No), ok (Enter on an OK box); "none"
+#   when no box may come.
 # The command's output and exit code are its own; what happened to each box
 # goes to LOG. With SCREENSHOTS set to a folder, each box is pictured there
 # (box-N.png) before it is answered. With INTERRUPT_LOG and INTERRUPT_BLOCKS set, Ctrl-C (SIGINT, which
@@ -16,6 +17,7 @@ set -uo pipefail
 
 log=$1 answers=$2
 shift 2
+[ "$answers" = none ] && answers=""
 : >"$log"
 say() { echo "$*" >>"$log"; }
 

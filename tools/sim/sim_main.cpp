@@ -1,5 +1,6 @@
-// odd-fwupdate-sim SCENARIO.json [--trace FILE]: the updater run against the
-// simulated host a scenario describes. Standard output carries exactly the
+// odd-fwupdate-sim SCENARIO.json [--trace FILE] [--check] [--yes] [--log FILE]:
+// the updater run against the simulated host a scenario describes, with the
+// updater's own options. Standard output carries exactly the
 // console bytes, message boxes go to standard error, the exit code is the
 // updater's.
 #include <cstdio>
@@ -8,15 +9,17 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "entry/entry.h"
+#include "entry/options.h"
 #include "tools/sim/scenario.h"
 
 namespace {
 
 int usage() {
-    std::cerr << "usage: odd-fwupdate-sim SCENARIO.json [--trace FILE]\n";
+    std::cerr << "usage: odd-fwupdate-sim SCENARIO.json [--trace FILE] [--check] [--yes] [--log FILE]\n";
     return 2;
 }
 
@@ -33,13 +36,19 @@ struct image_folder {
 
 int main(int argc, char** argv) {
     std::string scenario_path, trace_path;
+    std::vector<char*> updater_arguments{argv[0]};
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--trace" && i + 1 < argc) trace_path = argv[++i];
         else if (!arg.empty() && arg[0] != '-' && scenario_path.empty()) scenario_path = arg;
+        else if (arg == "--log" && i + 1 < argc) updater_arguments.insert(updater_arguments.end(), {argv[i], argv[i + 1]}), ++i;
+        else if (arg == "--check" || arg == "--yes") updater_arguments.push_back(argv[i]);
         else return usage();
     }
     if (scenario_path.empty()) return usage();
+    std::string refused;
+    if (parse_options(static_cast<int>(updater_arguments.size()), updater_arguments.data(), false, refused) != 0)
+        return usage();
 
     sim::scenario_file scenario;
     try {

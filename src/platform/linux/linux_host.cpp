@@ -485,6 +485,10 @@ void l_drive_firmware_state(int, const char* path, int in_update_firmware, const
 
 void l_write_notice(const char* text) { tell(notice_shown(text ? text : "")); }
 
+void l_device_name(const char* path, char* name, size_t size) {
+    if (size > 0) std::snprintf(name, size, "%s", device_for_path(path).c_str());
+}
+
 // Which drive is which, for a technician with more than one.
 void l_target_found(int number, const char* path) {
     const std::string device = device_for_path(path);
@@ -523,6 +527,7 @@ constexpr host_calls linux_calls() {
     c.target_found = l_target_found;
     c.drive_firmware_state = l_drive_firmware_state;
     c.write_notice = l_write_notice;
+    c.device_name = l_device_name;
     return c;
 }
 

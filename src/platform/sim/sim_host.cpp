@@ -431,6 +431,11 @@ void sim_write_notice(const char* text) {
     }
 }
 
+// The simulated machine is a Windows one: a letter is the device's name.
+void sim_device_name(const char*, char* name, size_t size) {
+    if (size > 0) name[0] = '\0';
+}
+
 constexpr host_calls sim_calls() {
     host_calls c{};
     c.CreateFileA = sim_CreateFileA;
@@ -462,6 +467,7 @@ constexpr host_calls sim_calls() {
     c.target_found = sim_target_found;
     c.drive_firmware_state = sim_drive_firmware_state;
     c.write_notice = sim_write_notice;
+    c.device_name = sim_device_name;
     return c;
 }
 

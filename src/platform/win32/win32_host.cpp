@@ -201,6 +201,11 @@ void w_drive_firmware_state(int number, const char* device, int in_update_firmwa
     drive.left = in_update_firmware != 0;
 }
 
+// A drive letter is the device's own name on Windows.
+void w_device_name(const char*, char* name, size_t size) {
+    if (size > 0) name[0] = '\0';
+}
+
 void w_write_notice(const char* text) {
     if (text != nullptr) write_notice_line(text, static_cast<DWORD>(std::strlen(text)));
 }
@@ -236,6 +241,7 @@ constexpr host_calls win32_calls() {
     c.target_found = w_target_found;
     c.drive_firmware_state = w_drive_firmware_state;
     c.write_notice = w_write_notice;
+    c.device_name = w_device_name;
     return c;
 }
 
