@@ -8,6 +8,7 @@
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
+#include "entry/run_log.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
@@ -81,6 +82,7 @@ int check_run() {
             result = CHECK_IMAGE_NOT_LOADED;
             break;
         }
+        log_check(v.word.c_str());
         const std::string line = drive_line(v);
         host::write_console(line.data(), line.size());
         if (v.update_applies) result = EXIT_LOOK_AT_THIS_MACHINE;

@@ -8,6 +8,7 @@
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
 #include "entry/options.h"
+#include "entry/run_log.h"
 #include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "platform/host.h"
@@ -65,7 +66,12 @@ std::string updater_title() {
 }
 
 int updater_main(int, char**) {
-    if (options.check) return check_run();
+    const int exit_code = options.check ? check_run() : update_run();
+    log_run(exit_code);
+    return exit_code;
+}
+
+int update_run() {
     update_all = 1;
     print_text(format_text("\n/// %s\n", updater_title().c_str()).c_str());
     oem_code_page = host::GetOEMCP();
@@ -101,6 +107,7 @@ int updater_main(int, char**) {
         show_message(MSG_START_DEVICE, KIND_CONSOLE);
         if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
         int result = update_drive();
+        log_drive(result);
         if (result == DRIVE_UPDATED) {
             ++updated_count;
             wait_ms(PAUSE_AFTER_UPDATE_MS);
@@ -131,6 +138,7 @@ int updater_main(int, char**) {
 }
 
 void reset_entry_state() {
+    reset_run_log();
     std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
     release_count = 0;
     oem_code_page = 0;

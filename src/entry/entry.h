@@ -35,6 +35,8 @@ constexpr int EXIT_LOOK_AT_THIS_MACHINE = 3;
 // The program entry of every build: returns the exit code (0, 1, or 3 with
 // the fleet options); options.h holds what the command line asked.
 int updater_main(int argc, char** argv);
+// The update of every drive, as a run without --check.
+int update_run();
 // The check of every drive (--check): one line each on the console, nothing
 // sent that changes a drive. 0 none needs the update, 3 some do, 1 no drive
 // or no image.

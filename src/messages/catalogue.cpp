@@ -255,6 +255,8 @@ const char* const english_notices[NOTICE_COUNT] = {
     "odd-fwupdate: no drive this build can update was found\n",
     /* image not loaded */
     "odd-fwupdate: the image file %s could not be loaded\n",
+    /* log not written */
+    "odd-fwupdate: the log %s cannot be written; the run goes on without it\n",
 };
 const char* const japanese_notices[NOTICE_COUNT] = {
     // "odd-fwupdate: %s はまだ更新用ファームウェアのままです。もう一度 odd-fwupdate を実行して更新を完了してください"
@@ -275,4 +277,7 @@ const char* const japanese_notices[NOTICE_COUNT] = {
     // "odd-fwupdate: イメージファイル %s を読み込めません"
     "odd-fwupdate: \x83" "C\x83\x81\x81[\x83W\x83t\x83@\x83" "C\x83\x8B %s \x82\xF0\x93\xC7\x82\xDD\x8D\x9E\x82\xDF"
     "\x82\xDC\x82\xB9\x82\xF1\n",
+    // "odd-fwupdate: ログ %s に書き込めません。ログなしで続けます"
+    "odd-fwupdate: \x83\x8D\x83O %s \x82\xC9\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xDC\x82\xB9\x82\xF1\x81" "B\x83\x8D"
+    "\x83O\x82\xC8\x82\xB5\x82\xC5\x91\xB1\x82\xAF\x82\xDC\x82\xB7\n",
 };

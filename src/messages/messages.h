@@ -53,7 +53,8 @@ constexpr int NOTICE_QUESTION_NOT_SHOWN = 1;
 constexpr int NOTICE_ALL_DECLINED = 2;
 constexpr int NOTICE_NO_DRIVE = 3;           // a check found no drive
 constexpr int NOTICE_IMAGE_NOT_LOADED = 4;   // %s: the image file's name
-constexpr int NOTICE_COUNT = 5;
+constexpr int NOTICE_LOG_NOT_WRITTEN = 5;    // %s: the log file's name
+constexpr int NOTICE_COUNT = 6;
 
 // Slots a catalogue does not fill are null.
 extern const char* const english_catalogue[MESSAGE_CODE_LIMIT + 1];

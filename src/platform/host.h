@@ -94,6 +94,12 @@ struct host_calls {
     // path), where its letter is not its name ("/dev/sr1" on Linux); an empty
     // text elsewhere.
     void (*device_name)(const char* device, char* name, size_t size);
+    // The machine's name and its system ("windows", "linux"), for the record.
+    void (*machine_identity)(char* name, size_t name_size, char* system, size_t system_size);
+    // Appends `length` bytes to the file at `path` (created if missing) in
+    // one write, so that lines of runs on other machines do not interleave.
+    // 0, or non-zero when the file could not be opened or written.
+    int (*append_to_file)(const char* path, const char* bytes, size_t length);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -104,7 +110,8 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.GlobalLock && c.GlobalUnlock && c.GlobalFree && c.LoadLibraryA && c.GetProcAddress &&
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
-           c.target_found && c.drive_firmware_state && c.write_notice && c.device_name;
+           c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
+           c.machine_identity && c.append_to_file;
 }
 
 // The installed table; null until a program or test installs one.
@@ -165,5 +172,11 @@ inline void drive_firmware_state(int number, const char* device, int in_update_f
 }
 inline void write_notice(const char* text) { installed_host->write_notice(text); }
 inline void device_name(const char* device, char* name, size_t size) { installed_host->device_name(device, name, size); }
+inline void machine_identity(char* name, size_t name_size, char* system, size_t system_size) {
+    installed_host->machine_identity(name, name_size, system, system_size);
+}
+inline int append_to_file(const char* path, const char* bytes, size_t length) {
+    return installed_host->append_to_file(path, bytes, length);
+}
 
 }  // namespace host

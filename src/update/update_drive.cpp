@@ -6,6 +6,7 @@
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
+#include "entry/run_log.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
@@ -142,7 +143,9 @@ int media_check() {
 
 int update_drive() {
     // A drive that could not be identified has had its message; nothing more is sent to it.
-    if (identify_drive() != 0) return DRIVE_LEFT_AS_IS;
+    const int identified = identify_drive();
+    log_drive_found();
+    if (identified != 0) return DRIVE_LEFT_AS_IS;
     note_drive_firmware(current_target, shows_update_firmware());
     for (int pass = 1;; ++pass) {
         update_mode = 0;

@@ -120,7 +120,9 @@ finish_updater() { exec 3>&-; wait "$pid"; code=$?; }
 
 # The simulator's console for the same scenario: the updater's bytes must not depend on the host.
 expect_same_console_as_simulator() {
-  "$build/odd-fwupdate-sim" "$work/scenario.json" >"$work/sim_out" 2>/dev/null
+  local options=() argument
+  for argument in "${arguments[@]}"; do [[ $argument == --yes || $argument == --check ]] && options+=("$argument"); done
+  "$build/odd-fwupdate-sim" "$work/scenario.json" "${options[@]}" >"$work/sim_out" 2>/dev/null
   cmp -s "$work/out" "$work/sim_out" || {
     diff <(tr '\r' '~' <"$work/out") <(tr '\r' '~' <"$work/sim_out") | head; fail "console differs from the simulator's"
   }
@@ -355,6 +357,29 @@ notices_on_their_own_lines)
     [[ $(grep -c "^odd-fwupdate: $notice" "$work/tty") == 1 ]] ||
       { od -c "$work/tty" | tail -20; fail "no line of its own starts with: $notice"; }
   done
+  ;;
+yes_and_log)
+  # Unattended: nothing typed, no prompt, the drive updated, a record of it and of the run.
+  one_drive_scenario '' ''
+  arguments=(--yes --log "$work/runs.log")
+  run_updater ''
+  expect_code 0
+  expect_not_in "$work/err" '[y/n]'
+  expect_not_in "$work/err" '[press Enter]'
+  expect_state revision 1.28
+  expect_same_console_as_simulator
+  [[ $(wc -l <"$work/runs.log") == 2 ]] || { cat "$work/runs.log"; fail "two lines expected in the log"; }
+  expect_in "$work/runs.log" '"device":"E:","device_name":"/dev/sr1"'
+  expect_in "$work/runs.log" '"before_revision":"1.23","before_date":"08/07/25","after_revision":"1.28"'
+  expect_in "$work/runs.log" '"result":"updated"'
+  expect_in "$work/runs.log" '"system":"linux","route":"pass-through"'
+  expect_in "$work/runs.log" '"check":false,"yes":true,"drives":1,"exit_code":0}'
+  # A record that cannot be written is told once and changes nothing (a fresh drive: this process's).
+  arguments=(--check --log /proc/nowhere.log)
+  run_updater ''
+  expect_code 3
+  expect_bytes "$work/out" $'E: /dev/sr1\tQUARLEN DVD-RW  KWR-322 \t1.23 08/07/25\t1.28 08/07/25\tupdate\n'
+  [[ $(grep -c 'cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "the log's failure must be told once"; }
   ;;
 typed_ahead)
   # A y typed while drive 1 is flashed answers nothing drive 2 asks later.

@@ -2,6 +2,9 @@
 // scenario the simulator cannot honour is refused with a reason, never taken
 // with a value that wrapped or was cut.
 #include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "entry/options.h"
@@ -115,6 +118,44 @@ TEST(unattended_run, is_each_example_answered_yes) {
         EXPECT_EQ(unattended.exit_code, disc ? 3 : asked.exit_code);
     }
     EXPECT_GE(examples, 9u);
+}
+
+// The record of a run of two drives, one updated and one already up to date,
+// read back as JSON: a line for each drive and one for the run.
+TEST(run_record, two_drives_read_back) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "odd-run-record";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    reset_run_state();
+    {
+        sim::host h;
+        sim::load_scenario(h, R"({ "images": [ { "path": "A0013431.128", "version": "1.28 ", "date": "08/07/25" } ],
+            "drives": [ { "letter": "E", "revision": "1.23", "date": "08/07/25" },
+                        { "letter": "F", "revision": "1.28", "date": "08/07/25" } ] })",
+                           ".", folder.string());
+        options.yes = true;
+        options.log = (folder / "runs.log").string();
+        h.install();
+        EXPECT_EQ(updater_main(0, nullptr), 0);
+    }
+    reset_run_state();
+    std::ifstream log(folder / "runs.log");
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(log, line);) lines.push_back(nlohmann::json::parse(line));
+    std::filesystem::remove_all(folder);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0]["device"], "E:");
+    EXPECT_EQ(lines[0]["before_revision"], "1.23");
+    EXPECT_EQ(lines[0]["after_revision"], "1.28");
+    EXPECT_EQ(lines[0]["image_version"], "1.28");
+    EXPECT_EQ(lines[0]["result"], "updated");
+    EXPECT_EQ(lines[1]["device"], "F:");
+    EXPECT_EQ(lines[1]["vendor"], "QUARLEN");
+    EXPECT_EQ(lines[1]["result"], "up-to-date");
+    EXPECT_EQ(lines[2]["record"], "run");
+    EXPECT_EQ(lines[2]["exit_code"], 0);
+    EXPECT_EQ(lines[2]["yes"], true);
+    for (const nlohmann::json& line : lines) EXPECT_EQ(line["time"].get<std::string>().size(), 20u) << line;
 }
 
 }  // namespace

@@ -489,6 +489,24 @@ void l_device_name(const char* path, char* name, size_t size) {
     if (size > 0) std::snprintf(name, size, "%s", device_for_path(path).c_str());
 }
 
+void l_machine_identity(char* name, size_t name_size, char* system, size_t system_size) {
+    if (name_size > 0 && ::gethostname(name, name_size) != 0) name[0] = '\0';
+    if (name_size > 0) name[name_size - 1] = '\0';
+    if (system_size > 0) std::snprintf(system, system_size, "linux");
+}
+
+int l_append_to_file(const char* path, const char* bytes, size_t length) {
+    int fd;
+    do fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    ssize_t written;
+    do written = ::write(fd, bytes, length);
+    while (written < 0 && errno == EINTR);
+    ::close(fd);
+    return written == static_cast<ssize_t>(length) ? 0 : -1;
+}
+
 // Which drive is which, for a technician with more than one.
 void l_target_found(int number, const char* path) {
     const std::string device = device_for_path(path);
@@ -528,6 +546,8 @@ constexpr host_calls linux_calls() {
     c.drive_firmware_state = l_drive_firmware_state;
     c.write_notice = l_write_notice;
     c.device_name = l_device_name;
+    c.machine_identity = l_machine_identity;
+    c.append_to_file = l_append_to_file;
     return c;
 }
 

@@ -436,6 +436,19 @@ void sim_device_name(const char*, char* name, size_t size) {
     if (size > 0) name[0] = '\0';
 }
 
+void sim_machine_identity(char* name, size_t name_size, char* system, size_t system_size) {
+    if (name_size > 0) std::snprintf(name, name_size, "simulated");
+    if (system_size > 0) std::snprintf(system, system_size, "simulated");
+}
+
+// Appends to a real file: the record of a simulated run is read like any other.
+int sim_append_to_file(const char* path, const char* bytes, size_t length) {
+    std::FILE* file = std::fopen(path, "ab");
+    if (file == nullptr) return -1;
+    const bool written = std::fwrite(bytes, 1, length, file) == length;
+    return std::fclose(file) == 0 && written ? 0 : -1;
+}
+
 constexpr host_calls sim_calls() {
     host_calls c{};
     c.CreateFileA = sim_CreateFileA;
@@ -468,6 +481,8 @@ constexpr host_calls sim_calls() {
     c.drive_firmware_state = sim_drive_firmware_state;
     c.write_notice = sim_write_notice;
     c.device_name = sim_device_name;
+    c.machine_identity = sim_machine_identity;
+    c.append_to_file = sim_append_to_file;
     return c;
 }
 

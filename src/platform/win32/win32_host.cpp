@@ -206,6 +206,23 @@ void w_device_name(const char*, char* name, size_t size) {
     if (size > 0) name[0] = '\0';
 }
 
+void w_machine_identity(char* name, size_t name_size, char* system, size_t system_size) {
+    DWORD size = static_cast<DWORD>(name_size);
+    if (name_size > 0 && !::GetComputerNameA(name, &size)) name[0] = '\0';
+    if (system_size > 0) std::snprintf(system, system_size, "windows");
+}
+
+int w_append_to_file(const char* path, const char* bytes, size_t length) {
+    // Appending, whoever else appends to the same file on a shared folder.
+    const HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    DWORD written = 0;
+    const BOOL done = ::WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr);
+    ::CloseHandle(file);
+    return done && written == length ? 0 : -1;
+}
+
 void w_write_notice(const char* text) {
     if (text != nullptr) write_notice_line(text, static_cast<DWORD>(std::strlen(text)));
 }
@@ -242,6 +259,8 @@ constexpr host_calls win32_calls() {
     c.drive_firmware_state = w_drive_firmware_state;
     c.write_notice = w_write_notice;
     c.device_name = w_device_name;
+    c.machine_identity = w_machine_identity;
+    c.append_to_file = w_append_to_file;
     return c;
 }
 

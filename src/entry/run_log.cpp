@@ -1,0 +1,145 @@
+// Owns what the record keeps between a drive's finding and its line. Text
+// from drives and images is escaped as JSON requires; bytes that are not
+// ASCII are written as the code points of the same numbers.
+#include "entry/run_log.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "discovery/enumeration.h"
+#include "discovery/host_environment.h"
+#include "entry/entry.h"
+#include "entry/options.h"
+#include "image/firmware_image.h"
+#include "messages/messages.h"
+#include "platform/host.h"
+#include "transport/transport.h"
+#include "update/update.h"
+
+namespace {
+
+uint8_t found_inquiry[INQUIRY_LENGTH];
+bool failure_told = false;
+
+std::string json_text(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            out += format_text("\\u%04x", byte);
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// A field of `width` bytes, without the blanks that pad it.
+std::string field(const uint8_t* bytes, size_t width) {
+    std::string text(reinterpret_cast<const char*>(bytes), width);
+    text.erase(text.find_last_not_of(std::string(" \0", 2)) + 1);
+    return text;
+}
+
+// The drive as an INQUIRY answer shows it: vendor, product, revision, date.
+std::string drive_fields(const char* prefix, const uint8_t* inquiry) {
+    const bool four_digit_year = inquiry[INQUIRY_DATE + 4] == '/';
+    return format_text(",\"%s_revision\":%s,\"%s_date\":%s", prefix, json_text(field(inquiry + INQUIRY_REVISION, 4)).c_str(),
+                       prefix, json_text(field(inquiry + INQUIRY_DATE, four_digit_year ? 10 : 8)).c_str());
+}
+
+// What every line starts with: the time, the machine and the route.
+std::string line_start(const char* kind) {
+    char stamp[32] = {};
+    const std::time_t now = std::time(nullptr);
+    if (const std::tm* utc = std::gmtime(&now)) std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", utc);
+    char name[128] = {};
+    char system[64] = {};
+    host::machine_identity(name, sizeof name, system, sizeof system);
+    return format_text("{\"record\":\"%s\",\"time\":\"%s\",\"host\":%s,\"system\":%s,\"route\":\"%s\"", kind, stamp,
+                       json_text(name).c_str(), json_text(system).c_str(), win9x_family ? "aspi" : "pass-through");
+}
+
+std::string device_fields() {
+    const target_record& target = target_table[current_target];
+    std::string device = target.drive_letter ? format_text("%c:", target.drive_letter)
+                                             : format_text("No.%d", current_target + 1);
+    char name[64] = {};
+    host::device_name(drive_device_path(target.drive_letter).c_str(), name, sizeof name);
+    return format_text(",\"device\":%s,\"device_name\":%s,\"vendor\":%s,\"product\":%s", json_text(device).c_str(),
+                       json_text(name).c_str(), json_text(field(found_inquiry + INQUIRY_VENDOR, VENDOR_WIDTH)).c_str(),
+                       json_text(field(found_inquiry + INQUIRY_PRODUCT, PRODUCT_WIDTH)).c_str());
+}
+
+std::string image_fields() {
+    const uint8_t* header = image_buffer.address;
+    if (header == nullptr || transfer_length <= 0) return format_text(",\"image\":%s", json_text(current_release.image_file_name).c_str());
+    return format_text(",\"image\":%s,\"image_version\":%s,\"image_date\":%s",
+                       json_text(current_release.image_file_name).c_str(),
+                       json_text(field(header + IMAGE_VERSION_TEXT, 4)).c_str(),
+                       json_text(image_date_text(header)).c_str());
+}
+
+// The message of the drive's failure, in English whatever the run's language.
+std::string message_field() {
+    if (last_message_code < 0 || last_message_code > MESSAGE_CODE_LIMIT || english_catalogue[last_message_code] == nullptr)
+        return "";
+    std::string text = english_catalogue[last_message_code];
+    text.erase(0, text.find_first_not_of("\r\n"));
+    return format_text(",\"message\":%s", json_text(text).c_str());
+}
+
+void append(std::string line) {
+    if (options.log.empty()) return;
+    line += "}\n";
+    if (host::append_to_file(options.log.c_str(), line.data(), line.size()) == 0 || failure_told) return;
+    failure_told = true;
+    host::write_notice(format_text(notice_text(NOTICE_LOG_NOT_WRITTEN), options.log.c_str()).c_str());
+}
+
+const char* result_word(int result) {
+    if (target_table[current_target].in_update_firmware) return "left-in-update-firmware";
+    switch (result) {
+    case DRIVE_UPDATED: return "updated";
+    case DRIVE_UP_TO_DATE: return "up-to-date";
+    case DRIVE_DECLINED: return "declined";
+    case RUN_STOPPED: return "failed";
+    default: return "left-as-is";
+    }
+}
+
+}  // namespace
+
+void log_drive_found() { std::memcpy(found_inquiry, inquiry_data, sizeof found_inquiry); }
+
+void log_drive(int result) {
+    if (options.log.empty()) return;
+    const bool told = result != DRIVE_UPDATED && result != DRIVE_UP_TO_DATE && result != DRIVE_DECLINED;
+    append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) +
+           drive_fields("after", inquiry_data) + image_fields() +
+           format_text(",\"result\":\"%s\"", result_word(result)) + (told ? message_field() : ""));
+}
+
+void log_check(const char* verdict) {
+    if (options.log.empty()) return;
+    log_drive_found();
+    append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) + image_fields() +
+           format_text(",\"result\":%s", json_text(verdict).c_str()));
+}
+
+void log_run(int exit_code) {
+    if (options.log.empty()) return;
+    append(line_start("run") + format_text(",\"program\":%s,\"check\":%s,\"yes\":%s,\"drives\":%d,\"exit_code\":%d",
+                                           json_text(updater_title()).c_str(), options.check ? "true" : "false",
+                                           options.yes ? "true" : "false", target_count, exit_code));
+}
+
+void reset_run_log() {
+    std::memset(found_inquiry, 0, sizeof found_inquiry);
+    failure_told = false;
+}

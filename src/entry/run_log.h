@@ -1,0 +1,16 @@
+// The record of a run (--log FILE): one line of JSON appended for each drive
+// visited and one for the run, each with one write, so that the runs of many
+// machines can share one file. A file that cannot be written is told once on
+// standard error; it never stops or changes an update.
+#pragma once
+
+// The drive at current_target as it was found (its INQUIRY data now).
+void log_drive_found();
+// The drive at current_target after its visit: the update procedure's result.
+void log_drive(int result);
+// The drive at current_target as a check judged it.
+void log_check(const char* verdict);
+// The run: its options and exit code.
+void log_run(int exit_code);
+
+void reset_run_log();
