@@ -1,13 +1,17 @@
-// The switch into the drive's update firmware: the per-model facts, the mode
-// block, the entry access values by signature, the entry command and the check
-// that the drive now answers as its update firmware.
+// The switches between the drive's firmwares: the per-model facts, the mode
+// block, the entry command with its access values by signature and the check
+// that the drive then answers as its update firmware, and the leave command
+// (with its own access values) that makes the drive re-flash itself and
+// restart, with the settle wait that follows it.
 #include <cstring>
 
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "image/firmware_image.h"
+#include "image/revision_checks.h"
 #include "messages/messages.h"
 #include "transport/drive_commands.h"
+#include "transport/transport.h"
 #include "update/update.h"
 
 namespace {
@@ -21,9 +25,18 @@ const access_rule ENTRY_ACCESS[] = {
     {"KESTO   ", false, 5}, {"CORVIN  ", true, 0x6E41B2C7}, {nullptr, false, 4},
 };
 
+const access_rule LEAVE_ACCESS[] = {
+    {"PARVEL  ", false, 5}, {"PARVEL2 ", false, 5}, {"KESTO   ", false, 0}, {nullptr, false, 4},
+};
+
 constexpr size_t MODEL_STRING_LENGTH = 16;
 constexpr int32_t TIMEOUT_AFTER_ENTRY_MS = DEFAULT_COMMAND_TIMEOUT_MS;
 constexpr uint32_t PAUSE_AFTER_ENTRY_MS = 2000;
+constexpr int32_t TIMEOUT_AFTER_LEAVE_MS = 5000;
+constexpr uint32_t PAUSE_AFTER_LEAVE_MS = 3000;
+constexpr uint32_t PAUSE_AFTER_LEAVE_SCSI_GENERAL_MS = 5000;
+constexpr uint32_t SETTLE_SLOW_PATH_MS = 5000;
+constexpr uint32_t SETTLE_AFTER_FAILED_LEAVE_MS = 2000;
 
 // The update firmware answers under its own vendor and product prefix.
 const char UPDATE_FIRMWARE_IDENTITY[] = "QUARLEN DVD-RW  KWR-";
@@ -78,4 +91,48 @@ int check_update_mode() {
     update_mode = update_firmware_revision() &&
                   std::memcmp(inquiry_data + INQUIRY_VENDOR, UPDATE_FIRMWARE_IDENTITY, sizeof UPDATE_FIRMWARE_IDENTITY - 1) == 0;
     return update_mode ? 0 : 1;
+}
+
+int leave_update_mode(uint32_t model_code) {
+    const update_model* model = find_update_model(model_code);
+    if (model == nullptr ||
+        build_mode_block(*model, access_value(LEAVE_ACCESS, current_release.access_code)) != 0) {
+        show_message(MSG_NORMAL_MODE_FAILED, KIND_CONSOLE);
+        return -1;
+    }
+    command_timeout_ms = model->leave_timeout_ms;
+    int result =
+        write_buffer(current_target, MODE_LEAVE_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE, small_buffer.address);
+    command_timeout_ms = TIMEOUT_AFTER_LEAVE_MS;
+    if (result != 0) {
+        // A drive that has already begun its restart answers the leave command
+        // with not ready or unit attention behind IEEE 1394, and not at all as a
+        // SCSI-class drive on NT; its re-flash goes on.
+        uint32_t key = 0;
+        if (ieee1394_adapter != -1) {
+            fetch_sense();
+            key = last_sense_code >> 16 & 0xFF;
+        }
+        bool excused = (oem_code == OEM_CLASS_SCSI_GENERAL && win9x_family == 0) ||
+                       (ieee1394_adapter != -1 && (key == SENSE_NOT_READY || key == SENSE_UNIT_ATTENTION));
+        if (!excused) {
+            show_message(MSG_NORMAL_MODE_FAILED, KIND_CONSOLE);
+            return result;
+        }
+    }
+    if (oem_code == OEM_CLASS_SCSI_GENERAL) {
+        wait_ms(PAUSE_AFTER_LEAVE_SCSI_GENERAL_MS);
+        test_unit_ready(current_target);
+    } else {
+        wait_ms(PAUSE_AFTER_LEAVE_MS);
+    }
+    return 0;
+}
+
+void settle_wait(int leave_result) {
+    if (ieee1394_adapter != -1 || (win9x_family == 1 && intel_ide_driver != 0)) {
+        wait_ms(SETTLE_SLOW_PATH_MS);
+    } else if (leave_result != 0) {
+        wait_ms(SETTLE_AFTER_FAILED_LEAVE_MS);
+    }
 }
