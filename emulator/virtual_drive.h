@@ -3,7 +3,9 @@
 // sense, under a virtual clock that the caller owns. Its behaviour is data
 // (drive_config), so the simulated host, the ASPI manager emulation and the SG_IO
 // shim all describe drives the same way. It depends on nothing but the C++
-// standard library.
+// standard library. It keeps its own copy of the model's facts (identity,
+// mode block, access values) on purpose, not src/model's: it plays the drive,
+// an oracle independent of what the updater believes.
 #pragma once
 
 #include <cstddef>

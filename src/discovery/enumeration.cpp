@@ -8,6 +8,7 @@
 
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
+#include "model/drive_model.h"
 #include "transport/aspi_host.h"
 #include "transport/transport.h"
 
@@ -31,12 +32,7 @@ const char* const ESDI_IDENTIFIER = "ESDI_506";
 constexpr int LAST_IDE_ID = 1;
 constexpr int LAST_SCSI_ID = 6;
 
-// Vendor and product as the drives answer them, matching every model row
-// whatever its own identification.
-const char* const FIXED_IDENTIFICATIONS[] = {"QUARLEN DVD-RW  KWR-322 ", "QUARLEN DVD-RW  KWR-322D"};
-
 constexpr uint32_t MODEL_FAMILY_MASK = 0xFF00;
-constexpr uint32_t MODEL_FAMILIES_BY_VENDOR[] = {0x1000, 0x4000};
 const char* const BLANK_UPDATE_VENDOR = "        ";
 
 constexpr BOOLEAN NOTIFICATION_OFF = 1;

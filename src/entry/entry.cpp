@@ -11,6 +11,7 @@
 #include "entry/run_log.h"
 #include "image/firmware_image.h"
 #include "messages/messages.h"
+#include "model/drive_model.h"
 #include "platform/host.h"
 #include "transport/transport.h"
 #include "update/update.h"
@@ -49,15 +50,15 @@ void init_firmware_descriptor() {
     release_count = 0;
     std::memset(&current_release, 0, sizeof current_release);
 
-    image_version = 0x128;
+    image_version = RELEASE_VERSION;
     model_row& row = firmware_descriptor[0];
-    std::snprintf(row.image_file_name, sizeof row.image_file_name, "A0013431.%03x", image_version);
-    copy_text(row.update_vendor, "QUA_ADV ", 8);
-    copy_text(row.vendor_id, "QUARLEN ", 8);
-    copy_text(row.product_id, "DVD-RW  KWR-322 ", 16);
-    row.model_code = 0x100C;
-    row.minimum_image_date = 0x20080725;
-    row.access_code = 0x5E3A91C4;
+    std::snprintf(row.image_file_name, sizeof row.image_file_name, IMAGE_FILE_FORMAT, image_version);
+    copy_text(row.update_vendor, MODEL_UPDATE_VENDOR, sizeof row.update_vendor);
+    copy_text(row.vendor_id, MODEL_VENDOR_ID, sizeof row.vendor_id);
+    copy_text(row.product_id, MODEL_PRODUCT_ID, sizeof row.product_id);
+    row.model_code = MODEL_CODE;
+    row.minimum_image_date = MINIMUM_IMAGE_DATE;
+    row.access_code = MODEL_ACCESS_CODE;
     release_count = 1;
 }
 

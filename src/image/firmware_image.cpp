@@ -8,6 +8,7 @@
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
+#include "model/drive_model.h"
 #include "platform/host.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
@@ -101,7 +102,7 @@ uint16_t decode_version(const uint8_t* text) {
 }
 
 bool month_name_date_form(const uint8_t* header) {
-    return std::memcmp(header + IMAGE_VENDOR_PRODUCT, "Lumaris ", 8) == 0;
+    return std::memcmp(header + IMAGE_VENDOR_PRODUCT, MONTH_NAME_IMAGE_VENDOR, 8) == 0;
 }
 
 std::string image_date_text(const uint8_t* header) {
@@ -161,7 +162,7 @@ int load_image() {
         return -1;
     }
     uint8_t part_kind = header[IMAGE_PART_KIND];
-    if (std::memcmp(header + IMAGE_VENDOR, "QUA_ADV ", 8) != 0 || (part_kind != 'N' && part_kind != 'P')) {
+    if (std::memcmp(header + IMAGE_VENDOR, IMAGE_VENDOR_TEXT, 8) != 0 || (part_kind != 'N' && part_kind != 'P')) {
         show_message(MSG_ILLEGAL_IMAGE, KIND_ERROR);
         return -1;
     }

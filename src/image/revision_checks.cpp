@@ -11,6 +11,7 @@
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
+#include "model/drive_model.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 
@@ -26,20 +27,13 @@ constexpr int DATE_TEXT_LONGEST = 10;
 constexpr int RESTART_INQUIRY_RETRIES = 6;
 constexpr uint32_t RESTART_INQUIRY_WAIT_MS = 3000;
 
-struct oem_class_row {
-    const char* signature;
-    int oem_class;
-};
-const oem_class_row OEM_CLASSES[] = {
-    {"GENERAL ", 0x100}, {"ORBEL   ", 0x104}, {"ORBELJP ", 0x108}, {"TAMSIN  ", 0x101}, {"TAMSINLX", 0x111},
-    {"VELLOR  ", 0x103}, {"BRISKA  ", 0x115}, {"CORVIN  ", 0x102}, {"ZEMLA   ", 0x121},
-};
-
 bool same_text(const void* field, const void* text) { return std::memcmp(field, text, IDENTITY_FIELD_WIDTH) == 0; }
 
 // A signature or update vendor the drive may carry whatever the image says.
 bool accepted(const uint8_t* field, const uint8_t* image_text) {
-    return same_text(field, "KESTO   ") || same_text(field, "GENERAL ") || same_text(field, image_text);
+    for (const char* anywhere : SIGNATURES_ANY_IMAGE_ACCEPTS)
+        if (same_text(field, anywhere)) return true;
+    return same_text(field, image_text);
 }
 
 bool short_date_form() { return inquiry_data[INQUIRY_DATE + 2] == '/' && inquiry_data[INQUIRY_DATE + 5] == '/'; }
@@ -61,7 +55,7 @@ uint32_t scan_drive_date(bool short_form) {
 
 int oem_class(const uint8_t* identity) {
     const uint8_t* signature = identity + IDENTITY_SIGNATURE;
-    if (same_text(signature, "GENERAL ") && std::memcmp(identity + IDENTITY_HARDWARE_REVISION, "SCSI", 4) == 0)
+    if (same_text(signature, GENERIC_SIGNATURE) && std::memcmp(identity + IDENTITY_HARDWARE_REVISION, "SCSI", 4) == 0)
         return OEM_CLASS_SCSI_GENERAL;
     for (const oem_class_row& row : OEM_CLASSES)
         if (same_text(signature, row.signature)) return row.oem_class;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "model/drive_model.h"
+
 // Results of update_drive; any value but DRIVE_UPDATED and RUN_STOPPED leaves
 // the drive out of the count and the run goes on.
 constexpr int DRIVE_UPDATED = 0;
@@ -31,22 +33,6 @@ int leave_update_mode(uint32_t model_code);
 void settle_wait(int leave_result);
 
 constexpr uint32_t MODE_BLOCK_SIZE = 256;
-
-// What the update firmware of one model checks in the mode block, and how long
-// its mode switches may take.
-struct update_model {
-    uint32_t model_code;
-    const char* model_string;  // 16 bytes sent without a terminator
-    int32_t entry_timeout_ms;
-    int32_t leave_timeout_ms;
-};
-
-// One row of an access-value table, chosen by the drive's signature.
-struct access_rule {
-    const char* signature;  // 8 bytes compared whole; null: any other signature
-    bool fixed;             // true: `value` itself; false: the access code plus `value`
-    uint32_t value;
-};
 
 // The row of `model_code`, or null when this build has none.
 const update_model* find_update_model(uint32_t model_code);

@@ -10,24 +10,12 @@
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
+#include "model/drive_model.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 #include "update/update.h"
 
 namespace {
-
-const update_model UPDATE_MODELS[] = {
-    {0x100C, "QUARLEN  KWR-322", 10000, 180000},
-};
-
-const access_rule ENTRY_ACCESS[] = {
-    {"PARVEL  ", false, 5}, {"PARVEL2 ", false, 5}, {"GENERAL ", false, 5}, {"QX47    ", false, 5},
-    {"KESTO   ", false, 5}, {"CORVIN  ", true, 0x6E41B2C7}, {nullptr, false, 4},
-};
-
-const access_rule LEAVE_ACCESS[] = {
-    {"PARVEL  ", false, 5}, {"PARVEL2 ", false, 5}, {"KESTO   ", false, 0}, {nullptr, false, 4},
-};
 
 constexpr size_t MODEL_STRING_LENGTH = 16;
 constexpr int32_t TIMEOUT_AFTER_ENTRY_MS = DEFAULT_COMMAND_TIMEOUT_MS;
@@ -37,9 +25,6 @@ constexpr uint32_t PAUSE_AFTER_LEAVE_MS = 3000;
 constexpr uint32_t PAUSE_AFTER_LEAVE_SCSI_GENERAL_MS = 5000;
 constexpr uint32_t SETTLE_SLOW_PATH_MS = 5000;
 constexpr uint32_t SETTLE_AFTER_FAILED_LEAVE_MS = 2000;
-
-// The update firmware answers under its own vendor and product prefix.
-const char UPDATE_FIRMWARE_IDENTITY[] = "QUARLEN DVD-RW  KWR-";
 
 }  // namespace
 

@@ -1,0 +1,74 @@
+// The one drive model this build updates and the release it installs: its
+// descriptor row, how its drives identify themselves in normal and in update
+// firmware, the vendor texts of its images, the access values of its mode
+// switches and its OEM classes. A build for another model or release changes
+// these files (drive_model.h, drive_model.cpp) and no other.
+//
+// The emulated drive (emulator/) keeps its own copy of these facts on purpose:
+// it plays the drive, an oracle independent of what the updater believes.
+#pragma once
+
+#include <cstdint>
+
+// --- the release and the descriptor row ----------------------------------------
+
+constexpr uint16_t RELEASE_VERSION = 0x128;  // 0xMmm, until the image header says otherwise
+constexpr char IMAGE_FILE_FORMAT[] = "A0013431.%03x";  // with the image version
+constexpr char MODEL_UPDATE_VENDOR[] = "QUA_ADV ";     // 8
+constexpr char MODEL_VENDOR_ID[] = "QUARLEN ";         // 8
+constexpr char MODEL_PRODUCT_ID[] = "DVD-RW  KWR-322 ";  // 16
+constexpr uint32_t MODEL_CODE = 0x100C;
+constexpr uint32_t MINIMUM_IMAGE_DATE = 0x20080725;  // BCD 0xYYYYMMDD
+constexpr uint32_t MODEL_ACCESS_CODE = 0x5E3A91C4;
+
+// --- how its drives identify themselves -----------------------------------------
+
+// Vendor and product as the drives answer them, matching every model row
+// whatever its own identification (24 bytes each).
+constexpr const char* FIXED_IDENTIFICATIONS[] = {"QUARLEN DVD-RW  KWR-322 ", "QUARLEN DVD-RW  KWR-322D"};
+// Model rows (model code AND 0xFF00) identified by their update vendor too.
+constexpr uint32_t MODEL_FAMILIES_BY_VENDOR[] = {0x1000, 0x4000};
+// The update firmware answers INQUIRY under this vendor and product prefix.
+constexpr char UPDATE_FIRMWARE_IDENTITY[] = "QUARLEN DVD-RW  KWR-";
+
+// --- its images --------------------------------------------------------------------
+
+// The image vendor every image of this model carries (header offset 0xD0).
+constexpr char IMAGE_VENDOR_TEXT[] = "QUA_ADV ";
+// The vendor whose images write their date with a month name (header offset 0x60).
+constexpr char MONTH_NAME_IMAGE_VENDOR[] = "Lumaris ";
+// Signatures and update vendors a drive may carry whatever the image says.
+constexpr const char* SIGNATURES_ANY_IMAGE_ACCEPTS[] = {"KESTO   ", "GENERAL "};
+
+// --- the mode switches -------------------------------------------------------------
+
+// What the update firmware of one model checks in the mode block, and how long
+// its mode switches may take.
+struct update_model {
+    uint32_t model_code;
+    const char* model_string;  // 16 bytes sent without a terminator
+    int32_t entry_timeout_ms;
+    int32_t leave_timeout_ms;
+};
+
+// One row of an access-value table, chosen by the drive's signature.
+struct access_rule {
+    const char* signature;  // 8 bytes compared whole; null: any other signature
+    bool fixed;             // true: `value` itself; false: the access code plus `value`
+    uint32_t value;
+};
+
+extern const update_model UPDATE_MODELS[1];
+// Each ends with a null signature.
+extern const access_rule ENTRY_ACCESS[7];
+extern const access_rule LEAVE_ACCESS[4];
+
+// --- OEM classes -------------------------------------------------------------------
+
+struct oem_class_row {
+    const char* signature;  // 8 bytes compared whole
+    int oem_class;
+};
+// The generic signature, whose class depends on the interface.
+constexpr char GENERIC_SIGNATURE[] = "GENERAL ";
+extern const oem_class_row OEM_CLASSES[9];
