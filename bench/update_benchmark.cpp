@@ -28,7 +28,7 @@ const std::string& image_folder() {
     return folder;
 }
 
-void prepare(sim::host& h) {
+void prepare(sim::machine& h) {
     h.cfg.directory = image_folder();
     h.cfg.answers = {IDYES};
     emu::drive_config drive;
@@ -42,7 +42,7 @@ void whole_update_8mib(benchmark::State& state) {
     int failures = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        auto h = std::make_unique<sim::host>();
+        auto h = std::make_unique<sim::machine>();
         prepare(*h);
         state.ResumeTiming();
         if (updater_main(0, nullptr) != 0) ++failures;
@@ -58,7 +58,7 @@ BENCHMARK(whole_update_8mib)->Unit(benchmark::kMillisecond);
 // One image block from the image buffer to the drive: the builder, the
 // pass-through block, the simulated DeviceIoControl and the drive's copy.
 void transfer_one_block(benchmark::State& state) {
-    sim::host h;
+    sim::machine h;
     prepare(h);
     init_firmware_descriptor();
     detect_host_environment();

@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t settings = size > INQUIRY_SIZE + IDENTITY_SIZE ? data[INQUIRY_SIZE + IDENTITY_SIZE] : 0;
 
     {
-        sim::host h;
+        sim::machine h;
         h.cfg.oem_code_page = (settings & 1) ? 932 : 437;
         h.cfg.files[IMAGE_FILE] = the_image();
         h.cfg.answers = {IDYES, IDYES, IDYES};

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     uint32_t loaded_bytes = 0;
     {
-        sim::host h;
+        sim::machine h;
         h.cfg.oem_code_page = (settings & 8) ? 932 : 437;
         h.cfg.answers = {IDNO};
         h.add_drive_at_letter('E');

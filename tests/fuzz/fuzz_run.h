@@ -59,7 +59,7 @@ inline working_memory& memory() {
 // Installs `h` and brings the run state to where the target loop calls the
 // update of target 0 (drive letter E). The release of row 0 is current, as if
 // an earlier drive had matched, so that every later step has a file to load.
-inline void prepare_run(sim::host& h, bool win9x_image_buffer = false) {
+inline void prepare_run(sim::machine& h, bool win9x_image_buffer = false) {
     reset_run_state();
     h.install();
     working_memory& m = memory();

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& folder = images_here.path;
     const std::string images = sim::scenario_builds_images(text) ? folder : std::string();
     {
-        sim::host h;
+        sim::machine h;
         try {
             sim::load_scenario(h, text, folder, images);
         } catch (const std::runtime_error&) {

@@ -199,7 +199,7 @@ TEST(sg_io_request, refuses_blocks_windows_refuses) {
 }
 
 TEST(simulated_pass_through, refuses_blocks_windows_refuses_before_the_drive) {
-    sim::host machine;
+    sim::machine machine;
     machine.add_drive_at_letter('E');
     machine.install();
     const HANDLE drive =

@@ -120,10 +120,10 @@ bool listed(const int (&codes)[n], int code) {
 
 struct route {
     const char* name;
-    std::function<void(sim::host&, const emu::drive_config&)> set_up;
+    std::function<void(sim::machine&, const emu::drive_config&)> set_up;
 };
 
-void windows_98(sim::host& h, const char* adapter) {
+void windows_98(sim::machine& h, const char* adapter) {
     h.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
     h.cfg.major_version = 4;
     h.cfg.minor_version = 10;
@@ -132,14 +132,14 @@ void windows_98(sim::host& h, const char* adapter) {
 }
 
 const route ROUTES[] = {
-    {"nt", [](sim::host& h, const emu::drive_config& d) { h.add_drive_at_letter('E', d); }},
+    {"nt", [](sim::machine& h, const emu::drive_config& d) { h.add_drive_at_letter('E', d); }},
     {"win98_intelata",
-     [](sim::host& h, const emu::drive_config& d) {
+     [](sim::machine& h, const emu::drive_config& d) {
          windows_98(h, "intelata");
          h.add_drive_at_address(0, 0, d);
      }},
     {"win98_ieee1394",
-     [](sim::host& h, const emu::drive_config& d) {
+     [](sim::machine& h, const emu::drive_config& d) {
          windows_98(h, "NTMAPHLP");
          h.add_drive_at_address(0, 0, d);
      }},
@@ -278,7 +278,7 @@ struct bound_exceeded {};
 // and stops a run that goes past its bounds by throwing through the updater.
 class trace_watch : public std::streambuf {
   public:
-    trace_watch(const sim::host& h, size_t command_limit, std::vector<event>& events)
+    trace_watch(const sim::machine& h, size_t command_limit, std::vector<event>& events)
         : host_(h), command_limit_(command_limit), events_(events) {}
     size_t commands() const { return commands_; }
     // An update window closed with the drive in its update firmware, and the platform told otherwise.
@@ -314,7 +314,7 @@ class trace_watch : public std::streambuf {
         if (commands_ > command_limit_ || host_.elapsed_ms > VIRTUAL_TIME_ALLOWED_MS) throw bound_exceeded{};
     }
 
-    const sim::host& host_;
+    const sim::machine& host_;
     size_t command_limit_;
     std::vector<event>& events_;
     std::string line_;
@@ -395,7 +395,7 @@ struct run_outcome {
     std::string summary;  // exit code and the messages in order
 };
 
-void check_invariants(const sim::host& h, const std::vector<event>& events, int exit_code, run_outcome& out) {
+void check_invariants(const sim::machine& h, const std::vector<event>& events, int exit_code, run_outcome& out) {
     auto broken = [&](const std::string& what) { out.broken.push_back(what); };
     const emu::virtual_drive& drive = *h.drives.at(0).drive;
     const std::vector<emu::command_record>& log = drive.log();
@@ -569,7 +569,7 @@ run_outcome run_update(const route& r, const emu::drive_config& drive, size_t co
     run_outcome out;
     reset_run_state();
     {
-        sim::host h;
+        sim::machine h;
         h.cfg.files[IMAGE_FILE] = the_image();
         h.cfg.answers.assign(answers, IDYES);
         if (then != 0) h.cfg.answers.insert(h.cfg.answers.end(), ANSWERS_GIVEN, then);
@@ -665,7 +665,7 @@ class invariant_checks : public ::testing::Test {
 
     const std::vector<uint8_t> INQUIRY{0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
     const std::vector<uint8_t> TEST_UNIT_READY{0x00, 0x00, 0x00, 0x00, 0x00, 0x00};  // no disc: CHECK CONDITION
-    sim::host h;
+    sim::machine h;
     std::vector<event> events;
 };
 
@@ -827,7 +827,7 @@ TEST_P(check_sweep, changes_nothing) {
     if (behaviour < std::size(BEHAVIOURS)) BEHAVIOURS[behaviour].set_up(drive);
     reset_run_state();
     {
-        sim::host h;
+        sim::machine h;
         h.cfg.files[IMAGE_FILE] = the_image();
         r.set_up(h, drive);
         h.install();

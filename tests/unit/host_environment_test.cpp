@@ -11,7 +11,7 @@ constexpr uint32_t MIB = 0x100000;
 const std::string INTEL = "\r\nDetect the Intel's IDE driver.";
 const std::string NO_TARGET = "\r\nAvailable target is not found.";
 
-void set_version(sim::host& host, DWORD platform, DWORD major, DWORD minor) {
+void set_version(sim::machine& host, DWORD platform, DWORD major, DWORD minor) {
     host.cfg.platform_id = platform;
     host.cfg.major_version = major;
     host.cfg.minor_version = minor;

@@ -119,7 +119,7 @@ const kind_case kinds[] = {
     {KIND_WARNING, true, true, expect::WARNING_STYLE},
 };
 
-void expect_presented(sim::host& host, int code, const std::string& expected) {
+void expect_presented(sim::machine& host, int code, const std::string& expected) {
     for (const kind_case& k : kinds) {
         SCOPED_TRACE("code " + std::to_string(code) + " kind " + std::to_string(k.kind));
         host.console.clear();

@@ -14,7 +14,7 @@
 namespace {
 
 TEST(scenario_reader, fills_the_host_and_its_drives) {
-    sim::host h;
+    sim::machine h;
     sim::load_scenario(h, R"({
         "host": { "family": "98", "code_page": 932, "registry_keys": ["SOFTWARE\\INTEL\\X"],
                   "interrupt_in_update": 2 },
@@ -59,7 +59,7 @@ TEST(scenario_reader, refuses_what_it_cannot_honour) {
         R"({"answers": ["maybe"]})",
     };
     for (const char* text : refused) {
-        sim::host h;
+        sim::machine h;
         EXPECT_THROW(sim::load_scenario(h, text, ".", "/nonexistent"), std::runtime_error) << text;
     }
 }
@@ -80,7 +80,7 @@ run_record run_example(const std::filesystem::path& example, bool unattended) {
     std::filesystem::create_directories(folder);
     run_record record;
     {
-        sim::host h;
+        sim::machine h;
         const sim::scenario_file file = sim::read_scenario_file(example.string());
         sim::load_scenario(h, file.text, file.folder, folder.string());
         // The person who answers every question Yes, or nobody at all.
@@ -128,7 +128,7 @@ TEST(run_record, two_drives_read_back) {
     std::filesystem::create_directories(folder);
     reset_run_state();
     {
-        sim::host h;
+        sim::machine h;
         sim::load_scenario(h, R"({ "images": [ { "path": "A0013431.128", "version": "1.28 ", "date": "08/07/25" } ],
             "drives": [ { "letter": "E", "revision": "1.23", "date": "08/07/25" },
                         { "letter": "F", "revision": "1.28", "date": "08/07/25" } ] })",

@@ -18,7 +18,7 @@ class sim_test : public ::testing::Test {
     }
     void TearDown() override { reset_run_state(); }
 
-    sim::host host;
+    sim::machine host;
 };
 
 // One target, the drive at E:, with this build's descriptor filled; the drive

@@ -24,7 +24,7 @@ namespace {
 void report(bool with_images);
 
 struct manager_state : emu::aspi_owner {
-    sim::host machine;  // the scenario's adapters and drives; its platform table is never installed
+    sim::machine machine;  // the scenario's adapters and drives; its platform table is never installed
     emu::aspi_manager aspi{*this};
     bool ready = false;
     std::string report_folder;

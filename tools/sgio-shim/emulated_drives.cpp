@@ -146,7 +146,7 @@ bool drive_table::load_drives(const std::string& scenario_path, std::string& err
     const auto raw_io = scenario.find("cap_sys_rawio");
     if (raw_io != scenario.end() && raw_io->is_boolean()) raw_io_ = raw_io->get<bool>();
 
-    sim::host machine;
+    sim::machine machine;
     try {
         sim::load_scenario(machine, scenario.dump(), file.folder, "");
     } catch (const std::exception& e) {

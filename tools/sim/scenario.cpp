@@ -144,7 +144,7 @@ emu::drive_config drive_config_of(const json& d) {
     return c;
 }
 
-void load_host(host& h, const json& j) {
+void load_host(machine& h, const json& j) {
     std::string family;
     take(j, "family", family);
     if (family == "9x" || family == "98") {
@@ -175,7 +175,7 @@ void load_host(host& h, const json& j) {
     take(j, "interrupt_in_update", h.cfg.interrupt_in_update);
 }
 
-void load_aspi(host& h, const json& j) {
+void load_aspi(machine& h, const json& j) {
     h.cfg.aspi_present = true;
     take(j, "present", h.cfg.aspi_present);
     take(j, "status", h.cfg.aspi_status);
@@ -233,7 +233,7 @@ bool scenario_builds_images(const std::string& json_text) {
     return !j.is_discarded() && j.is_object() && j.contains("images") && !j["images"].empty();
 }
 
-void load_scenario(host& h, const std::string& json_text, const std::string& base_directory,
+void load_scenario(machine& h, const std::string& json_text, const std::string& base_directory,
                    const std::string& image_directory) {
     json j = json::parse(json_text, nullptr, false);
     if (j.is_discarded()) fail("not valid JSON");

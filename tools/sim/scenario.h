@@ -24,7 +24,7 @@ scenario_file read_scenario_file(const std::string& path);
 // paths in the scenario are taken from. Image files described by their header
 // fields are written into `image_directory` (the run's folder). Throws
 // std::runtime_error with a readable reason on a malformed scenario.
-void load_scenario(host& h, const std::string& json_text, const std::string& base_directory,
+void load_scenario(machine& h, const std::string& json_text, const std::string& base_directory,
                    const std::string& image_directory);
 
 // True when the scenario describes images to be built (they need a folder).

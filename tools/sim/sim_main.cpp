@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
         image_directory = pattern;
     }
 
-    sim::host h;
+    sim::machine h;
     try {
         sim::load_scenario(h, scenario.text, scenario.folder, image_directory);
     } catch (const std::exception& e) {

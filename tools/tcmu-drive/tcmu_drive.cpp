@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: tcmu-drive SCENARIO INDEX /dev/uioN FOLDER\n");
         return 2;
     }
-    sim::host machine;
+    sim::machine machine;
     try {
         const sim::scenario_file file = sim::read_scenario_file(argv[1]);
         // The image files are the updater's business: they lie where it runs.

@@ -14,7 +14,7 @@
 namespace sim {
 namespace {
 
-host* active = nullptr;
+machine* active = nullptr;
 
 const uintptr_t ASPI_MODULE = 0x7A5000;
 
@@ -27,7 +27,7 @@ bool equal_ignoring_case(const std::string& a, const std::string& b) {
 // --- devices and files -----------------------------------------------------
 
 HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-    host& h = *active;
+    machine& h = *active;
     std::string path = name ? name : "";
     if (path.rfind("\\\\.\\", 0) == 0) {
         int slot = h.slot_for_path(path);
@@ -40,13 +40,13 @@ HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
             h.last_error_ = d.vanished ? ERROR_FILE_NOT_FOUND : d.open_error;
             return INVALID_HANDLE_VALUE;
         }
-        host::handle_info info{access == 0 ? host::handle_info::notification : host::handle_info::device};
+        machine::handle_info info{access == 0 ? machine::handle_info::notification : machine::handle_info::device};
         info.slot = slot;
         info.path = path;
         return h.new_handle(info);
     }
     if (auto memory = h.cfg.files.find(path); memory != h.cfg.files.end()) {
-        host::handle_info info{host::handle_info::image_file};
+        machine::handle_info info{machine::handle_info::image_file};
         info.path = path;
         info.memory = &memory->second;
         return h.new_handle(info);
@@ -57,7 +57,7 @@ HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
         h.last_error_ = ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
-    host::handle_info info{host::handle_info::image_file};
+    machine::handle_info info{machine::handle_info::image_file};
     info.path = path;
     info.file = f;
     return h.new_handle(info);
@@ -68,7 +68,7 @@ BOOL fail_with(DWORD error) {
     return FALSE;
 }
 
-BOOL pass_through(host& h, int slot, LPVOID in, DWORD in_size, DWORD out_size, LPDWORD returned) {
+BOOL pass_through(machine& h, int slot, LPVOID in, DWORD in_size, DWORD out_size, LPDWORD returned) {
     auto* sptd = static_cast<SCSI_PASS_THROUGH_DIRECT*>(in);
     if (DWORD error = check_pass_through_block(sptd, in_size, out_size); error != ERROR_SUCCESS) return fail_with(error);
 
@@ -95,9 +95,9 @@ BOOL pass_through(host& h, int slot, LPVOID in, DWORD in_size, DWORD out_size, L
 
 BOOL sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
                          LPDWORD returned, LPOVERLAPPED) {
-    host& h = *active;
-    host::handle_info* info = h.find_handle(handle);
-    if (!info || (info->kind != host::handle_info::device && info->kind != host::handle_info::notification))
+    machine& h = *active;
+    machine::handle_info* info = h.find_handle(handle);
+    if (!info || (info->kind != machine::handle_info::device && info->kind != machine::handle_info::notification))
         return fail_with(ERROR_INVALID_HANDLE);
     drive_slot& d = h.drives[info->slot];
     if (d.vanished) return fail_with(ERROR_FILE_NOT_FOUND);
@@ -112,7 +112,7 @@ BOOL sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LP
                    ? TRUE
                    : fail_with(ERROR_INVALID_PARAMETER);
     case IOCTL_SCSI_PASS_THROUGH_DIRECT:
-        if (info->kind != host::handle_info::device) return fail_with(ERROR_ACCESS_DENIED);
+        if (info->kind != machine::handle_info::device) return fail_with(ERROR_ACCESS_DENIED);
         if (in != out) return fail_with(ERROR_INVALID_PARAMETER);
         return pass_through(h, info->slot, in, in_size, out_size, returned);
     case IOCTL_STORAGE_MCN_CONTROL: {
@@ -137,9 +137,9 @@ BOOL sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LP
 }
 
 BOOL sim_CloseHandle(HANDLE handle) {
-    host& h = *active;
+    machine& h = *active;
     auto it = h.handles_.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == h.handles_.end() || it->second.kind == host::handle_info::key) return fail_with(ERROR_INVALID_HANDLE);
+    if (it == h.handles_.end() || it->second.kind == machine::handle_info::key) return fail_with(ERROR_INVALID_HANDLE);
     if (it->second.file) std::fclose(it->second.file);
     h.handles_.erase(it);
     return TRUE;
@@ -148,9 +148,9 @@ BOOL sim_CloseHandle(HANDLE handle) {
 DWORD sim_GetLastError() { return active->last_error_; }
 
 DWORD sim_GetFileSize(HANDLE handle, LPDWORD size_high) {
-    host& h = *active;
-    host::handle_info* info = h.find_handle(handle);
-    if (!info || info->kind != host::handle_info::image_file) {
+    machine& h = *active;
+    machine::handle_info* info = h.find_handle(handle);
+    if (!info || info->kind != machine::handle_info::image_file) {
         h.last_error_ = ERROR_INVALID_HANDLE;
         return INVALID_FILE_SIZE;
     }
@@ -173,10 +173,10 @@ DWORD sim_GetFileSize(HANDLE handle, LPDWORD size_high) {
 }
 
 BOOL sim_ReadFile(HANDLE handle, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED) {
-    host& h = *active;
-    host::handle_info* info = h.find_handle(handle);
+    machine& h = *active;
+    machine::handle_info* info = h.find_handle(handle);
     if (read) *read = 0;
-    if (!info || info->kind != host::handle_info::image_file) return fail_with(ERROR_INVALID_HANDLE);
+    if (!info || info->kind != machine::handle_info::image_file) return fail_with(ERROR_INVALID_HANDLE);
     DWORD wanted = to_read > h.cfg.file_read_shortfall ? to_read - h.cfg.file_read_shortfall : 0;
     size_t got = 0;
     if (info->memory) {
@@ -193,7 +193,7 @@ BOOL sim_ReadFile(HANDLE handle, LPVOID buffer, DWORD to_read, LPDWORD read, LPO
 // --- system identity, registry, memory -------------------------------------
 
 BOOL sim_GetVersionExA(OSVERSIONINFOA* info) {
-    host& h = *active;
+    machine& h = *active;
     if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return fail_with(ERROR_INVALID_PARAMETER);
     info->dwMajorVersion = h.cfg.major_version;
     info->dwMinorVersion = h.cfg.minor_version;
@@ -204,13 +204,13 @@ BOOL sim_GetVersionExA(OSVERSIONINFOA* info) {
 }
 
 LONG sim_RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
-    host& h = *active;
+    machine& h = *active;
     std::string name = sub_key ? sub_key : "";
     bool found = key == HKEY_LOCAL_MACHINE &&
                  std::any_of(h.cfg.registry_keys.begin(), h.cfg.registry_keys.end(),
                              [&](const std::string& k) { return equal_ignoring_case(k, name); });
     if (!found) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-    host::handle_info info{host::handle_info::key};
+    machine::handle_info info{machine::handle_info::key};
     info.path = name;
     *result = static_cast<HKEY>(h.new_handle(info));
     h.opened_keys.push_back(name);
@@ -219,9 +219,9 @@ LONG sim_RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD, REGSAM, PHKEY result) {
 }
 
 LONG sim_RegCloseKey(HKEY key) {
-    host& h = *active;
+    machine& h = *active;
     auto it = h.handles_.find(reinterpret_cast<uintptr_t>(key));
-    if (it == h.handles_.end() || it->second.kind != host::handle_info::key)
+    if (it == h.handles_.end() || it->second.kind != machine::handle_info::key)
         return static_cast<LONG>(ERROR_INVALID_HANDLE);
     h.handles_.erase(it);
     --h.open_keys_;
@@ -231,7 +231,7 @@ LONG sim_RegCloseKey(HKEY key) {
 UINT sim_GetOEMCP() { return active->cfg.oem_code_page; }
 
 HGLOBAL sim_GlobalAlloc(UINT flags, SIZE_T bytes) {
-    host& h = *active;
+    machine& h = *active;
     ++h.allocations_;
     if (h.allocations_ == h.cfg.fail_allocation) {
         h.last_error_ = ERROR_NOT_ENOUGH_MEMORY;
@@ -270,7 +270,7 @@ DWORD __cdecl sim_GetASPI32SupportInfo() { return active->aspi_.support_info(); 
 DWORD __cdecl sim_SendASPI32Command(void* request) { return active->aspi_.send(request); }
 
 HMODULE sim_LoadLibraryA(LPCSTR name) {
-    host& h = *active;
+    machine& h = *active;
     if (name && h.cfg.aspi_present && equal_ignoring_case(name, "WNASPI32.DLL"))
         return reinterpret_cast<HMODULE>(ASPI_MODULE);
     h.last_error_ = ERROR_MOD_NOT_FOUND;
@@ -287,15 +287,15 @@ FARPROC sim_GetProcAddress(HMODULE module, LPCSTR name_or_ordinal) {
 }
 
 HANDLE sim_CreateEventA(LPSECURITY_ATTRIBUTES, BOOL, BOOL initial_state, LPCSTR) {
-    host::handle_info info{host::handle_info::event};
+    machine::handle_info info{machine::handle_info::event};
     info.signalled = initial_state != FALSE;
     return active->new_handle(info);
 }
 
 DWORD sim_WaitForSingleObject(HANDLE handle, DWORD ms) {
-    host& h = *active;
-    host::handle_info* info = h.find_handle(handle);
-    if (!info || info->kind != host::handle_info::event) {
+    machine& h = *active;
+    machine::handle_info* info = h.find_handle(handle);
+    if (!info || info->kind != machine::handle_info::event) {
         h.last_error_ = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
     }
@@ -321,7 +321,7 @@ DWORD sim_WaitForSingleObject(HANDLE handle, DWORD ms) {
 }
 
 void sim_Sleep(DWORD ms) {
-    host& h = *active;
+    machine& h = *active;
     h.sleeps.push_back(ms);
     h.trace_line(trace_delay(h.now_ms(), "sleep", ms));
     h.advance(ms);
@@ -330,7 +330,7 @@ void sim_Sleep(DWORD ms) {
 // --- the user and the clock -------------------------------------------------
 
 int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
-    host& h = *active;
+    machine& h = *active;
     box_record box{caption ? caption : "", text ? text : "", style, 0};
     if (h.next_answer_ < h.cfg.answers.size()) box.answer = h.cfg.answers[h.next_answer_++];
     h.boxes.push_back(box);
@@ -344,7 +344,7 @@ int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
 }
 
 void sim_write_console(const char* bytes, size_t length) {
-    host& h = *active;
+    machine& h = *active;
     h.console.append(bytes, length);
     h.trace_line(trace_console(h.now_ms(), bytes, length));
     if (h.console_echo) {
@@ -354,7 +354,7 @@ void sim_write_console(const char* bytes, size_t length) {
 }
 
 MMRESULT sim_timeBeginPeriod(UINT period) {
-    host& h = *active;
+    machine& h = *active;
     if (h.cfg.finest_timer_period == 0 || period < h.cfg.finest_timer_period) return TIMERR_NOCANDO;
     h.timer_periods.push_back(period);
     h.period_stack_.push_back(period);
@@ -364,7 +364,7 @@ MMRESULT sim_timeBeginPeriod(UINT period) {
 }
 
 DWORD sim_timeGetTime() {
-    host& h = *active;
+    machine& h = *active;
     DWORD value = h.now_ms();
     if (!h.period_stack_.empty()) {
         if (!h.bracket_read_) h.bracket_first_read_ = value;
@@ -376,7 +376,7 @@ DWORD sim_timeGetTime() {
 }
 
 MMRESULT sim_timeEndPeriod(UINT period) {
-    host& h = *active;
+    machine& h = *active;
     if (h.period_stack_.empty() || h.period_stack_.back() != period) return TIMERR_NOCANDO;
     h.period_stack_.pop_back();
     --h.open_periods_;
@@ -389,7 +389,7 @@ MMRESULT sim_timeEndPeriod(UINT period) {
 // --- the drive update window ------------------------------------------------
 
 void sim_begin_drive_update(const char* device) {
-    host& h = *active;
+    machine& h = *active;
     update_window window;
     window.device = device ? device : "";
     window.commands_at_begin = h.commands_run;
@@ -399,7 +399,7 @@ void sim_begin_drive_update(const char* device) {
 }
 
 int sim_end_drive_update(int left_in_update_firmware) {
-    host& h = *active;
+    machine& h = *active;
     if (h.update_windows.empty() || h.update_windows.back().left_in_update_firmware != -1) return 0;
     update_window& window = h.update_windows.back();
     window.commands_at_end = h.commands_run;
@@ -409,13 +409,13 @@ int sim_end_drive_update(int left_in_update_firmware) {
 }
 
 void sim_target_found(int number, const char* device) {
-    host& h = *active;
+    machine& h = *active;
     h.targets_found.push_back(device ? device : "");
     h.trace_line(trace_target(h.now_ms(), number, h.targets_found.back()));
 }
 
 void sim_drive_firmware_state(int number, const char* device, int in_update_firmware, const char* notice) {
-    host& h = *active;
+    machine& h = *active;
     h.firmware_states[number] = in_update_firmware;
     // The drive is named by its device path, or by its number when it has none (ASPI).
     const std::string name = device && *device ? std::string(device) : "No." + std::to_string(number);
@@ -423,7 +423,7 @@ void sim_drive_firmware_state(int number, const char* device, int in_update_firm
 }
 
 void sim_write_notice(const char* text) {
-    host& h = *active;
+    machine& h = *active;
     h.notices.push_back(text ? text : "");
     if (h.box_echo) {
         *h.box_echo << "\n" << h.notices.back();
@@ -491,9 +491,9 @@ static_assert(every_call_filled(sim_table), "a platform call left out of the tab
 
 }  // namespace
 
-host::host() = default;
+machine::machine() = default;
 
-host::~host() {
+machine::~machine() {
     for (auto& [id, info] : handles_)
         if (info.file) std::fclose(info.file);
     if (active == this) {
@@ -502,21 +502,21 @@ host::~host() {
     }
 }
 
-host* current() { return active; }
+machine* current() { return active; }
 
-std::vector<std::string> host::left_drive_notices() const {
+std::vector<std::string> machine::left_drive_notices() const {
     std::vector<std::string> lines;
     for (const auto& [number, state] : firmware_states)
         if (state != 0) lines.push_back(firmware_notices.at(number));
     return lines;
 }
 
-void host::install() {
+void machine::install() {
     active = this;
     install_host(&sim_table);
 }
 
-drive_slot& host::add_drive_at_letter(char letter, const emu::drive_config& drive) {
+drive_slot& machine::add_drive_at_letter(char letter, const emu::drive_config& drive) {
     drive_slot slot;
     slot.letter = letter;
     slot.name = std::string(1, letter) + ":";
@@ -525,7 +525,7 @@ drive_slot& host::add_drive_at_letter(char letter, const emu::drive_config& driv
     return drives.back();
 }
 
-drive_slot& host::add_drive_at_address(int adapter, int target, const emu::drive_config& drive) {
+drive_slot& machine::add_drive_at_address(int adapter, int target, const emu::drive_config& drive) {
     drive_slot slot;
     slot.adapter = adapter;
     slot.target = target;
@@ -535,34 +535,34 @@ drive_slot& host::add_drive_at_address(int adapter, int target, const emu::drive
     return drives.back();
 }
 
-int host::open_handles() const {
+int machine::open_handles() const {
     return static_cast<int>(std::count_if(handles_.begin(), handles_.end(), [](const auto& entry) {
         return entry.second.kind != handle_info::event && entry.second.kind != handle_info::key;
     }));
 }
 
-int host::open_events() const {
+int machine::open_events() const {
     return static_cast<int>(std::count_if(handles_.begin(), handles_.end(),
                                           [](const auto& entry) { return entry.second.kind == handle_info::event; }));
 }
 
-void host::trace_line(const std::string& json) {
+void machine::trace_line(const std::string& json) {
     if (trace_) *trace_ << json << '\n';
 }
 
-HANDLE host::new_handle(handle_info info) {
+HANDLE machine::new_handle(handle_info info) {
     uintptr_t id = next_handle_;
     next_handle_ += 4;
     handles_.emplace(id, std::move(info));
     return reinterpret_cast<HANDLE>(id);
 }
 
-host::handle_info* host::find_handle(HANDLE h) {
+machine::handle_info* machine::find_handle(HANDLE h) {
     auto it = handles_.find(reinterpret_cast<uintptr_t>(h));
     return it == handles_.end() ? nullptr : &it->second;
 }
 
-int host::slot_for_path(const std::string& path) const {
+int machine::slot_for_path(const std::string& path) const {
     // "\\.\X:" names the drive with letter X.
     if (path.size() != 6 || path[5] != ':') return -1;
     char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[4])));
@@ -572,13 +572,13 @@ int host::slot_for_path(const std::string& path) const {
     return -1;
 }
 
-int host::slot_for_address(int adapter, int target) const {
+int machine::slot_for_address(int adapter, int target) const {
     for (size_t i = 0; i < drives.size(); ++i)
         if (drives[i].adapter == adapter && drives[i].target == target) return static_cast<int>(i);
     return -1;
 }
 
-emu::command_result host::run_command(int slot, const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data,
+emu::command_result machine::run_command(int slot, const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data,
                                       uint32_t data_length, uint32_t timeout_ms) {
     drive_slot& d = drives[slot];
     emu::command_result r;
@@ -593,7 +593,7 @@ emu::command_result host::run_command(int slot, const uint8_t* cdb, size_t cdb_l
     return r;
 }
 
-void host::advance(uint32_t ms) {
+void machine::advance(uint32_t ms) {
     elapsed_ms += ms;
     aspi_.end_due_requests();
 }
@@ -602,7 +602,7 @@ emu::aspi_settings aspi_settings_of(const config& cfg) {
     return {cfg.aspi_status, cfg.aspi_adapter_count, &cfg.adapters, cfg.aspi_manager_timeout_ms, cfg.aspi_abort_ms};
 }
 
-void host::signal(void* event) {
+void machine::signal(void* event) {
     if (handle_info* e = find_handle(event)) e->signalled = true;
 }
 

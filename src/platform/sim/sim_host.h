@@ -89,12 +89,12 @@ struct update_window {
 // What the virtual ASPI manager serves from a scenario's machine.
 emu::aspi_settings aspi_settings_of(const config& cfg);
 
-class host : private emu::aspi_owner {
+class machine : private emu::aspi_owner {
   public:
-    host();
-    ~host();
-    host(const host&) = delete;
-    host& operator=(const host&) = delete;
+    machine();
+    ~machine();
+    machine(const machine&) = delete;
+    machine& operator=(const machine&) = delete;
 
     config cfg;
     std::vector<drive_slot> drives;
@@ -194,6 +194,6 @@ class host : private emu::aspi_owner {
 };
 
 // The host the table's functions act on (the one installed last).
-host* current();
+machine* current();
 
 }  // namespace sim
