@@ -9,7 +9,7 @@
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
 #include "model/drive_model.h"
-#include "transport/aspi_host.h"
+#include "transport/aspi_adapters.h"
 #include "transport/transport.h"
 
 target_record target_table[MAX_TARGETS];

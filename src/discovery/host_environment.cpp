@@ -8,7 +8,7 @@
 
 #include "discovery/enumeration.h"
 #include "messages/messages.h"
-#include "transport/aspi_host.h"
+#include "transport/aspi_adapters.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 

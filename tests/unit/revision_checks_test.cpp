@@ -8,7 +8,7 @@
 #include "messages/messages.h"
 #include "test_support.h"
 #include "tools/make-image/image_builder.h"
-#include "transport/aspi_host.h"
+#include "transport/aspi_adapters.h"
 
 namespace {
 

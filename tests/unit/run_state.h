@@ -8,7 +8,7 @@
 #include "entry/options.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
-#include "transport/aspi_host.h"
+#include "transport/aspi_adapters.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 
@@ -16,7 +16,7 @@ inline void reset_run_state() {
     reset_entry_state();
     reset_options();
     reset_transport_state();
-    reset_aspi_host_state();
+    reset_aspi_adapters_state();
     reset_drive_commands_state();
     reset_host_environment_state();
     reset_enumeration_state();

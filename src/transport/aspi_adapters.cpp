@@ -1,7 +1,7 @@
 // Owns the ASPI route: the manager's entry points, the host adapter inquiry
 // records and the adapter identifiers. On the 9x family it also takes the four
 // working blocks and gives them back at the end of the run.
-#include "transport/aspi_host.h"
+#include "transport/aspi_adapters.h"
 
 #include <algorithm>
 #include <cstring>
@@ -80,7 +80,7 @@ int aspi_release() {
     return 0;
 }
 
-void reset_aspi_host_state() {
+void reset_aspi_adapters_state() {
     adapter_count = 0;
     std::memset(adapter_identifiers, 0, sizeof adapter_identifiers);
     std::memset(adapter_answered, 0, sizeof adapter_answered);

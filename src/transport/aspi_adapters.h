@@ -31,4 +31,4 @@ int aspi_initialize();
 // Frees the working blocks and the inquiry records; the manager stays loaded.
 int aspi_release();
 
-void reset_aspi_host_state();
+void reset_aspi_adapters_state();
