@@ -23,13 +23,13 @@
 #include <vector>
 
 #include "emulator/virtual_drive.h"
+#include "platform/linux/device_map.h"
 
 namespace shim {
 
-// The scenario's letters D: to Z: are /dev/sr0 to /dev/sr22.
-constexpr char FIRST_LETTER = 'D';
-constexpr char LAST_LETTER = 'Z';
-constexpr int DEVICE_COUNT = LAST_LETTER - FIRST_LETTER + 1;
+// The scenario's letters D: to Z: are /dev/sr0 to /dev/sr22, as the Linux host maps them.
+constexpr char FIRST_LETTER = FIRST_DEVICE_LETTER;
+constexpr char LAST_LETTER = LAST_DEVICE_LETTER;
 // The block device major of SCSI CD-ROM drives, which /dev/srN answer fstat with.
 constexpr unsigned SCSI_CDROM_MAJOR = 11;
 

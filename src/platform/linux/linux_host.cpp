@@ -22,11 +22,13 @@
 #include "platform/host.h"
 #include "platform/notice_line.h"
 #include "platform/storage_queries.h"
+#include "platform/linux/device_map.h"
 #include "platform/linux/host_notices.h"
 #include "platform/linux/media_polling.h"
 #include "platform/linux/notice_output.h"
 #include "platform/linux/sg_io.h"
 #include "platform/linux/terminal.h"
+#include "platform/linux/retrying_calls.h"
 #include "platform/linux/update_window.h"
 
 // The C library's system call, which it declares nowhere.
@@ -34,10 +36,7 @@ extern "C" int capget(cap_user_header_t header, cap_user_data_t data);
 
 namespace {
 
-constexpr char FIRST_LETTER = 'D';
-constexpr char LAST_LETTER = 'Z';
 constexpr int MAX_HANDLES = 64;  // 23 notification handles, a device and the image file at most
-constexpr int DEVICE_COUNT = LAST_LETTER - FIRST_LETTER + 1;
 
 constexpr UINT CODE_PAGE_JAPANESE = 932;
 constexpr UINT CODE_PAGE_US = 437;
@@ -143,13 +142,6 @@ bool raw_io_allowed() {
         return (data[CAP_SYS_RAWIO / 32].effective & (1u << (CAP_SYS_RAWIO % 32))) != 0;
     }();
     return allowed;
-}
-
-int open_retrying(const char* path, int flags) {
-    int fd;
-    do fd = ::open(path, flags);
-    while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 // Opens /dev/srN with `flags`, or hands out its kept descriptor; -1 with errno.
@@ -496,9 +488,7 @@ void l_machine_identity(char* name, size_t name_size, char* system, size_t syste
 }
 
 int l_append_to_file(const char* path, const char* bytes, size_t length) {
-    int fd;
-    do fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
-    while (fd < 0 && errno == EINTR);
+    const int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) return -1;
     ssize_t written;
     do written = ::write(fd, bytes, length);
@@ -555,15 +545,6 @@ constexpr host_calls linux_table = linux_calls();
 static_assert(every_call_filled(linux_table), "a platform call left out of the table");
 
 }  // namespace
-
-std::string device_for_path(const char* windows_path) {
-    if (windows_path == nullptr || std::strlen(windows_path) != 6 || std::strncmp(windows_path, "\\\\.\\", 4) != 0 ||
-        windows_path[5] != ':')
-        return {};
-    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(windows_path[4])));
-    if (letter < FIRST_LETTER || letter > LAST_LETTER) return {};
-    return "/dev/sr" + std::to_string(letter - FIRST_LETTER);
-}
 
 void open_missing_standard_descriptors() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {

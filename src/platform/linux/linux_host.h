@@ -12,6 +12,5 @@ void install_linux_host();
 // lowest free descriptor is the one an open takes.
 void open_missing_standard_descriptors();
 
-// The device a Windows device path names: "\\.\D:" is "/dev/sr0", "\\.\Z:"
-// is "/dev/sr22" (the letter in either case); empty for any other path.
-std::string device_for_path(const char* windows_path);
+// device_for_path, the map of letters to devices, is in device_map.h.
+#include "platform/linux/device_map.h"

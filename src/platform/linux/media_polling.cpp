@@ -3,6 +3,9 @@
 // fixed buffers, written back with open(2) and write(2).
 #include "platform/linux/media_polling.h"
 
+#include "platform/linux/device_map.h"
+#include "platform/linux/retrying_calls.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -13,7 +16,6 @@
 
 namespace {
 
-constexpr int DEVICE_COUNT = 23;  // /dev/sr0 to /dev/sr22
 
 struct polling {
     char path[256] = {};
@@ -24,13 +26,6 @@ struct polling {
 polling drives[DEVICE_COUNT];
 
 char sysfs_root[200] = "/sys";
-
-int open_retrying(const char* path, int flags) {
-    int fd;
-    do fd = ::open(path, flags);
-    while (fd < 0 && errno == EINTR);
-    return fd;
-}
 
 bool write_whole(const char* path, const char* text, size_t length) {
     const int fd = open_retrying(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);  // a plain file too

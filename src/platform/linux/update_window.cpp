@@ -12,6 +12,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "platform/linux/device_map.h"
 #include "platform/linux/media_polling.h"
 #include "platform/linux/notice_output.h"
 
@@ -29,7 +30,6 @@ const int ENDING_SIGNALS[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,   S
 // SIGTTIN and SIGTTOU are ignored there instead, since a caught one is sent
 // again on every read or write a background process makes on its terminal.
 const int STOPPING_SIGNALS[] = {SIGTSTP, SIGTTIN, SIGTTOU};
-constexpr int MAX_DRIVES = 23;  // /dev/sr0 to /dev/sr22
 constexpr size_t LINE_CAPACITY = 320;
 
 struct notice {
@@ -43,7 +43,7 @@ struct left_drive {
     volatile sig_atomic_t left = 0;
     notice told;
 };
-left_drive left_drives[MAX_DRIVES];
+left_drive left_drives[DEVICE_COUNT];
 
 volatile sig_atomic_t window_open = 0;
 volatile sig_atomic_t held_ending = 0;
