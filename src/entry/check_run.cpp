@@ -29,9 +29,9 @@ verdict judge_drive() {
     if (identify_drive() != 0) return {"unreadable"};
     update_mode = 0;
     if (load_image() != 0) return {""};
-    if (report_revision(0) != 0) return {"unreadable"};
+    if (report_revision(REVISION_BEFORE_UPDATE) != 0) return {"unreadable"};
     last_message_code = -1;
-    const int compatible = check_compatibility(1);
+    const int compatible = check_compatibility(FULL_CHECK);
     switch (last_message_code) {
     case MSG_DRIVE_INFO_FAILED: return {"unreadable"};
     case MSG_HARDWARE_REVISION_MISMATCH: return {"not-this-model (hardware revision)"};

@@ -88,7 +88,7 @@ int report_revision(int mode) {
     int result = inquiry(current_target, inquiry_data);
     // A drive still re-flashing after the settle wait does not answer yet, on
     // any route; it is given the time the Intel driver's route always needed.
-    if (result != 0 && mode == 1) {
+    if (result != 0 && mode == REVISION_AFTER_UPDATE) {
         for (int i = 0; i < RESTART_INQUIRY_RETRIES && result != 0; ++i) {
             wait_ms(RESTART_INQUIRY_WAIT_MS);
             result = inquiry(current_target, inquiry_data);
@@ -99,7 +99,7 @@ int report_revision(int mode) {
         return result;
     }
 
-    if (mode == 1) {
+    if (mode == REVISION_AFTER_UPDATE) {
         bool dvd_rw = std::memcmp(inquiry_data + INQUIRY_PRODUCT, "DVD-RW", 6) == 0;
         print_revision_line(dvd_rw ? "\nNew Revision    >> %.24s %.5s %.8s" : "\nNew Revision    >> %.24s %.5s %.10s",
                             dvd_rw ? 8 : DATE_TEXT_LONGEST);

@@ -8,11 +8,14 @@ extern uint32_t drive_date;
 extern uint16_t drive_revision;
 extern int oem_code;
 
-// Prints the drive's revision line: mode 0 "Current" (and decodes drive_date and
-// drive_revision), mode 1 "New". 0, or the failing INQUIRY's code.
+// The two revision lines.
+constexpr int REVISION_BEFORE_UPDATE = 0;  // "Current Revision": also decodes drive_date and drive_revision
+constexpr int REVISION_AFTER_UPDATE = 1;   // "New Revision", after the restart
+// Prints the drive's revision line of `mode`. 0, or the failing INQUIRY's code.
 int report_revision(int mode);
 // 0 the update may go on, 1 the drive is up to date, -1 refused, else the
 // failing identity read's code. With `full` 0 it ends after the signature.
+constexpr int FULL_CHECK = 1;
 int check_compatibility(int full);
 
 // True when the INQUIRY data holds a revision and, unless it is the update

@@ -137,7 +137,7 @@ int completion_result(SRB_ExecSCSICmd* block) {
     // answered so was not taken: those stay failed, so an empty answer never
     // reads as the drive's and a lost block never counts as written.
     const bool image_block = block->CDBByte[0] == OP_WRITE_BUFFER && (block->CDBByte[1] & BUFFER_MODE_BITS) == MODE_IMAGE_BLOCK;
-    if (intel_ide_driver == 1 && block->CDBByte[0] != OP_TEST_UNIT_READY && last_sense[SENSE_KEY_BYTE] == SENSE_NOT_READY &&
+    if (intel_ide_driver == 1 && block->CDBByte[0] != OP_TEST_UNIT_READY && not_ready(last_sense_category()) &&
         !(block->SRB_Flags & SRB_DIR_IN) && !image_block)
         return COMMAND_OK;
     return COMMAND_FAILED;

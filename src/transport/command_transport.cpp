@@ -47,6 +47,23 @@ int fetch_sense() {
     return COMMAND_OK;
 }
 
+sense_category last_sense_category() {
+    const uint8_t key = last_sense[SENSE_KEY_BYTE], asc = last_sense[SENSE_ASC_BYTE], ascq = last_sense[SENSE_ASCQ_BYTE];
+    if (key == SENSE_NOT_READY) {
+        if (asc == ASC_NO_MEDIUM) return sense_category::no_medium;
+        if (asc == ASC_NOT_READY && ascq == ASCQ_INITIALIZING_REQUIRED) return sense_category::initializing_required;
+        if (asc == ASC_NOT_READY && ascq == ASCQ_BECOMING_READY) return sense_category::becoming_ready;
+        return sense_category::not_ready;
+    }
+    if (key == SENSE_UNIT_ATTENTION) return sense_category::unit_attention;
+    return key == 0 && asc == 0 && ascq == 0 ? sense_category::none : sense_category::other;
+}
+
+bool not_ready(sense_category category) {
+    return category == sense_category::no_medium || category == sense_category::initializing_required ||
+           category == sense_category::becoming_ready || category == sense_category::not_ready;
+}
+
 void reset_transport_state() {
     device_handle = nullptr;
     std::memset(device_path, 0, sizeof device_path);

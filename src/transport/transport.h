@@ -78,6 +78,21 @@ int aspi_read_drive_info(int host_adapter, int target_id);
 // last_sense_code. Always 0.
 int fetch_sense();
 
+// What last_sense says, judged by the bytes the updater decides by: the sense
+// key byte whole (not masked), ASC and ASCQ.
+enum class sense_category {
+    none,                   // key, ASC and ASCQ all zero
+    no_medium,              // 02/3A
+    initializing_required,  // 02/04/02
+    becoming_ready,         // 02/04/01
+    not_ready,              // 02, anything else
+    unit_attention,         // 06
+    other,
+};
+sense_category last_sense_category();
+// True for every category of the not-ready key (02).
+bool not_ready(sense_category category);
+
 // The two branches of execute_command and what they share; a request reaches
 // them with its target checked and the command begun.
 void begin_command(void* data_in, int32_t data_length);

@@ -66,7 +66,7 @@ int flash_drive(int& left) {
     const bool image_sent = transfer_image() == 0;
     if (image_sent) settle_wait(leave_update_mode(model_code));
 
-    const int read = report_revision(1);
+    const int read = report_revision(REVISION_AFTER_UPDATE);
     left = left_in_update_firmware(read == 0);
     if (read != 0) return RUN_STOPPED;
     if (!update_firmware_revision()) {
@@ -124,18 +124,17 @@ int media_check() {
             return -1;
         }
         fetch_sense();
-        uint8_t key = last_sense[SENSE_KEY_BYTE], asc = last_sense[SENSE_ASC_BYTE], ascq = last_sense[SENSE_ASCQ_BYTE];
-        if (key == SENSE_NOT_READY && asc == ASC_NO_MEDIUM) return 0;
-        if (key == SENSE_NOT_READY && asc == ASC_NOT_READY && ascq == ASCQ_INITIALIZING_REQUIRED) return 0;
-        if (key == SENSE_NOT_READY && asc == ASC_NOT_READY && ascq == ASCQ_BECOMING_READY) {
+        const sense_category sense = last_sense_category();
+        if (sense == sense_category::no_medium || sense == sense_category::initializing_required) return 0;
+        if (sense == sense_category::becoming_ready) {
             show_message(MSG_BECOMING_READY, KIND_CONSOLE);
             return -1;
         }
-        if (key == SENSE_UNIT_ATTENTION && ++unit_attentions < UNIT_ATTENTIONS_ALLOWED) continue;
+        if (sense == sense_category::unit_attention && ++unit_attentions < UNIT_ATTENTIONS_ALLOWED) continue;
         // Unit attention without end falls through to the unknown error.
         // The Intel driver reports an empty drive without any sense; a command
         // that never reached the drive says nothing about a disc.
-        if (intel_ide_driver != 0 && last_sense_code == 0 && drive_answered) return 0;
+        if (intel_ide_driver != 0 && sense == sense_category::none && drive_answered) return 0;
         show_message(MSG_UNKNOWN_ERROR, KIND_CONSOLE);
         return -1;
     }
@@ -153,10 +152,10 @@ int update_drive() {
             show_message(MSG_IMAGE_NOT_LOADED, KIND_ERROR);
             return RUN_STOPPED;
         }
-        if (report_revision(0) != 0) return RUN_STOPPED;
+        if (report_revision(REVISION_BEFORE_UPDATE) != 0) return RUN_STOPPED;
         const char* signature = reinterpret_cast<const char*>(drive_info + IDENTITY_SIGNATURE);
         print_text(format_text("\nCurrent Signature = %s", shown_field(signature, IDENTITY_FIELD_WIDTH).c_str()).c_str());
-        const int compatible = check_compatibility(1);
+        const int compatible = check_compatibility(FULL_CHECK);
         if (identity_state != -1) note_drive_firmware(current_target, shows_update_firmware());
         if (compatible != 0) return compatible == 1 ? DRIVE_UP_TO_DATE : DRIVE_LEFT_AS_IS;
         if (media_check() != 0) return DRIVE_LEFT_AS_IS;

@@ -93,13 +93,13 @@ int leave_update_mode(uint32_t model_code) {
         // A drive that has already begun its restart answers the leave command
         // with not ready or unit attention behind IEEE 1394, and not at all as a
         // SCSI-class drive on NT; its re-flash goes on.
-        uint32_t key = 0;
+        bool restarting = false;
         if (ieee1394_adapter != -1) {
             fetch_sense();
-            key = last_sense_code >> 16 & 0xFF;
+            const sense_category sense = last_sense_category();
+            restarting = not_ready(sense) || sense == sense_category::unit_attention;
         }
-        bool excused = (oem_code == OEM_CLASS_SCSI_GENERAL && win9x_family == 0) ||
-                       (ieee1394_adapter != -1 && (key == SENSE_NOT_READY || key == SENSE_UNIT_ATTENTION));
+        bool excused = (oem_code == OEM_CLASS_SCSI_GENERAL && win9x_family == 0) || restarting;
         if (!excused) {
             show_message(MSG_NORMAL_MODE_FAILED, KIND_CONSOLE);
             return result;
