@@ -73,3 +73,7 @@ constexpr int32_t INQUIRY_TIMEOUT_IEEE1394_MS = 1000;  // the IEEE 1394 route an
 constexpr int32_t IMAGE_BLOCK_TIMEOUT_MS = 20000;
 // What a command without a time-out of its own is given, on either route.
 constexpr int32_t UNTIMED_COMMAND_LIMIT_MS = 60000;
+
+// The probes of enumeration send the same two commands on both routes.
+inline constexpr uint8_t INQUIRY_PROBE_CDB[6] = {0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
+inline constexpr uint8_t DRIVE_INFO_PROBE_CDB[10] = {0x3C, 0x02, 0xF1, 0x00, 0x00, 0x00, 0x00, 0x00, 0x30, 0x00};

@@ -100,8 +100,5 @@ int execute_pass_through(const command_request* request);
 int execute_aspi(const command_request* request);
 // Replaces last_sense with the sense bytes the pass-through block holds.
 void take_block_sense();
-// The probes of enumeration send the same two commands on both routes.
-inline constexpr uint8_t INQUIRY_PROBE_CDB[6] = {0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
-inline constexpr uint8_t DRIVE_INFO_PROBE_CDB[10] = {0x3C, 0x02, 0xF1, 0x00, 0x00, 0x00, 0x00, 0x00, 0x30, 0x00};
 
 void reset_transport_state();
