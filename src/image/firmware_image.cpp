@@ -1,6 +1,5 @@
-// Owns the current release, the drive's identity state and the loaded image:
-// identification of the drive at current_target, the image file read whole
-// into the image buffer, and the header fields the updater interprets.
+// Owns the loaded image: the current release's image file read whole into the
+// image buffer, and the header fields the updater interprets.
 #include <cstring>
 
 #include "discovery/enumeration.h"
@@ -13,13 +12,8 @@
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 
-model_row current_release;
-int release_row = 0;
-int identity_state = -1;
-int update_mode = 0;
 int32_t transfer_length = 0;
 uint32_t image_date = 0;
-uint8_t inquiry_data[INQUIRY_LENGTH];
 
 namespace {
 
@@ -91,10 +85,6 @@ int scan_short_date(const uint8_t* text, uint32_t* date) {
     return 0;
 }
 
-bool update_firmware_revision() {
-    return std::memcmp(inquiry_data + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION, sizeof UPDATE_FIRMWARE_REVISION - 1) == 0;
-}
-
 uint16_t decode_version(const uint8_t* text) {
     uint8_t major = static_cast<uint8_t>(text[0] - '0');
     uint8_t minor = static_cast<uint8_t>((text[2] - '0') * 16 + (text[3] - '0'));
@@ -108,41 +98,6 @@ bool month_name_date_form(const uint8_t* header) {
 std::string image_date_text(const uint8_t* header) {
     if (!month_name_date_form(header)) return std::string(reinterpret_cast<const char*>(header + IMAGE_DATE_TEXT), 8);
     return format_text("%02x/%02x/%02x", image_date >> 16 & 0xFF, image_date >> 8 & 0xFF, image_date & 0xFF);
-}
-
-int question_date_offset() {
-    bool four_digit_year = inquiry_data[INQUIRY_DATE + 4] == '/' && inquiry_data[INQUIRY_DATE + 7] == '/';
-    return four_digit_year ? INQUIRY_DATE + 2 : INQUIRY_DATE;
-}
-
-int identify_drive() {
-    int result = inquiry(current_target, inquiry_data);
-    // An answer too short to hold the revision and the date is no answer:
-    // such a drive could never be judged after its update.
-    if (result == 0 && !holds_revision_and_date()) result = COMMAND_FAILED;
-    if (result != 0) {
-        show_message(MSG_INQUIRY_FAILED, KIND_ERROR);
-        return result;
-    }
-    result = read_drive_info();
-    if (result != 0) {
-        show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
-        return result;
-    }
-    int row = identify_model(inquiry_data);
-    if (row < 0) return 0;
-    release_row = row;
-    current_release = firmware_descriptor[row];
-    return 0;
-}
-
-int read_drive_info() {
-    identity_state = -1;
-    int result = read_buffer(current_target, MODE_DATA, BUFFER_IDENTITY, 0, IDENTITY_LENGTH, drive_info);
-    if (result != 0) return result;
-    identity_state = drive_info[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
-    update_mode = identity_state;
-    return 0;
 }
 
 int load_image() {
@@ -170,11 +125,6 @@ int load_image() {
 }
 
 void reset_firmware_image_state() {
-    std::memset(&current_release, 0, sizeof current_release);
-    release_row = 0;
-    identity_state = -1;
-    update_mode = 0;
     transfer_length = 0;
     image_date = 0;
-    std::memset(inquiry_data, 0, sizeof inquiry_data);
 }

@@ -1,11 +1,11 @@
-// The drive's identity and the release selected for it, and the firmware image
-// file: loading it into the image buffer and decoding the header fields the
-// updater interprets.
+// The firmware image file: loading it into the image buffer and decoding the
+// header fields the updater interprets.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "discovery/drive_identity.h"
 #include "entry/entry.h"
 #include "transport/drive_layout.h"
 
@@ -20,19 +20,9 @@ constexpr uint32_t IMAGE_SECOND_VENDOR = 0xF0;      // 8
 constexpr uint32_t IMAGE_PART_KIND = 0x110;         // 1
 constexpr uint32_t IMAGE_DATE_TEXT = 0x130;         // 8 or 10
 
-extern model_row current_release;
-extern int release_row;
-extern int identity_state;  // -1 read failed, 1 update firmware, 0 normal firmware
-extern int update_mode;
 extern int32_t transfer_length;
 extern uint32_t image_date;
-extern uint8_t inquiry_data[INQUIRY_LENGTH];
 
-// Identification of the drive at current_target: INQUIRY, the identity block,
-// and the matching model row made the current release. 0 also when no row
-// matches (the release stays as it was), else the failing command's code.
-int identify_drive();
-int read_drive_info();
 // Reads the current release's image file whole into the image buffer and checks
 // its header. 0 or -1; a file that cannot be opened, sized or read whole, that
 // would not fit the buffer or is shorter than its header, gets no message here.
@@ -46,15 +36,10 @@ int scan_hex(const uint8_t* text, int digits, uint32_t* value);
 int scan_short_date(const uint8_t* text, uint32_t* date);
 // "M.mm" as 0xMmm: each digit less '0', in 8-bit arithmetic; the point is not read.
 uint16_t decode_version(const uint8_t* text);
-// True when the INQUIRY data's revision is the update firmware's.
-bool update_firmware_revision();
 // True when the header's vendor text selects the month-name date form.
 bool month_name_date_form(const uint8_t* header);
 // The image's date as the 8 characters shown after "20": the header's own text
 // in the numeric form, YY/MM/DD made from image_date in the month-name form.
 std::string image_date_text(const uint8_t* header);
-// Where the INQUIRY date text starts when shown after "20": byte 39 for a
-// four-digit year (so "2008/07/25" shows whole), byte 37 otherwise.
-int question_date_offset();
 
 void reset_firmware_image_state();

@@ -20,6 +20,7 @@ inline void reset_run_state() {
     reset_drive_commands_state();
     reset_host_environment_state();
     reset_enumeration_state();
+    reset_drive_identity_state();
     reset_firmware_image_state();
     reset_revision_checks_state();
 }

@@ -1,0 +1,64 @@
+// Owns the drive's identity: its INQUIRY answer, whether it runs its update
+// firmware, and the current release (the model row it matches).
+#include "discovery/drive_identity.h"
+
+#include <cstring>
+
+#include "discovery/enumeration.h"
+#include "image/revision_checks.h"
+#include "messages/messages.h"
+#include "transport/drive_commands.h"
+#include "transport/transport.h"
+
+model_row current_release;
+int release_row = 0;
+int identity_state = -1;
+int update_mode = 0;
+uint8_t inquiry_data[INQUIRY_LENGTH];
+
+bool update_firmware_revision() {
+    return std::memcmp(inquiry_data + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION, sizeof UPDATE_FIRMWARE_REVISION - 1) == 0;
+}
+
+int question_date_offset() {
+    bool four_digit_year = inquiry_data[INQUIRY_DATE + 4] == '/' && inquiry_data[INQUIRY_DATE + 7] == '/';
+    return four_digit_year ? INQUIRY_DATE + 2 : INQUIRY_DATE;
+}
+
+int identify_drive() {
+    int result = inquiry(current_target, inquiry_data);
+    // An answer too short to hold the revision and the date is no answer:
+    // such a drive could never be judged after its update.
+    if (result == 0 && !holds_revision_and_date()) result = COMMAND_FAILED;
+    if (result != 0) {
+        show_message(MSG_INQUIRY_FAILED, KIND_ERROR);
+        return result;
+    }
+    result = read_drive_info();
+    if (result != 0) {
+        show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
+        return result;
+    }
+    int row = identify_model(inquiry_data);
+    if (row < 0) return 0;
+    release_row = row;
+    current_release = firmware_descriptor[row];
+    return 0;
+}
+
+int read_drive_info() {
+    identity_state = -1;
+    int result = read_buffer(current_target, MODE_DATA, BUFFER_IDENTITY, 0, IDENTITY_LENGTH, drive_info);
+    if (result != 0) return result;
+    identity_state = drive_info[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
+    update_mode = identity_state;
+    return 0;
+}
+
+void reset_drive_identity_state() {
+    std::memset(&current_release, 0, sizeof current_release);
+    release_row = 0;
+    identity_state = -1;
+    update_mode = 0;
+    std::memset(inquiry_data, 0, sizeof inquiry_data);
+}

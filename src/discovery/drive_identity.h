@@ -1,0 +1,29 @@
+// The drive at current_target as it identifies itself: its INQUIRY answer, its
+// identity block (read into drive_info), whether it runs its update firmware,
+// and the model row of this build it matches, made the current release.
+#pragma once
+
+#include <cstdint>
+
+#include "entry/entry.h"
+#include "transport/drive_layout.h"
+
+extern model_row current_release;
+extern int release_row;
+extern int identity_state;  // -1 read failed, 1 update firmware, 0 normal firmware
+extern int update_mode;     // 1 while the drive is known to run its update firmware
+extern uint8_t inquiry_data[INQUIRY_LENGTH];
+
+// Identification of the drive at current_target: INQUIRY, the identity block,
+// and the matching model row made the current release. 0 also when no row
+// matches (the release stays as it was), else the failing command's code.
+int identify_drive();
+// Reads the identity block into drive_info and sets identity_state and update_mode.
+int read_drive_info();
+// True when the INQUIRY data's revision is the update firmware's.
+bool update_firmware_revision();
+// Where the INQUIRY date text starts when shown after "20": byte 39 for a
+// four-digit year (so "2008/07/25" shows whole), byte 37 otherwise.
+int question_date_offset();
+
+void reset_drive_identity_state();
