@@ -7,9 +7,16 @@
 # shim's report), against values written here.
 #
 #   shim_cases.sh BUILD_DIR SOURCE_DIR CASE
+#   shim_cases.sh --list
 #
 # Exit 0 passed, 1 failed, 77 skipped (with the reason on standard output).
 set -uo pipefail
+
+# --list: the cases of this file, one a line, for CMake to register.
+if [[ ${1:-} == --list ]]; then
+  sed -n 's/^\([a-z][a-z0-9_]*\))$/\1/p' "$0"
+  exit 0
+fi
 
 build=$1
 source=$2
