@@ -38,6 +38,7 @@
 #include "entry/options.h"
 #include "platform/sim/sim_host.h"
 #include "run_state.h"
+#include "test_support.h"
 #include "tools/make-image/image_builder.h"
 
 namespace {
@@ -123,13 +124,7 @@ struct route {
     std::function<void(sim::machine&, const emu::drive_config&)> set_up;
 };
 
-void windows_98(sim::machine& h, const char* adapter) {
-    h.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
-    h.cfg.major_version = 4;
-    h.cfg.minor_version = 10;
-    h.cfg.aspi_present = true;
-    h.cfg.adapters.push_back({adapter});
-}
+void windows_98(sim::machine& h, const char* adapter) { as_windows_9x(h, {{adapter}}); }
 
 const route ROUTES[] = {
     {"nt", [](sim::machine& h, const emu::drive_config& d) { h.add_drive_at_letter('E', d); }},

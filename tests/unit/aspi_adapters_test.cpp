@@ -14,10 +14,7 @@ class aspi_test : public sim_test {
   protected:
     void SetUp() override {
         sim_test::SetUp();
-        host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
-        host.cfg.minor_version = 10;
-        host.cfg.aspi_present = true;
-        host.cfg.adapters.assign(3, {"AHA2940 SCSI BUS"});
+        as_windows_9x(host, std::vector<sim::adapter_config>(3, {"AHA2940 SCSI BUS"}));
     }
     void expect_all_released() {
         EXPECT_EQ(aspi_release(), 0);

@@ -101,10 +101,7 @@ struct adapters_case {
 class adapters_test : public sim_test, public ::testing::WithParamInterface<adapters_case> {};
 
 TEST_P(adapters_test, adapters_are_scanned_by_their_kind) {
-    host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
-    host.cfg.minor_version = 10;
-    host.cfg.aspi_present = true;
-    host.cfg.adapters = GetParam().adapters;
+    as_windows_9x(host, GetParam().adapters);
     for (const auto& [adapter, id] : GetParam().drives) host.add_drive_at_address(adapter, id);
     init_firmware_descriptor();
     detect_host_environment();
@@ -152,10 +149,8 @@ TEST_P(run_test, targets_are_announced_and_everything_is_handed_back_once) {
     const run_case c = GetParam();
     drive_row foreign{'F', 0x05, "OTHERCO "};
     if (c.win9x) {
-        host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
-        host.cfg.minor_version = 90;
-        host.cfg.aspi_present = true;
-        if (c.way != NO_TARGET) host.cfg.adapters = {SCSI};
+        as_windows_9x(host, c.way != NO_TARGET ? std::vector<sim::adapter_config>{SCSI} : std::vector<sim::adapter_config>{},
+                      90);
         for (int id : {1, 2, 4}) host.add_drive_at_address(0, id, config_of(id == 2 ? foreign : drive_row{}));
     } else {
         host.add_drive_at_letter('F', config_of(foreign));

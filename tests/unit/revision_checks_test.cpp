@@ -151,11 +151,7 @@ class intel_ide_test : public revision_test {
   protected:
     void SetUp() override {
         revision_test::SetUp();
-        host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
-        host.cfg.major_version = 4;
-        host.cfg.minor_version = 10;
-        host.cfg.aspi_present = true;
-        host.cfg.adapters = {{"intelata"}};
+        as_windows_9x(host, {{"intelata"}});
         win9x_family = 1;
         target_table[0] = {0, 0, 0};
     }

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/sim/sim_host.h"
 #include "run_state.h"
@@ -56,6 +58,16 @@ class sim_folder_test : public sim_test {
 
     std::string dir;
 };
+
+// The simulated machine made Windows 98 (or, with minor version 90, Me) with
+// an ASPI manager serving `adapters`.
+inline void as_windows_9x(sim::machine& h, std::vector<sim::adapter_config> adapters = {}, DWORD minor = 10) {
+    h.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
+    h.cfg.major_version = 4;
+    h.cfg.minor_version = minor;
+    h.cfg.aspi_present = true;
+    h.cfg.adapters = std::move(adapters);
+}
 
 // Bytes as a string, for comparing console output with embedded zero bytes or CR.
 inline std::string bytes(const char* text) { return std::string(text); }

@@ -38,11 +38,7 @@ class transfer_base : public sim_folder_test {
         ASSERT_TRUE(write_image_file(dir + "/A0013431.128", fields));
         config.starts_in_update_mode = true;
         if (kind == host_kind::nine_x || kind == host_kind::nine_x_with_intel) {
-            host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
-            host.cfg.major_version = 4;
-            host.cfg.minor_version = 10;
-            host.cfg.aspi_present = true;
-            host.cfg.adapters.push_back({kind == host_kind::nine_x_with_intel ? "intelata" : "ESDI_506"});
+            as_windows_9x(host, {{kind == host_kind::nine_x_with_intel ? "intelata" : "ESDI_506"}});
             host.add_drive_at_address(0, 0, config);
         } else {
             sim::drive_slot& slot = host.add_drive_at_letter('E', config);

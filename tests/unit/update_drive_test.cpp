@@ -88,13 +88,7 @@ class update_run : public sim_folder_test {
     void put_image(const image_fields& fields = {}) {
         ASSERT_TRUE(write_image_file(dir + "/A0013431.128", fields));
     }
-    void use_9x_with_intel_driver() {
-        host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
-        host.cfg.major_version = 4;
-        host.cfg.minor_version = 10;
-        host.cfg.aspi_present = true;
-        host.cfg.adapters.push_back({"intelata"});
-    }
+    void use_9x_with_intel_driver() { as_windows_9x(host, {{"intelata"}}); }
     int run() { return updater_main(0, nullptr); }
     // Box `i`, or an empty record and a failure when fewer boxes were shown.
     const sim::box_record& box(size_t i) {
@@ -791,11 +785,7 @@ TEST_F(update_drive_failures, restarting_drive_on_9x_with_intel_driver_is_asked_
 
 TEST_F(update_drive_failures, still_in_update_mode_on_9x_without_intel_driver_asks_at_once) {
     put_image();
-    host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
-    host.cfg.major_version = 4;
-    host.cfg.minor_version = 10;
-    host.cfg.aspi_present = true;
-    host.cfg.adapters.push_back({"ESDI_506"});
+    as_windows_9x(host, {{"ESDI_506"}});
     emu::drive_config config;
     config.stay_in_update_mode = true;
     host.add_drive_at_address(0, 0, config);

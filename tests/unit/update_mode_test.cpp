@@ -24,11 +24,7 @@ class update_mode_base : public sim_test {
     void attach(const emu::drive_config& config = {}, host_kind kind = host_kind::nt) {
         bool nine_x = kind == host_kind::nine_x || kind == host_kind::nine_x_with_intel;
         if (nine_x) {
-            host.cfg.platform_id = VER_PLATFORM_WIN32_WINDOWS;
-            host.cfg.major_version = 4;
-            host.cfg.minor_version = 10;
-            host.cfg.aspi_present = true;
-            host.cfg.adapters.push_back({kind == host_kind::nine_x_with_intel ? "intelata" : "ESDI_506"});
+            as_windows_9x(host, {{kind == host_kind::nine_x_with_intel ? "intelata" : "ESDI_506"}});
             host.add_drive_at_address(0, 0, config);
         } else {
             if (kind == host_kind::nt_with_intel_key)
