@@ -1,0 +1,182 @@
+// The Linux host's drives: /dev/srN opened (and kept open for the run),
+// SG_IO for the pass-through requests, the other storage requests answered as
+// Windows answers them, and the CAP_SYS_RAWIO the kernel asks of WRITE BUFFER.
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/linux/device_map.h"
+#include "platform/linux/host_state.h"
+#include "platform/linux/media_polling.h"
+#include "platform/linux/retrying_calls.h"
+#include "platform/linux/sg_io.h"
+#include "platform/storage_queries.h"
+
+// The C library's system call, which it declares nowhere.
+extern "C" int capget(cap_user_header_t header, cap_user_data_t data);
+
+namespace linux_host {
+namespace {
+
+// Each open of /dev/srN makes the kernel ask the drive for media events and
+// TEST UNIT READY, and each last close sends it PREVENT ALLOW MEDIUM REMOVAL.
+// A drive in its update firmware should hear nothing but the updater between
+// two image blocks, so a drive once opened read-write stays open until the
+// process ends and every later CreateFileA hands out the same descriptor.
+struct kept_device {
+    int fd = -1;
+    int flags = 0;
+};
+kept_device kept_devices[DEVICE_COUNT];
+bool refusal_told = false;
+
+// Opening a drive read-write and sending it WRITE BUFFER both need more than a
+// desktop user usually has; say so once, however many drives refuse.
+void tell_refusal_once(const std::string& line) {
+    if (refusal_told) return;
+    refusal_told = true;
+    tell(line);
+}
+
+void tell_refusal(const char* device) { tell_refusal_once(host_line(host_notice::access_refused, device, device)); }
+
+// The kernel passes WRITE BUFFER only with CAP_SYS_RAWIO. True also when the
+// capabilities cannot be read: the drive's own refusal then tells.
+bool raw_io_allowed() {
+    static const bool allowed = [] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+        if (capget(&header, data) != 0) return true;
+        return (data[CAP_SYS_RAWIO / 32].effective & (1u << (CAP_SYS_RAWIO % 32))) != 0;
+    }();
+    return allowed;
+}
+
+// Opens /dev/srN with `flags`, or hands out its kept descriptor; -1 with errno.
+int open_device(open_handle& h, int flags) {
+    kept_device& kept = kept_devices[h.device];
+    if (kept.fd >= 0 && kept.flags == flags) {
+        h.kept = true;
+        return kept.fd;
+    }
+    const int fd = open_retrying(h.path, flags);
+    if (fd >= 0 && kept.fd < 0 && (flags & O_PATH) == 0) {
+        kept.fd = fd;
+        kept.flags = flags;
+        h.kept = true;
+    }
+    return fd;
+}
+
+BOOL pass_through(open_handle& h, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size, LPDWORD returned) {
+    if (h.kind != open_handle::drive) return fail(ERROR_ACCESS_DENIED);
+    if (in == nullptr || out == nullptr || in_size < sizeof(SCSI_PASS_THROUGH_DIRECT) ||
+        out_size < sizeof(SCSI_PASS_THROUGH_DIRECT))
+        return fail(ERROR_INVALID_PARAMETER);
+    auto* block = static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
+    if (in != out) std::memmove(out, in, sizeof(SCSI_PASS_THROUGH_DIRECT));
+
+    sg_io_hdr_t request;
+    uint8_t sense[SG_SENSE_CAPACITY];
+    DWORD error = prepare_sg_io(*block, in_size, out_size, request, sense);
+    if (error != ERROR_SUCCESS) return fail(error);
+    int done;
+    do done = ::ioctl(h.fd, SG_IO, &request);
+    while (done < 0 && errno == EINTR);
+    if (done < 0 && h.kept && (errno == ENODEV || errno == ENXIO)) {
+        // The kept descriptor outlived its device (the drive was detached
+        // and came back); the command never left, so it goes to the new one.
+        kept_device& kept = kept_devices[h.device];
+        const int flags = kept.flags;
+        ::close(kept.fd);
+        kept = kept_device{};
+        h.kept = false;
+        h.fd = open_device(h, flags);
+        if (h.fd < 0) return fail(error_for_errno(errno));
+        do done = ::ioctl(h.fd, SG_IO, &request);
+        while (done < 0 && errno == EINTR);
+    }
+    if (done < 0) {
+        const int e = errno;
+        if (e == EACCES || e == EPERM) tell_refusal(h.path);
+        return fail(error_for_errno(e));
+    }
+    error = finish_sg_io(request, *block, out_size);
+    if (error != ERROR_SUCCESS) return fail(error);
+    if (returned) *returned = sizeof(SCSI_PASS_THROUGH_DIRECT);
+    return TRUE;
+}
+
+}  // namespace
+
+HANDLE open_drive(open_handle& h, LPCSTR name, DWORD access) {
+    const std::string device = device_for_path(name);
+    if (device.empty()) return fail_open(ERROR_FILE_NOT_FOUND);
+    h = open_handle{};
+    h.device = std::atoi(device.c_str() + 7);
+    std::snprintf(h.path, sizeof h.path, "%s", device.c_str());
+    // Without the capability no drive can be updated: none is opened to be
+    // asked about, and nothing reaches any. A path-only open finds out
+    // whether the device is there without opening the drive.
+    if ((access & GENERIC_WRITE) && !raw_io_allowed()) {
+        const int there = open_retrying(h.path, O_PATH | O_CLOEXEC);
+        if (there < 0) return fail_open(error_for_errno(errno));
+        ::close(there);
+        tell_refusal_once(host_line(host_notice::no_capability, h.path));
+        return fail_open(ERROR_ACCESS_DENIED);
+    }
+    // A handle without access rights only carries media change requests,
+    // which Linux has no use for: it asks nothing of the drive.
+    int flags = O_CLOEXEC;
+    if (access == 0) flags |= O_PATH;
+    else flags |= O_NONBLOCK | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY);  // no disc needed
+    const int fd = open_device(h, flags);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM) tell_refusal(h.path);
+        return fail_open(error_for_errno(error));
+    }
+    h.kind = access == 0 ? open_handle::drive_query : open_handle::drive;
+    h.fd = fd;
+    return &h;
+}
+
+BOOL drive_io_control(open_handle& h, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
+                      LPDWORD returned) {
+    switch (code) {
+    case IOCTL_SCSI_GET_CAPABILITIES:
+        // Nothing the updater sends is sized by these; they are an ATAPI port's.
+        return answer_capabilities(out, out_size, returned) ? TRUE : fail(ERROR_INVALID_PARAMETER);
+    case IOCTL_SCSI_GET_ADDRESS:
+        // SG_IO reaches the drive by its descriptor; the address only has to
+        // exist, since a drive without one is taken for an IEEE 1394 drive.
+        return answer_address(static_cast<UCHAR>(h.device), out, out_size, returned) ? TRUE
+                                                                                      : fail(ERROR_INVALID_PARAMETER);
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT: return pass_through(h, in, in_size, out, out_size, returned);
+    case IOCTL_STORAGE_MCN_CONTROL:
+        // Linux has no per-handle switch for media change notification; the
+        // kernel's own polling of the drive is what stops, where sysfs lets it.
+        if (in == nullptr || in_size < sizeof(PREVENT_MEDIA_REMOVAL)) return fail(ERROR_INVALID_PARAMETER);
+        if (static_cast<const PREVENT_MEDIA_REMOVAL*>(in)->PreventMediaRemoval) stop_media_polling(h.device);
+        else restore_media_polling(h.device);
+        if (returned) *returned = 0;
+        return TRUE;
+    default: return fail(ERROR_INVALID_FUNCTION);
+    }
+}
+
+void close_kept_devices() {
+    for (kept_device& kept : kept_devices) {
+        if (kept.fd >= 0) ::close(kept.fd);
+        kept = kept_device{};
+    }
+}
+
+}  // namespace linux_host

@@ -1,0 +1,78 @@
+// The Linux host's files: the image file (only a regular file can be one),
+// its size and its bytes, and the record a run appends to.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+
+#include "platform/linux/host_state.h"
+#include "platform/linux/retrying_calls.h"
+#include "platform/linux/sg_io.h"
+
+namespace linux_host {
+
+HANDLE open_file(open_handle& h, LPCSTR name, DWORD access) {
+    // Without O_NONBLOCK a FIFO holds the open until a writer comes; only a
+    // regular file can be an image.
+    const int fd =
+        open_retrying(name, O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY));
+    if (fd < 0) return fail_open(error_for_errno(errno));
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return fail_open(ERROR_ACCESS_DENIED);
+    }
+    h = open_handle{};
+    h.kind = open_handle::file;
+    h.fd = fd;
+    return &h;
+}
+
+DWORD l_GetFileSize(HANDLE file, LPDWORD size_high) {
+    open_handle* h = handle_of(file);
+    struct stat status;
+    if (h == nullptr || h->kind != open_handle::file) {
+        last_error = ERROR_INVALID_HANDLE;
+        return INVALID_FILE_SIZE;
+    }
+    if (::fstat(h->fd, &status) != 0) {
+        last_error = error_for_errno(errno);
+        return INVALID_FILE_SIZE;
+    }
+    const auto size = static_cast<uint64_t>(status.st_size);
+    if (size_high) *size_high = static_cast<DWORD>(size >> 32);
+    last_error = ERROR_SUCCESS;
+    return static_cast<DWORD>(size);
+}
+
+BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED) {
+    open_handle* h = handle_of(file);
+    if (h == nullptr || h->kind != open_handle::file) return fail(ERROR_INVALID_HANDLE);
+    DWORD total = 0;
+    while (total < to_read) {
+        const ssize_t n = ::read(h->fd, static_cast<char*>(buffer) + total, to_read - total);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            if (read) *read = total;
+            return fail(error_for_errno(errno));
+        }
+        if (n == 0) break;
+        total += static_cast<DWORD>(n);
+    }
+    if (read) *read = total;
+    return TRUE;
+}
+
+int l_append_to_file(const char* path, const char* bytes, size_t length) {
+    const int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0) return -1;
+    ssize_t written;
+    do written = ::write(fd, bytes, length);
+    while (written < 0 && errno == EINTR);
+    ::close(fd);
+    return written == static_cast<ssize_t>(length) ? 0 : -1;
+}
+
+}  // namespace linux_host
