@@ -390,128 +390,140 @@ struct run_outcome {
     std::string summary;  // exit code and the messages in order
 };
 
-void check_invariants(const sim::machine& h, const std::vector<event>& events, int exit_code, run_outcome& out) {
-    auto broken = [&](const std::string& what) { out.broken.push_back(what); };
-    const emu::virtual_drive& drive = *h.drives.at(0).drive;
-    const std::vector<emu::command_record>& log = drive.log();
+// A finished run as the invariants read it.
+struct run_view {
+    const sim::machine& h;
+    const std::vector<event>& events;
+    int exit_code;
+    const emu::virtual_drive& drive;
+    const std::vector<emu::command_record>& log;
+    std::map<int, int> shown;  // times each message was shown (a box of a console message counts once)
+    bool holds_image = false;         // the drive re-flashed the whole image byte for byte
+    bool holds_new_firmware = false;  // and runs it, reporting the new revision
+    int latest_answer = -1;           // the last answer to an update question (-1: none asked)
+};
+using report = std::function<void(const std::string&)>;
 
-    if (exit_code != 0 && exit_code != 1) broken("exit code " + std::to_string(exit_code));
-    if (h.hung) broken("waited for an event nothing could signal");
-
-    // The messages in the order shown; console writes and boxes of the same text
-    // (kinds 16 to 18 show both) are one message, told on the console.
-    std::map<int, int> shown;
-    std::vector<int> order;
-    for (const event& e : events) {
-        if (e.kind == event::command) continue;
-        if (e.kind == event::console && e.text.find(UNKNOWN_MESSAGE) != std::string::npos)
-            broken("an unknown message code was shown");
-        int code = message_code(e.text);
-        if (code < 0) continue;
-        bool question = code == 47;
-        if (e.kind == event::box && !question) continue;
-        if (e.kind == event::console && question) broken("the retry question was printed instead of asked");
-        ++shown[code];
-        order.push_back(code);
-    }
-    std::ostringstream summary;
-    summary << "exit " << exit_code << ", updated " << updated_count << ", " << h.elapsed_ms / 1000 << " s, messages";
-    for (int code : order) summary << ' ' << code;
-    out.summary = summary.str();
-
-    // The exit code says whether the run was stopped, or ended for a question nobody could see.
-    const bool not_shown = std::any_of(h.notices.begin(), h.notices.end(), [](const std::string& notice) {
+void keeps_to_its_exit_codes(const run_view& r, const report& broken) {
+    if (r.exit_code != 0 && r.exit_code != 1) broken("exit code " + std::to_string(r.exit_code));
+    // The run stopped, or ended for a question nobody could see, exactly when the exit code says so.
+    const bool not_shown = std::any_of(r.h.notices.begin(), r.h.notices.end(), [](const std::string& notice) {
         return notice.rfind("odd-fwupdate: a question could not be shown", 0) == 0;
     });
-    const bool stopped = shown[36] > 0 || shown[28] > 0 || not_shown;
-    if ((exit_code == 1) != stopped)
-        broken("exit code " + std::to_string(exit_code) + (stopped ? " after" : " without") +
+    const bool stopped = r.shown.count(36) || r.shown.count(28) || not_shown;
+    if ((r.exit_code == 1) != stopped)
+        broken("exit code " + std::to_string(r.exit_code) + (stopped ? " after" : " without") +
                " message 36 or 28 or a notice");
+}
 
-    // Success only for a pass that sent every block of the image and then the
-    // leave command: counted back from message 12 to the pass's first block.
+void never_waits_for_nothing(const run_view& r, const report& broken) {
+    if (r.h.hung) broken("waited for an event nothing could signal");
+}
+
+void shows_only_catalogue_messages(const run_view& r, const report& broken) {
+    for (const event& e : r.events) {
+        if (e.kind == event::console && e.text.find(UNKNOWN_MESSAGE) != std::string::npos)
+            broken("an unknown message code was shown");
+        if (e.kind == event::console && message_code(e.text) == 47) broken("the retry question was printed instead of asked");
+    }
+}
+
+// Success only for a pass that sent every block of the image and then the
+// leave command: counted back from message 12 to the pass's first block.
+void success_needs_a_whole_pass(const run_view& r, const report& broken) {
     const size_t blocks_in_image = (the_image().size() + 0x7FFF) / 0x8000;
-    for (size_t i = 0; i < events.size(); ++i) {
-        if (events[i].kind != event::console || message_code(events[i].text) != 12) continue;
+    for (size_t i = 0; i < r.events.size(); ++i) {
+        if (r.events[i].kind != event::console || message_code(r.events[i].text) != 12) continue;
         size_t blocks = 0, leaves = 0;
         for (size_t j = i; j-- > 0;) {
-            if (events[j].kind != event::command) continue;
-            const emu::command_record& r = log[events[j].index];
-            if (!is_write_buffer(r.cdb) || r.cdb.size() < 6) continue;
-            const int mode = r.cdb[1] & 0x1F;
+            if (r.events[j].kind != event::command) continue;
+            const emu::command_record& c = r.log[r.events[j].index];
+            if (!is_write_buffer(c.cdb) || c.cdb.size() < 6) continue;
+            const int mode = c.cdb[1] & 0x1F;
             if (mode == 5) ++leaves;
-            if (mode == 7 && !failed(r)) ++blocks;
-            if (mode == 7 && r.cdb[3] == 0 && r.cdb[4] == 0 && r.cdb[5] == 0) break;
+            if (mode == 7 && !failed(c)) ++blocks;
+            if (mode == 7 && c.cdb[3] == 0 && c.cdb[4] == 0 && c.cdb[5] == 0) break;
         }
         if (blocks != blocks_in_image || leaves == 0)
             broken("message 12 after a pass of " + std::to_string(blocks) + " accepted blocks and " +
                    std::to_string(leaves) + " leave commands");
     }
-    // A drive that keeps coming back in its update firmware gets three passes.
-    if (h.update_windows.size() > 3) broken(std::to_string(h.update_windows.size()) + " passes");
-    // A drive in its update firmware when the run ends is named then.
-    const auto state = h.firmware_states.find(1);
-    if (drive.in_update_mode() && (state == h.firmware_states.end() || state->second != 1))
-        broken("the drive is left in its update firmware and not named");
+}
 
-    // Success is claimed only for a drive that holds the whole image under the new revision.
-    const bool holds_image = drive.flashed_image() == the_image();
-    const bool holds_new_firmware = holds_image && !drive.in_update_mode() && drive.reported_revision() == NEW_REVISION;
-    if (shown[12] > 0 && !holds_image) broken("message 12 for a drive that does not hold the image byte for byte");
-    if (shown[12] > 0 && drive.reported_revision() != NEW_REVISION)
-        broken("message 12 for a drive that reports revision \"" + drive.reported_revision() + "\"");
+// A drive that keeps coming back in its update firmware gets three passes.
+void three_passes_at_most(const run_view& r, const report& broken) {
+    if (r.h.update_windows.size() > 3) broken(std::to_string(r.h.update_windows.size()) + " passes");
+}
+
+void names_a_drive_left_in_update_firmware(const run_view& r, const report& broken) {
+    const auto state = r.h.firmware_states.find(1);
+    if (r.drive.in_update_mode() && (state == r.h.firmware_states.end() || state->second != 1))
+        broken("the drive is left in its update firmware and not named");
+}
+
+// Success is claimed only for a drive that holds the whole image under the new revision.
+void success_only_for_the_new_firmware(const run_view& r, const report& broken) {
+    const int shown_12 = r.shown.count(12) ? r.shown.at(12) : 0;
+    if (shown_12 > 0 && !r.holds_image) broken("message 12 for a drive that does not hold the image byte for byte");
+    if (shown_12 > 0 && r.drive.reported_revision() != NEW_REVISION)
+        broken("message 12 for a drive that reports revision \"" + r.drive.reported_revision() + "\"");
     // The drive starts a release behind the image, so only a re-flash during the
     // run can make it look up to date.
-    if (shown[54] > 0 && !holds_new_firmware)
-        broken("message 54 for a drive that does not hold the new firmware");
-    if (updated_count != shown[12]) broken("updated_count " + std::to_string(updated_count) + " after " +
-                                           std::to_string(shown[12]) + " times message 12");
-    if ((shown[35] > 0) != (updated_count == 1)) broken("message 35 does not match updated_count");
+    if (r.shown.count(54) && !r.holds_new_firmware) broken("message 54 for a drive that does not hold the new firmware");
+    if (updated_count != shown_12)
+        broken("updated_count " + std::to_string(updated_count) + " after " + std::to_string(shown_12) + " times message 12");
+    if (r.shown.count(35) != (updated_count == 1 ? 1u : 0u)) broken("message 35 does not match updated_count");
+}
 
-    // A drive that went into its update firmware and did not come back with the
-    // new one is never passed over.
-    bool entered = false;
-    for (const emu::command_record& r : log)
-        if (r.cdb.size() > 2 && r.cdb[0] == 0x3B && r.cdb[1] == 4 && r.cdb[2] == 0xFF && !failed(r)) entered = true;
-    if (entered && !holds_new_firmware) {
-        bool told = shown[42] > 0 || shown[47] > 0 || shown[36] > 0;
-        bool after_15 = false;
-        for (const event& e : events) {
-            if (e.kind == event::console && message_code(e.text) == 15) after_15 = true;
-            if (after_15 && e.kind == event::console && e.text.rfind(NEW_REVISION_LINE, 0) == 0) told = true;
-        }
-        if (!told) broken("drive left without the new firmware and the user was not told");
-        if (shown[12] > 0 || shown[35] > 0 || updated_count != 0)
-            broken("success claimed for a drive left without the new firmware");
+// A drive that went into its update firmware and did not come back with the
+// new one is never passed over.
+void a_failed_update_is_told(const run_view& r, const report& broken) {
+    const bool entered = std::any_of(r.log.begin(), r.log.end(), [](const emu::command_record& c) {
+        return c.cdb.size() > 2 && c.cdb[0] == 0x3B && c.cdb[1] == 4 && c.cdb[2] == 0xFF && !failed(c);
+    });
+    if (!entered || r.holds_new_firmware) return;
+    bool told = r.shown.count(42) || r.shown.count(47) || r.shown.count(36);
+    bool after_15 = false;
+    for (const event& e : r.events) {
+        if (e.kind == event::console && message_code(e.text) == 15) after_15 = true;
+        if (after_15 && e.kind == event::console && e.text.rfind(NEW_REVISION_LINE, 0) == 0) told = true;
     }
+    if (!told) broken("drive left without the new firmware and the user was not told");
+    if (r.shown.count(12) || r.shown.count(35) || updated_count != 0)
+        broken("success claimed for a drive left without the new firmware");
+}
 
-    // Only a Yes to the update question flashes: every WRITE BUFFER follows a
-    // question whose latest answer was Yes.
+// Only a Yes to the update question flashes: every WRITE BUFFER follows a
+// question whose latest answer was Yes.
+void only_a_yes_flashes(const run_view& r, const report& broken) {
     int latest_answer = -1;
-    for (const event& e : events) {
+    for (const event& e : r.events) {
         if (e.kind == event::box && e.text.find(UPDATE_QUESTION) != std::string::npos)
-            latest_answer = h.boxes[e.index].answer;
-        if (e.kind == event::command && is_write_buffer(log[e.index].cdb) && latest_answer != IDYES) {
-            broken("command " + std::to_string(e.index + 1) + " (" + expect::hex(log[e.index].cdb) +
+            latest_answer = r.h.boxes[e.index].answer;
+        if (e.kind == event::command && is_write_buffer(r.log[e.index].cdb) && latest_answer != IDYES) {
+            broken("command " + std::to_string(e.index + 1) + " (" + expect::hex(r.log[e.index].cdb) +
                    ") without a Yes to the update question");
-            break;
+            return;
         }
     }
+}
 
-    // A drive that was not updated is never passed over in silence, unless the
-    // user was asked and did not say Yes.
-    if (shown[12] == 0) {
-        bool told = latest_answer != -1 && latest_answer != IDYES;
-        for (int code : NOT_UPDATED_MESSAGES) told = told || shown[code] > 0;
-        if (!told) broken("the drive was not updated and no message says so");
-    }
+// A drive that was not updated is never passed over in silence, unless the
+// user was asked and did not say Yes.
+void no_drive_passed_over_in_silence(const run_view& r, const report& broken) {
+    if (r.shown.count(12)) return;
+    bool told = r.latest_answer != -1 && r.latest_answer != IDYES;
+    for (int code : NOT_UPDATED_MESSAGES) told = told || r.shown.count(code);
+    if (!told) broken("the drive was not updated and no message says so");
+}
 
-    // Each failure told once: a message that tells a command's failure belongs
-    // to the last command sent before it, which must have failed, and no two
-    // such messages belong to the same command.
+// Each failure told once: a message that tells a command's failure belongs
+// to the last command sent before it, which must have failed, and no two
+// such messages belong to the same command.
+void each_failure_told_once(const run_view& r, const report& broken) {
     long last_command = -1;
-    std::vector<bool> claimed(log.size(), false);
-    for (const event& e : events) {
+    std::vector<bool> claimed(r.log.size(), false);
+    for (const event& e : r.events) {
         if (e.kind == event::command) {
             last_command = static_cast<long>(e.index);
             continue;
@@ -520,14 +532,14 @@ void check_invariants(const sim::machine& h, const std::vector<event>& events, i
         if (!listed(COMMAND_FAILURE_MESSAGES, code)) continue;
         const std::string which = "message " + std::to_string(code);
         // Message 42 also tells that the drive came back without the image's
-        // firmware: the verdict on the INQUIRY that read it.
-        // Message 9 also tells an INQUIRY answer too short to hold the revision and the date.
-        const bool after_inquiry = last_command >= 0 && is_inquiry(log[static_cast<size_t>(last_command)].cdb);
-        const bool verdict = (code == 42 && after_inquiry && !holds_new_firmware) ||
-                             (code == 9 && after_inquiry && log[static_cast<size_t>(last_command)].result.transferred < 45);
+        // firmware: the verdict on the INQUIRY that read it. Message 9 also
+        // tells an INQUIRY answer too short to hold the revision and the date.
+        const bool after_inquiry = last_command >= 0 && is_inquiry(r.log[static_cast<size_t>(last_command)].cdb);
+        const bool verdict = (code == 42 && after_inquiry && !r.holds_new_firmware) ||
+                             (code == 9 && after_inquiry && r.log[static_cast<size_t>(last_command)].result.transferred < 45);
         if (last_command < 0) {
             broken(which + " before any command");
-        } else if (!verdict && !failed(log[static_cast<size_t>(last_command)])) {
+        } else if (!verdict && !failed(r.log[static_cast<size_t>(last_command)])) {
             broken(which + " after command " + std::to_string(last_command + 1) + ", which succeeded");
         } else if (claimed[static_cast<size_t>(last_command)]) {
             broken(which + " tells again the failure of command " + std::to_string(last_command + 1));
@@ -535,28 +547,85 @@ void check_invariants(const sim::machine& h, const std::vector<event>& events, i
         if (last_command >= 0) claimed[static_cast<size_t>(last_command)] = true;
     }
     for (int code : RUN_ENDING_MESSAGES)
-        if (shown[code] > 1) broken("message " + std::to_string(code) + " shown " + std::to_string(shown[code]) + " times");
+        if (r.shown.count(code) && r.shown.at(code) > 1)
+            broken("message " + std::to_string(code) + " shown " + std::to_string(r.shown.at(code)) + " times");
+}
 
-    // Every WRITE BUFFER goes out inside an update window, which closes.
-    for (size_t i = 0; i < log.size(); ++i) {
-        const bool inside = std::any_of(h.update_windows.begin(), h.update_windows.end(), [&](const sim::update_window& w) {
+// Every WRITE BUFFER goes out inside an update window, which closes.
+void flashes_only_in_an_update_window(const run_view& r, const report& broken) {
+    const auto& windows = r.h.update_windows;
+    for (size_t i = 0; i < r.log.size(); ++i) {
+        const bool inside = std::any_of(windows.begin(), windows.end(), [&](const sim::update_window& w) {
             return w.left_in_update_firmware != -1 && w.commands_at_begin <= i && i < w.commands_at_end;
         });
-        if (is_write_buffer(log[i].cdb) && !inside) {
-            broken("command " + std::to_string(i + 1) + " (" + expect::hex(log[i].cdb) + ") outside an update window");
+        if (is_write_buffer(r.log[i].cdb) && !inside) {
+            broken("command " + std::to_string(i + 1) + " (" + expect::hex(r.log[i].cdb) + ") outside an update window");
             break;
         }
     }
-    if (!h.update_windows.empty() && h.update_windows.back().left_in_update_firmware == -1)
-        broken("an update window never closed");
+    if (!windows.empty() && windows.back().left_in_update_firmware == -1) broken("an update window never closed");
+}
 
-    // Nothing taken from the host is still held.
+// Nothing taken from the host is still held.
+void gives_back_what_it_took(const run_view& r, const report& broken) {
+    const sim::machine& h = r.h;
     if (h.open_handles() != 0) broken(std::to_string(h.open_handles()) + " handles left open");
     if (h.open_events() != 0) broken(std::to_string(h.open_events()) + " events left open");
     if (h.open_keys() != 0) broken(std::to_string(h.open_keys()) + " registry keys left open");
     if (h.open_timer_periods() != 0) broken(std::to_string(h.open_timer_periods()) + " timer periods left open");
     if (h.live_global_blocks() != 0) broken(std::to_string(h.live_global_blocks()) + " global blocks left allocated");
     if (!h.pending_.empty()) broken("an ASPI request still in flight at exit");
+}
+
+struct named_invariant {
+    const char* name;
+    void (*check)(const run_view&, const report&);
+};
+
+// The promises every run keeps; a broken one is named in what it reports.
+const named_invariant INVARIANTS[] = {
+    {"exit codes", keeps_to_its_exit_codes},
+    {"no endless wait", never_waits_for_nothing},
+    {"catalogue messages", shows_only_catalogue_messages},
+    {"whole pass", success_needs_a_whole_pass},
+    {"three passes", three_passes_at_most},
+    {"named when left", names_a_drive_left_in_update_firmware},
+    {"success only for the new firmware", success_only_for_the_new_firmware},
+    {"failed update told", a_failed_update_is_told},
+    {"only a yes", only_a_yes_flashes},
+    {"not passed over", no_drive_passed_over_in_silence},
+    {"told once", each_failure_told_once},
+    {"update window", flashes_only_in_an_update_window},
+    {"given back", gives_back_what_it_took},
+};
+
+void check_invariants(const sim::machine& h, const std::vector<event>& events, int exit_code, run_outcome& out) {
+    const emu::virtual_drive& drive = *h.drives.at(0).drive;
+    run_view view{h, events, exit_code, drive, drive.log(), {}};
+    // The messages in the order shown; console writes and boxes of the same text
+    // (kinds 16 to 18 show both) are one message, told on the console.
+    std::vector<int> order;
+    for (const event& e : events) {
+        if (e.kind == event::box && e.text.find(UPDATE_QUESTION) != std::string::npos) view.latest_answer = h.boxes[e.index].answer;
+        if (e.kind == event::command) continue;
+        const int code = message_code(e.text);
+        if (code < 0) continue;
+        const bool question = code == 47;
+        if (e.kind == event::box && !question) continue;
+        if (e.kind == event::console && question) continue;
+        ++view.shown[code];
+        order.push_back(code);
+    }
+    view.holds_image = drive.flashed_image() == the_image();
+    view.holds_new_firmware = view.holds_image && !drive.in_update_mode() && drive.reported_revision() == NEW_REVISION;
+
+    std::ostringstream summary;
+    summary << "exit " << exit_code << ", updated " << updated_count << ", " << h.elapsed_ms / 1000 << " s, messages";
+    for (int code : order) summary << ' ' << code;
+    out.summary = summary.str();
+
+    for (const named_invariant& invariant : INVARIANTS)
+        invariant.check(view, [&](const std::string& what) { out.broken.push_back(std::string(invariant.name) + ": " + what); });
 }
 
 run_outcome run_update(const route& r, const emu::drive_config& drive, size_t command_limit, const std::string& name,
@@ -648,8 +717,9 @@ class invariant_checks : public ::testing::Test {
     bool breaks(int exit_code, const std::string& start) {
         run_outcome out;
         check_invariants(h, events, exit_code, out);
+        // Each break is "invariant: what"; `start` is the start of what.
         for (const std::string& b : out.broken)
-            if (b.rfind(start, 0) == 0) return true;
+            if (b.find(": " + start) != std::string::npos) return true;
         return false;
     }
     size_t broken_count(int exit_code) {
