@@ -387,6 +387,11 @@ yes_and_log)
   expect_code 3
   expect_bytes "$work/out" $'E: /dev/sr1\tQUARLEN DVD-RW  KWR-322 \t1.23 08/07/25\t1.28 08/07/25\tupdate\n'
   [[ $(grep -c 'cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "the log's failure must be told once"; }
+  # Nor does a FIFO nobody reads hold the run.
+  mkfifo "$work/fifo.log"
+  arguments=(--check --log "$work/fifo.log")
+  run_updater ''
+  expect_code 3
   ;;
 typed_ahead)
   # A y typed while drive 1 is flashed answers nothing drive 2 asks later.

@@ -66,7 +66,8 @@ BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERL
 }
 
 int l_append_to_file(const char* path, const char* bytes, size_t length) {
-    const int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    // A FIFO nobody reads would hold the run for ever: it is refused at once.
+    const int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (fd < 0) return -1;
     ssize_t written;
     do written = ::write(fd, bytes, length);
