@@ -221,7 +221,11 @@ constexpr host_calls linux_calls() {
 }
 
 constexpr host_calls linux_table = linux_calls();
+// A sanitized build cannot fold the address of a function defined in another
+// of the host's files into a constant; every plain build checks the table.
+#if !defined(__SANITIZE_ADDRESS__)
 static_assert(every_call_filled(linux_table), "a platform call left out of the table");
+#endif
 
 }  // namespace linux_host
 
