@@ -63,18 +63,6 @@ void put(std::array<uint8_t, n>& page, size_t at, const std::string& text) {
     std::copy(text.begin(), text.end(), page.begin() + at);
 }
 
-command_result check_condition(uint8_t key, uint8_t asc, uint8_t ascq) {
-    command_result r;
-    r.status = STATUS_CHECK_CONDITION;
-    r.sense[0] = 0x70;
-    r.sense[2] = key;
-    r.sense[7] = 0x0A;
-    r.sense[12] = asc;
-    r.sense[13] = ascq;
-    r.sense_length = sizeof r.sense;
-    return r;
-}
-
 command_result becoming_ready() { return check_condition(0x02, 0x04, 0x01); }
 command_result invalid_field_in_cdb() { return check_condition(0x05, 0x24, 0x00); }
 command_result invalid_field_in_parameters() { return check_condition(0x05, 0x26, 0x00); }
@@ -104,6 +92,18 @@ bool is_mode_block_command(const uint8_t* cdb, size_t cdb_length) {
 }
 
 }  // namespace
+
+command_result check_condition(uint8_t key, uint8_t asc, uint8_t ascq) {
+    command_result r;
+    r.status = STATUS_CHECK_CONDITION;
+    r.sense[0] = 0x70;
+    r.sense[2] = key;
+    r.sense[7] = 0x0A;
+    r.sense[12] = asc;
+    r.sense[13] = ascq;
+    r.sense_length = sizeof r.sense;
+    return r;
+}
 
 void image_memory_release::operator()(uint8_t* bytes) const {
     uint8_t* none = nullptr;

@@ -99,6 +99,9 @@ struct command_result {
     bool timed_out = false;        // the drive did not answer within timeout_ms
 };
 
+// CHECK CONDITION with fixed-format sense KEY/ASC/ASCQ, as every emulated drive answers it.
+command_result check_condition(uint8_t key, uint8_t asc, uint8_t ascq);
+
 struct command_record {
     std::vector<uint8_t> cdb;
     int direction = DIR_NONE;

@@ -42,7 +42,6 @@ constexpr uint8_t OP_READ_CAPACITY = 0x25;
 constexpr uint8_t OP_GET_CONFIGURATION = 0x46;
 constexpr uint8_t OP_GET_EVENT_STATUS = 0x4A;
 constexpr uint8_t OP_MODE_SENSE_10 = 0x5A;
-constexpr uint8_t STATUS_CHECK_CONDITION = 0x02;
 
 uint64_t now_ms() {
     using namespace std::chrono;
@@ -55,18 +54,6 @@ struct answer {
     std::vector<uint8_t> data_in;
     bool kernel = false;  // a command the kernel sends of its own accord, answered here
 };
-
-emu::command_result check_condition(uint8_t key, uint8_t asc, uint8_t ascq) {
-    emu::command_result r;
-    r.status = STATUS_CHECK_CONDITION;
-    r.sense[0] = 0x70;
-    r.sense[2] = key;
-    r.sense[7] = 0x0A;
-    r.sense[12] = asc;
-    r.sense[13] = ascq;
-    r.sense_length = sizeof r.sense;
-    return r;
-}
 
 uint32_t be16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 
@@ -91,12 +78,12 @@ bool kernel_command(const uint8_t* cdb, bool disc, answer& a) {
                   static_cast<uint8_t>(id.size())};
             in.insert(in.end(), id.begin(), id.end());
         } else {
-            a.result = check_condition(0x05, 0x24, 0x00);
+            a.result = emu::check_condition(0x05, 0x24, 0x00);
         }
         break;
     case OP_PREVENT_ALLOW: break;
     case OP_READ_CAPACITY:
-        if (!disc) a.result = check_condition(0x02, 0x3A, 0x00);
+        if (!disc) a.result = emu::check_condition(0x02, 0x3A, 0x00);
         else in = {0x00, 0x23, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00};
         allocation = in.size();
         break;
@@ -114,7 +101,7 @@ bool kernel_command(const uint8_t* cdb, bool disc, answer& a) {
         const uint8_t page = cdb[2] & 0x3F;
         allocation = six ? cdb[4] : be16(cdb + 7);
         if (page != 0x2A && page != 0x3F) {
-            a.result = check_condition(0x05, 0x24, 0x00);
+            a.result = emu::check_condition(0x05, 0x24, 0x00);
             break;
         }
         const size_t header = six ? 4 : 8;
