@@ -386,4 +386,11 @@ void virtual_drive::back_to_normal_firmware() {
     update_vendor_ = fit(config_.update_vendor, 8);
 }
 
+std::string state_lines(const virtual_drive& drive) {
+    return "revision " + drive.reported_revision() + "\ndate " + drive.reported_date() +
+           "\nupdate_mode " + (drive.in_update_mode() ? "1" : "0") + "\nreflash_count " +
+           std::to_string(drive.reflash_count()) + "\nreceived_bytes " + std::to_string(drive.received_size()) +
+           "\nflashed_bytes " + std::to_string(drive.flashed_image().size()) + "\n";
+}
+
 }  // namespace emu

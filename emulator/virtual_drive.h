@@ -141,6 +141,7 @@ class virtual_drive {
     std::vector<uint8_t> received_image() const {
         return std::vector<uint8_t>(image_buffer_.get(), image_buffer_.get() + received_size_);
     }
+    size_t received_size() const { return received_size_; }
     // The image the drive last re-flashed itself with (empty before any).
     const std::vector<uint8_t>& flashed_image() const { return flashed_; }
     uint32_t reflash_count() const { return reflash_count_; }
@@ -182,5 +183,10 @@ class virtual_drive {
     std::string date_;
     std::string update_vendor_;
 };
+
+// The first lines of a drive's report, as the tools that serve drives write
+// it (LETTER.state): revision, date, update_mode, reflash_count,
+// received_bytes, flashed_bytes, each "key value" on a line.
+std::string state_lines(const virtual_drive& drive);
 
 }  // namespace emu

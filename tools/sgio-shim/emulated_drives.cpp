@@ -282,13 +282,7 @@ void drive_table::write_report() {
         }
         const uint64_t span = blocks ? d.block_left_ns.back() - d.block_entered_ns.front() : 0;
         std::ofstream state(base + ".state", std::ios::trunc);
-        state << "revision " << drive.reported_revision() << "\n"
-              << "date " << drive.reported_date() << "\n"
-              << "update_mode " << (drive.in_update_mode() ? 1 : 0) << "\n"
-              << "reflash_count " << drive.reflash_count() << "\n"
-              << "received_bytes " << drive.received_image().size() << "\n"
-              << "flashed_bytes " << drive.flashed_image().size() << "\n"
-              << "commands " << log.size() - d.first_command << "\n"
+        state << emu::state_lines(drive) << "commands " << log.size() - d.first_command << "\n"
               << "lowest_descriptor " << d.lowest_descriptor << "\n"
               << "image_blocks " << blocks << "\n"
               << "image_span_ns " << span << "\n"

@@ -163,13 +163,7 @@ class ring_drive {
     void write_state() {
         const emu::virtual_drive& d = *drive_;
         std::ofstream state(base_ + ".state", std::ios::trunc);
-        state << "revision " << d.reported_revision() << "\n"
-              << "date " << d.reported_date() << "\n"
-              << "update_mode " << (d.in_update_mode() ? 1 : 0) << "\n"
-              << "reflash_count " << d.reflash_count() << "\n"
-              << "received_bytes " << d.received_image().size() << "\n"
-              << "flashed_bytes " << d.flashed_image().size() << "\n"
-              << "commands " << d.log().size() << "\n";
+        state << emu::state_lines(d) << "commands " << d.log().size() << "\n";
     }
 
     std::shared_ptr<emu::virtual_drive> drive_;
