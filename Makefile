@@ -38,9 +38,11 @@ test: build sanitize
 	@$(MAKE) --no-print-directory fuzz-smoke
 
 # The kernel cases alone: the shipped static file in QEMU guests whose own
-# kernel serves emulated drives (also part of make test).
+# kernel serves emulated drives (also part of make test); KERNEL_REPEAT=20
+# runs each case that many times in a row, stopping at the first failure.
+KERNEL_REPEAT ?= 1
 kernel-test: setup native
-	@ctest --test-dir $(BUILD) -L kernel --output-on-failure -j2
+	@ctest --test-dir $(BUILD) -L kernel --output-on-failure -j2 --repeat until-fail:$(KERNEL_REPEAT)
 
 # Only the simulator: a build folder is configured without the tests when the
 # demo is the first to use it, and a later make test adds them.

@@ -82,23 +82,39 @@ expect_state() {
 }
 count_commands() { grep -c "^$1" "$folder/report/${2:-D}.commands"; }
 
-# Between the switch into update firmware and the leave command (or the
-# updater's last close of the drive, when it stops without one: the kernel's
-# GET EVENT STATUS NOTIFICATIONs, then PREVENT ALLOW MEDIUM REMOVAL) the drive
-# hears the updater's INQUIRY and image blocks, and nothing of the kernel's.
+# Between the switch into update firmware and the leave command, or, when the
+# updater stops without one, until it gives the drive back (its media polling,
+# its descriptor, its exit), the drive hears the updater's INQUIRY and image
+# blocks and nothing else. Judged on the kernel's own trace (guest_init), one
+# buffer on the guest's one processor, so strictly in order: every command the
+# kernel dispatches to the drive in the window must be the first one inside an
+# SG_IO call of the run that opened the window.
 expect_quiet_update_window() {
   local letter intruders
   for letter in "$@"; do
-    intruders=$(awk '{ line[NR] = $0 }
-                     END {
-                       for (i = 1; i <= NR; ++i) {
-                         if (line[i] ~ /^3B 04 FF/) { inside = 1; continue }
-                         if (line[i] ~ /^3B 05 FF/) inside = 0
-                         for (j = i; line[j] ~ /^4A /; ++j) {}
-                         if (j > i && line[j] ~ /^1E /) inside = 0
-                         if (inside && line[i] !~ /^12 00 00 00 60 00 / && line[i] !~ /^3B 07 F0 /) print line[i]
-                       }
-                     }' "$folder/report/$letter.commands")
+    intruders=$(awk -v lun=$(( $(printf '%d' "'$letter") - 68 )) '
+      function ends_window() { inside = 0; owner = "" }
+      { pid = $1; sub(/.*-/, "", pid) }
+      /sys_ioctl\(fd: / { fd = $0; sub(/.*fd: /, "", fd); sub(/,.*/, "", fd); call[pid] = fd; first[pid] = 1; next }
+      /sys_ioctl -> / { delete call[pid]; next }
+      inside && pid == owner && /disk_events_workfn|sched_process_exit/ { ends_window(); next }
+      inside && pid == owner && /sys_close\(fd: / { fd = $0; sub(/.*fd: /, "", fd); sub(/\).*/, "", fd)
+                                                   if (fd == drive_fd) ends_window(); next }
+      /scsi_dispatch_cmd_start: .* lun=/ {
+        if ($0 !~ " lun=" lun " ") next
+        cdb = toupper($0); sub(/.*RAW=/, "", cdb); sub(/\).*/, "", cdb)
+        by = ""
+        if ((pid in call) && first[pid]) by = pid
+        else for (p in call) if (first[p] && by == "") by = p
+        if (by != "") first[by] = 0
+        if (!inside) {
+          if (by != "" && cdb ~ /^3B 04 FF|^3B 07 F0/) { inside = 1; owner = by; drive_fd = call[by] }
+          next
+        }
+        if (by == owner && cdb ~ /^3B 05 FF/) { ends_window(); next }
+        if (by != owner || (cdb !~ /^12 00 00 00 60 00/ && cdb !~ /^3B 07 F0/))
+          print cdb (by == "" ? " | kernel" : " | run " by)
+      }' "$folder/trace")
     [[ -z $intruders ]] || fail "drive $letter heard in its update window: $intruders"
   done
 }
