@@ -25,6 +25,8 @@ constexpr uint32_t image_header_size = 0x13A;  // the header holds the version t
 constexpr uint32_t image_version_at = 0x90;
 constexpr uint32_t image_suffix_at = 0x94;
 constexpr uint32_t image_date_at = 0x130;
+constexpr uint32_t image_vendor_at = 0x60;
+const std::string month_name_vendor = "Lumaris ";
 constexpr uint32_t never_answers_ms = 3600000;  // a host without a time-out waits "forever"
 
 const std::string update_firmware_revision = "000 ";
@@ -54,6 +56,22 @@ image_memory take_image_memory(size_t size) {
         std::fill_n(bytes, size, uint8_t(0));
     }
     return image_memory(bytes, image_memory_release{size});
+}
+
+// The image's date as the drive reports it once it runs the image: the
+// numeric date text as it stands, and a month-name date ("Lumaris " images:
+// "Jul25 2008" and the like) in the drive's own "YY/MM/DD" form.
+std::string drive_form_date(const std::vector<uint8_t>& image) {
+    const auto text = image.begin() + image_date_at;
+    if (!std::equal(month_name_vendor.begin(), month_name_vendor.end(), image.begin() + image_vendor_at))
+        return std::string(text, text + 8);
+    static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static const char* const numbers[] = {"01", "02", "03", "04", "05", "06", "07", "08", "09", "10", "11", "12"};
+    std::string month = "00";
+    for (int i = 0; i < 12; ++i)
+        if (std::equal(months[i], months[i] + 3, text)) month = numbers[i];
+    return std::string(text + 8, text + 10) + "/" + month + "/" + std::string(text + 3, text + 5);
 }
 
 uint32_t be24(const uint8_t* p) { return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2]; }
@@ -358,7 +376,10 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
         revision_.assign(image + image_version_at, image + image_version_at + 4);
         if (!config_.revision_after_restart.empty()) revision_ = config_.revision_after_restart;
         revision_suffix_ = char(flashed_[image_suffix_at]);
-        date_.assign(image + image_date_at, image + image_date_at + 8);
+        if (!config_.revision_suffix_after_restart.empty()) revision_suffix_ = config_.revision_suffix_after_restart[0];
+        date_ = config_.date_after_restart.empty() ? drive_form_date(flashed_) : config_.date_after_restart;
+        if (!config_.vendor_after_restart.empty()) config_.vendor = config_.vendor_after_restart;
+        if (!config_.product_after_restart.empty()) config_.product = config_.product_after_restart;
     }
     command_result r = config_.refuse_leave ? refusal() : command_result{};
     r.transferred = config_.refuse_leave ? 0 : length;

@@ -84,6 +84,10 @@ struct drive_config {
     bool refused_leave_restarts = false;  // with refuse_leave: the drive restarts into its old firmware unflashed
     uint32_t inquiry_length_after_restart = 0;  // INQUIRY bytes returned after a re-flash; 0: inquiry_length
     std::string revision_after_restart;  // the revision the new firmware reports; empty: the image's
+    std::string revision_suffix_after_restart;  // its fifth character (one); empty: the image's
+    std::string date_after_restart;      // the date it reports; empty: the image's, in the drive's own form
+    std::string vendor_after_restart;    // the vendor and product it reports; empty: as before
+    std::string product_after_restart;
     bool disc_present = false;        // TEST UNIT READY succeeds
     bool becoming_ready = false;      // TEST UNIT READY: 02/04/01
     std::vector<injected_fault> injected;

@@ -72,6 +72,10 @@ int check_run() {
     silence_console(true);
     oem_code_page = host::GetOEMCP();
     init_firmware_descriptor();
+    if (const int refused = open_run()) {
+        silence_console(false);
+        return refused;
+    }
     detect_host_environment();
     target_count = enumerate_targets();
     int result = target_count == 0 ? 1 : 0;

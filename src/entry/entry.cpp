@@ -10,6 +10,7 @@
 #include "entry/options.h"
 #include "entry/run_log.h"
 #include "image/firmware_image.h"
+#include "image/image_integrity.h"
 #include "messages/messages.h"
 #include "model/drive_model.h"
 #include "platform/host.h"
@@ -21,6 +22,7 @@ int release_count = 0;
 uint32_t oem_code_page = 0;
 int update_all = 0;
 int updated_count = 0;
+bool run_stopped_by_interrupt = false;
 uint16_t image_version = 0;
 
 namespace {
@@ -72,11 +74,31 @@ int updater_main(int, char**) {
     return exit_code;
 }
 
+int open_run() {
+    const bool fleet = options.check || options.yes;
+    if (host::claim_machine() != 0) {
+        host::write_notice(notice_text(NOTICE_ANOTHER_RUN));
+        return fleet ? EXIT_TRY_AGAIN_LATER : 1;
+    }
+    for (int row = 0; row < release_count; ++row) {
+        const char* image = firmware_descriptor[row].image_file_name;
+        if (!options.log.empty() && host::same_file(options.log.c_str(), image)) {
+            host::write_notice(format_text(notice_text(NOTICE_LOG_IS_IMAGE), options.log.c_str()).c_str());
+            options.log.clear();  // not a byte of a record goes into the image
+            return EXIT_USAGE;
+        }
+    }
+    for (int row = 0; row < release_count; ++row)
+        if (vet_image(firmware_descriptor[row].image_file_name) != 0) return fleet ? EXIT_IMAGE_REFUSED : 1;
+    return 0;
+}
+
 int update_run() {
     update_all = 1;
     print_text(format_text("\n/// %s\n", updater_title().c_str()).c_str());
     oem_code_page = host::GetOEMCP();
     init_firmware_descriptor();
+    if (const int refused = open_run()) return refused;
     detect_host_environment();
     target_count = enumerate_targets();
     for (int i = 0; i < target_count; ++i) {
@@ -109,8 +131,14 @@ int update_run() {
         if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
         int result = update_drive();
         log_drive(result);
+        if (result == DRIVE_UPDATED) ++updated_count;
+        // The drive's own result is counted and recorded; an interrupt held
+        // during its update then stops the run before the next drive.
+        if (interrupt_held && i + 1 < target_count && result != RUN_ABANDONED) {
+            result = RUN_STOPPED;
+            run_stopped_by_interrupt = true;
+        }
         if (result == DRIVE_UPDATED) {
-            ++updated_count;
             wait_ms(PAUSE_AFTER_UPDATE_MS);
         } else if (result == DRIVE_DECLINED) {
             declined = true;
@@ -146,4 +174,7 @@ void reset_entry_state() {
     update_all = 0;
     updated_count = 0;
     image_version = 0;
+    interrupt_held = 0;
+    run_stopped_by_interrupt = false;
+    reset_image_integrity_state();
 }

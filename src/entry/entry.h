@@ -25,12 +25,26 @@ extern int release_count;
 extern uint32_t oem_code_page;
 extern int update_all;
 extern int updated_count;
+// True when an interrupt held during a drive's update stopped the run before
+// the next drive (a host that ends by the signal then does so).
+extern bool run_stopped_by_interrupt;
 extern uint16_t image_version;  // 0xMmm: the release's version, then the loaded image's
 
 // Exit code of a run with the fleet options: a check found a drive the
 // update applies to, or an unattended run left a drive as it is for a reason
 // other than being up to date.
 constexpr int EXIT_LOOK_AT_THIS_MACHINE = 3;
+// A wrong argument: an unknown option, or a record that would be the image.
+constexpr int EXIT_USAGE = 2;
+// With the fleet options: try again later (another run holds the machine),
+// and the image is not this build's.
+constexpr int EXIT_TRY_AGAIN_LATER = 5;
+constexpr int EXIT_IMAGE_REFUSED = 6;
+
+// Before the first command to any drive: the machine claimed for this run,
+// a record that is not the image, the image read once and vetted. 0 to go
+// on, else the run's exit code after its one line.
+int open_run();
 
 // The program entry of every build: returns the exit code (0, 1, or 3 with
 // the fleet options); options.h holds what the command line asked.

@@ -5,6 +5,7 @@
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "image/firmware_image.h"
+#include "image/image_integrity.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
 #include "model/drive_model.h"
@@ -108,6 +109,7 @@ int load_image() {
     int result = read_image_file(file);
     host::CloseHandle(file);
     if (result != 0) return result;
+    if (same_as_first_read(current_release.image_file_name, image_buffer.address, transfer_length) != 0) return -1;
 
     const uint8_t* header = image_buffer.address;
     image_version = decode_version(header + IMAGE_VERSION_TEXT);

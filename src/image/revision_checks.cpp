@@ -81,6 +81,19 @@ bool up_to_date(uint32_t date, uint16_t revision) { return date >= image_date &&
 
 bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 
+uint8_t blank_as_zero(uint8_t c) { return c == ' ' ? 0 : c; }
+
+// The INQUIRY data's vendor and product are `identity`, or with null one of
+// those this build updates.
+bool shows_identity(const uint8_t* identity) {
+    const uint8_t* shown = inquiry_data + INQUIRY_VENDOR;
+    if (identity != nullptr) return std::memcmp(shown, identity, IDENTIFICATION_WIDTH) == 0;
+    for (const char* fixed : FIXED_IDENTIFICATIONS)
+        if (std::memcmp(shown, fixed, IDENTIFICATION_WIDTH) == 0) return true;
+    return std::memcmp(shown, current_release.vendor_id, VENDOR_WIDTH) == 0 &&
+           std::memcmp(shown + VENDOR_WIDTH, current_release.product_id, PRODUCT_WIDTH) == 0;
+}
+
 }  // namespace
 
 int report_revision(int mode) {
@@ -129,11 +142,14 @@ bool holds_revision_and_date() {
     return revision_held && (update_firmware_revision() || std::find(date, date + 8, 0) == date + 8);
 }
 
-bool runs_the_image() {
+bool runs_the_image(const uint8_t* identity) {
     const uint8_t* revision = inquiry_data + INQUIRY_REVISION;
     const bool well_formed = is_digit(revision[0]) && revision[1] == '.' && is_digit(revision[2]) && is_digit(revision[3]);
-    if (!well_formed || decode_version(revision) != image_version) return false;
-    return holds_revision_and_date() && up_to_date(decoded_drive_date(), image_version);
+    if (!well_formed || !holds_revision_and_date() || !shows_identity(identity)) return false;
+    const uint8_t* version = image_buffer.address + IMAGE_VERSION_TEXT;
+    for (int i = 0; i < 5; ++i)
+        if (blank_as_zero(revision[i]) != blank_as_zero(version[i])) return false;
+    return image_date != 0 && decoded_drive_date() == image_date;
 }
 
 int check_compatibility(int full) {

@@ -21,10 +21,11 @@ int check_compatibility(int full);
 // True when the INQUIRY data holds a revision and, unless it is the update
 // firmware's, a date: an answer too short for them leaves zeros there.
 bool holds_revision_and_date();
-// True when the INQUIRY data, read after the drive's restart, shows the
-// loaded image: a well-formed revision (digit, point, two digits) that is the
-// image's version, and a revision and date by which the drive would be found
-// up to date.
-bool runs_the_image();
+// True when the INQUIRY data, read after the drive's restart, shows the drive
+// running the loaded image: vendor and product `identity` (24 bytes; null:
+// any this build updates), a well-formed revision (digit, point, two digits)
+// with its fifth character that is the image's version text (a blank and a
+// zero byte alike), and the image's date.
+bool runs_the_image(const uint8_t* identity);
 
 void reset_revision_checks_state();

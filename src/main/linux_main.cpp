@@ -10,10 +10,9 @@
 #include "entry/entry.h"
 #include "entry/options.h"
 #include "platform/linux/linux_host.h"
+#include "platform/linux/update_window.h"
 
 namespace {
-
-constexpr int EXIT_USAGE = 2;
 
 void print_usage() {
     init_firmware_descriptor();
@@ -67,5 +66,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "odd-fwupdate: unexpected argument '%s' (see odd-fwupdate --help)\n", refused.c_str());
         return EXIT_USAGE;
     }
-    return updater_main(argc, argv);
+    const int exit_code = updater_main(argc, argv);
+    // A signal held during a drive's update ends the program once the run has
+    // stopped for it; with no drive left the run ended as without it.
+    if (run_stopped_by_interrupt) end_by_held_signal();
+    return exit_code;
 }

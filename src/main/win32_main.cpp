@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int EXIT_USAGE = 2;
-
 bool is_help(const char* argument) {
     return std::strcmp(argument, "/?") == 0 || std::strcmp(argument, "-h") == 0 ||
            std::strcmp(argument, "--help") == 0;

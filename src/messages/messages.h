@@ -54,7 +54,13 @@ constexpr int NOTICE_ALL_DECLINED = 2;
 constexpr int NOTICE_NO_DRIVE = 3;           // a check found no drive
 constexpr int NOTICE_IMAGE_NOT_LOADED = 4;   // %s: the image file's name
 constexpr int NOTICE_LOG_NOT_WRITTEN = 5;    // %s: the log file's name
-constexpr int NOTICE_COUNT = 6;
+constexpr int NOTICE_ANOTHER_RUN = 6;
+constexpr int NOTICE_LOG_IS_IMAGE = 7;            // %s: the log file's name
+constexpr int NOTICE_IMAGE_NOT_THIS_BUILDS = 8;   // %s: the image file's name
+constexpr int NOTICE_CHECKSUM_MISMATCH = 9;       // %s, %s: the image file's name twice
+constexpr int NOTICE_CHECKSUM_UNREADABLE = 10;    // %s, %s: the image file's name twice
+constexpr int NOTICE_IMAGE_CHANGED = 11;          // %s: the image file's name
+constexpr int NOTICE_COUNT = 12;
 
 // Slots a catalogue does not fill are null.
 extern const char* const english_catalogue[MESSAGE_CODE_LIMIT + 1];

@@ -21,6 +21,15 @@ constexpr uint32_t MODEL_CODE = 0x100C;
 constexpr uint32_t MINIMUM_IMAGE_DATE = 0x20080725;  // BCD 0xYYYYMMDD
 constexpr uint32_t MODEL_ACCESS_CODE = 0x5E3A91C4;
 
+// The release's own image, where a build pins it: its size in bytes and its
+// SHA-256 (64 lower-case hexadecimal digits). A pinned build refuses every
+// other image; a size of 0 pins nothing, as in the default build.
+struct release_image_pin {
+    uint32_t size;
+    const char* sha256;
+};
+const release_image_pin& pinned_release_image();
+
 // --- how its drives identify themselves -----------------------------------------
 
 // Vendor and product as the drives answer them, matching every model row

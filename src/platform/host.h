@@ -100,6 +100,14 @@ struct host_calls {
     // one write, so that lines of runs on other machines do not interleave.
     // 0, or non-zero when the file could not be opened or written.
     int (*append_to_file)(const char* path, const char* bytes, size_t length);
+    // Claims the machine's drives for this run until the process ends, however
+    // it ends (a killed run leaves nothing behind): 0 claimed, or non-zero
+    // when another run holds them, so that two runs never send commands into
+    // one drive's update. Asked once, before the first command to any drive.
+    int (*claim_machine)();
+    // True when `a` and `b` name one and the same existing file, however they
+    // spell it (a link, another case, another path to it).
+    bool (*same_file)(const char* a, const char* b);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -111,7 +119,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
-           c.machine_identity && c.append_to_file;
+           c.machine_identity && c.append_to_file && c.claim_machine && c.same_file;
 }
 
 // The installed table; null until a program or test installs one.
@@ -178,5 +186,8 @@ inline void machine_identity(char* name, size_t name_size, char* system, size_t 
 inline int append_to_file(const char* path, const char* bytes, size_t length) {
     return installed_host->append_to_file(path, bytes, length);
 }
+
+inline int claim_machine() { return installed_host->claim_machine(); }
+inline bool same_file(const char* a, const char* b) { return installed_host->same_file(a, b); }
 
 }  // namespace host

@@ -70,12 +70,11 @@ int read_buffer(int target, int mode, int buffer_id, uint32_t offset, uint32_t l
 }
 
 int write_buffer(int target, int mode, int buffer_id, uint32_t offset, uint32_t length, void* buffer) {
-    // The re-flash of a drive on IEEE 1394 behind pass-through gets the longest wait there is.
-    const bool reflash_on_ieee1394 =
-        win9x_family == 0 && ieee1394_adapter == current_target && mode == MODE_LEAVE_UPDATE;
-    const int32_t timeout = reflash_on_ieee1394 ? 0 : command_timeout_ms;
+    // The leave command carries the model's whole re-flash time on every
+    // route: a time-out of 0 would become the pass-through's default of 60 s,
+    // shorter than a healthy re-flash, on a drive behind IEEE 1394.
     command_request request =
-        new_request(target, 10, length == 0 ? DIRECTION_NONE : DIRECTION_OUT, timeout, length, buffer);
+        new_request(target, 10, length == 0 ? DIRECTION_NONE : DIRECTION_OUT, command_timeout_ms, length, buffer);
     if (!put_buffer_fields(request.cdb, OP_WRITE_BUFFER, mode, buffer_id, offset, length)) return COMMAND_FAILED;
     return execute_command(&request);
 }

@@ -16,6 +16,9 @@ constexpr int DRIVE_DECLINED = 7;    // the user said No to its update (IDNO)
 constexpr int RUN_ABANDONED = -2;    // a question could not be shown: the run ends, nobody having answered
 
 int update_drive();
+// Set when an interrupt (Ctrl-C, a signal) was held during a drive's update:
+// that drive's result stands, and the run stops before the next drive.
+extern int interrupt_held;
 // Tells the platform what is now known of the drive at `target`: 1 when it
 // runs, or may run, its update firmware (kept in the target table).
 void note_drive_firmware(int target, int in_update_firmware);
@@ -26,6 +29,9 @@ int enter_update_mode(uint32_t model_code);
 // 0 when the drive answers as its update firmware (sets update_mode), 1 when it
 // answers otherwise, -1 when its INQUIRY failed (after message 9).
 int check_update_mode();
+// True when the latest INQUIRY answer is the update firmware's: revision
+// "000" under the update firmware's vendor and product prefix.
+bool answers_as_update_firmware();
 // 0 when every block was accepted, -1 after message 42.
 int transfer_image();
 // 0 (also for an excused failure), or the leave command's failure code after message 15.

@@ -3,6 +3,8 @@
 // around each pass from the switch into update firmware to the judged new
 // revision, and the retry of a whole pass when the drive comes back still in
 // its update firmware.
+#include <cstring>
+
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
@@ -47,7 +49,15 @@ int left_in_update_firmware(bool revision_read) {
 int flash_drive(int& left) {
     const uint32_t model_code = current_release.model_code;
     left = 0;
-    if (!update_mode) {
+    // The drive must come back as the drive it is now; one found in its update
+    // firmware shows no more than that it is one of this build's.
+    const bool found_in_update_firmware = answers_as_update_firmware();
+    uint8_t identity[IDENTIFICATION_WIDTH];
+    std::memcpy(identity, inquiry_data + INQUIRY_VENDOR, sizeof identity);
+    // The switch is left out only when the identity block and the INQUIRY
+    // answer both show the update firmware: a drive that says so in one of
+    // them alone could be another run's drive, or be wrong.
+    if (!(update_mode && found_in_update_firmware)) {
         if (enter_update_mode(model_code) != 0) {
             // A switch whose answer was lost may have happened all the same.
             left = drive_answered ? 0 : 1;
@@ -70,7 +80,7 @@ int flash_drive(int& left) {
     left = left_in_update_firmware(read == 0);
     if (read != 0) return RUN_STOPPED;
     if (!update_firmware_revision()) {
-        if (image_sent && runs_the_image()) {
+        if (image_sent && runs_the_image(found_in_update_firmware ? nullptr : identity)) {
             show_message(MSG_SUCCESS_UPDATED, KIND_CONSOLE);
             return DRIVE_UPDATED;
         }
@@ -86,16 +96,17 @@ int flash_drive(int& left) {
     return STILL_IN_UPDATE_FIRMWARE;
 }
 
-// The pass the user agreed to, inside the platform's update window. An
-// interrupt held during it stops the run once the drive's update has ended,
-// unless no drive remains: the run then ends as it would have without it.
+// The pass the user agreed to, inside the platform's update window. The
+// drive is named as in its update firmware before the window opens, so that a
+// way out at its first instant still names it. An interrupt held meanwhile
+// changes nothing of this drive's result; the run stops before the next one.
 int update_with_consent() {
-    host::begin_drive_update(drive_device_path(target_table[current_target].drive_letter).c_str());
     note_drive_firmware(current_target, 1);
+    host::begin_drive_update(drive_device_path(target_table[current_target].drive_letter).c_str());
     int left = 0;
     const int result = flash_drive(left);
     note_drive_firmware(current_target, left);
-    if (host::end_drive_update(left) != 0 && current_target + 1 < target_count) return RUN_STOPPED;
+    if (host::end_drive_update(left) != 0) interrupt_held = 1;
     return result;
 }
 
@@ -108,6 +119,8 @@ int consent(int code) {
 }
 
 }  // namespace
+
+int interrupt_held = 0;
 
 void note_drive_firmware(int target, int in_update_firmware) {
     target_table[target].in_update_firmware = in_update_firmware;
@@ -166,7 +179,9 @@ int update_drive() {
         show_message(MSG_UPDATING, KIND_CONSOLE);
         const int result = update_with_consent();
         if (result != STILL_IN_UPDATE_FIRMWARE) return result;
-        if (pass == PASSES_ALLOWED) return RUN_STOPPED;
+        // After an interrupt nobody is offered another pass: the drive stays
+        // as its pass left it, named as in its update firmware.
+        if (pass == PASSES_ALLOWED || interrupt_held) return RUN_STOPPED;
         const int retry = consent(MSG_RETRY_QUESTION);
         if (retry != 0) return retry == DRIVE_DECLINED ? RUN_STOPPED : retry;
     }

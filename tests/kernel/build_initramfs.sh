@@ -11,7 +11,7 @@ modules=$tree/lib/modules/$version/kernel
 root=$(mktemp -d "${TMPDIR:-/tmp}/odd-initramfs.XXXXXX")
 trap 'rm -rf "$root"' EXIT
 chmod 755 "$root"
-mkdir -p "$root"/{bin,lib/modules,lib64,lib/x86_64-linux-gnu,proc,sys,dev,tmp,etc,case}
+mkdir -p "$root"/{bin,lib/modules,lib64,lib/x86_64-linux-gnu,proc,sys,dev,tmp,run,etc,case}
 cp /bin/busybox "$root/bin/busybox"
 for applet in $("$root/bin/busybox" --list); do [[ -e $root/bin/$applet ]] || ln -s busybox "$root/bin/$applet"; done
 for tool in sg_inq sg_write_buffer; do

@@ -214,7 +214,8 @@ EOF
   [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
   ;;
 signal_during_transfer)
-  # SIGTERM while the image goes over: held, the drive finished, then the exit by the signal.
+  # SIGTERM while the image goes over: held, the drive finished and its
+  # result kept; with no drive left the run ends as without the signal.
   scenario '{ "letter": "D", "revision": "1.23" }' ''
   guest_case <<'EOF'
 mkdir -p /tmp/run && cp /case/A0013431.128 /tmp/run/
@@ -227,10 +228,36 @@ wait $program
 echo $? >/case/code
 EOF
   boot
-  expect_code 143
+  expect_code 0
   expect_in "$folder/err" 'odd-fwupdate: the update of /dev/sr0 cannot be interrupted; the program stops when it is done\n'
   expect_in "$folder/out" 'Success to update the firmware.'
   expect_state revision 1.28
+  expect_quiet_update_window D
+  ;;
+two_runs_at_once)
+  # A second run while the first updates the drive sends it nothing, not
+  # even an open, and says why; the first updates it undisturbed.
+  scenario '{ "letter": "D", "revision": "1.23" }' '"yes", "ok"'
+  guest_case <<'EOF'
+mkdir -p /tmp/run && cp /case/A0013431.128 /tmp/run/
+cd /tmp/run
+(sleep 1; printf 'y\n\n') | /case/odd-fwupdate >/case/out 2>/case/err &
+first=$!
+while ! grep -q 'Processing 10%' /case/out 2>/dev/null; do sleep 0.05; done
+printf 'y\n\n' | sh -c 'echo $$ >/case/second_pid; exec /case/odd-fwupdate' >/case/second_out 2>/case/second_err
+echo $? >/case/second_code
+wait $first
+echo $? >/case/code
+EOF
+  boot
+  expect_code 0
+  [[ $(cat "$folder/second_code") == 1 ]] || { cat "$folder/second_err"; fail "the second run's exit code is $(cat "$folder/second_code"), expected 1"; }
+  expect_in "$folder/second_err" 'odd-fwupdate: another run is updating drives on this machine; run odd-fwupdate again when it has ended\n'
+  expect_state revision 1.28
+  [[ $(count_commands '3B 04 FF') == 1 && $(count_commands '3B 07 F0') == 64 && $(count_commands '3B 05 FF') == 1 ]] ||
+    fail "mode 4, 64 blocks and mode 5 expected"
+  second=$(cat "$folder/second_pid")
+  ! grep -q "odd-fwupdate-$second .*\(sys_ioctl(\|scsi_dispatch\)" "$folder/trace" || fail "the second run reached the drive"
   expect_quiet_update_window D
   ;;
 sg_write_buffer)

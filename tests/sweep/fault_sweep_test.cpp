@@ -198,7 +198,15 @@ struct drive_behaviour {
     size_t answers;  // Yes answers given; after them every box fails to show
     std::string outcome;  // how the run must end
     int then = 0;         // the answer to every box after them (0: it cannot be shown)
+    std::function<void(image_fields&)> image = nullptr;  // the image file, when not the sweep's own
+    bool image_changes_at_retry = false;  // the file is written anew while the retry is asked
 };
+
+// A drive that comes back from its re-flash showing something else than the
+// image it received, in one field.
+drive_behaviour restarts_showing(const char* name, std::function<void(emu::drive_config&)> set_up) {
+    return {name, std::move(set_up), ANSWERS_GIVEN, "exit 1, updated 0,"};
+}
 
 // A drive of the image's version but a day older: the check lets the image
 // through, and only a real re-flash makes it up to date.
@@ -226,8 +234,9 @@ const drive_behaviour BEHAVIOURS[] = {
          d.inquiry_length_after_restart = 32;
      },
      ANSWERS_GIVEN, "exit 1, updated 0,"},
+    // The identity block alone says update firmware: the switch is sent all the same.
     {"blank_update_vendor_in_normal_firmware", [](emu::drive_config& d) { d.update_vendor = "        "; },
-     ANSWERS_GIVEN, "exit 1, updated 0,"},
+     ANSWERS_GIVEN, "exit 0, updated 1,"},
     {"reflash_outlasting_the_settle_wait", [](emu::drive_config& d) { d.reflash_ms = 15000; }, ANSWERS_GIVEN,
      "exit 0, updated 1,"},
     {"endless_unit_attention", [](emu::drive_config& d) { d.ready_test_unit_attentions = 1000000; }, ANSWERS_GIVEN,
@@ -255,6 +264,21 @@ const drive_behaviour BEHAVIOURS[] = {
      "exit 0, updated 0,", IDNO},
     {"update_firmware_for_ever", [](emu::drive_config& d) { d.stay_in_update_mode = true; }, ANSWERS_GIVEN,
      "exit 1, updated 0,"},
+    restarts_showing("later_date_after_restart", [](emu::drive_config& d) { d.date_after_restart = "08/07/26"; }),
+    restarts_showing("another_product_after_restart",
+                     [](emu::drive_config& d) { d.product_after_restart = "DVD-RW  KWR-999 "; }),
+    restarts_showing("another_vendor_after_restart", [](emu::drive_config& d) { d.vendor_after_restart = "QUARLEM "; }),
+    restarts_showing("zero_byte_in_the_product_after_restart",
+                     [](emu::drive_config& d) { d.product_after_restart = std::string("DVD-RW  KWR-32\0 ", 16); }),
+    restarts_showing("revision_suffix_after_restart",
+                     [](emu::drive_config& d) { d.revision_suffix_after_restart = "x"; }),
+    {"month_name_image", [](emu::drive_config&) {}, ANSWERS_GIVEN, "exit 0, updated 1,", 0,
+     [](image_fields& f) {
+         f.vendor_product = "Lumaris DVD-RW  KWR-322 ";
+         f.date = "Jul25 2008";
+     }},
+    {"image_changed_before_the_retry", [](emu::drive_config& d) { d.stay_in_update_mode = true; }, ANSWERS_GIVEN,
+     "exit 1, updated 0,", 0, nullptr, true},
 };
 
 // --- watching a run -----------------------------------------------------------
@@ -276,6 +300,8 @@ class trace_watch : public std::streambuf {
     trace_watch(const sim::machine& h, size_t command_limit, std::vector<event>& events)
         : host_(h), command_limit_(command_limit), events_(events) {}
     size_t commands() const { return commands_; }
+    // Called with each box's text as it is shown.
+    std::function<void(const std::string&)> on_box;
     // An update window closed with the drive in its update firmware, and the platform told otherwise.
     bool left_untold() const { return left_untold_; }
 
@@ -301,6 +327,7 @@ class trace_watch : public std::streambuf {
             console_seen_ = host_.console.size();
         } else if (line_.find("\"ev\":\"box\"") != std::string::npos) {
             events_.push_back({event::box, host_.boxes.size() - 1, host_.boxes.back().text});
+            if (on_box) on_box(host_.boxes.back().text);
         } else if (line_.find("\"ev\":\"update-end\"") != std::string::npos) {
             if (host_.drives.at(0).drive->in_update_mode() && host_.update_windows.back().left_in_update_firmware == 0)
                 left_untold_ = true;
@@ -381,6 +408,9 @@ const std::vector<uint8_t>& the_image() {
     return image;
 }
 
+// The image file of the run under way, as the run first finds it.
+const std::vector<uint8_t>* run_image = &the_image();
+
 // --- one run and its invariants -----------------------------------------------
 
 struct run_outcome {
@@ -431,7 +461,7 @@ void shows_only_catalogue_messages(const run_view& r, const report& broken) {
 // Success only for a pass that sent every block of the image and then the
 // leave command: counted back from message 12 to the pass's first block.
 void success_needs_a_whole_pass(const run_view& r, const report& broken) {
-    const size_t blocks_in_image = (the_image().size() + 0x7FFF) / 0x8000;
+    const size_t blocks_in_image = (run_image->size() + 0x7FFF) / 0x8000;
     for (size_t i = 0; i < r.events.size(); ++i) {
         if (r.events[i].kind != event::console || message_code(r.events[i].text) != 12) continue;
         size_t blocks = 0, leaves = 0;
@@ -577,6 +607,27 @@ void gives_back_what_it_took(const run_view& r, const report& broken) {
     if (!h.pending_.empty()) broken("an ASPI request still in flight at exit");
 }
 
+// The switch into update firmware is left out only for a drive whose identity
+// block and INQUIRY answer both showed that firmware: here, one that started in it.
+void switches_before_the_first_block(const run_view& r, const report& broken) {
+    if (r.drive.config().starts_in_update_mode) return;
+    for (size_t i = 0; i < r.log.size(); ++i) {
+        const std::vector<uint8_t>& cdb = r.log[i].cdb;
+        if (!is_write_buffer(cdb) || cdb.size() < 3) continue;
+        if ((cdb[1] & 0x1F) == 4 && !failed(r.log[i])) return;
+        if ((cdb[1] & 0x1F) == 7) {
+            broken("command " + std::to_string(i + 1) + " (an image block) before any accepted switch");
+            return;
+        }
+    }
+}
+
+// Every re-flash is of the bytes the run first found in the image file.
+void flashes_only_the_first_read(const run_view& r, const report& broken) {
+    if (r.drive.reflash_count() > 0 && !r.drive.flashed_image().empty() && r.drive.flashed_image() != *run_image)
+        broken("the drive re-flashed bytes other than the image the run first read");
+}
+
 struct named_invariant {
     const char* name;
     void (*check)(const run_view&, const report&);
@@ -597,6 +648,8 @@ const named_invariant INVARIANTS[] = {
     {"told once", each_failure_told_once},
     {"update window", flashes_only_in_an_update_window},
     {"given back", gives_back_what_it_took},
+    {"switch first", switches_before_the_first_block},
+    {"first read", flashes_only_the_first_read},
 };
 
 void check_invariants(const sim::machine& h, const std::vector<event>& events, int exit_code, run_outcome& out) {
@@ -616,8 +669,14 @@ void check_invariants(const sim::machine& h, const std::vector<event>& events, i
         ++view.shown[code];
         order.push_back(code);
     }
-    view.holds_image = drive.flashed_image() == the_image();
-    view.holds_new_firmware = view.holds_image && !drive.in_update_mode() && drive.reported_revision() == NEW_REVISION;
+    view.holds_image = drive.flashed_image() == *run_image;
+    // A drive made to show another date, identity or suffix after its restart
+    // does not show the image it holds.
+    const emu::drive_config& c = drive.config();
+    const bool shows_other = !c.date_after_restart.empty() || !c.vendor_after_restart.empty() ||
+                             !c.product_after_restart.empty() || !c.revision_suffix_after_restart.empty();
+    view.holds_new_firmware =
+        view.holds_image && !drive.in_update_mode() && drive.reported_revision() == NEW_REVISION && !shows_other;
 
     std::ostringstream summary;
     summary << "exit " << exit_code << ", updated " << updated_count << ", " << h.elapsed_ms / 1000 << " s, messages";
@@ -629,12 +688,19 @@ void check_invariants(const sim::machine& h, const std::vector<event>& events, i
 }
 
 run_outcome run_update(const route& r, const emu::drive_config& drive, size_t command_limit, const std::string& name,
-                       size_t answers = ANSWERS_GIVEN, int then = 0) {
+                       size_t answers = ANSWERS_GIVEN, int then = 0, const drive_behaviour* behaviour = nullptr) {
     run_outcome out;
     reset_run_state();
+    std::vector<uint8_t> own_image;
+    if (behaviour && behaviour->image) {
+        image_fields fields;
+        behaviour->image(fields);
+        own_image = build_image(fields);
+        run_image = &own_image;
+    }
     {
         sim::machine h;
-        h.cfg.files[IMAGE_FILE] = the_image();
+        h.cfg.files[IMAGE_FILE] = *run_image;
         h.cfg.answers.assign(answers, IDYES);
         if (then != 0) h.cfg.answers.insert(h.cfg.answers.end(), ANSWERS_GIVEN, then);
         r.set_up(h, drive);
@@ -642,6 +708,10 @@ run_outcome run_update(const route& r, const emu::drive_config& drive, size_t co
 
         std::vector<event> events;
         trace_watch watch(h, command_limit, events);
+        if (behaviour && behaviour->image_changes_at_retry)
+            watch.on_box = [&h](const std::string& text) {
+                if (text.find("Do you retry") != std::string::npos) h.cfg.files[IMAGE_FILE][0x100000] ^= 0xFF;
+            };
         std::ostream trace(&watch);
         trace.exceptions(std::ios::badbit);
         h.set_trace(&trace);
@@ -670,6 +740,7 @@ run_outcome run_update(const route& r, const emu::drive_config& drive, size_t co
         }
     }
     reset_run_state();
+    run_image = &the_image();
     return out;
 }
 
@@ -857,7 +928,7 @@ TEST_P(behaviour_sweep, keeps_every_invariant) {
     b.set_up(drive);
     const std::string name = std::string(r.name) + ", " + b.name;
     run_outcome run =
-        run_update(r, drive, PASSES_ALLOWED * clean_run(route_index).log.size(), name, b.answers, b.then);
+        run_update(r, drive, PASSES_ALLOWED * clean_run(route_index).log.size(), name, b.answers, b.then, &b);
     ++runs_made;
     if (!run.broken.empty()) ++runs_broken;
     for (const std::string& broken : run.broken) {
@@ -889,11 +960,15 @@ TEST_P(check_sweep, changes_nothing) {
     const route& r = ROUTES[std::get<0>(GetParam())];
     const size_t behaviour = std::get<1>(GetParam());
     emu::drive_config drive;
-    if (behaviour < std::size(BEHAVIOURS)) BEHAVIOURS[behaviour].set_up(drive);
+    image_fields fields;
+    if (behaviour < std::size(BEHAVIOURS)) {
+        BEHAVIOURS[behaviour].set_up(drive);
+        if (BEHAVIOURS[behaviour].image) BEHAVIOURS[behaviour].image(fields);
+    }
     reset_run_state();
     {
         sim::machine h;
-        h.cfg.files[IMAGE_FILE] = the_image();
+        h.cfg.files[IMAGE_FILE] = build_image(fields);
         r.set_up(h, drive);
         h.install();
         options.check = true;

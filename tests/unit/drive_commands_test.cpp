@@ -157,7 +157,9 @@ TEST_F(drive_commands_test, inquiry_through_aspi_waits_its_own_time_out) {
     }
 }
 
-TEST_F(drive_commands_test, reflash_on_an_ieee1394_pass_through_drive_waits_60_s) {
+// The leave command keeps the time-out it was given on every route: 0 would
+// become the pass-through's 60 s, shorter than a re-flash.
+TEST_F(drive_commands_test, reflash_on_an_ieee1394_pass_through_drive_keeps_its_time_out) {
     emu::drive_config no_address;
     two_drives(false, no_address);
     host.drives[1].address_error = ERROR_NOT_SUPPORTED;
@@ -165,7 +167,7 @@ TEST_F(drive_commands_test, reflash_on_an_ieee1394_pass_through_drive_waits_60_s
     struct {
         int current, target, mode;
         uint32_t timeout_ms;
-    } cases[] = {{1, 1, 5, 60000}, {1, 1, 4, 7000}, {1, 1, 7, 7000}, {0, 0, 5, 7000}};
+    } cases[] = {{1, 1, 5, 7000}, {1, 1, 4, 7000}, {1, 1, 7, 7000}, {0, 0, 5, 7000}};
     for (const auto& c : cases) {
         current_target = c.current;
         test_unit_ready(c.target);  // the open tells whether the drive has a SCSI address

@@ -595,10 +595,6 @@ INSTANTIATE_TEST_SUITE_P(
                                 c.refused_block_restarts = true;
                             },
                             progress(6) + english(42) + NEW_123},
-        // A blank update vendor in the normal firmware: no entry command, and
-        // the first block is refused.
-        other_firmware_case{"blank_update_vendor_in_normal_firmware",
-                            [](emu::drive_config& c) { c.update_vendor = "        "; }, progress(1) + english(42) + NEW_123},
         other_firmware_case{"refused_leave_then_old_firmware",
                             [](emu::drive_config& c) {
                                 c.refuse_leave = true;
@@ -657,7 +653,7 @@ TEST_P(update_drive_firewire, leave_failure_with_not_ready_or_unit_attention_is_
     const auto& log = host.drive(0).log();
     ASSERT_EQ(log.size(), 76u);
     EXPECT_EQ(hex(log[74].cdb), LEAVE);
-    EXPECT_EQ(log[74].timeout_ms, 60000u);  // no time-out of its own behind IEEE 1394
+    EXPECT_EQ(log[74].timeout_ms, 180000u);  // the model's whole re-flash time behind IEEE 1394 too
     EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
     if (c.excused) {
         EXPECT_EQ(host.console.find(english(15)), std::string::npos);
@@ -719,11 +715,6 @@ TEST_F(update_drive_failures, still_in_update_mode_yes_reloads_the_image_and_run
     config.stay_in_update_mode = true;
     host.add_drive_at_letter('E', config);
     host.cfg.answers = {IDYES, IDYES, IDYES, IDNO};
-    image_fields second;
-    second.seed = 2;
-    box_hook hook("Do you retry", [&] { put_image(second); });
-    std::ostream echo(&hook);
-    host.box_echo = &echo;
 
     EXPECT_EQ(run(), 1);
 
@@ -736,9 +727,48 @@ TEST_F(update_drive_failures, still_in_update_mode_yes_reloads_the_image_and_run
     std::vector<std::string> pass = join({{INQUIRY, IDENTITY, STOP, READY}, all_blocks(64), {LEAVE, INQUIRY}});
     EXPECT_EQ(cdbs(host.drive(0)),
               join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}, pass}));
-    EXPECT_EQ(host.drive(0).flashed_image(), build_image(second));
+    EXPECT_EQ(host.drive(0).flashed_image(), build_image(image_fields{}));
     EXPECT_EQ(host.waits, (std::vector<uint32_t>{2000, 1000, 3000, 3000}));
+}
+
+// The retry reloads the image: bytes other than the first read's stop the run
+// before the drive receives any of them.
+TEST_F(update_drive_failures, retry_with_a_changed_image_stops_before_the_drive_receives_it) {
+    put_image();
+    emu::drive_config config;
+    config.stay_in_update_mode = true;
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES, IDYES, IDYES};
+    image_fields second;
+    second.seed = 2;
+    box_hook hook("Do you retry", [&] { put_image(second); });
+    std::ostream echo(&hook);
+    host.box_echo = &echo;
+
+    EXPECT_EQ(run(), 1);
+
+    EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}));
+    EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, QUESTION_47,
+                                                     "\r\nFailed to load binary file.\r\n(File Name : A0013431.128)",
+                                                     STOPPED}));
+    EXPECT_EQ(host.notices, (std::vector<std::string>{"odd-fwupdate: the image file A0013431.128 changed during the "
+                                                      "run; the run stops before the drive receives it\n"}));
     host.box_echo = nullptr;
+}
+
+// The identity block alone says update firmware while the INQUIRY answer shows
+// the normal one: the switch is sent all the same.
+TEST_F(update_drive_failures, blank_update_vendor_with_a_normal_revision_gets_the_switch) {
+    put_image();
+    emu::drive_config config;
+    config.update_vendor = "        ";
+    host.add_drive_at_letter('E', config);
+    host.cfg.answers = {IDYES, IDOK};
+
+    EXPECT_EQ(run(), 0);
+
+    EXPECT_EQ(cdbs(host.drive(0)), join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, INQUIRY}}));
+    EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
 }
 
 TEST_F(update_drive_failures, still_in_update_mode_on_9x_with_intel_driver_leaves_again_before_asking) {

@@ -38,8 +38,16 @@ message(STATUS "${count} imports, all provided by Windows 95")
 # later processor (MMX, SSE and after, sysenter, fxsave, the fences, ...)
 # anywhere in the file, our own code or the runtime's. (What objdump names
 # tzcnt is the tool chain's "rep bsf", which a Pentium Pro runs as bsf.)
+# The code ends where the link map starts the constructor list: after it in
+# .text lie that list and the exception tables, data that must not be read
+# as instructions.
+file(STRINGS ${MAP} code_end REGEX "^ +0x[0-9a-f]+ +___CTOR_LIST__ = ")
+if(NOT code_end MATCHES "0x([0-9a-f]+)")
+  message(FATAL_ERROR "no ___CTOR_LIST__ in ${MAP}")
+endif()
 set(listing ${CMAKE_CURRENT_BINARY_DIR}/odd-fwupdate.listing)
-execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${EXE} OUTPUT_FILE ${listing} RESULT_VARIABLE code)
+execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn --stop-address=0x${CMAKE_MATCH_1} ${EXE}
+                OUTPUT_FILE ${listing} RESULT_VARIABLE code)
 if(NOT code EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -d ${EXE} failed (${code})")
 endif()

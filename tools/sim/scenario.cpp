@@ -97,6 +97,10 @@ emu::drive_config drive_config_of(const json& d) {
     take(d, "inquiry_length", c.inquiry_length);
     take(d, "inquiry_length_after_restart", c.inquiry_length_after_restart);
     take(d, "revision_after_restart", c.revision_after_restart);
+    take(d, "revision_suffix_after_restart", c.revision_suffix_after_restart);
+    take(d, "date_after_restart", c.date_after_restart);
+    take(d, "vendor_after_restart", c.vendor_after_restart);
+    take(d, "product_after_restart", c.product_after_restart);
     take(d, "hardware_revision", c.hardware_revision);
     take(d, "signature", c.signature);
     take(d, "update_vendor", c.update_vendor);
@@ -173,6 +177,7 @@ void load_host(machine& h, const json& j) {
     take(j, "file_size_fails", h.cfg.file_size_fails);
     take(j, "file_read_shortfall", h.cfg.file_read_shortfall);
     take(j, "interrupt_in_update", h.cfg.interrupt_in_update);
+    take(j, "another_run", h.cfg.another_run);
 }
 
 void load_aspi(machine& h, const json& j) {

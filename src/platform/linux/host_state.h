@@ -87,4 +87,12 @@ DWORD l_GetFileSize(HANDLE file, LPDWORD size_high);
 BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped);
 int l_append_to_file(const char* path, const char* bytes, size_t length);
 
+// --- the machine's claim (machine_claim.cpp) -------------------------------------------
+
+// Finds the folder of the run's claim and kept values (/run; test builds may move it).
+void locate_run_folder();
+const char* run_folder();
+int l_claim_machine();
+bool l_same_file(const char* a, const char* b);
+
 }  // namespace linux_host

@@ -217,6 +217,8 @@ constexpr host_calls linux_calls() {
     c.device_name = l_device_name;
     c.machine_identity = l_machine_identity;
     c.append_to_file = l_append_to_file;
+    c.claim_machine = l_claim_machine;
+    c.same_file = l_same_file;
     return c;
 }
 
@@ -232,6 +234,7 @@ static_assert(every_call_filled(linux_table), "a platform call left out of the t
 void install_linux_host() {
     open_missing_standard_descriptors();
     locate_sysfs();
+    linux_host::locate_run_folder();
     linux_host::learn_console();
     static bool closing_registered = false;
     if (!closing_registered) closing_registered = std::atexit(linux_host::close_kept_devices) == 0;

@@ -49,6 +49,7 @@ volatile sig_atomic_t window_open = 0;
 volatile sig_atomic_t held_ending = 0;
 volatile sig_atomic_t held_stop = 0;
 volatile sig_atomic_t run_finished = 0;
+int pending_ending = 0;  // a signal held in a window that has closed, for the run to act on
 notice held_notice;
 sigset_t handled_signals;
 
@@ -186,10 +187,13 @@ int end_update_window() {
         ::sigaction(STOPPING_SIGNALS[i], &stop_dispositions[i], nullptr);
     std::fflush(stdout);
     std::fflush(stderr);
-    const int ending = held_ending;
-    if (ending != 0) {
-        finish_run();
-        end_by_signal(ending);
+    // The drive's update has ended; the run counts and records it before it
+    // acts on the signal (end_by_held_signal).
+    if (held_ending != 0) {
+        pending_ending = held_ending;
+        held_ending = 0;
+        held_stop = 0;
+        return 1;
     }
     // A Ctrl-Z held meanwhile stops the program now, between two drives.
     if (held_stop != 0) {
@@ -197,4 +201,10 @@ int end_update_window() {
         ::raise(SIGTSTP);
     }
     return 0;
+}
+
+void end_by_held_signal() {
+    if (pending_ending == 0) return;
+    finish_run();
+    end_by_signal(pending_ending);
 }

@@ -19,7 +19,11 @@ void note_drive_state(const char* device, int in_update_firmware, const char* li
 // Opens a drive's update window; `held_line` is the notice told once when a
 // signal is held in it.
 void begin_update_window(const char* held_line);
-// Closes it. When an ending signal was held meanwhile the notices are written
-// and the program ends by that signal, as it would have without the window; a
-// held Ctrl-Z stops it now. Otherwise returns 0.
+// Closes it. Returns 1 when an ending signal was held meanwhile: the run
+// counts and records the drive, then stops before the next one and ends by
+// that signal (end_by_held_signal), or, with no drive left, ends as it would
+// have without it. A held Ctrl-Z stops the program now. Otherwise returns 0.
 int end_update_window();
+// Ends the program by the signal held in the last window, its notices
+// written, when there is one.
+void end_by_held_signal();

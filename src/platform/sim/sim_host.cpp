@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 
 namespace sim {
 namespace {
@@ -449,6 +450,28 @@ int sim_append_to_file(const char* path, const char* bytes, size_t length) {
     return std::fclose(file) == 0 && written ? 0 : -1;
 }
 
+// Another run on the simulated machine is the scenario's to say.
+int sim_claim_machine() { return active->cfg.another_run ? 1 : 0; }
+
+// A name reaches a file as given (a record) or in the folder the utility runs
+// in (an image); two names are one file when any of those ways meet.
+bool sim_same_file(const char* a, const char* b) {
+    namespace fs = std::filesystem;
+    if (a == nullptr || b == nullptr) return false;
+    const std::string& folder = active->cfg.directory;
+    const auto ways = [&folder](const char* name) {
+        std::vector<fs::path> paths{name};
+        if (!folder.empty() && name[0] != '/') paths.push_back(fs::path(folder) / name);
+        return paths;
+    };
+    for (const fs::path& x : ways(a))
+        for (const fs::path& y : ways(b)) {
+            std::error_code error;
+            if (fs::equivalent(x, y, error)) return true;
+        }
+    return false;
+}
+
 constexpr host_calls sim_calls() {
     host_calls c{};
     c.CreateFileA = sim_CreateFileA;
@@ -483,6 +506,8 @@ constexpr host_calls sim_calls() {
     c.device_name = sim_device_name;
     c.machine_identity = sim_machine_identity;
     c.append_to_file = sim_append_to_file;
+    c.claim_machine = sim_claim_machine;
+    c.same_file = sim_same_file;
     return c;
 }
 

@@ -61,6 +61,7 @@ struct config {
     bool file_size_fails = false;      // GetFileSize on an image file fails
     uint32_t file_read_shortfall = 0;  // ReadFile delivers this many bytes fewer than asked
     int interrupt_in_update = 0;       // an interrupt arrives during the Nth drive update window (1-based); 0 never
+    bool another_run = false;          // another run of the updater holds the machine's drives
 };
 
 struct box_record {

@@ -147,6 +147,8 @@ const char HELD_JAPANESE[] =
     "\x83\x8D\x83O\x83\x89\x83\x80\x82\xF0\x8FI\x97\xB9\x82\xB5\x82\xDC\x82\xB7\n";
 std::atomic<bool> held_notice_japanese{false};
 
+constexpr UINT EXIT_INTERRUPTED = 130;
+
 BOOL WINAPI guard_console_events(DWORD event) {
     const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
     if (interrupt && in_update_window) {
@@ -159,8 +161,12 @@ BOOL WINAPI guard_console_events(DWORD event) {
     name_left_drives();
     if (!interrupt) {
         while (in_update_window) ::Sleep(100);
+        return FALSE;
     }
-    return FALSE;
+    // Outside a drive's update an interrupt ends the run with a code of its
+    // own, as a signal's on Linux (128 + SIGINT), not the system's default,
+    // which a batch file can read as success.
+    ::ExitProcess(EXIT_INTERRUPTED);
 }
 
 // Windows 95 and NT 4 have no execution state; there the machine's own power
@@ -223,6 +229,41 @@ int w_append_to_file(const char* path, const char* bytes, size_t length) {
     return done && written == length ? 0 : -1;
 }
 
+// The claim on the machine's drives is a named mutex, held (never closed)
+// until the process ends, when Windows drops it however the process ended.
+// From Windows 2000 on it lives in the global namespace, so that a run in
+// another session (a second user, a remote desktop, a service) meets it; 95,
+// 98, Me and NT 4 have one namespace and take no prefix. A mutex another
+// user created is there though this one may not open it.
+int w_claim_machine() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    const bool sessions = ::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+                          version.dwMajorVersion >= 5;
+    const char* name = sessions ? "Global\\odd-fwupdate.drives" : "odd-fwupdate.drives";
+    const HANDLE claim = ::CreateMutexA(nullptr, FALSE, name);
+    const DWORD error = ::GetLastError();
+    if (claim == nullptr) return error == ERROR_ACCESS_DENIED ? 1 : 0;
+    return error == ERROR_ALREADY_EXISTS ? 1 : 0;
+}
+
+// One file is one volume and one index on it, however its path is spelt.
+bool w_same_file(const char* a, const char* b) {
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    const char* names[2] = {a, b};
+    for (int i = 0; i < 2; ++i) {
+        if (names[i] == nullptr) return false;
+        const HANDLE file = ::CreateFileA(names[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const BOOL known = ::GetFileInformationByHandle(file, &info[i]);
+        ::CloseHandle(file);
+        if (!known) return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
 void w_write_notice(const char* text) {
     if (text != nullptr) write_notice_line(text, static_cast<DWORD>(std::strlen(text)));
 }
@@ -261,6 +302,8 @@ constexpr host_calls win32_calls() {
     c.device_name = w_device_name;
     c.machine_identity = w_machine_identity;
     c.append_to_file = w_append_to_file;
+    c.claim_machine = w_claim_machine;
+    c.same_file = w_same_file;
     return c;
 }
 

@@ -1,0 +1,33 @@
+// What the run knows of its image before any drive is touched: the file read
+// once whole, its size and SHA-256, held against a build's pinned release
+// image, a checksum file beside it and the release's version; and the rule
+// that every later load of it holds those same bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/sha256.h"
+
+struct image_identity {
+    bool known = false;
+    uint32_t size = 0;
+    uint8_t sha256[SHA256_SIZE] = {};
+};
+
+// The image file `name` as this run first read it; unknown until read whole.
+const image_identity& first_image_read(const char* name);
+
+// Reads the image file `name` whole, before any drive is touched, and refuses
+// it, told in one line as the image's fault, when a pinned build's size or
+// digest, a checksum file `name`.sha256 beside it, or the release's version
+// says it is not this build's image. 0 to go on (also when the file cannot be
+// read: loading it tells), -1 refused.
+int vet_image(const char* name);
+
+// The bytes one load of image file `name` put in memory: 0 when they are the
+// bytes the run first read (the first read whole is the one all others must
+// hold), -1 after telling that the file changed.
+int same_as_first_read(const char* name, const uint8_t* bytes, uint32_t size);
+
+void reset_image_integrity_state();
