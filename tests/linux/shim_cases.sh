@@ -66,7 +66,7 @@ polling() {
 expect_polling() { [[ $(polling "$1") == "$2" ]] || fail "/dev/sr$1 polls every '$(polling "$1")' ms, expected '$2'"; }
 make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"; }
 
-# run_updater TYPED [VAR=VALUE ...]: odd-fwupdate "${arguments[@]}" in the image's folder with TYPED on
+# run_updater TYPED [VAR=VALUE ...]: odd-fwupdate (or $program) "${arguments[@]}" in the image's folder with TYPED on
 # stdin (ended after 60 s).
 run_updater() {
   local typed=$1
@@ -74,7 +74,7 @@ run_updater() {
   printf '%b' "$typed" >"$work/typed"
   (cd "$work" &&
     timeout 60 env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" "$@" \
-      "$build/odd-fwupdate" "${arguments[@]}" <"$work/typed" >"$work/out" 2>"$work/err")
+      "${program:-$build/odd-fwupdate}" "${arguments[@]}" <"$work/typed" >"$work/out" 2>"$work/err")
   code=$?
 }
 
@@ -445,6 +445,75 @@ ctrl_z_and_usr1_during_transfer)
   peer sg_inq /dev/sr1
   expect_state revision 1.28
   expect_state reflash_count 1
+  ;;
+damaged_image_with_checksum)
+  # 16 KiB of other bytes written into the middle of an image beside the
+  # checksum sha256sum wrote of it: refused before any drive is touched.
+  one_drive_scenario '' ''
+  (cd "$work" && sha256sum A0013431.128 >A0013431.128.sha256)
+  head -c 16384 /dev/urandom | dd of="$image" bs=1024 seek=1024 conv=notrunc status=none
+  arguments=(--yes)
+  run_updater ''
+  expect_code 6
+  expect_in "$work/err" 'odd-fwupdate: the image file A0013431.128 does not match its checksum file A0013431.128.sha256; no drive was touched\n'
+  [[ ! -s $work/report/E.commands ]] || fail "a command reached the drive"
+  # The image whole again: the drive is updated.
+  make_image
+  run_updater ''
+  expect_code 0
+  expect_state revision 1.28
+  ;;
+truncated_image_in_a_pinned_build)
+  # A build pinned to its release's image refuses the first half of it, and takes it whole.
+  one_drive_scenario '' ''
+  program=$build/odd-fwupdate-pinned
+  head -c 1048576 "$image" >"$work/half" && mv "$work/half" "$image"
+  arguments=(--yes)
+  run_updater ''
+  expect_code 6
+  expect_in "$work/err" 'odd-fwupdate: the image file A0013431.128 is not the image this build installs; no drive was touched\n'
+  [[ ! -s $work/report/E.commands ]] || fail "a command reached the drive"
+  make_image
+  run_updater ''
+  expect_code 0
+  expect_state revision 1.28
+  ;;
+log_that_is_the_image)
+  # By its own name, by another path and through a link: refused as a wrong argument, the image unchanged.
+  one_drive_scenario '' ''
+  cp "$image" "$work/image_before"
+  ln -s A0013431.128 "$work/link.log"
+  for log in A0013431.128 "$work/./A0013431.128" "$work/link.log"; do
+    arguments=(--yes --log "$log")
+    run_updater ''
+    expect_code 2
+    expect_in "$work/err" "odd-fwupdate: the log $log is the image file; name another file for the log\n"
+    cmp -s "$image" "$work/image_before" || fail "the image was written to"
+  done
+  [[ ! -s $work/report/E.commands ]] || fail "a command reached the drive"
+  ;;
+polling_given_back_after_a_killed_run)
+  # SIGKILL in the update window (the drive re-flashing) leaves the drive's
+  # polling stopped; the next run gives back the value the killed one found.
+  one_drive_scenario ', "leave_command_ms": 0, "reflash_ms": 0' ''
+  state_folder=$work/state
+  mkdir -p "$state_folder"
+  polling 1 2000
+  trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+  start_updater
+  answer 'y\n'
+  wait_for "$work/out" 'Now internal re-flashing'
+  kill -KILL "$pid"
+  finish_updater
+  expect_polling 1 0
+  rm -f "$work/answers"
+  start_updater
+  answer '\n'
+  finish_updater
+  [[ $code == 0 ]] || { cat "$work/out" "$work/err"; fail "exit code $code after the killed run"; }
+  expect_in "$work/out" 'FW is already latest.'
+  expect_polling 1 2000
+  [[ ! -e $work/run/odd-fwupdate.sr1.events_poll_msecs ]] || fail "the kept value outlived the run that gave it back"
   ;;
 static_file)
   # The file a technician copies: statically linked, and whole in a root that

@@ -1,12 +1,14 @@
 // The image file: what load_image accepts and refuses, the decoded version and
 // date, the dates message 82 shows, and identification of the drive with the
 // release selected for it.
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "dialogue_expectations.h"
 #include "image/image_integrity.h"
+#include "image/sha256.h"
 #include "messages/messages.h"
 #include "test_support.h"
 #include "tools/make-image/image_builder.h"
@@ -340,6 +342,33 @@ TEST_F(identify_test, an_unreadable_identity_block_is_told_by_message_0) {
     EXPECT_EQ(identity_state, -1);
     EXPECT_EQ(update_mode, 1);
     EXPECT_STREQ(current_release.image_file_name, "EARLIER.BIN");
+}
+
+}  // namespace
+
+namespace {
+
+// SHA-256 against the examples of FIPS 180-4, whole and fed in uneven pieces.
+TEST(sha256_test, gives_the_standard_digests) {
+    const std::string million_a(1000000, 'a');
+    const std::pair<std::string, const char*> examples[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {million_a, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& [text, expected] : examples) {
+        uint8_t digest[SHA256_SIZE];
+        sha256(text.data(), text.size(), digest);
+        EXPECT_EQ(sha256_text(digest), expected) << text.size();
+        sha256_state s;
+        sha256_begin(s);
+        for (size_t at = 0, piece = 1; at < text.size(); at += piece, piece = piece * 7 % 97 + 1)
+            sha256_take(s, text.data() + at, std::min(piece, text.size() - at));
+        sha256_end(s, digest);
+        EXPECT_EQ(sha256_text(digest), expected) << text.size() << " in pieces";
+    }
 }
 
 }  // namespace

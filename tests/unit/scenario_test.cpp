@@ -1,13 +1,18 @@
 // Scenario files: what a scenario sets reaches the simulated host, and a
 // scenario the simulator cannot honour is refused with a reason, never taken
-// with a value that wrapped or was cut.
+// with a value that wrapped or was cut. Whole runs of scenarios in a folder:
+// what is decided before the first command, and the record a run leaves.
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
-
+#include <functional>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
 #include "entry/options.h"
+#include "image/sha256.h"
 #include "test_support.h"
 #include "tools/sim/scenario.h"
 
@@ -156,6 +161,152 @@ TEST(run_record, two_drives_read_back) {
     EXPECT_EQ(lines[2]["exit_code"], 0);
     EXPECT_EQ(lines[2]["yes"], true);
     for (const nlohmann::json& line : lines) EXPECT_EQ(line["time"].get<std::string>().size(), 20u) << line;
+}
+
+}  // namespace
+
+namespace {
+
+// A whole run of a scenario in a folder of its own, with the record read back.
+struct folder_run {
+    std::filesystem::path folder;
+    int exit_code = -1;
+    size_t commands = 0;  // on every drive
+    std::vector<std::string> notices;
+    std::vector<nlohmann::json> records;
+
+    folder_run(const std::string& scenario, const std::function<void(const std::filesystem::path&)>& prepare) {
+        folder = std::filesystem::temp_directory_path() / ("odd-run-" + std::to_string(::getpid()));
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        reset_run_state();
+        {
+            sim::machine h;
+            sim::load_scenario(h, scenario, ".", folder.string());
+            h.cfg.directory = folder.string();
+            h.install();
+            prepare(folder);
+            exit_code = updater_main(0, nullptr);
+            for (const sim::drive_slot& d : h.drives) commands += d.drive->log().size();
+            notices = h.notices;
+        }
+        reset_run_state();
+        std::ifstream log(folder / "runs.log");
+        for (std::string line; std::getline(log, line);) records.push_back(nlohmann::json::parse(line));
+    }
+    ~folder_run() { std::filesystem::remove_all(folder); }
+};
+
+const char ONE_DRIVE[] = R"({ "images": [ { "path": "A0013431.128", "version": "1.28 ", "date": "08/07/25" } ],
+    "drives": [ { "letter": "E", "revision": "1.23", "date": "08/07/25" } ], "answers": [ "yes", "ok" ] })";
+
+void write_text(const std::filesystem::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string digest_of(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    uint8_t digest[SHA256_SIZE];
+    sha256(bytes.data(), bytes.size(), digest);
+    return sha256_text(digest);
+}
+
+// What comes before the first command to any drive: the claim on the machine,
+// the record that would be the image, and the image's checksum file and release.
+struct opening_case {
+    const char* name;
+    const char* scenario;
+    bool check, yes;
+    std::function<void(const std::filesystem::path&)> prepare;
+    int exit_code;
+    const char* notice;  // the start of the one line told; empty: none, and the drive is updated
+};
+
+const opening_case OPENINGS[] = {
+    {"another_run", R"({ "host": { "another_run": true }, "images": [ { "path": "A0013431.128" } ],
+       "drives": [ { "letter": "E" } ], "answers": [ "yes" ] })", false, false, nullptr, 1,
+     "odd-fwupdate: another run is updating drives on this machine"},
+    {"another_run_unattended", R"({ "host": { "another_run": true }, "images": [ { "path": "A0013431.128" } ],
+       "drives": [ { "letter": "E" } ] })", false, true, nullptr, 5, "odd-fwupdate: another run"},
+    {"another_run_checked", R"({ "host": { "another_run": true }, "images": [ { "path": "A0013431.128" } ],
+       "drives": [ { "letter": "E" } ] })", true, false, nullptr, 5, "odd-fwupdate: another run"},
+    {"log_is_the_image", ONE_DRIVE, false, true,
+     [](const std::filesystem::path& f) { options.log = (f / "." / "A0013431.128").string(); }, 2,
+     "odd-fwupdate: the log "},
+    {"checksum_matches", ONE_DRIVE, false, true,
+     [](const std::filesystem::path& f) { write_text(f / "A0013431.128.sha256", digest_of(f / "A0013431.128") + "  A0013431.128\n"); },
+     0, ""},
+    {"checksum_binary_mode_with_folder_and_crlf", ONE_DRIVE, false, true,
+     [](const std::filesystem::path& f) {
+         write_text(f / "A0013431.128.sha256", std::string(64, '0') + "  OTHER.BIN\r\n" + digest_of(f / "A0013431.128") +
+                                                   " *firmware/a0013431.128\r\n");
+     },
+     0, ""},
+    {"checksum_differs", ONE_DRIVE, false, true,
+     [](const std::filesystem::path& f) { write_text(f / "A0013431.128.sha256", std::string(64, 'a') + "  A0013431.128\n"); },
+     6, "odd-fwupdate: the image file A0013431.128 does not match its checksum file A0013431.128.sha256"},
+    {"checksum_differs_asked", ONE_DRIVE, false, false,
+     [](const std::filesystem::path& f) { write_text(f / "A0013431.128.sha256", std::string(64, 'a') + "\n"); }, 1,
+     "odd-fwupdate: the image file A0013431.128 does not match"},
+    {"checksum_for_another_file", ONE_DRIVE, true, false,
+     [](const std::filesystem::path& f) { write_text(f / "A0013431.128.sha256", digest_of(f / "A0013431.128") + "  A0013431.129\n"); },
+     6, "odd-fwupdate: the checksum file A0013431.128.sha256 gives no SHA-256 for A0013431.128"},
+    {"image_of_another_release", R"({ "images": [ { "path": "A0013431.128", "version": "1.30 " } ],
+       "drives": [ { "letter": "E" } ] })", false, true, nullptr, 6,
+     "odd-fwupdate: the image file A0013431.128 is not the image this build installs"},
+};
+
+class run_opening : public ::testing::TestWithParam<opening_case> {};
+
+TEST_P(run_opening, is_decided_before_any_command) {
+    const opening_case& c = GetParam();
+    std::vector<uint8_t> image_before;
+    folder_run run(c.scenario, [&](const std::filesystem::path& f) {
+        options.check = c.check;
+        options.yes = c.yes;
+        options.log = (f / "runs.log").string();
+        if (c.prepare) c.prepare(f);
+        std::ifstream in(f / "A0013431.128", std::ios::binary);
+        image_before.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    });
+    EXPECT_EQ(run.exit_code, c.exit_code);
+    std::ifstream in(run.folder / "A0013431.128", std::ios::binary);
+    EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), image_before);
+    if (*c.notice == '\0') {
+        EXPECT_TRUE(run.notices.empty()) << run.notices.front();
+        return;
+    }
+    ASSERT_EQ(run.notices.size(), 1u);
+    EXPECT_EQ(run.notices[0].rfind(c.notice, 0), 0u) << run.notices[0];
+    EXPECT_EQ(run.commands, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(runs, run_opening, ::testing::ValuesIn(OPENINGS),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An interrupt held during the first of two drives on each route: that drive
+// is updated and recorded so, and the run stops before the second.
+TEST(run_record, an_interrupt_changes_no_drive_result) {
+    const char* const machines[] = {
+        R"("drives": [ { "letter": "E" }, { "letter": "F" } ])",
+        R"("host": { "family": "98" }, "aspi": { "adapters": [ "intelata" ] },
+           "drives": [ { "adapter": 0, "target": 0 }, { "adapter": 0, "target": 1 } ])",
+        R"("host": { "family": "98" }, "aspi": { "adapters": [ "NTMAPHLP" ] },
+           "drives": [ { "adapter": 0, "target": 0 }, { "adapter": 0, "target": 1 } ])",
+    };
+    for (const char* machine : machines) {
+        SCOPED_TRACE(machine);
+        const std::string scenario = std::string(R"({ "images": [ { "path": "A0013431.128" } ], )") + machine + "}";
+        folder_run run(scenario, [](const std::filesystem::path& f) {
+            options.yes = true;
+            options.log = (f / "runs.log").string();
+            sim::current()->cfg.interrupt_in_update = 1;
+        });
+        EXPECT_EQ(run.exit_code, 1);
+        ASSERT_EQ(run.records.size(), 2u);
+        EXPECT_EQ(run.records[0]["result"], "updated");
+        EXPECT_EQ(run.records[0]["after_revision"], "1.28");
+        EXPECT_EQ(run.records[1]["record"], "run");
+    }
 }
 
 }  // namespace

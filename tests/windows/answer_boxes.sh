@@ -12,7 +12,11 @@
 # goes to LOG. With SCREENSHOTS set to a folder, each box is pictured there
 # (box-N.png) before it is answered. With INTERRUPT_LOG and INTERRUPT_BLOCKS set, Ctrl-C (SIGINT, which
 # Wine hands to the console's handlers) is sent to the Windows program of this
-# prefix once INTERRUPT_LOG holds that many accepted image blocks.
+# prefix once INTERRUPT_LOG holds that many accepted image blocks. With
+# SECOND_RUN set to a folder as well, the same command is started a second
+# time at that moment instead, its console, standard error and exit code
+# going to that folder (out, err, code) and its emulated drives' report to
+# report/ there.
 set -uo pipefail
 
 log=$1 answers=$2
@@ -79,6 +83,13 @@ if [ -n "${INTERRUPT_LOG:-}" ]; then
     for _ in $(seq 1200); do
       blocks=$(grep -c '^3B 07 F0 .* good$' "$INTERRUPT_LOG" 2>/dev/null)
       if [ "${blocks:-0}" -ge "$INTERRUPT_BLOCKS" ]; then
+        if [ -n "${SECOND_RUN:-}" ]; then
+          mkdir -p "$SECOND_RUN/report"
+          say "second run after $blocks blocks"
+          ODD_ASPI_REPORT=$SECOND_RUN/report "$@" >"$SECOND_RUN/out" 2>"$SECOND_RUN/err"
+          echo $? >"$SECOND_RUN/code"
+          exit 0
+        fi
         pid=$(windows_program | head -n 1)
         [ -n "$pid" ] && kill -INT "$pid" && say "interrupted after $blocks blocks"
         exit 0

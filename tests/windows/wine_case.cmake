@@ -17,7 +17,8 @@
 # FLASHED (1: the drive holds the image file), BLOCKS and LEAVES (image
 # blocks the drive accepted, leave commands it received); UNTOUCHED (1: the
 # program never loads the ASPI manager); ARGS (the command line); INTERRUPT
-# ("A:T N": Ctrl-C once drive A:T has accepted N image blocks); ANSWERS ("none", or "y ok":
+# ("A:T N": Ctrl-C once drive A:T has accepted N image blocks; with SECOND_RUN,
+# the program started again at that moment instead, which must refuse); ANSWERS ("none", or "y ok":
 # Yes, then Enter on an OK box) with ANSWER_BOXES, the script that answers;
 # STDERR (text the program's standard error must hold).
 cmake_minimum_required(VERSION 3.25)
@@ -172,6 +173,10 @@ if(DEFINED ANSWERS)
     string(REPLACE ":" "_" interrupted_drive ${interrupted_drive})
     set(ENV{INTERRUPT_LOG} ${report}/drive_${interrupted_drive}.log)
     set(ENV{INTERRUPT_BLOCKS} ${interrupt_blocks})
+    if(SECOND_RUN)
+      file(REMOVE_RECURSE ${WORK}/second)
+      set(ENV{SECOND_RUN} ${WORK}/second)
+    endif()
   endif()
 endif()
 string(TIMESTAMP started %s UTC)
@@ -187,8 +192,22 @@ if(DEFINED ANSWERS)
   # Every answer went to a box of its own, and no box was left unanswered.
   file(STRINGS ${WORK}/boxes.log boxes)
   string(JOIN "\n" boxes_text ${boxes})
-  if(DEFINED INTERRUPT AND NOT boxes_text MATCHES "interrupted after")
+  if(DEFINED INTERRUPT AND NOT SECOND_RUN AND NOT boxes_text MATCHES "interrupted after")
     fail("Ctrl-C was never sent\n${boxes_text}")
+  endif()
+  if(SECOND_RUN)
+    # The second copy ends at once, saying why, and never loads the ASPI manager.
+    if(NOT boxes_text MATCHES "second run after" OR NOT EXISTS ${WORK}/second/code)
+      fail("the second run was never started\n${boxes_text}")
+    endif()
+    file(STRINGS ${WORK}/second/code second_code)
+    file(READ ${WORK}/second/err second_err)
+    if(NOT second_code EQUAL 1 OR NOT second_err MATCHES "another run is updating drives on this machine")
+      fail("the second run ended with ${second_code}: ${second_err}")
+    endif()
+    if(EXISTS ${WORK}/second/report/drives.txt)
+      fail("the second run loaded the ASPI manager")
+    endif()
   endif()
   list(FILTER boxes INCLUDE REGEX "^box [0-9]+: (y|n|ok)$")
   # "none": on a display, where any box that comes is one too many.

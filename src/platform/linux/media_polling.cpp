@@ -4,6 +4,7 @@
 #include "platform/linux/media_polling.h"
 
 #include "platform/linux/device_map.h"
+#include "platform/linux/host_state.h"
 #include "platform/linux/retrying_calls.h"
 
 #include <fcntl.h>
@@ -13,12 +14,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 
 struct polling {
     char path[256] = {};
+    char kept_path[256] = {};  // the value to give back, kept where a later run finds it
     char value[24] = {};  // as read, line break included
     size_t length = 0;
     volatile sig_atomic_t stopped = 0;
@@ -29,6 +32,17 @@ char sysfs_root[200] = "/sys";
 
 bool write_whole(const char* path, const char* text, size_t length) {
     const int fd = open_retrying(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);  // a plain file too
+    if (fd < 0) return false;
+    ssize_t written;
+    do written = ::write(fd, text, length);
+    while (written < 0 && errno == EINTR);
+    ::close(fd);
+    return written == static_cast<ssize_t>(length);
+}
+
+// The kept value: a file of its own, created or replaced (never through a link).
+bool write_whole_new(const char* path, const char* text, size_t length) {
+    const int fd = open_retrying(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return false;
     ssize_t written;
     do written = ::write(fd, text, length);
@@ -50,6 +64,17 @@ struct signals_held {
     signals_held& operator=(const signals_held&) = delete;
 };
 
+// Reads the whole small file at `path` into `text`; its length, or 0.
+size_t read_small(const char* path, char* text, size_t capacity) {
+    const int fd = open_retrying(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return 0;
+    const ssize_t got = ::read(fd, text, capacity - 1);
+    ::close(fd);
+    return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+bool is_zero(const char* text, size_t length) { return length >= 1 && text[0] == '0' && (length == 1 || text[1] == '\n'); }
+
 }  // namespace
 
 void locate_sysfs() {
@@ -65,12 +90,20 @@ void stop_media_polling(int device) {
     const signals_held hold;
     polling& p = drives[device];
     std::snprintf(p.path, sizeof p.path, "%s/class/block/sr%d/events_poll_msecs", sysfs_root, device);
-    const int fd = open_retrying(p.path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return;
-    const ssize_t got = ::read(fd, p.value, sizeof p.value - 1);
-    ::close(fd);
-    if (got <= 0) return;
-    p.length = static_cast<size_t>(got);
+    std::snprintf(p.kept_path, sizeof p.kept_path, "%s/odd-fwupdate.sr%d.events_poll_msecs", linux_host::run_folder(),
+                  device);
+    p.length = read_small(p.path, p.value, sizeof p.value);
+    if (p.length == 0) return;
+    // A run killed while it held the polling stopped (SIGKILL cannot be
+    // caught) left 0 there and the value it read beside its claim: that is
+    // the value to give back. Any other value now is the machine's own.
+    char kept[sizeof p.value] = {};
+    const size_t kept_length = read_small(p.kept_path, kept, sizeof kept);
+    if (is_zero(p.value, p.length) && kept_length > 0 && !is_zero(kept, kept_length)) {
+        std::memcpy(p.value, kept, kept_length);
+        p.length = kept_length;
+    }
+    if (!write_whole_new(p.kept_path, p.value, p.length)) p.kept_path[0] = '\0';
     if (write_whole(p.path, "0", 1)) p.stopped = 1;
 }
 
@@ -81,7 +114,7 @@ void restore_media_polling(int device) {
     const signals_held hold;
     polling& p = drives[device];
     if (!p.stopped) return;
-    write_whole(p.path, p.value, p.length);
+    if (write_whole(p.path, p.value, p.length) && p.kept_path[0] != '\0') ::unlink(p.kept_path);
     p.stopped = 0;
 }
 
