@@ -45,7 +45,8 @@ void print_usage() {
         "\n"
         "Exit codes: 0 every drive found was visited; 1 no drive was found, an error\n"
         "stopped the run, or a question could not be shown; 2 a wrong argument; 3 see\n"
-        "above; 128+N ended by signal N.\n",
+        "above; with --check or --yes 5 another run is updating drives here and 6 the\n"
+        "image is not this program's; 128+N ended by signal N.\n",
         name.c_str(), model.image_file_name);
 }
 

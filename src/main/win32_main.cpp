@@ -33,7 +33,9 @@ void print_usage() {
                            "without write access to a drive the drive is not found.\r\n\r\n"
                            "Exit code: 0 every drive found was visited, 1 no drive was found, an\r\n"
                            "update failed or a question could not be shown, 2 an unknown option,\r\n"
-                           "3 /check: the update applies to a drive; /yes: a drive was left as it is.\r\n",
+                           "3 /check: the update applies to a drive; /yes: a drive was left as it is,\r\n"
+                           "5 /check, /yes: another run is updating drives here, 6 /check, /yes: the\r\n"
+                           "image is not this program's, 130 Ctrl-C or Ctrl-Break outside an update.\r\n",
                            updater_title().c_str(), image)
                    .c_str());
 }

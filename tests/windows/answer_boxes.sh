@@ -16,7 +16,8 @@
 # SECOND_RUN set to a folder as well, the same command is started a second
 # time at that moment instead, its console, standard error and exit code
 # going to that folder (out, err, code) and its emulated drives' report to
-# report/ there.
+# report/ there. With END_SESSION set, the end of the session is asked then
+# (wineboot --end-session, what Wine does for a logoff or shutdown).
 set -uo pipefail
 
 log=$1 answers=$2
@@ -83,6 +84,12 @@ if [ -n "${INTERRUPT_LOG:-}" ]; then
     for _ in $(seq 1200); do
       blocks=$(grep -c '^3B 07 F0 .* good$' "$INTERRUPT_LOG" 2>/dev/null)
       if [ "${blocks:-0}" -ge "$INTERRUPT_BLOCKS" ]; then
+        if [ -n "${END_SESSION:-}" ]; then
+          # The session asked to end, as a logoff or shutdown asks it (Wine's wineboot).
+          "$1" wineboot --end-session >>"$log.end-session" 2>&1
+          say "end of session asked after $blocks blocks: wineboot $?"
+          exit 0
+        fi
         if [ -n "${SECOND_RUN:-}" ]; then
           mkdir -p "$SECOND_RUN/report"
           say "second run after $blocks blocks"

@@ -18,7 +18,8 @@
 # blocks the drive accepted, leave commands it received); UNTOUCHED (1: the
 # program never loads the ASPI manager); ARGS (the command line); INTERRUPT
 # ("A:T N": Ctrl-C once drive A:T has accepted N image blocks; with SECOND_RUN,
-# the program started again at that moment instead, which must refuse); ANSWERS ("none", or "y ok":
+# the program started again at that moment instead, which must refuse; with
+# END_SESSION, the end of the session asked then instead); ANSWERS ("none", or "y ok":
 # Yes, then Enter on an OK box) with ANSWER_BOXES, the script that answers;
 # STDERR (text the program's standard error must hold).
 cmake_minimum_required(VERSION 3.25)
@@ -177,6 +178,9 @@ if(DEFINED ANSWERS)
       file(REMOVE_RECURSE ${WORK}/second)
       set(ENV{SECOND_RUN} ${WORK}/second)
     endif()
+    if(END_SESSION)
+      set(ENV{END_SESSION} 1)
+    endif()
   endif()
 endif()
 string(TIMESTAMP started %s UTC)
@@ -192,7 +196,10 @@ if(DEFINED ANSWERS)
   # Every answer went to a box of its own, and no box was left unanswered.
   file(STRINGS ${WORK}/boxes.log boxes)
   string(JOIN "\n" boxes_text ${boxes})
-  if(DEFINED INTERRUPT AND NOT SECOND_RUN AND NOT boxes_text MATCHES "interrupted after")
+  if(END_SESSION AND NOT boxes_text MATCHES "end of session asked after")
+    fail("the end of the session was never asked\n${boxes_text}")
+  endif()
+  if(DEFINED INTERRUPT AND NOT SECOND_RUN AND NOT END_SESSION AND NOT boxes_text MATCHES "interrupted after")
     fail("Ctrl-C was never sent\n${boxes_text}")
   endif()
   if(SECOND_RUN)

@@ -11,6 +11,7 @@
 
 #include "platform/host.h"
 #include "platform/notice_line.h"
+#include "platform/win32/session_end.h"
 #include "platform/win32/win32_host.h"
 
 namespace {
@@ -129,7 +130,8 @@ void name_left_drives() {
 
 // The update window on Windows: Ctrl-C and Ctrl-Break are swallowed and
 // remembered, so the run stops only once the drive's update has ended, and the
-// machine is kept from sleeping meanwhile. A closing console window Windows
+// machine is kept from sleeping and a shutdown or logoff waits meanwhile
+// (session_end.cpp). A closing console window Windows
 // does not let anyone refuse; its handler names the drives and holds the
 // process only as long as Windows allows, while the drive's update goes on in
 // the main thread. Outside a window every event ends the run as it would
@@ -183,9 +185,11 @@ void w_begin_drive_update(const char*) {
     interrupt_held = false;
     in_update_window = true;
     keep_awake(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    hold_session_end(true, name_left_drives);
 }
 
 int w_end_drive_update(int) {
+    hold_session_end(false, name_left_drives);
     keep_awake(ES_CONTINUOUS);
     in_update_window = false;
     return interrupt_held.exchange(false) ? 1 : 0;
