@@ -515,6 +515,15 @@ polling_given_back_after_a_killed_run)
   expect_polling 1 2000
   [[ ! -e $work/run/odd-fwupdate.sr1.events_poll_msecs ]] || fail "the kept value outlived the run that gave it back"
   ;;
+detached_during_the_update)
+  # The drive goes away and comes back in its update window, then stays in its
+  # update firmware: named as left, with a word that its name may have changed.
+  one_drive_scenario ', "reattach_after_command": 20, "refuse_block": 30' ''
+  run_updater 'y\n\nn\n\n'
+  expect_code 1
+  expect_in "$work/err" 'odd-fwupdate: /dev/sr1 is still in its update firmware; run odd-fwupdate again to complete its update\n'
+  expect_in "$work/err" 'odd-fwupdate: /dev/sr1 was detached and attached again during the run; if it is not updated, it may now have another /dev/sr name\n'
+  ;;
 static_file)
   # The file a technician copies: statically linked, and whole in a root that
   # holds nothing but it and the image (no device, no locale files).

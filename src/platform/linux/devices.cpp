@@ -17,6 +17,7 @@
 #include "platform/linux/media_polling.h"
 #include "platform/linux/retrying_calls.h"
 #include "platform/linux/sg_io.h"
+#include "platform/linux/update_window.h"
 #include "platform/storage_queries.h"
 
 // The C library's system call, which it declares nowhere.
@@ -98,6 +99,7 @@ BOOL pass_through(open_handle& h, LPVOID in, DWORD in_size, LPVOID out, DWORD ou
         ::close(kept.fd);
         kept = kept_device{};
         h.kept = false;
+        note_drive_detached(h.path, host_line(host_notice::came_back, h.path).c_str());
         h.fd = open_device(h, flags);
         if (h.fd < 0) return fail(error_for_errno(errno));
         do done = ::ioctl(h.fd, SG_IO, &request);

@@ -11,6 +11,8 @@ const char* const ENGLISH[] = {
     "odd-fwupdate: %s cannot be updated without the CAP_SYS_RAWIO capability: run as root, or give the program the "
     "capability (setcap cap_sys_rawio+ep odd-fwupdate)\n",
     "odd-fwupdate: device No.%d: %c: = %s\n",
+    "odd-fwupdate: %s was detached and attached again during the run; if it is not updated, it may now have another "
+    "/dev/sr name\n",
 };
 
 const char* const JAPANESE[] = {
@@ -30,6 +32,11 @@ const char* const JAPANESE[] = {
     "cap_sys_rawio+ep odd-fwupdate)\n",
     // "odd-fwupdate: %d台目のドライブ: %c: = %s"
     "odd-fwupdate: %d\x91\xE4\x96\xDA\x82\xCC\x83h\x83\x89\x83" "C\x83u: %c: = %s\n",
+    // "odd-fwupdate: %s は実行中に一度外れてまた付きました。更新されていなければ、別の /dev/sr 名になっているかもしれません"
+    "odd-fwupdate: %s \x82\xCD\x8E\xC0\x8Ds\x92\x86\x82\xC9\x88\xEA\x93x\x8AO\x82\xEA\x82\xC4\x82\xDC\x82\xBD\x95t"
+    "\x82\xAB\x82\xDC\x82\xB5\x82\xBD\x81" "B\x8DX\x90V\x82\xB3\x82\xEA\x82\xC4\x82\xA2\x82\xC8\x82\xAF\x82\xEA"
+    "\x82\xCE\x81" "A\x95\xCA\x82\xCC /dev/sr \x96\xBC\x82\xC9\x82\xC8\x82\xC1\x82\xC4\x82\xA2\x82\xE9\x82\xA9\x82"
+    "\xE0\x82\xB5\x82\xEA\x82\xDC\x82\xB9\x82\xF1\n",
 };
 
 }  // namespace

@@ -7,6 +7,7 @@ enum class host_notice {
     access_refused,  // %s twice: the device
     no_capability,   // %s: the device
     target,          // %d: the drive's number, %c: its letter, %s: the device
+    came_back,       // %s: the device
 };
 
 const char* host_notice_text(host_notice notice, bool japanese);

@@ -42,6 +42,8 @@ struct left_drive {
     char device[32] = {};
     volatile sig_atomic_t left = 0;
     notice told;
+    volatile sig_atomic_t detached = 0;  // it went away and came back: its name may have changed
+    notice detached_told;
 };
 left_drive left_drives[DEVICE_COUNT];
 
@@ -69,8 +71,10 @@ void finish_run() {
     if (!run_finished) {
         run_finished = 1;
         restore_all_media_polling();
-        for (const left_drive& drive : left_drives)
+        for (const left_drive& drive : left_drives) {
             if (drive.left) write_notice(drive.told);
+            if (drive.left && drive.detached) write_notice(drive.detached_told);
+        }
     }
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
@@ -164,6 +168,16 @@ void note_drive_state(const char* device, int in_update_firmware, const char* li
     drive->left = 0;
     set_notice(drive->told, "%s", line ? line : "");
     drive->left = in_update_firmware != 0;
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+void note_drive_detached(const char* device, const char* line) {
+    left_drive* drive = drive_named(device ? device : "");
+    if (drive == nullptr) return;
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &handled_signals, &before);
+    set_notice(drive->detached_told, "%s", line ? line : "");
+    drive->detached = 1;
     ::sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 

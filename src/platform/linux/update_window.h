@@ -16,6 +16,11 @@ void guard_updates();
 // the run ends, however it ends.
 void note_drive_state(const char* device, int in_update_firmware, const char* line);
 
+// `device` went away during the run and was attached again (its kept
+// descriptor failed with ENODEV): when it is named as left in its update
+// firmware, `line` follows, saying it may now have another name.
+void note_drive_detached(const char* device, const char* line);
+
 // Opens a drive's update window; `held_line` is the notice told once when a
 // signal is held in it.
 void begin_update_window(const char* held_line);
