@@ -13,6 +13,7 @@
 #include "entry/entry.h"
 #include "entry/options.h"
 #include "image/firmware_image.h"
+#include "image/image_integrity.h"
 #include "messages/messages.h"
 #include "platform/host.h"
 #include "transport/transport.h"
@@ -76,13 +77,19 @@ std::string device_fields() {
                        json_text(field(found_inquiry + INQUIRY_PRODUCT, PRODUCT_WIDTH)).c_str());
 }
 
+// The image by name, and, once read, by its header's version and date and by
+// its size and SHA-256 as the run first read it.
 std::string image_fields() {
     const uint8_t* header = image_buffer.address;
-    if (header == nullptr || transfer_length <= 0) return format_text(",\"image\":%s", json_text(current_release.image_file_name).c_str());
-    return format_text(",\"image\":%s,\"image_version\":%s,\"image_date\":%s",
-                       json_text(current_release.image_file_name).c_str(),
+    const char* name = current_release.image_file_name;
+    if (header == nullptr || transfer_length <= 0) return format_text(",\"image\":%s", json_text(name).c_str());
+    const image_identity& identity = first_image_read(name);
+    return format_text(",\"image\":%s,\"image_version\":%s,\"image_date\":%s", json_text(name).c_str(),
                        json_text(field(header + IMAGE_VERSION_TEXT, 4)).c_str(),
-                       json_text(image_date_text(header)).c_str());
+                       json_text(image_date_text(header)).c_str()) +
+           (identity.known ? format_text(",\"image_size\":%u,\"image_sha256\":\"%s\"", identity.size,
+                                         sha256_text(identity.sha256).c_str())
+                           : std::string());
 }
 
 // The message of the drive's failure, in English whatever the run's language.

@@ -153,6 +153,8 @@ TEST(run_record, two_drives_read_back) {
     EXPECT_EQ(lines[0]["before_revision"], "1.23");
     EXPECT_EQ(lines[0]["after_revision"], "1.28");
     EXPECT_EQ(lines[0]["image_version"], "1.28");
+    EXPECT_EQ(lines[0]["image_size"], 2097152);
+    EXPECT_EQ(lines[0]["image_sha256"].get<std::string>().size(), 64u);
     EXPECT_EQ(lines[0]["result"], "updated");
     EXPECT_EQ(lines[1]["device"], "F:");
     EXPECT_EQ(lines[1]["vendor"], "QUARLEN");
