@@ -710,7 +710,8 @@ run_outcome run_update(const route& r, const emu::drive_config& drive, size_t co
         trace_watch watch(h, command_limit, events);
         if (behaviour && behaviour->image_changes_at_retry)
             watch.on_box = [&h](const std::string& text) {
-                if (text.find("Do you retry") != std::string::npos) h.cfg.files[IMAGE_FILE][0x100000] ^= 0xFF;
+                if (text.find("Do you retry") != std::string::npos)
+                    h.cfg.files[IMAGE_FILE][0x100000] = static_cast<uint8_t>(~(*run_image)[0x100000]);
             };
         std::ostream trace(&watch);
         trace.exceptions(std::ios::badbit);

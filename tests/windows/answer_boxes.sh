@@ -17,7 +17,8 @@
 # time at that moment instead, its console, standard error and exit code
 # going to that folder (out, err, code) and its emulated drives' report to
 # report/ there. With END_SESSION set, the end of the session is asked then
-# (wineboot --end-session, what Wine does for a logoff or shutdown).
+# (wineboot --end-session --kill, what Wine does for a logoff or shutdown:
+# the processes go once every window has agreed).
 set -uo pipefail
 
 log=$1 answers=$2
@@ -86,7 +87,7 @@ if [ -n "${INTERRUPT_LOG:-}" ]; then
       if [ "${blocks:-0}" -ge "$INTERRUPT_BLOCKS" ]; then
         if [ -n "${END_SESSION:-}" ]; then
           # The session asked to end, as a logoff or shutdown asks it (Wine's wineboot).
-          "$1" wineboot --end-session >>"$log.end-session" 2>&1
+          "$1" wineboot --end-session --kill >>"$log.end-session" 2>&1
           say "end of session asked after $blocks blocks: wineboot $?"
           exit 0
         fi
