@@ -76,8 +76,10 @@ int check_run() {
         silence_console(false);
         return refused;
     }
+    prepare_run_record();
     detect_host_environment();
     target_count = enumerate_targets();
+    prepare_run_record();
     int result = target_count == 0 ? 1 : 0;
     for (int i = 0; i < target_count; ++i) {
         current_target = i;

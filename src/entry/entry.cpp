@@ -69,7 +69,8 @@ std::string updater_title() {
 }
 
 int updater_main(int, char**) {
-    const int exit_code = options.check ? check_run() : update_run();
+    const int run_code = options.check ? check_run() : update_run();
+    const int exit_code = host::final_exit_code(run_code, run_stopped_by_interrupt ? 1 : 0);
     log_run(exit_code);
     return exit_code;
 }
@@ -99,8 +100,10 @@ int update_run() {
     oem_code_page = host::GetOEMCP();
     init_firmware_descriptor();
     if (const int refused = open_run()) return refused;
+    prepare_run_record();
     detect_host_environment();
     target_count = enumerate_targets();
+    prepare_run_record();
     for (int i = 0; i < target_count; ++i) {
         host::target_found(i + 1, drive_device_path(target_table[i].drive_letter).c_str());
         // Named at the end of the run unless seen in other firmware by then.

@@ -139,11 +139,31 @@ void log_check(const char* verdict) {
            format_text(",\"result\":%s", json_text(verdict).c_str()));
 }
 
+namespace {
+
+// The run's line up to its exit code.
+std::string run_fields() {
+    return line_start("run") + format_text(",\"program\":%s,\"check\":%s,\"yes\":%s,\"drives\":%d",
+                                           json_text(updater_title()).c_str(), options.check ? "true" : "false",
+                                           options.yes ? "true" : "false", target_count);
+}
+
+}  // namespace
+
 void log_run(int exit_code) {
     if (options.log.empty()) return;
-    append(line_start("run") + format_text(",\"program\":%s,\"check\":%s,\"yes\":%s,\"drives\":%d,\"exit_code\":%d",
-                                           json_text(updater_title()).c_str(), options.check ? "true" : "false",
-                                           options.yes ? "true" : "false", target_count, exit_code));
+    host::prepare_last_record("", "");  // the run writes its own
+    append(run_fields() + format_text(",\"exit_code\":%d", exit_code));
+}
+
+void prepare_run_record() {
+    if (options.log.empty()) return;
+    // The %d the host fills in is the one conversion left in the line.
+    std::string line = run_fields();
+    std::string escaped;
+    for (char c : line) escaped += c == '%' ? std::string("%%") : std::string(1, c);
+    escaped += ",\"exit_code\":%d}\n";
+    host::prepare_last_record(options.log.c_str(), escaped.c_str());
 }
 
 void reset_run_log() {

@@ -12,5 +12,8 @@ void log_drive(int result);
 void log_check(const char* verdict);
 // The run: its options and exit code.
 void log_run(int exit_code);
+// Gives the host the run's line as it stands, to append with its own exit
+// code should the run be ended from outside before log_run.
+void prepare_run_record();
 
 void reset_run_log();

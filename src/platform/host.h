@@ -108,6 +108,16 @@ struct host_calls {
     // True when `a` and `b` name one and the same existing file, however they
     // spell it (a link, another case, another path to it).
     bool (*same_file)(const char* a, const char* b);
+    // The record's last line for a run ended from outside before it writes
+    // its own (a signal, Ctrl-C, a closed console, outside a drive's update):
+    // `line` with %d where the exit code goes, appended to `path` on such a
+    // way out. An empty path: no record. Given again as the run learns more.
+    void (*prepare_last_record)(const char* path, const char* line);
+    // The exit code the process ends with, asked once the run has ended with
+    // `exit_code`; `stopped_by_interrupt` when an interrupt held during a
+    // drive's update stopped it (a backend that then ends by the signal says
+    // so here, so that the record and the exit code agree).
+    int (*final_exit_code)(int exit_code, int stopped_by_interrupt);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -119,7 +129,8 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
-           c.machine_identity && c.append_to_file && c.claim_machine && c.same_file;
+           c.machine_identity && c.append_to_file && c.claim_machine && c.same_file && c.prepare_last_record &&
+           c.final_exit_code;
 }
 
 // The installed table; null until a program or test installs one.
@@ -189,5 +200,9 @@ inline int append_to_file(const char* path, const char* bytes, size_t length) {
 
 inline int claim_machine() { return installed_host->claim_machine(); }
 inline bool same_file(const char* a, const char* b) { return installed_host->same_file(a, b); }
+inline void prepare_last_record(const char* path, const char* line) { installed_host->prepare_last_record(path, line); }
+inline int final_exit_code(int exit_code, int stopped_by_interrupt) {
+    return installed_host->final_exit_code(exit_code, stopped_by_interrupt);
+}
 
 }  // namespace host

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/last_record.h"
 #include "platform/linux/linux_host.h"
 #include "platform/sim/sim_host.h"
 #include "transport/transport.h"
@@ -525,6 +526,27 @@ TEST(terminal_questions, control_bytes_reach_a_terminal_as_question_marks) {
     EXPECT_EQ(ask("n\n", QUESTION, text).second, std::string("\nTORVAL: ") + text + "\n[y/n] ");
     // In code page 932 and UTF-8 the bytes 0x80 to 0x9F are parts of characters.
     EXPECT_EQ(without_control_bytes("\x1B\x8A\xAE\x7F", false), "?\x8A\xAE?");
+}
+
+}  // namespace
+
+namespace {
+
+// The record's last line a backend writes from a signal handler: the exit code
+// put where the run left it, "%%" kept as one percent sign, nothing kept for
+// no path or a line without room for it.
+TEST(last_record_line, takes_the_exit_code_where_the_run_left_it) {
+    last_record record;
+    char text[2048];
+    record.prepare("/tmp/runs.log", "{\"host\":\"100%% sure\",\"exit_code\":%d}\n");
+    std::string line(text, record.render(143, text, sizeof text));
+    EXPECT_EQ(line, "{\"host\":\"100% sure\",\"exit_code\":143}\n");
+    line.assign(text, record.render(-7, text, sizeof text));
+    EXPECT_EQ(line, "{\"host\":\"100% sure\",\"exit_code\":-7}\n");
+    record.prepare("", "{\"exit_code\":%d}\n");
+    EXPECT_EQ(record.render(0, text, sizeof text), 0u);
+    record.prepare("/tmp/runs.log", std::string(4000, 'x').append("%d}\n").c_str());
+    EXPECT_EQ(record.render(0, text, sizeof text), 0u);
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ on_terminal() {
 start_updater() {
   mkfifo "$work/answers"
   (cd "$work" && exec env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_REPORT="$work/report" \
-    ${state_folder:+ODD_SGIO_STATE="$state_folder"} "$@" "$build/odd-fwupdate" <"$work/answers" >"$work/out" 2>"$work/err") &
+    ${state_folder:+ODD_SGIO_STATE="$state_folder"} "$@" "$build/odd-fwupdate" "${arguments[@]}" <"$work/answers" >"$work/out" 2>"$work/err") &
   pid=$!
   exec 3>"$work/answers"
 }
@@ -523,6 +523,21 @@ detached_during_the_update)
   expect_code 1
   expect_in "$work/err" 'odd-fwupdate: /dev/sr1 is still in its update firmware; run odd-fwupdate again to complete its update\n'
   expect_in "$work/err" 'odd-fwupdate: /dev/sr1 was detached and attached again during the run; if it is not updated, it may now have another /dev/sr name\n'
+  ;;
+signal_outside_the_update_with_a_log)
+  # SIGTERM while the update question waits: the run ends by the signal, and
+  # the record still gets the run's line, with that exit code.
+  one_drive_scenario '' ''
+  arguments=(--log "$work/runs.log")
+  trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+  start_updater
+  wait_for "$work/err" '[y/n]'
+  kill -TERM "$pid"
+  finish_updater
+  expect_code 143
+  [[ $(wc -l <"$work/runs.log") == 1 ]] || { cat "$work/runs.log"; fail "one line expected in the log"; }
+  expect_in "$work/runs.log" '"record":"run"'
+  expect_in "$work/runs.log" '"drives":1,"exit_code":143}\n'
   ;;
 static_file)
   # The file a technician copies: statically linked, and whole in a root that

@@ -219,6 +219,8 @@ constexpr host_calls linux_calls() {
     c.append_to_file = l_append_to_file;
     c.claim_machine = l_claim_machine;
     c.same_file = l_same_file;
+    c.prepare_last_record = prepare_last_record;
+    c.final_exit_code = exit_code_of_run;
     return c;
 }
 

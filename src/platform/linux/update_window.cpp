@@ -3,8 +3,11 @@
 // it, and goes out with write(2).
 #include "platform/linux/update_window.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include "platform/linux/device_map.h"
 #include "platform/linux/media_polling.h"
 #include "platform/linux/notice_output.h"
+#include "platform/last_record.h"
 
 namespace {
 
@@ -54,6 +58,25 @@ volatile sig_atomic_t run_finished = 0;
 int pending_ending = 0;  // a signal held in a window that has closed, for the run to act on
 notice held_notice;
 sigset_t handled_signals;
+last_record run_record;  // the record's last line, for a run a signal ends
+
+// Appends the run's last line with `exit_code`, once; async-signal-safe.
+void write_last_record(int exit_code) {
+    char text[sizeof run_record.before + 32];
+    const size_t length = run_record.render(exit_code, text, sizeof text);
+    if (length == 0) return;
+    char path[sizeof run_record.path];
+    std::memcpy(path, run_record.path, sizeof path);
+    run_record.path[0] = '\0';
+    int fd;
+    do fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return;
+    ssize_t written;
+    do written = ::write(fd, text, length);
+    while (written < 0 && errno == EINTR);
+    ::close(fd);
+}
 
 void set_notice(notice& n, const char* format, const char* device) {
     const int length = std::snprintf(n.text, sizeof n.text, format, device);
@@ -102,6 +125,7 @@ void on_ending_signal(int signal_number) {
         return;
     }
     finish_run();
+    write_last_record(128 + signal_number);
     end_by_signal(signal_number);
 }
 
@@ -215,6 +239,17 @@ int end_update_window() {
         ::raise(SIGTSTP);
     }
     return 0;
+}
+
+void prepare_last_record(const char* path, const char* line) {
+    sigset_t before;
+    ::sigprocmask(SIG_BLOCK, &handled_signals, &before);
+    run_record.prepare(path, line);
+    ::sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
+int exit_code_of_run(int exit_code, int stopped_by_interrupt) {
+    return stopped_by_interrupt && pending_ending != 0 ? 128 + pending_ending : exit_code;
 }
 
 void end_by_held_signal() {

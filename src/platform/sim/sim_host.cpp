@@ -472,6 +472,14 @@ bool sim_same_file(const char* a, const char* b) {
     return false;
 }
 
+void sim_prepare_last_record(const char* path, const char* line) {
+    machine& h = *active;
+    h.last_record_path = path ? path : "";
+    h.last_record_line = line ? line : "";
+}
+
+int sim_final_exit_code(int exit_code, int) { return exit_code; }
+
 constexpr host_calls sim_calls() {
     host_calls c{};
     c.CreateFileA = sim_CreateFileA;
@@ -508,6 +516,8 @@ constexpr host_calls sim_calls() {
     c.append_to_file = sim_append_to_file;
     c.claim_machine = sim_claim_machine;
     c.same_file = sim_same_file;
+    c.prepare_last_record = sim_prepare_last_record;
+    c.final_exit_code = sim_final_exit_code;
     return c;
 }
 

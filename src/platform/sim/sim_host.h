@@ -122,6 +122,8 @@ class machine : private emu::aspi_owner {
     std::map<int, int> firmware_states;
     std::map<int, std::string> firmware_notices;
     std::vector<std::string> notices;    // every line written to standard error
+    // The record's last line a real host appends when the run is ended from outside, as last prepared.
+    std::string last_record_path, last_record_line;
     // The lines a real host writes when the run ends: one for each drive last told in its update firmware.
     std::vector<std::string> left_drive_notices() const;
     size_t commands_run = 0;             // on every drive, by any route

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/host.h"
+#include "platform/last_record.h"
 #include "platform/notice_line.h"
 #include "platform/win32/session_end.h"
 #include "platform/win32/win32_host.h"
@@ -149,7 +150,31 @@ const char HELD_JAPANESE[] =
     "\x83\x8D\x83O\x83\x89\x83\x80\x82\xF0\x8FI\x97\xB9\x82\xB5\x82\xDC\x82\xB7\n";
 std::atomic<bool> held_notice_japanese{false};
 
+// Exit codes of a run ended from outside a drive's update, as a signal's on
+// Linux (128 + SIGINT, 128 + SIGHUP), not the system's default, which a
+// batch file can read as success.
 constexpr UINT EXIT_INTERRUPTED = 130;
+constexpr UINT EXIT_CONSOLE_CLOSED = 129;
+last_record run_record;
+
+void w_prepare_last_record(const char* path, const char* line) { run_record.prepare(path, line); }
+int w_final_exit_code(int exit_code, int) { return exit_code; }
+
+// Appends the run's last line with `exit_code` and ends the process with it.
+[[noreturn]] void end_from_outside(UINT exit_code) {
+    char text[sizeof run_record.before + 32];
+    const size_t length = run_record.render(static_cast<int>(exit_code), text, sizeof text);
+    if (length != 0) {
+        const HANDLE file = ::CreateFileA(run_record.path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            ::WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
+            ::CloseHandle(file);
+        }
+    }
+    ::ExitProcess(exit_code);
+}
 
 BOOL WINAPI guard_console_events(DWORD event) {
     const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
@@ -162,13 +187,11 @@ BOOL WINAPI guard_console_events(DWORD event) {
     }
     name_left_drives();
     if (!interrupt) {
+        // Windows holds a closing console only a few seconds: the drive's update goes on meanwhile.
         while (in_update_window) ::Sleep(100);
-        return FALSE;
+        end_from_outside(EXIT_CONSOLE_CLOSED);
     }
-    // Outside a drive's update an interrupt ends the run with a code of its
-    // own, as a signal's on Linux (128 + SIGINT), not the system's default,
-    // which a batch file can read as success.
-    ::ExitProcess(EXIT_INTERRUPTED);
+    end_from_outside(EXIT_INTERRUPTED);
 }
 
 // Windows 95 and NT 4 have no execution state; there the machine's own power
@@ -308,6 +331,8 @@ constexpr host_calls win32_calls() {
     c.append_to_file = w_append_to_file;
     c.claim_machine = w_claim_machine;
     c.same_file = w_same_file;
+    c.prepare_last_record = w_prepare_last_record;
+    c.final_exit_code = w_final_exit_code;
     return c;
 }
 
