@@ -200,6 +200,7 @@ struct drive_behaviour {
     int then = 0;         // the answer to every box after them (0: it cannot be shown)
     std::function<void(image_fields&)> image = nullptr;  // the image file, when not the sweep's own
     bool image_changes_at_retry = false;  // the file is written anew while the retry is asked
+    int interrupt_in_update = 0;          // an interrupt (Ctrl-C) held in this update window (1-based)
 };
 
 // A drive that comes back from its re-flash showing something else than the
@@ -279,6 +280,8 @@ const drive_behaviour BEHAVIOURS[] = {
      }},
     {"image_changed_before_the_retry", [](emu::drive_config& d) { d.stay_in_update_mode = true; }, ANSWERS_GIVEN,
      "exit 1, updated 0,", 0, nullptr, true},
+    // Held during the only drive's update: its result stands, and the run ends as without it.
+    {"interrupt_during_the_update", [](emu::drive_config&) {}, ANSWERS_GIVEN, "exit 0, updated 1,", 0, nullptr, false, 1},
 };
 
 // --- watching a run -----------------------------------------------------------
@@ -704,6 +707,7 @@ run_outcome run_update(const route& r, const emu::drive_config& drive, size_t co
         h.cfg.answers.assign(answers, IDYES);
         if (then != 0) h.cfg.answers.insert(h.cfg.answers.end(), ANSWERS_GIVEN, then);
         r.set_up(h, drive);
+        if (behaviour) h.cfg.interrupt_in_update = behaviour->interrupt_in_update;
         h.install();
 
         std::vector<event> events;
