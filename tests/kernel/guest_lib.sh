@@ -49,3 +49,14 @@ update() {
   (cd /tmp/run && printf "$answers" | "$@" >/case/out 2>/case/err)
   echo $? >/case/code
 }
+
+# start_update ANSWERS PERCENT: the updater started as update starts it, but
+# in the background, returning once its progress line shows PERCENT; its
+# process in $program.
+start_update() {
+  mkdir -p /tmp/run && cp /case/A0013431.128 /tmp/run/
+  cd /tmp/run
+  (sleep 1; printf "$1") | /case/odd-fwupdate >/case/out 2>/case/err &
+  program=$!
+  while ! grep -q "Processing $2%" /case/out 2>/dev/null; do sleep 0.05; done
+}

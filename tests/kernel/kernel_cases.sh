@@ -218,11 +218,7 @@ signal_during_transfer)
   # result kept; with no drive left the run ends as without the signal.
   scenario '{ "letter": "D", "revision": "1.23" }' ''
   guest_case <<'EOF'
-mkdir -p /tmp/run && cp /case/A0013431.128 /tmp/run/
-cd /tmp/run
-(sleep 1; printf 'y\n') | /case/odd-fwupdate >/case/out 2>/case/err &
-program=$!
-while ! grep -q 'Processing 50%' /case/out 2>/dev/null; do sleep 0.05; done
+start_update 'y\n' 50
 kill -TERM $program
 wait $program
 echo $? >/case/code
@@ -239,14 +235,10 @@ two_runs_at_once)
   # even an open, and says why; the first updates it undisturbed.
   scenario '{ "letter": "D", "revision": "1.23" }' '"yes", "ok"'
   guest_case <<'EOF'
-mkdir -p /tmp/run && cp /case/A0013431.128 /tmp/run/
-cd /tmp/run
-(sleep 1; printf 'y\n\n') | /case/odd-fwupdate >/case/out 2>/case/err &
-first=$!
-while ! grep -q 'Processing 10%' /case/out 2>/dev/null; do sleep 0.05; done
+start_update 'y\n\n' 10
 printf 'y\n\n' | sh -c 'echo $$ >/case/second_pid; exec /case/odd-fwupdate' >/case/second_out 2>/case/second_err
 echo $? >/case/second_code
-wait $first
+wait $program
 echo $? >/case/code
 EOF
   boot

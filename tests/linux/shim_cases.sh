@@ -152,6 +152,29 @@ EOF
   make_image
 }
 
+# update_polled_drive FIELDS TEXT: drive E: (with FIELDS), polled every 2000 ms
+# and kept across processes, updated in the background with Yes until the
+# console shows TEXT; the updater's process in $pid.
+update_polled_drive() {
+  one_drive_scenario "$1" ''
+  state_folder=$work/state
+  mkdir -p "$state_folder"
+  polling 1 2000
+  trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+  start_updater
+  answer 'y\n'
+  wait_for "$work/out" "$2"
+}
+
+# No command reached drive E:; with the image whole again, the same run updates it.
+expect_untouched_then_updated() {
+  [[ ! -s $work/report/E.commands ]] || fail "a command reached the drive"
+  make_image
+  run_updater ''
+  expect_code 0
+  expect_state revision 1.28
+}
+
 # A mode block: model string, access value little-endian, zeros to 256 bytes.
 # This drive's signature (QUA_ADV) takes the access code 0x5E3A91C4 plus 4 both ways.
 mode_block() { { printf 'QUARLEN  KWR-322\xc8\x91\x3a\x5e'; head -c 236 /dev/zero; } >"$1"; }
@@ -427,14 +450,7 @@ answers_nobody_gave)
 ctrl_z_and_usr1_during_transfer)
   # Neither stops nor ends the update, nor changes its result; with no drive
   # left the run then ends as it would have without them.
-  one_drive_scenario '' ''
-  state_folder=$work/state
-  mkdir -p "$state_folder"
-  polling 1 2000
-  trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
-  start_updater
-  answer 'y\n'
-  wait_for "$work/out" 'Processing 50%'
+  update_polled_drive '' 'Processing 50%'
   kill -TSTP "$pid"
   kill -USR1 "$pid"
   wait_for "$work/out" 'Success to update the firmware.'
@@ -456,12 +472,7 @@ damaged_image_with_checksum)
   run_updater ''
   expect_code 6
   expect_in "$work/err" 'odd-fwupdate: the image file A0013431.128 does not match its checksum file A0013431.128.sha256; no drive was touched\n'
-  [[ ! -s $work/report/E.commands ]] || fail "a command reached the drive"
-  # The image whole again: the drive is updated.
-  make_image
-  run_updater ''
-  expect_code 0
-  expect_state revision 1.28
+  expect_untouched_then_updated
   ;;
 truncated_image_in_a_pinned_build)
   # A build pinned to its release's image refuses the first half of it, and takes it whole.
@@ -472,11 +483,7 @@ truncated_image_in_a_pinned_build)
   run_updater ''
   expect_code 6
   expect_in "$work/err" 'odd-fwupdate: the image file A0013431.128 is not the image this build installs; no drive was touched\n'
-  [[ ! -s $work/report/E.commands ]] || fail "a command reached the drive"
-  make_image
-  run_updater ''
-  expect_code 0
-  expect_state revision 1.28
+  expect_untouched_then_updated
   ;;
 log_that_is_the_image)
   # By its own name, by another path and through a link: refused as a wrong argument, the image unchanged.
@@ -495,14 +502,7 @@ log_that_is_the_image)
 polling_given_back_after_a_killed_run)
   # SIGKILL in the update window (the drive re-flashing) leaves the drive's
   # polling stopped; the next run gives back the value the killed one found.
-  one_drive_scenario ', "leave_command_ms": 0, "reflash_ms": 0' ''
-  state_folder=$work/state
-  mkdir -p "$state_folder"
-  polling 1 2000
-  trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
-  start_updater
-  answer 'y\n'
-  wait_for "$work/out" 'Now internal re-flashing'
+  update_polled_drive ', "leave_command_ms": 0, "reflash_ms": 0' 'Now internal re-flashing'
   kill -KILL "$pid"
   finish_updater
   expect_polling 1 0

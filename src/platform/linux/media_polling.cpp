@@ -30,19 +30,11 @@ polling drives[DEVICE_COUNT];
 
 char sysfs_root[200] = "/sys";
 
-bool write_whole(const char* path, const char* text, size_t length) {
-    const int fd = open_retrying(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);  // a plain file too
-    if (fd < 0) return false;
-    ssize_t written;
-    do written = ::write(fd, text, length);
-    while (written < 0 && errno == EINTR);
-    ::close(fd);
-    return written == static_cast<ssize_t>(length);
-}
-
-// The kept value: a file of its own, created or replaced (never through a link).
-bool write_whole_new(const char* path, const char* text, size_t length) {
-    const int fd = open_retrying(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+// Writes `text` as the whole of the file at `path`, never through a link;
+// `created` makes the file when it is missing (the kept value), otherwise
+// only an existing one is written (sysfs; a plain file too in tests).
+bool write_whole(const char* path, const char* text, size_t length, bool created = false) {
+    const int fd = open_retrying(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | (created ? O_CREAT : 0), 0644);
     if (fd < 0) return false;
     ssize_t written;
     do written = ::write(fd, text, length);
@@ -103,7 +95,7 @@ void stop_media_polling(int device) {
         std::memcpy(p.value, kept, kept_length);
         p.length = kept_length;
     }
-    if (!write_whole_new(p.kept_path, p.value, p.length)) p.kept_path[0] = '\0';
+    if (!write_whole(p.kept_path, p.value, p.length, true)) p.kept_path[0] = '\0';
     if (write_whole(p.path, "0", 1)) p.stopped = 1;
 }
 
