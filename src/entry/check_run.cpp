@@ -14,35 +14,38 @@
 #include "messages/messages.h"
 #include "platform/host.h"
 #include "transport/transport.h"
+#include "update/update.h"
 
 namespace {
 
-constexpr int CHECK_IMAGE_NOT_LOADED = -1;
-
-// What a run would do to the drive at current_target.
+// What a run would do to the drive at current_target, and what that tells
+// a deployment tool.
 struct verdict {
     std::string word;
-    bool update_applies = false;
+    int exit_code = EXIT_UP_TO_DATE;
 };
 
 verdict judge_drive() {
-    if (identify_drive() != 0) return {"unreadable"};
+    const verdict unreadable{"unreadable", EXIT_TRY_AGAIN_LATER};
+    if (identify_drive() != 0) return unreadable;
     update_mode = 0;
-    if (load_image() != 0) return {""};
-    if (report_revision(REVISION_BEFORE_UPDATE) != 0) return {"unreadable"};
+    if (load_image() != 0) return {"", EXIT_IMAGE_REFUSED};
+    if (report_revision(REVISION_BEFORE_UPDATE) != 0) return unreadable;
     last_message_code = -1;
     const int compatible = check_compatibility(FULL_CHECK);
     switch (last_message_code) {
-    case MSG_DRIVE_INFO_FAILED: return {"unreadable"};
-    case MSG_HARDWARE_REVISION_MISMATCH: return {"not-this-model (hardware revision)"};
-    case MSG_KERNEL_MODEL_MISMATCH: return {"not-this-model (signature)"};
-    case MSG_NORMAL_MODEL_MISMATCH: return {"not-this-model (vendor)"};
+    case MSG_DRIVE_INFO_FAILED: return unreadable;
+    case MSG_HARDWARE_REVISION_MISMATCH: return {"not-this-model (hardware revision)", EXIT_NOTHING_HERE};
+    case MSG_KERNEL_MODEL_MISMATCH: return {"not-this-model (signature)", EXIT_NOTHING_HERE};
+    case MSG_NORMAL_MODEL_MISMATCH: return {"not-this-model (vendor)", EXIT_NOTHING_HERE};
     default: break;
     }
-    if (compatible == 1) return {"up-to-date"};
-    // Found in its update firmware: only an update brings it back.
-    if (identity_state == 1 || update_firmware_revision()) return {"update-firmware", true};
-    return {"update", true};
+    if (compatible == 1) return {"up-to-date", EXIT_UP_TO_DATE};
+    // Found in its update firmware (both answers say so, as the run judges
+    // it): only an update brings it back, and a person is needed.
+    if (identity_state == 1 && answers_as_update_firmware())
+        return {"update-firmware", EXIT_LEFT_IN_UPDATE_FIRMWARE};
+    return {"update", EXIT_UPDATE_APPLIES};
 }
 
 // The drive's line: device, vendor and product, revision and date now, the
@@ -80,25 +83,22 @@ int check_run() {
     detect_host_environment();
     target_count = enumerate_targets();
     prepare_run_record();
-    int result = target_count == 0 ? 1 : 0;
-    for (int i = 0; i < target_count; ++i) {
+    int result = target_count == 0 ? EXIT_NOTHING_HERE : EXIT_UP_TO_DATE;
+    bool image_loaded = true;
+    for (int i = 0; i < target_count && image_loaded; ++i) {
         current_target = i;
         const verdict v = judge_drive();
-        if (v.word.empty()) {
-            result = CHECK_IMAGE_NOT_LOADED;
-            break;
-        }
+        result = more_urgent(result, v.exit_code);
+        image_loaded = !v.word.empty();
+        if (!image_loaded) break;
         log_check(v.word.c_str());
         const std::string line = drive_line(v);
         host::write_console(line.data(), line.size());
-        if (v.update_applies) result = EXIT_LOOK_AT_THIS_MACHINE;
     }
     release_host_environment();
     silence_console(false);
     if (target_count == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));
-    if (result == CHECK_IMAGE_NOT_LOADED) {
+    if (!image_loaded)
         host::write_notice(format_text(notice_text(NOTICE_IMAGE_NOT_LOADED), current_release.image_file_name).c_str());
-        return 1;
-    }
     return result;
 }

@@ -37,6 +37,35 @@ constexpr uint32_t PAUSE_AFTER_UPDATE_MS = 2000;
 
 void copy_text(char* field, const char* text, size_t width) { std::memcpy(field, text, width); }
 
+// What a drive's visit tells a deployment tool, from its result and the
+// message that told it (the drive's last).
+int fleet_code_of_drive(int result) {
+    if (target_table[current_target].in_update_firmware) return EXIT_LEFT_IN_UPDATE_FIRMWARE;
+    if (result == DRIVE_UPDATED || result == DRIVE_UP_TO_DATE) return EXIT_UP_TO_DATE;
+    switch (last_message_code) {
+    case MSG_IMAGE_NOT_LOADED:
+    case MSG_IMAGE_TOO_OLD:
+    case MSG_ILLEGAL_IMAGE: return EXIT_IMAGE_REFUSED;
+    case MSG_HARDWARE_REVISION_MISMATCH:
+    case MSG_KERNEL_MODEL_MISMATCH:
+    case MSG_NORMAL_MODEL_MISMATCH: return EXIT_NOTHING_HERE;
+    case MSG_DISC_INSERTED:
+    case MSG_BECOMING_READY:
+    case MSG_UNKNOWN_ERROR:
+    case MSG_DRIVE_INFO_FAILED: return result == RUN_STOPPED ? EXIT_UPDATE_FAILED : EXIT_TRY_AGAIN_LATER;
+    case MSG_INQUIRY_FAILED: return result == DRIVE_LEFT_AS_IS ? EXIT_TRY_AGAIN_LATER : EXIT_UPDATE_FAILED;
+    default: return EXIT_UPDATE_FAILED;
+    }
+}
+
+// The exit code of a run with --yes: the drives' own, and 7 while any drive
+// of the machine is, or may be, in its update firmware (a drive not reached).
+int unattended_exit_code(int fleet) {
+    for (int i = 0; i < target_count; ++i)
+        if (target_table[i].in_update_firmware) return EXIT_LEFT_IN_UPDATE_FIRMWARE;
+    return fleet;
+}
+
 // The way out when a question could not be shown: nobody answered, so
 // nothing more is done, and the exit code says the run did not finish.
 int abandon_run() {
@@ -73,6 +102,12 @@ int updater_main(int, char**) {
     const int exit_code = host::final_exit_code(run_code, run_stopped_by_interrupt ? 1 : 0);
     log_run(exit_code);
     return exit_code;
+}
+
+int more_urgent(int a, int b) {
+    for (int code : FLEET_URGENCY)
+        if (code == a || code == b) return code;
+    return a;
 }
 
 int open_run() {
@@ -113,7 +148,7 @@ int update_run() {
     if (target_count == 0) {
         show_message(MSG_NO_TARGET, KIND_INFO);
         release_host_environment();
-        return 1;
+        return options.yes ? EXIT_NOTHING_HERE : 1;
     }
     if (target_count > 1) {
         // Only a Yes spares the per-drive questions; a question that could not
@@ -127,13 +162,14 @@ int update_run() {
 
     updated_count = 0;
     bool declined = false;
-    bool left_as_is = false;  // for a reason other than being up to date
+    int fleet = EXIT_UP_TO_DATE;
     for (int i = 0; i < target_count; ++i) {
         current_target = i;
         show_message(MSG_START_DEVICE, KIND_CONSOLE);
         if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
         int result = update_drive();
         log_drive(result);
+        fleet = more_urgent(fleet, fleet_code_of_drive(result));
         if (result == DRIVE_UPDATED) ++updated_count;
         // The drive's own result is counted and recorded; an interrupt held
         // during its update then stops the run before the next drive.
@@ -145,14 +181,14 @@ int update_run() {
             wait_ms(PAUSE_AFTER_UPDATE_MS);
         } else if (result == DRIVE_DECLINED) {
             declined = true;
-        } else if (result == DRIVE_LEFT_AS_IS) {
-            left_as_is = true;
         } else if (result == RUN_ABANDONED) {
             return abandon_run();
         } else if (result == RUN_STOPPED) {
             show_message(MSG_TERMINATED, KIND_WARNING);
             release_host_environment();
-            return 1;
+            // Drives not reached are for a later run.
+            if (i + 1 < target_count) fleet = more_urgent(fleet, EXIT_TRY_AGAIN_LATER);
+            return options.yes ? unattended_exit_code(fleet) : 1;
         }
     }
 
@@ -165,8 +201,7 @@ int update_run() {
         host::write_notice(notice_text(NOTICE_ALL_DECLINED));
     }
     release_host_environment();
-    // A script running unattended learns that a drive wants a look.
-    return options.yes && left_as_is ? EXIT_LOOK_AT_THIS_MACHINE : 0;
+    return options.yes ? unattended_exit_code(fleet) : 0;
 }
 
 void reset_entry_state() {

@@ -38,15 +38,18 @@ void print_usage() {
         "\n"
         "For many machines:\n"
         "  --check     tells for each drive whether the update applies, in one line,\n"
-        "              and changes nothing (exit code 3 when it applies to one)\n"
+        "              and changes nothing\n"
         "  --yes       updates without asking: Yes given in advance to every question\n"
-        "              (exit code 3 when a drive was left as it is, not up to date)\n"
         "  --log FILE  appends one line of JSON per drive and per run to FILE\n"
         "\n"
         "Exit codes: 0 every drive found was visited; 1 no drive was found, an error\n"
-        "stopped the run, or a question could not be shown; 2 a wrong argument; 3 see\n"
-        "above; with --check or --yes 5 another run is updating drives here and 6 the\n"
-        "image is not this program's; 128+N ended by signal N.\n",
+        "stopped the run, or a question could not be shown; 2 a wrong argument;\n"
+        "128+N ended by signal N. With --check or --yes, the most urgent of: 7 a drive\n"
+        "is or may be left in its update firmware (a person is needed); 1 an update\n"
+        "failed, every drive in a working firmware; 6 the image is missing, damaged or\n"
+        "not this program's; 5 try again later (a disc, a drive not ready, another\n"
+        "run); 3 (--check) the update applies; 4 no drive this program updates; 0\n"
+        "every drive is up to date.\n",
         name.c_str(), model.image_file_name);
 }
 

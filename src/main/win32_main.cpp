@@ -33,9 +33,13 @@ void print_usage() {
                            "without write access to a drive the drive is not found.\r\n\r\n"
                            "Exit code: 0 every drive found was visited, 1 no drive was found, an\r\n"
                            "update failed or a question could not be shown, 2 an unknown option,\r\n"
-                           "3 /check: the update applies to a drive; /yes: a drive was left as it is,\r\n"
-                           "5 /check, /yes: another run is updating drives here, 6 /check, /yes: the\r\n"
-                           "image is not this program's, 130 Ctrl-C or Ctrl-Break outside an update.\r\n",
+                           "130 Ctrl-C or Ctrl-Break outside an update. With /check or /yes, the\r\n"
+                           "most urgent of: 7 a drive is or may be left in its update firmware (a\r\n"
+                           "person is needed), 1 an update failed, every drive in a working\r\n"
+                           "firmware, 6 the image is missing, damaged or not this program's, 5 try\r\n"
+                           "again later (a disc, a drive not ready, another run), 3 (/check) the\r\n"
+                           "update applies, 4 no drive this program updates, 0 every drive is up\r\n"
+                           "to date.\r\n",
                            updater_title().c_str(), image)
                    .c_str());
 }
