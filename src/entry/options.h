@@ -9,13 +9,19 @@
 struct run_options {
     bool check = false;
     bool yes = false;
-    std::string log;  // empty: no record
+    std::string log;  // empty: no record; "-": standard output
 };
 
 extern run_options options;
 
-// Reads the arguments after the program's name. 0, or -1 with `refused` the
-// argument that is no option (or an option without its file).
+// Reads the arguments after the program's name: 0, or with `refused` the
+// argument refused, OPTION_UNKNOWN (no option, or --log without a file name:
+// nothing, or what starts like an option) or OPTION_CONTRADICTS (an option
+// given again, or --check with --yes). `slash_forms`: Windows' /check, /yes,
+// /log:FILE as well, and every option in any case. A log named "-" is
+// standard output.
+constexpr int OPTION_UNKNOWN = -1;
+constexpr int OPTION_CONTRADICTS = -2;
 int parse_options(int argc, char** argv, bool slash_forms, std::string& refused);
 
 void reset_options();

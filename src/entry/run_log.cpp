@@ -104,6 +104,10 @@ std::string message_field() {
 void append(std::string line) {
     if (options.log.empty()) return;
     line += "}\n";
+    if (options.log == "-") {  // standard output, after the console's text of the run
+        host::write_console(line.data(), line.size());
+        return;
+    }
     if (host::append_to_file(options.log.c_str(), line.data(), line.size()) == 0 || failure_told) return;
     failure_told = true;
     host::write_notice(format_text(notice_text(NOTICE_LOG_NOT_WRITTEN), options.log.c_str()).c_str());
@@ -157,7 +161,7 @@ void log_run(int exit_code) {
 }
 
 void prepare_run_record() {
-    if (options.log.empty()) return;
+    if (options.log.empty() || options.log == "-") return;
     // The %d the host fills in is the one conversion left in the line.
     std::string line = run_fields();
     std::string escaped;

@@ -66,8 +66,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::string refused;
-    if (parse_options(argc, argv, false, refused) != 0) {
-        std::fprintf(stderr, "odd-fwupdate: unexpected argument '%s' (see odd-fwupdate --help)\n", refused.c_str());
+    if (const int wrong = parse_options(argc, argv, false, refused)) {
+        std::fprintf(stderr,
+                     wrong == OPTION_CONTRADICTS
+                         ? "odd-fwupdate: '%s' repeats or contradicts an option before it (see odd-fwupdate --help)\n"
+                         : "odd-fwupdate: unexpected argument '%s' (see odd-fwupdate --help)\n",
+                     refused.c_str());
         return EXIT_USAGE;
     }
     const int exit_code = updater_main(argc, argv);

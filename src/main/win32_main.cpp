@@ -65,9 +65,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::string refused;
-    if (parse_options(argc, argv, true, refused) != 0) {
-        const std::string refusal =
-            format_text("odd-fwupdate: unknown option \"%s\" (odd-fwupdate /? shows the usage)\n", refused.c_str());
+    if (const int wrong = parse_options(argc, argv, true, refused)) {
+        const std::string refusal = format_text(
+            wrong == OPTION_CONTRADICTS
+                ? "odd-fwupdate: \"%s\" repeats or contradicts an option before it (odd-fwupdate /? shows the usage)\n"
+                : "odd-fwupdate: unknown option \"%s\" (odd-fwupdate /? shows the usage)\n",
+            refused.c_str());
         std::fputs(refusal.c_str(), stderr);
         return EXIT_USAGE;
     }

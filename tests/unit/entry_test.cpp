@@ -1,9 +1,12 @@
 // The run's spine without drives: the banner, the language, the descriptor,
-// the no-target ending, and the millisecond delay.
+// the no-target ending, the millisecond delay and the command line.
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "dialogue_expectations.h"
+#include "entry/options.h"
 #include "test_support.h"
 
 namespace {
@@ -95,6 +98,55 @@ TEST_F(entry_test, a_timer_that_refuses_every_period_still_waits_and_releases_no
     EXPECT_LT(host.elapsed_ms - before, 1010u);
     EXPECT_TRUE(host.timer_periods.empty());
     EXPECT_EQ(host.open_timer_periods(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The command line: what each system takes, and what it refuses as a wrong
+// argument (exit code 2) before anything is touched.
+struct option_case {
+    std::vector<const char*> arguments;
+    bool windows;
+    int result;
+    bool check, yes;
+    const char* log;
+};
+
+const option_case OPTION_CASES[] = {
+    {{"--check", "--log", "runs.log"}, false, 0, true, false, "runs.log"},
+    {{"--yes", "--log=-"}, false, 0, false, true, "-"},
+    {{"/CHECK", "/Log:\\\\server\\Share\\Runs.log"}, true, 0, true, false, "\\\\server\\Share\\Runs.log"},
+    {{"/Yes", "--LOG", "runs.log"}, true, 0, false, true, "runs.log"},
+    {{"/check"}, false, OPTION_UNKNOWN, false, false, ""},  // Linux has no slash forms
+    {{"--CHECK"}, false, OPTION_UNKNOWN, false, false, ""},
+    // An empty $LOG in a script: the next option is not the record's name.
+    {{"--log", "--check"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--log", "-x.log"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"/log:/yes"}, true, OPTION_UNKNOWN, false, false, ""},
+    {{"--log", ""}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--log"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--check", "--yes"}, false, OPTION_CONTRADICTS, false, false, ""},
+    {{"/yes", "/check"}, true, OPTION_CONTRADICTS, false, false, ""},
+    {{"--check", "--check"}, false, OPTION_CONTRADICTS, false, false, ""},
+    {{"--log", "a.log", "--log=b.log"}, false, OPTION_CONTRADICTS, false, false, ""},
+};
+
+TEST(options_test, takes_each_system_s_forms_and_refuses_what_is_not_one_thing) {
+    for (const option_case& c : OPTION_CASES) {
+        std::vector<char*> argv{const_cast<char*>("odd-fwupdate")};
+        for (const char* argument : c.arguments) argv.push_back(const_cast<char*>(argument));
+        std::string refused;
+        const int result = parse_options(static_cast<int>(argv.size()), argv.data(), c.windows, refused);
+        SCOPED_TRACE(std::string(c.arguments.front()) + (c.windows ? " (Windows)" : ""));
+        EXPECT_EQ(result, c.result);
+        EXPECT_EQ(options.check, c.check);
+        EXPECT_EQ(options.yes, c.yes);
+        EXPECT_EQ(options.log, c.log);
+        EXPECT_EQ(refused.empty(), result == 0);
+    }
+    reset_options();
 }
 
 }  // namespace
