@@ -540,6 +540,31 @@ signal_outside_the_update_with_a_log)
   expect_in "$work/runs.log" '"record":"run"'
   expect_in "$work/runs.log" '"drives":1,"exit_code":143}\n'
   ;;
+full_disk_log)
+  # A record cut short on a full disk is taken back, and the next record, once
+  # there is room, starts on a line of its own: every line is a whole record.
+  unshare -rm true 2>/dev/null || { echo "SKIP: no mount namespace to make a small disk in (unshare -rm)"; exit 77; }
+  one_drive_scenario '' ''
+  mkdir -p "$work/disk"
+  (cd "$work" && unshare -rm bash -c '
+    mount -t tmpfs -o size=8k tmpfs disk || exit 99
+    { printf "{\"record\":\"earlier\",\"pad\":\""; head -c 3960 /dev/zero | tr "\0" x; printf "\"}\n"; } >disk/runs.log
+    cp disk/runs.log earlier.log
+    head -c 4096 /dev/zero >disk/filler
+    run() { env LD_PRELOAD="$1" ODD_SGIO_SCENARIO="$PWD/scenario.json" ODD_SGIO_REPORT="$PWD/report" \
+              "$2" --check --log disk/runs.log >/dev/null 2>>err; echo $? >>codes; }
+    run "$0" "$1"
+    cp disk/runs.log after_full.log
+    rm disk/filler
+    run "$0" "$1"
+    cp disk/runs.log runs.log' "$shim" "$build/odd-fwupdate")
+  [[ $? != 99 ]] || { echo "SKIP: tmpfs cannot be mounted here"; exit 77; }
+  [[ $(cat "$work/codes") == $'3\n3' ]] || fail "exit codes $(cat "$work/codes" | tr '\n' ' '), expected 3 twice"
+  expect_in "$work/err" 'odd-fwupdate: the log disk/runs.log cannot be written; the run goes on without it'
+  cmp -s "$work/after_full.log" "$work/earlier.log" || fail "the cut record was not taken back: $(wc -c <"$work/after_full.log") bytes"
+  [[ $(wc -l <"$work/runs.log") == 3 ]] || { cat "$work/runs.log"; fail "three lines expected in the log"; }
+  ! grep -qv '^{.*}$' "$work/runs.log" || { cat "$work/runs.log"; fail "a line of the log is not a whole record"; }
+  ;;
 static_file)
   # The file a technician copies: statically linked, and whole in a root that
   # holds nothing but it and the image (no device, no locale files).

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
 
 #include "platform/linux/host_state.h"
 #include "platform/linux/retrying_calls.h"
@@ -65,15 +66,42 @@ BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERL
     return TRUE;
 }
 
+namespace {
+
+// True when the regular file open at `fd` ends inside a line (a record an
+// earlier write cut short): the next record must start on a line of its own.
+bool ends_inside_a_line(int fd) {
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) return false;
+    char last = '\n';
+    return ::pread(fd, &last, 1, status.st_size - 1) == 1 && last != '\n';
+}
+
+}  // namespace
+
 int l_append_to_file(const char* path, const char* bytes, size_t length) {
     // A FIFO nobody reads would hold the run for ever: it is refused at once.
-    const int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    constexpr int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int fd = open_retrying(path, O_RDWR | flags, 0644);
+    if (fd < 0 && errno == EACCES) fd = open_retrying(path, O_WRONLY | flags, 0644);  // a drop box: written, not read
     if (fd < 0) return -1;
-    ssize_t written;
-    do written = ::write(fd, bytes, length);
-    while (written < 0 && errno == EINTR);
+    std::string line;
+    if (ends_inside_a_line(fd)) line = "\n";
+    line.append(bytes, length);
+    // A write cut short (a full disk) is completed, or else taken back, so
+    // that no half record is left for the next one to be glued to.
+    struct stat status;
+    const off_t start = ::fstat(fd, &status) == 0 ? status.st_size : -1;
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t written = ::write(fd, line.data() + done, line.size() - done);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) break;
+        done += static_cast<size_t>(written);
+    }
+    if (done != line.size() && done != 0 && start >= 0 && S_ISREG(status.st_mode)) (void)::ftruncate(fd, start);
     ::close(fd);
-    return written == static_cast<ssize_t>(length) ? 0 : -1;
+    return done == line.size() ? 0 : -1;
 }
 
 }  // namespace linux_host

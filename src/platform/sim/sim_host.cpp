@@ -442,11 +442,15 @@ void sim_machine_identity(char* name, size_t name_size, char* system, size_t sys
     if (system_size > 0) std::snprintf(system, system_size, "simulated");
 }
 
-// Appends to a real file: the record of a simulated run is read like any other.
+// Appends to a real file: the record of a simulated run is read like any
+// other, and starts on a line of its own as a real host's does.
 int sim_append_to_file(const char* path, const char* bytes, size_t length) {
-    std::FILE* file = std::fopen(path, "ab");
+    std::FILE* file = std::fopen(path, "a+b");
     if (file == nullptr) return -1;
-    const bool written = std::fwrite(bytes, 1, length, file) == length;
+    bool inside_a_line = false;
+    if (std::fseek(file, -1, SEEK_END) == 0) inside_a_line = std::fgetc(file) != '\n';
+    std::fseek(file, 0, SEEK_END);
+    const bool written = (!inside_a_line || std::fputc('\n', file) != EOF) && std::fwrite(bytes, 1, length, file) == length;
     return std::fclose(file) == 0 && written ? 0 : -1;
 }
 

@@ -245,15 +245,43 @@ void w_machine_identity(char* name, size_t name_size, char* system, size_t syste
     if (system_size > 0) std::snprintf(system, system_size, "windows");
 }
 
+// True when the file ends inside a line (a record an earlier write cut
+// short): the next record must start on a line of its own.
+bool ends_inside_a_line(HANDLE file, DWORD size) {
+    if (size == 0 || size == INVALID_FILE_SIZE || ::SetFilePointer(file, static_cast<LONG>(size - 1), nullptr, FILE_BEGIN) ==
+                                                     INVALID_SET_FILE_POINTER)
+        return false;
+    char last = '\n';
+    DWORD read = 0;
+    return ::ReadFile(file, &last, 1, &read, nullptr) && read == 1 && last != '\n';
+}
+
 int w_append_to_file(const char* path, const char* bytes, size_t length) {
     // Appending, whoever else appends to the same file on a shared folder.
-    const HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA, share, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)  // a drop box: written, not read
+        file = ::CreateFileA(path, FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
+    const DWORD start = ::GetFileSize(file, nullptr);
+    std::string line = ends_inside_a_line(file, start) ? "\n" : "";
+    line.append(bytes, length);
     DWORD written = 0;
-    const BOOL done = ::WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr);
+    const BOOL done = ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     ::CloseHandle(file);
-    return done && written == length ? 0 : -1;
+    if (done && written == line.size()) return 0;
+    // A write cut short (a full disk) is taken back: no half record is left
+    // for the next one to be glued to.
+    if (written != 0 && start != INVALID_FILE_SIZE) {
+        const HANDLE undo = ::CreateFileA(path, GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (undo != INVALID_HANDLE_VALUE) {
+            if (::SetFilePointer(undo, static_cast<LONG>(start), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
+                ::SetEndOfFile(undo);
+            ::CloseHandle(undo);
+        }
+    }
+    return -1;
 }
 
 // The claim on the machine's drives is a named mutex, held (never closed)
