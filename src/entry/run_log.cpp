@@ -1,6 +1,6 @@
 // Owns what the record keeps between a drive's finding and its line. Text
-// from drives and images is escaped as JSON requires; bytes that are not
-// ASCII are written as the code points of the same numbers.
+// is escaped as JSON requires: UTF-8 stays UTF-8, and other bytes that are
+// not ASCII are written as the code points of the same numbers.
 #include "entry/run_log.h"
 
 #include <cstdio>
@@ -24,11 +24,33 @@ namespace {
 uint8_t found_inquiry[INQUIRY_LENGTH];
 bool failure_told = false;
 
+// The length of the well-formed UTF-8 character at `text` (2 to 4 bytes:
+// no overlong form, no surrogate, nothing past U+10FFFF), or 0.
+size_t utf8_length(const std::string& text, size_t at) {
+    const auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+    const unsigned lead = byte(at);
+    size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
+    if (length == 0 || lead > 0xF4) return 0;
+    for (size_t i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    const unsigned second = byte(at + 1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second >= 0x90))
+        return 0;
+    return length;
+}
+
+// Text as a JSON string: UTF-8 (a host's name) as it is; any other byte
+// (from a drive or an image) as the code point of the same number.
 std::string json_text(const std::string& text) {
     std::string out = "\"";
-    for (char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+        if (const size_t length = byte >= 0x80 ? utf8_length(text, i) : 0) {
+            out.append(text, i, length);
+            i += length - 1;
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
         } else if (byte < 0x20 || byte >= 0x7F) {

@@ -565,6 +565,15 @@ full_disk_log)
   [[ $(wc -l <"$work/runs.log") == 3 ]] || { cat "$work/runs.log"; fail "three lines expected in the log"; }
   ! grep -qv '^{.*}$' "$work/runs.log" || { cat "$work/runs.log"; fail "a line of the log is not a whole record"; }
   ;;
+host_name_in_utf8)
+  # A host named in Japanese is written in the record as its own UTF-8, not byte by byte.
+  unshare -ru true 2>/dev/null || { echo "SKIP: no UTS namespace to rename the host in (unshare -ru)"; exit 77; }
+  one_drive_scenario '' ''
+  (cd "$work" && unshare -ru bash -c 'printf "東京-pc" >/proc/sys/kernel/hostname && env LD_PRELOAD="$0" ODD_SGIO_SCENARIO="$PWD/scenario.json" \
+     ODD_SGIO_REPORT="$PWD/report" "$1" --check --log runs.log >out 2>err; echo $? >code' "$shim" "$build/odd-fwupdate")
+  [[ $(cat "$work/code") == 3 ]] || { cat "$work/err"; fail "exit code $(cat "$work/code"), expected 3"; }
+  expect_in "$work/runs.log" '"host":"東京-pc"'
+  ;;
 static_file)
   # The file a technician copies: statically linked, and whole in a root that
   # holds nothing but it and the image (no device, no locale files).

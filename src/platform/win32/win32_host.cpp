@@ -239,10 +239,41 @@ void w_device_name(const char*, char* name, size_t size) {
     if (size > 0) name[0] = '\0';
 }
 
+// The machine's name in UTF-8, as the record is written: Windows gives it in
+// the ANSI code page (932 on a Japanese system). Made by hand from UTF-16,
+// since Windows 95 converts to no UTF-8 itself.
 void w_machine_identity(char* name, size_t name_size, char* system, size_t system_size) {
-    DWORD size = static_cast<DWORD>(name_size);
-    if (name_size > 0 && !::GetComputerNameA(name, &size)) name[0] = '\0';
     if (system_size > 0) std::snprintf(system, system_size, "windows");
+    if (name_size == 0) return;
+    name[0] = '\0';
+    char ansi[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = sizeof ansi;
+    wchar_t wide[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    if (!::GetComputerNameA(ansi, &size) ||
+        ::MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, MAX_COMPUTERNAME_LENGTH + 1) == 0)
+        return;
+    std::string utf8;
+    for (size_t i = 0; wide[i] != 0; ++i) {
+        unsigned code = wide[i];
+        if (code >= 0xD800 && code <= 0xDBFF && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF)
+            code = 0x10000 + ((code - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        if (code < 0x80) {
+            utf8 += static_cast<char>(code);
+        } else if (code < 0x800) {
+            utf8 += static_cast<char>(0xC0 | code >> 6);
+            utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | code >> 12);
+            utf8 += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | code >> 18);
+            utf8 += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            utf8 += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    std::snprintf(name, name_size, "%s", utf8.c_str());
 }
 
 // True when the file ends inside a line (a record an earlier write cut
