@@ -98,7 +98,9 @@ std::string updater_title() {
 }
 
 int updater_main(int, char**) {
+    start_console((options.check || options.yes) && !host::console_is_a_screen());
     const int run_code = options.check ? check_run() : update_run();
+    end_console_line();
     const int exit_code = host::final_exit_code(run_code, run_stopped_by_interrupt ? 1 : 0);
     log_run(exit_code);
     return exit_code;

@@ -88,8 +88,26 @@ std::string shown_field(const void* field, size_t width) {
     return shown;
 }
 
+bool console_is_a_log = false;
+
+namespace {
+char last_console_byte = '\n';
+}  // namespace
+
 void print_text(const char* text) {
-    if (!console_silenced) host::write_console(text, std::strlen(text));
+    if (console_silenced) return;
+    const size_t length = std::strlen(text);
+    host::write_console(text, length);
+    if (length != 0) last_console_byte = text[length - 1];
+}
+
+void start_console(bool is_a_log) {
+    console_is_a_log = is_a_log;
+    last_console_byte = '\n';
+}
+
+void end_console_line() {
+    if (console_is_a_log && last_console_byte != '\n') print_text("\n");
 }
 
 void silence_console(bool silenced) { console_silenced = silenced; }

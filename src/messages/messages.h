@@ -92,6 +92,13 @@ void silence_console(bool silenced);
 extern int last_message_code;
 // Writes `text` to the console unchanged.
 void print_text(const char* text);
+// True for a run with --check or --yes whose console goes to a file or a
+// pipe: progress comes as whole lines, and the run ends with a line break.
+extern bool console_is_a_log;
+// The run's console begins: `is_a_log` as console_is_a_log.
+void start_console(bool is_a_log);
+// Ends the console's last line, when a log's text does not end with one.
+void end_console_line();
 // Shows the modal box of `kind` (2, 16, 17 or 18) captioned "TORVAL".
 int message_box(const char* text, int kind);
 // printf-style formatting into a string of whatever length the result needs.

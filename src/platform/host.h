@@ -118,6 +118,9 @@ struct host_calls {
     // drive's update stopped it (a backend that then ends by the signal says
     // so here, so that the record and the exit code agree).
     int (*final_exit_code)(int exit_code, int stopped_by_interrupt);
+    // True when the console's text reaches a screen (a terminal, a console
+    // window); false when it goes to a file or a pipe, a record read later.
+    bool (*console_is_a_screen)();
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -130,7 +133,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
            c.machine_identity && c.append_to_file && c.claim_machine && c.same_file && c.prepare_last_record &&
-           c.final_exit_code;
+           c.final_exit_code && c.console_is_a_screen;
 }
 
 // The installed table; null until a program or test installs one.
@@ -201,6 +204,7 @@ inline int append_to_file(const char* path, const char* bytes, size_t length) {
 inline int claim_machine() { return installed_host->claim_machine(); }
 inline bool same_file(const char* a, const char* b) { return installed_host->same_file(a, b); }
 inline void prepare_last_record(const char* path, const char* line) { installed_host->prepare_last_record(path, line); }
+inline bool console_is_a_screen() { return installed_host->console_is_a_screen(); }
 inline int final_exit_code(int exit_code, int stopped_by_interrupt) {
     return installed_host->final_exit_code(exit_code, stopped_by_interrupt);
 }

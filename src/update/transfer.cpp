@@ -34,13 +34,19 @@ int transfer_image() {
     print_text("\n");
     int32_t offset = 0;
     uint16_t block = BLOCK_LENGTH;
+    int tenth_shown = -1;  // a log gets a whole line at each tenth instead
     do {
         if (intel_driver_on_9x() && offset == transfer_length - block) {
-            print_text(format_text("\rProcessing 100%%").c_str());
+            print_text(format_text(console_is_a_log ? "Processing 100%%" : "\rProcessing 100%%").c_str());
             show_message(MSG_REBOOTING, KIND_CONSOLE);
         } else {
             int percent = static_cast<int>(int64_t{offset} * 100 / transfer_length);
-            print_text(format_text("\rProcessing %d%%", percent).c_str());
+            if (!console_is_a_log) {
+                print_text(format_text("\rProcessing %d%%", percent).c_str());
+            } else if (percent / 10 != tenth_shown) {
+                tenth_shown = percent / 10;
+                print_text(format_text("Processing %d%%\n", percent).c_str());
+            }
         }
         if (transfer_length - offset < block) block = static_cast<uint16_t>(transfer_length - offset);
         if (write_image_chunk(static_cast<uint32_t>(offset), block, image_buffer.address + offset) != 0) {
@@ -51,10 +57,8 @@ int transfer_image() {
     } while (offset < transfer_length);
     // The Intel driver's route has said its last line before the last block.
     if (intel_driver_on_9x()) return 0;
-    if (oem_code_page == JAPANESE_CODE_PAGE) {
-        print_text(format_text(COMPLETION_JAPANESE).c_str());
-    } else {
-        print_text(format_text(COMPLETION_ENGLISH).c_str());
-    }
+    // A log's progress line has ended already: no carriage return to overwrite it.
+    const std::string completion = format_text(oem_code_page == JAPANESE_CODE_PAGE ? COMPLETION_JAPANESE : COMPLETION_ENGLISH);
+    print_text(completion.c_str() + (console_is_a_log ? 1 : 0));
     return 0;
 }

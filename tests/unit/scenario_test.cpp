@@ -4,6 +4,7 @@
 // what is decided before the first command, and the record a run leaves.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -182,6 +183,7 @@ struct folder_run {
     size_t commands = 0;  // on every drive
     std::vector<std::string> notices;
     std::vector<nlohmann::json> records;
+    std::string console;
 
     folder_run(const std::string& scenario, const std::function<void(const std::filesystem::path&)>& prepare) {
         folder = std::filesystem::temp_directory_path() / ("odd-run-" + std::to_string(::getpid()));
@@ -197,6 +199,7 @@ struct folder_run {
             exit_code = updater_main(0, nullptr);
             for (const sim::drive_slot& d : h.drives) commands += d.drive->log().size();
             notices = h.notices;
+            console = h.console;
         }
         reset_run_state();
         std::ifstream log(folder / "runs.log");
@@ -364,5 +367,33 @@ TEST_P(fleet_exit_code, is_the_most_urgent_outcome) {
 
 INSTANTIATE_TEST_SUITE_P(machines, fleet_exit_code, ::testing::ValuesIn(FLEET_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+// With --yes or --check into a file, the console is a log: a whole line at
+// each tenth of the transfer instead of a carriage return per block, and a
+// line break at the end; on a screen the same run keeps its bytes.
+TEST(console_as_a_log, is_whole_lines) {
+    const auto run_to = [](bool redirected) {
+        return folder_run(R"({ "images": [ { "path": "A0013431.128" } ], "drives": [ { "letter": "E" } ] })",
+                          [redirected](const std::filesystem::path&) {
+                              options.yes = true;
+                              sim::current()->cfg.console_redirected = redirected;
+                          })
+            .console;
+    };
+    const std::string log = run_to(true), screen = run_to(false);
+    // 64 blocks: the first percentage of each tenth (offset times 100 divided by the length).
+    EXPECT_NE(log.find("\nProcessing 0%\nProcessing 10%\nProcessing 20%\nProcessing 31%\nProcessing 40%\n"
+                       "Processing 50%\nProcessing 60%\nProcessing 70%\nProcessing 81%\nProcessing 90%\n"
+                       "Processing 100% --> Data transfer complete\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\r'), std::count(screen.begin(), screen.end(), '\r') - 65);
+    EXPECT_EQ(log.back(), '\n');
+    EXPECT_NE(screen.back(), '\n');
+}
 
 }  // namespace

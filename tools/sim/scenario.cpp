@@ -178,6 +178,7 @@ void load_host(machine& h, const json& j) {
     take(j, "file_read_shortfall", h.cfg.file_read_shortfall);
     take(j, "interrupt_in_update", h.cfg.interrupt_in_update);
     take(j, "another_run", h.cfg.another_run);
+    take(j, "console_redirected", h.cfg.console_redirected);
 }
 
 void load_aspi(machine& h, const json& j) {

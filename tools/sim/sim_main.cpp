@@ -3,6 +3,8 @@
 // updater's own options. Standard output carries exactly the
 // console bytes, message boxes go to standard error, the exit code is the
 // updater's.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,7 +12,6 @@
 #include <iostream>
 #include <string>
 #include <vector>
-#include <unistd.h>
 
 #include "entry/entry.h"
 #include "entry/options.h"
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
         }
         h.set_trace(&trace);
     }
+    // The simulated console goes where the simulator's own goes: a file or a
+    // pipe makes it a log, as on a real host.
+    if (::isatty(STDOUT_FILENO) != 1) h.cfg.console_redirected = true;
     h.console_echo = &std::cout;
     h.box_echo = &std::cerr;
     h.install();

@@ -221,6 +221,7 @@ constexpr host_calls linux_calls() {
     c.same_file = l_same_file;
     c.prepare_last_record = prepare_last_record;
     c.final_exit_code = exit_code_of_run;
+    c.console_is_a_screen = [] { return stdout_is_terminal; };
     return c;
 }
 

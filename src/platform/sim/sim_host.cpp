@@ -484,6 +484,8 @@ void sim_prepare_last_record(const char* path, const char* line) {
 
 int sim_final_exit_code(int exit_code, int) { return exit_code; }
 
+bool sim_console_is_a_screen() { return !active->cfg.console_redirected; }
+
 constexpr host_calls sim_calls() {
     host_calls c{};
     c.CreateFileA = sim_CreateFileA;
@@ -522,6 +524,7 @@ constexpr host_calls sim_calls() {
     c.same_file = sim_same_file;
     c.prepare_last_record = sim_prepare_last_record;
     c.final_exit_code = sim_final_exit_code;
+    c.console_is_a_screen = sim_console_is_a_screen;
     return c;
 }
 

@@ -62,6 +62,7 @@ struct config {
     uint32_t file_read_shortfall = 0;  // ReadFile delivers this many bytes fewer than asked
     int interrupt_in_update = 0;       // an interrupt arrives during the Nth drive update window (1-based); 0 never
     bool another_run = false;          // another run of the updater holds the machine's drives
+    bool console_redirected = false;   // the console's text goes to a file, not a window
 };
 
 struct box_record {

@@ -160,6 +160,11 @@ last_record run_record;
 void w_prepare_last_record(const char* path, const char* line) { run_record.prepare(path, line); }
 int w_final_exit_code(int exit_code, int) { return exit_code; }
 
+bool w_console_is_a_screen() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 // Appends the run's last line with `exit_code` and ends the process with it.
 [[noreturn]] void end_from_outside(UINT exit_code) {
     char text[sizeof run_record.before + 32];
@@ -392,6 +397,7 @@ constexpr host_calls win32_calls() {
     c.same_file = w_same_file;
     c.prepare_last_record = w_prepare_last_record;
     c.final_exit_code = w_final_exit_code;
+    c.console_is_a_screen = w_console_is_a_screen;
     return c;
 }
 
