@@ -58,6 +58,14 @@ int fleet_code_of_drive(int result) {
     }
 }
 
+// Every drive from `first` on gets its record: the run stopped before it.
+void log_drives_not_visited(int first) {
+    for (int i = first; i < target_count; ++i) {
+        current_target = i;
+        log_drive_not_visited();
+    }
+}
+
 // The exit code of a run with --yes: the drives' own, and 7 while any drive
 // of the machine is, or may be, in its update firmware (a drive not reached).
 int unattended_exit_code(int fleet) {
@@ -165,6 +173,7 @@ int update_run() {
     updated_count = 0;
     bool declined = false;
     int fleet = EXIT_UP_TO_DATE;
+    entering_update_window = log_drive_updating;
     for (int i = 0; i < target_count; ++i) {
         current_target = i;
         show_message(MSG_START_DEVICE, KIND_CONSOLE);
@@ -184,8 +193,10 @@ int update_run() {
         } else if (result == DRIVE_DECLINED) {
             declined = true;
         } else if (result == RUN_ABANDONED) {
+            log_drives_not_visited(i + 1);
             return abandon_run();
         } else if (result == RUN_STOPPED) {
+            log_drives_not_visited(i + 1);
             show_message(MSG_TERMINATED, KIND_WARNING);
             release_host_environment();
             // Drives not reached are for a later run.
@@ -215,6 +226,7 @@ void reset_entry_state() {
     updated_count = 0;
     image_version = 0;
     interrupt_held = 0;
+    entering_update_window = nullptr;
     run_stopped_by_interrupt = false;
     reset_image_integrity_state();
 }

@@ -23,6 +23,7 @@ namespace {
 
 uint8_t found_inquiry[INQUIRY_LENGTH];
 bool failure_told = false;
+char run_id[32] = {};  // the same in every record of one run
 
 // The length of the well-formed UTF-8 character at `text` (2 to 4 bytes:
 // no overlong form, no surrogate, nothing past U+10FFFF), or 0.
@@ -84,8 +85,14 @@ std::string line_start(const char* kind) {
     char name[128] = {};
     char system[64] = {};
     host::machine_identity(name, sizeof name, system, sizeof system);
-    return format_text("{\"record\":\"%s\",\"time\":\"%s\",\"host\":%s,\"system\":%s,\"route\":\"%s\"", kind, stamp,
-                       json_text(name).c_str(), json_text(system).c_str(), win9x_family ? "aspi" : "pass-through");
+    // The run's id: its start in seconds and the millisecond clock, enough
+    // to tell apart the runs of one machine and of a fleet's shared file.
+    if (run_id[0] == '\0')
+        std::snprintf(run_id, sizeof run_id, "%08lx-%08lx", static_cast<unsigned long>(now),
+                      static_cast<unsigned long>(host::timeGetTime()));
+    return format_text("{\"record\":\"%s\",\"run_id\":\"%s\",\"time\":\"%s\",\"host\":%s,\"system\":%s,\"route\":\"%s\"",
+                       kind, run_id, stamp, json_text(name).c_str(), json_text(system).c_str(),
+                       win9x_family ? "aspi" : "pass-through");
 }
 
 std::string device_fields() {
@@ -114,11 +121,12 @@ std::string image_fields() {
                            : std::string());
 }
 
-// The message of the drive's failure, in English whatever the run's language.
+// The message of the drive's failure as it was shown, fields filled in, in
+// English whatever the run's language.
 std::string message_field() {
     if (last_message_code < 0 || last_message_code > MESSAGE_CODE_LIMIT || english_catalogue[last_message_code] == nullptr)
         return "";
-    std::string text = english_catalogue[last_message_code];
+    std::string text = message_in_english(last_message_code);
     text.erase(0, text.find_first_not_of("\r\n"));
     return format_text(",\"message\":%s", json_text(text).c_str());
 }
@@ -135,6 +143,8 @@ void append(std::string line) {
     host::write_notice(format_text(notice_text(NOTICE_LOG_NOT_WRITTEN), options.log.c_str()).c_str());
 }
 
+// The run's word for the drive: where a check would have judged the same
+// condition (another model, an unreadable drive), the check's word.
 const char* result_word(int result) {
     if (target_table[current_target].in_update_firmware) return "left-in-update-firmware";
     switch (result) {
@@ -142,6 +152,14 @@ const char* result_word(int result) {
     case DRIVE_UP_TO_DATE: return "up-to-date";
     case DRIVE_DECLINED: return "declined";
     case RUN_STOPPED: return "failed";
+    default: break;
+    }
+    switch (last_message_code) {
+    case MSG_HARDWARE_REVISION_MISMATCH: return "not-this-model (hardware revision)";
+    case MSG_KERNEL_MODEL_MISMATCH: return "not-this-model (signature)";
+    case MSG_NORMAL_MODEL_MISMATCH: return "not-this-model (vendor)";
+    case MSG_DRIVE_INFO_FAILED:
+    case MSG_INQUIRY_FAILED: return "unreadable";
     default: return "left-as-is";
     }
 }
@@ -162,7 +180,19 @@ void log_check(const char* verdict) {
     if (options.log.empty()) return;
     log_drive_found();
     append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) + image_fields() +
-           format_text(",\"result\":%s", json_text(verdict).c_str()));
+           format_text(",\"verdict\":%s", json_text(verdict).c_str()));
+}
+
+void log_drive_updating() {
+    if (options.log.empty()) return;
+    append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) + image_fields() +
+           ",\"result\":\"updating\"");
+}
+
+void log_drive_not_visited() {
+    if (options.log.empty()) return;
+    std::memset(found_inquiry, 0, sizeof found_inquiry);
+    append(line_start("drive") + device_fields() + ",\"result\":\"not-visited\"");
 }
 
 namespace {
@@ -195,4 +225,5 @@ void prepare_run_record() {
 void reset_run_log() {
     std::memset(found_inquiry, 0, sizeof found_inquiry);
     failure_told = false;
+    run_id[0] = '\0';
 }

@@ -10,6 +10,11 @@ void log_drive_found();
 void log_drive(int result);
 // The drive at current_target as a check judged it.
 void log_check(const char* verdict);
+// The drive at current_target as it enters its update window, so that a run
+// killed there leaves a line that says so; its final record follows.
+void log_drive_updating();
+// The drive at current_target, which a run that stopped earlier never reached.
+void log_drive_not_visited();
 // The run: its options and exit code.
 void log_run(int exit_code);
 // Gives the host the run's line as it stands, to append with its own exit

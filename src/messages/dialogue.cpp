@@ -21,9 +21,9 @@ const char* const BOX_CAPTION = "TORVAL";
 // A check of the drives writes its own lines and nothing of the dialogue.
 bool console_silenced = false;
 
-const char* catalogue_text(int code) {
+const char* catalogue_text(int code, bool english = false) {
     const char* const* catalogue =
-        oem_code_page == JAPANESE_CODE_PAGE ? japanese_catalogue : english_catalogue;
+        oem_code_page == JAPANESE_CODE_PAGE && !english ? japanese_catalogue : english_catalogue;
     if (code < 0 || code > MESSAGE_CODE_LIMIT || catalogue[code] == nullptr) return unknown_message_text;
     return catalogue[code];
 }
@@ -43,8 +43,8 @@ std::string format_update_question(const char* text) {
                        shown_field(header + IMAGE_VERSION_TEXT, 5).c_str(), shown_field(image_date.c_str(), 8).c_str());
 }
 
-std::string format_message(int code) {
-    const char* text = catalogue_text(code);
+std::string format_message(int code, bool english = false) {
+    const char* text = catalogue_text(code, english);
     if (text == unknown_message_text) return text;
     switch (code) {
     case MSG_IMAGE_NOT_LOADED: return format_text(text, current_release.image_file_name);
@@ -57,6 +57,8 @@ std::string format_message(int code) {
 }
 
 }  // namespace
+
+std::string message_in_english(int code) { return format_message(code, true); }
 
 std::string format_text(const char* format, ...) {
     va_list args;

@@ -90,6 +90,8 @@ int ask(int code);
 void silence_console(bool silenced);
 // The code of the message shown last (-1 before any).
 extern int last_message_code;
+// Message `code` as the English catalogue shows it now, its fields filled in.
+std::string message_in_english(int code);
 // Writes `text` to the console unchanged.
 void print_text(const char* text);
 // True for a run with --check or --yes whose console goes to a file or a

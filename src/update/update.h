@@ -19,6 +19,9 @@ int update_drive();
 // Set when an interrupt (Ctrl-C, a signal) was held during a drive's update:
 // that drive's result stands, and the run stops before the next drive.
 extern int interrupt_held;
+// Called as each drive enters its update window, before anything is sent
+// there (the run's record of the drive as `updating`); null: nothing.
+extern void (*entering_update_window)();
 // Tells the platform what is now known of the drive at `target`: 1 when it
 // runs, or may run, its update firmware (kept in the target table).
 void note_drive_firmware(int target, int in_update_firmware);

@@ -101,6 +101,7 @@ int flash_drive(int& left) {
 // way out at its first instant still names it. An interrupt held meanwhile
 // changes nothing of this drive's result; the run stops before the next one.
 int update_with_consent() {
+    if (entering_update_window) entering_update_window();
     note_drive_firmware(current_target, 1);
     host::begin_drive_update(drive_device_path(target_table[current_target].drive_letter).c_str());
     int left = 0;
@@ -121,6 +122,7 @@ int consent(int code) {
 }  // namespace
 
 int interrupt_held = 0;
+void (*entering_update_window)() = nullptr;
 
 void note_drive_firmware(int target, int in_update_firmware) {
     target_table[target].in_update_firmware = in_update_firmware;

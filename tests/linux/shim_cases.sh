@@ -401,7 +401,9 @@ yes_and_log)
   expect_not_in "$work/err" '[press Enter]'
   expect_state revision 1.28
   expect_same_console_as_simulator
-  [[ $(wc -l <"$work/runs.log") == 2 ]] || { cat "$work/runs.log"; fail "two lines expected in the log"; }
+  # The drive as it enters its update window, as it ends, and the run.
+  [[ $(wc -l <"$work/runs.log") == 3 ]] || { cat "$work/runs.log"; fail "three lines expected in the log"; }
+  expect_in "$work/runs.log" '"result":"updating"'
   expect_in "$work/runs.log" '"device":"E:","device_name":"/dev/sr1"'
   expect_in "$work/runs.log" '"before_revision":"1.23","before_date":"08/07/25","after_revision":"1.28"'
   expect_in "$work/runs.log" '"result":"updated"'

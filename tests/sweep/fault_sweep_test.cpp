@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -31,6 +32,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include "dialogue_expectations.h"
 #include "drive_expectations.h"
@@ -631,6 +635,37 @@ void flashes_only_the_first_read(const run_view& r, const report& broken) {
         broken("the drive re-flashed bytes other than the image the run first read");
 }
 
+// The record every run keeps (--log): whole lines of JSON, one run id, a
+// final line for the drive (after its `updating` line, if any) and the
+// run's line last with the run's exit code.
+std::string record_path() {
+    static const std::string path = "/tmp/odd-sweep-" + std::to_string(::getpid()) + ".log";
+    return path;
+}
+
+void keeps_a_record_of_every_ending(const run_view& r, const report& broken) {
+    if (options.log.empty()) return;  // a made-up run keeps none
+    std::ifstream in(record_path());
+    std::vector<nlohmann::json> lines;
+    for (std::string line; std::getline(in, line);) {
+        try {
+            lines.push_back(nlohmann::json::parse(line));
+        } catch (const nlohmann::json::exception&) {
+            broken("a record line is not JSON: " + line.substr(0, 80));
+            return;
+        }
+    }
+    size_t finals = 0;
+    for (const nlohmann::json& line : lines) {
+        if (line.value("run_id", "") != lines.front().value("run_id", "")) broken("two run ids in one run");
+        if (line.value("record", "") == "drive" && line.value("result", "") != "updating") ++finals;
+    }
+    if (lines.empty() || lines.back().value("record", "") != "run" || lines.back().value("exit_code", -1) != r.exit_code)
+        broken("the run's line is not the record's last, with its exit code");
+    if (finals != r.h.targets_found.size())
+        broken(std::to_string(finals) + " final drive records for " + std::to_string(r.h.targets_found.size()) + " drives");
+}
+
 struct named_invariant {
     const char* name;
     void (*check)(const run_view&, const report&);
@@ -653,6 +688,7 @@ const named_invariant INVARIANTS[] = {
     {"given back", gives_back_what_it_took},
     {"switch first", switches_before_the_first_block},
     {"first read", flashes_only_the_first_read},
+    {"record", keeps_a_record_of_every_ending},
 };
 
 void check_invariants(const sim::machine& h, const std::vector<event>& events, int exit_code, run_outcome& out) {
@@ -708,6 +744,8 @@ run_outcome run_update(const route& r, const emu::drive_config& drive, size_t co
         if (then != 0) h.cfg.answers.insert(h.cfg.answers.end(), ANSWERS_GIVEN, then);
         r.set_up(h, drive);
         if (behaviour) h.cfg.interrupt_in_update = behaviour->interrupt_in_update;
+        std::ofstream(record_path(), std::ios::trunc);
+        options.log = record_path();
         h.install();
 
         std::vector<event> events;

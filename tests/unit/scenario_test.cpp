@@ -155,21 +155,27 @@ TEST(run_record, two_drives_read_back) {
     std::vector<nlohmann::json> lines;
     for (std::string line; std::getline(log, line);) lines.push_back(nlohmann::json::parse(line));
     std::filesystem::remove_all(folder);
-    ASSERT_EQ(lines.size(), 3u);
+    // E: as it enters its update window, then as it ends; F:; the run.
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0]["device"], "E:");
-    EXPECT_EQ(lines[0]["before_revision"], "1.23");
-    EXPECT_EQ(lines[0]["after_revision"], "1.28");
-    EXPECT_EQ(lines[0]["image_version"], "1.28");
-    EXPECT_EQ(lines[0]["image_size"], 2097152);
-    EXPECT_EQ(lines[0]["image_sha256"].get<std::string>().size(), 64u);
-    EXPECT_EQ(lines[0]["result"], "updated");
-    EXPECT_EQ(lines[1]["device"], "F:");
-    EXPECT_EQ(lines[1]["vendor"], "QUARLEN");
-    EXPECT_EQ(lines[1]["result"], "up-to-date");
-    EXPECT_EQ(lines[2]["record"], "run");
-    EXPECT_EQ(lines[2]["exit_code"], 0);
-    EXPECT_EQ(lines[2]["yes"], true);
-    for (const nlohmann::json& line : lines) EXPECT_EQ(line["time"].get<std::string>().size(), 20u) << line;
+    EXPECT_EQ(lines[0]["result"], "updating");
+    EXPECT_EQ(lines[1]["device"], "E:");
+    EXPECT_EQ(lines[1]["before_revision"], "1.23");
+    EXPECT_EQ(lines[1]["after_revision"], "1.28");
+    EXPECT_EQ(lines[1]["image_version"], "1.28");
+    EXPECT_EQ(lines[1]["image_size"], 2097152);
+    EXPECT_EQ(lines[1]["image_sha256"].get<std::string>().size(), 64u);
+    EXPECT_EQ(lines[1]["result"], "updated");
+    EXPECT_EQ(lines[2]["device"], "F:");
+    EXPECT_EQ(lines[2]["vendor"], "QUARLEN");
+    EXPECT_EQ(lines[2]["result"], "up-to-date");
+    EXPECT_EQ(lines[3]["record"], "run");
+    EXPECT_EQ(lines[3]["exit_code"], 0);
+    EXPECT_EQ(lines[3]["yes"], true);
+    for (const nlohmann::json& line : lines) {
+        EXPECT_EQ(line["time"].get<std::string>().size(), 20u) << line;
+        EXPECT_EQ(line["run_id"], lines[0]["run_id"]) << line;
+    }
 }
 
 }  // namespace
@@ -313,10 +319,12 @@ TEST(run_record, an_interrupt_changes_no_drive_result) {
             sim::current()->cfg.interrupt_in_update = 1;
         });
         EXPECT_EQ(run.exit_code, 5);  // the second drive is for a later run
-        ASSERT_EQ(run.records.size(), 2u);
-        EXPECT_EQ(run.records[0]["result"], "updated");
-        EXPECT_EQ(run.records[0]["after_revision"], "1.28");
-        EXPECT_EQ(run.records[1]["record"], "run");
+        ASSERT_EQ(run.records.size(), 4u);
+        EXPECT_EQ(run.records[0]["result"], "updating");
+        EXPECT_EQ(run.records[1]["result"], "updated");
+        EXPECT_EQ(run.records[1]["after_revision"], "1.28");
+        EXPECT_EQ(run.records[2]["result"], "not-visited");
+        EXPECT_EQ(run.records[3]["record"], "run");
     }
 }
 
