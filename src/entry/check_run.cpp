@@ -1,6 +1,7 @@
 // The check of every drive (--check): the drives are found and identified,
 // the image is loaded and each drive judged as a run judges it, and one line
-// per drive tells what a run would do. Nothing that changes a drive is sent:
+// per drive tells what a run would do; without the image, what the drive
+// alone shows (its revision, whether it runs its update firmware). Nothing that changes a drive is sent:
 // enumeration's INQUIRY and identity READ BUFFER, the same again for each
 // drive, and the media change notification enumeration takes and gives back.
 #include <string>
@@ -25,12 +26,20 @@ struct verdict {
     int exit_code = EXIT_UP_TO_DATE;
 };
 
+bool image_loaded = false;  // for the drive being judged
+
 verdict judge_drive() {
     const verdict unreadable{"unreadable", EXIT_TRY_AGAIN_LATER};
     if (identify_drive() != 0) return unreadable;
     update_mode = 0;
-    if (load_image() != 0) return {"", EXIT_IMAGE_REFUSED};
+    image_loaded = load_image() == 0;
     if (report_revision(REVISION_BEFORE_UPDATE) != 0) return unreadable;
+    // Without the image the drive is judged by what it alone shows.
+    if (!image_loaded) {
+        if (identity_state == 1 && answers_as_update_firmware())
+            return {"update-firmware", EXIT_LEFT_IN_UPDATE_FIRMWARE};
+        return {"no-image", EXIT_IMAGE_REFUSED};
+    }
     last_message_code = -1;
     const int compatible = check_compatibility(FULL_CHECK);
     switch (last_message_code) {
@@ -59,7 +68,7 @@ std::string drive_line(const verdict& v) {
     host::device_name(path.c_str(), name, sizeof name);
     if (name[0] != '\0') device += std::string(" ") + name;
     const uint8_t* header = image_buffer.address;
-    const bool image = header != nullptr && transfer_length > 0;
+    const bool image = image_loaded && header != nullptr && transfer_length > 0;
     const int date_offset = question_date_offset();
     return format_text("%s\t%s\t%s %s\t%s %s\t%s\n", device.c_str(),
                        shown_field(inquiry_data + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
@@ -84,13 +93,13 @@ int check_run() {
     target_count = enumerate_targets();
     prepare_run_record();
     int result = target_count == 0 ? EXIT_NOTHING_HERE : EXIT_UP_TO_DATE;
-    bool image_loaded = true;
-    for (int i = 0; i < target_count && image_loaded; ++i) {
+    bool image_missing = false;
+    for (int i = 0; i < target_count; ++i) {
         current_target = i;
+        image_loaded = true;
         const verdict v = judge_drive();
         result = more_urgent(result, v.exit_code);
-        image_loaded = !v.word.empty();
-        if (!image_loaded) break;
+        image_missing = image_missing || !image_loaded;
         log_check(v.word.c_str());
         const std::string line = drive_line(v);
         host::write_console(line.data(), line.size());
@@ -98,7 +107,7 @@ int check_run() {
     release_host_environment();
     silence_console(false);
     if (target_count == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));
-    if (!image_loaded)
+    if (image_missing)
         host::write_notice(format_text(notice_text(NOTICE_IMAGE_NOT_LOADED), current_release.image_file_name).c_str());
     return result;
 }

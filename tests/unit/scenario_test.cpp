@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -339,6 +340,7 @@ struct fleet_case {
     const char* drives;
     bool check;
     int exit_code;
+    const char* image = R"({ "path": "A0013431.128" })";
 };
 
 const fleet_case FLEET_CASES[] = {
@@ -355,6 +357,9 @@ const fleet_case FLEET_CASES[] = {
     {"disc_and_applies", R"({ "letter": "E", "disc_present": true }, { "letter": "F" })", true, 3},
     {"disc_and_left", R"({ "letter": "E", "disc_present": true }, { "letter": "F", "stay_in_update_mode": true })",
      false, 7},
+    // Without the image the check still lists every drive, judged by what it alone shows.
+    {"check_without_the_image", R"({ "letter": "E" }, { "letter": "F", "starts_in_update_mode": true })", true, 7, ""},
+    {"check_without_the_image_of_normal_drives", R"({ "letter": "E" })", true, 6, ""},
     {"disc_and_failed",
      R"({ "letter": "E", "refuse_block": 3, "refused_block_restarts": true }, { "letter": "F", "disc_present": true })",
      false, 1},
@@ -364,13 +369,16 @@ class fleet_exit_code : public ::testing::TestWithParam<fleet_case> {};
 
 TEST_P(fleet_exit_code, is_the_most_urgent_outcome) {
     const fleet_case& c = GetParam();
-    const std::string scenario =
-        std::string(R"({ "images": [ { "path": "A0013431.128" } ], "drives": [ )") + c.drives + " ] }";
+    const std::string scenario = std::string(R"({ "images": [ )") + c.image + R"( ], "drives": [ )" + c.drives + " ] }";
     folder_run run(scenario, [&](const std::filesystem::path&) {
         options.check = c.check;
         options.yes = !c.check;
     });
     EXPECT_EQ(run.exit_code, c.exit_code);
+    if (c.check) {  // a line per drive, whatever the image
+        const size_t drives = static_cast<size_t>(std::count(c.drives, c.drives + std::strlen(c.drives), '{'));
+        EXPECT_EQ(static_cast<size_t>(std::count(run.console.begin(), run.console.end(), '\n')), drives) << run.console;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(machines, fleet_exit_code, ::testing::ValuesIn(FLEET_CASES),
