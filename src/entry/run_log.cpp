@@ -131,6 +131,19 @@ std::string message_field() {
     return format_text(",\"message\":%s", json_text(text).c_str());
 }
 
+// A drive left in its update firmware is told so when the run ends, by the
+// line that names it: its record says the same, not the last message shown.
+std::string left_message_field() {
+    const target_record& target = target_table[current_target];
+    const std::string name = target.drive_letter ? format_text("%c:", target.drive_letter)
+                                                 : format_text("No.%d", current_target + 1);
+    std::string text = english_notices[NOTICE_LEFT_IN_UPDATE_FIRMWARE];
+    text.replace(text.find("%s"), 2, name);
+    text.erase(0, text.find(": ") + 2);
+    text.erase(text.find_last_not_of('\n') + 1);
+    return format_text(",\"message\":%s", json_text(text).c_str());
+}
+
 void append(std::string line) {
     if (options.log.empty()) return;
     line += "}\n";
@@ -173,8 +186,10 @@ void log_drive(int result) {
     const bool told = result != DRIVE_UPDATED && result != DRIVE_UP_TO_DATE && result != DRIVE_DECLINED;
     append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) +
            drive_fields("after", inquiry_data) + image_fields() +
-           format_text(",\"result\":\"%s\"", result_word(result)) + (told ? message_field() : ""));
+           format_text(",\"result\":\"%s\"", result_word(result)) +
+           (target_table[current_target].in_update_firmware ? left_message_field() : told ? message_field() : ""));
 }
+
 
 void log_check(const char* verdict) {
     if (options.log.empty()) return;

@@ -659,6 +659,13 @@ void keeps_a_record_of_every_ending(const run_view& r, const report& broken) {
     for (const nlohmann::json& line : lines) {
         if (line.value("run_id", "") != lines.front().value("run_id", "")) broken("two run ids in one run");
         if (line.value("record", "") == "drive" && line.value("result", "") != "updating") ++finals;
+        // A message recorded is one shown, its fields filled in; a drive left
+        // in its update firmware is told by the line that names it.
+        const std::string message = line.value("message", "");
+        if (message.find('%') != std::string::npos) broken("a message recorded unfilled: " + message);
+        if (line.value("result", "") == "left-in-update-firmware" &&
+            message.find("is still in its update firmware") == std::string::npos)
+            broken("a drive left in its update firmware recorded with \"" + message + "\"");
     }
     if (lines.empty() || lines.back().value("record", "") != "run" || lines.back().value("exit_code", -1) != r.exit_code)
         broken("the run's line is not the record's last, with its exit code");
