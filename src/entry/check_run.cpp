@@ -29,7 +29,10 @@ struct verdict {
 bool image_loaded = false;  // for the drive being judged
 
 verdict judge_drive() {
-    const verdict unreadable{"unreadable", EXIT_TRY_AGAIN_LATER};
+    // A drive enumeration found in its update firmware stays that, unreadable or not.
+    const verdict unreadable = target_table[current_target].in_update_firmware
+                                   ? verdict{"update-firmware", EXIT_LEFT_IN_UPDATE_FIRMWARE}
+                                   : verdict{"unreadable", EXIT_TRY_AGAIN_LATER};
     if (identify_drive() != 0) return unreadable;
     update_mode = 0;
     image_loaded = load_image() == 0;

@@ -352,6 +352,10 @@ const fleet_case FLEET_CASES[] = {
     {"failed_back_in_old_firmware", R"({ "letter": "E", "refuse_block": 3, "refused_block_restarts": true })", false, 1},
     {"left_in_update_firmware", R"({ "letter": "E", "stay_in_update_mode": true })", false, 7},
     {"found_in_update_firmware", R"({ "letter": "E", "starts_in_update_mode": true })", true, 7},
+    // Enumeration saw the update firmware; the identity block then could not be read.
+    {"found_in_update_firmware_unreadable",
+     R"({ "letter": "E", "starts_in_update_mode": true,
+          "faults": [ { "command": 4, "kind": "check-condition", "key": 4, "asc": 68, "ascq": 0 } ] })", true, 7},
     {"up_to_date_and_another_revision",
      R"({ "letter": "E", "revision": "1.28" }, { "letter": "F", "hardware_revision": "REV00002" })", false, 4},
     {"disc_and_applies", R"({ "letter": "E", "disc_present": true }, { "letter": "F" })", true, 3},
