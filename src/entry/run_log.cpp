@@ -100,9 +100,14 @@ std::string device_fields() {
     std::string device = target.drive_letter ? format_text("%c:", target.drive_letter)
                                              : format_text("No.%d", current_target + 1);
     char name[64] = {};
-    host::device_name(drive_device_path(target.drive_letter).c_str(), name, sizeof name);
-    return format_text(",\"device\":%s,\"device_name\":%s,\"vendor\":%s,\"product\":%s", json_text(device).c_str(),
-                       json_text(name).c_str(), json_text(field(found_inquiry + INQUIRY_VENDOR, VENDOR_WIDTH)).c_str(),
+    const std::string path = drive_device_path(target.drive_letter);
+    host::device_name(path.c_str(), name, sizeof name);
+    // The serial number tells the drive when its letter or name has changed.
+    char serial[128] = {};
+    host::drive_serial(path.c_str(), serial, sizeof serial);
+    return format_text(",\"device\":%s,\"device_name\":%s,\"serial\":%s,\"vendor\":%s,\"product\":%s",
+                       json_text(device).c_str(), json_text(name).c_str(), json_text(serial).c_str(),
+                       json_text(field(found_inquiry + INQUIRY_VENDOR, VENDOR_WIDTH)).c_str(),
                        json_text(field(found_inquiry + INQUIRY_PRODUCT, PRODUCT_WIDTH)).c_str());
 }
 

@@ -121,6 +121,11 @@ struct host_calls {
     // True when the console's text reaches a screen (a terminal, a console
     // window); false when it goes to a file or a pipe, a record read later.
     bool (*console_is_a_screen)();
+    // The serial number of the drive at `device` (as begin_drive_update's
+    // path) as the system already holds it, with no command to the drive:
+    // Linux's sysfs VPD page 0x80, Windows' storage device descriptor; an
+    // empty text where it holds none (a drive behind the ASPI manager).
+    void (*drive_serial)(const char* device, char* serial, size_t size);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -133,7 +138,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
            c.machine_identity && c.append_to_file && c.claim_machine && c.same_file && c.prepare_last_record &&
-           c.final_exit_code && c.console_is_a_screen;
+           c.final_exit_code && c.console_is_a_screen && c.drive_serial;
 }
 
 // The installed table; null until a program or test installs one.
@@ -205,6 +210,9 @@ inline int claim_machine() { return installed_host->claim_machine(); }
 inline bool same_file(const char* a, const char* b) { return installed_host->same_file(a, b); }
 inline void prepare_last_record(const char* path, const char* line) { installed_host->prepare_last_record(path, line); }
 inline bool console_is_a_screen() { return installed_host->console_is_a_screen(); }
+inline void drive_serial(const char* device, char* serial, size_t size) {
+    installed_host->drive_serial(device, serial, size);
+}
 inline int final_exit_code(int exit_code, int stopped_by_interrupt) {
     return installed_host->final_exit_code(exit_code, stopped_by_interrupt);
 }

@@ -395,6 +395,9 @@ yes_and_log)
   # Unattended: nothing typed, no prompt, the drive updated, a record of it and of the run.
   one_drive_scenario '' ''
   arguments=(--yes --log "$work/runs.log")
+  # The serial number as the kernel holds it: VPD page 0x80 in sysfs, read without a command.
+  mkdir -p "$work/sys/class/block/sr1/device"
+  printf '\x05\x80\x00\x0c  KWR3220041' >"$work/sys/class/block/sr1/device/vpd_pg80"
   run_updater ''
   expect_code 0
   expect_not_in "$work/err" '[y/n]'
@@ -404,7 +407,7 @@ yes_and_log)
   # The drive as it enters its update window, as it ends, and the run.
   [[ $(wc -l <"$work/runs.log") == 3 ]] || { cat "$work/runs.log"; fail "three lines expected in the log"; }
   expect_in "$work/runs.log" '"result":"updating"'
-  expect_in "$work/runs.log" '"device":"E:","device_name":"/dev/sr1"'
+  expect_in "$work/runs.log" '"device":"E:","device_name":"/dev/sr1","serial":"KWR3220041"'
   expect_in "$work/runs.log" '"before_revision":"1.23","before_date":"08/07/25","after_revision":"1.28"'
   expect_in "$work/runs.log" '"result":"updated"'
   expect_in "$work/runs.log" '"system":"linux","route":"pass-through"'

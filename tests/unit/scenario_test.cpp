@@ -143,7 +143,7 @@ TEST(run_record, two_drives_read_back) {
     {
         sim::machine h;
         sim::load_scenario(h, R"({ "images": [ { "path": "A0013431.128", "version": "1.28 ", "date": "08/07/25" } ],
-            "drives": [ { "letter": "E", "revision": "1.23", "date": "08/07/25" },
+            "drives": [ { "letter": "E", "revision": "1.23", "date": "08/07/25", "serial": "KWR32200417" },
                         { "letter": "F", "revision": "1.28", "date": "08/07/25" } ] })",
                            ".", folder.string());
         options.yes = true;
@@ -167,6 +167,7 @@ TEST(run_record, two_drives_read_back) {
     EXPECT_EQ(lines[1]["image_size"], 2097152);
     EXPECT_EQ(lines[1]["image_sha256"].get<std::string>().size(), 64u);
     EXPECT_EQ(lines[1]["result"], "updated");
+    EXPECT_EQ(lines[1]["serial"], "KWR32200417");
     EXPECT_EQ(lines[2]["device"], "F:");
     EXPECT_EQ(lines[2]["vendor"], "QUARLEN");
     EXPECT_EQ(lines[2]["result"], "up-to-date");

@@ -279,6 +279,7 @@ void load_scenario(machine& h, const std::string& json_text, const std::string& 
                 if (ieee1394) slot.address_error = ERROR_NOT_SUPPORTED;
                 take(d, "vanishes_after_command", slot.vanishes_after_command);
                 take(d, "name", slot.name);
+                take(d, "serial", slot.serial);
             }
         }
     } catch (const json::exception& e) {

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -172,6 +173,28 @@ BOOL drive_io_control(open_handle& h, DWORD code, LPVOID in, DWORD in_size, LPVO
         return TRUE;
     default: return fail(ERROR_INVALID_FUNCTION);
     }
+}
+
+void l_drive_serial(const char* path, char* serial, size_t size) {
+    if (size == 0) return;
+    serial[0] = '\0';
+    const std::string device = device_for_path(path);
+    if (device.empty()) return;
+    // The unit serial number page the kernel read when it found the drive:
+    // a 4-byte header (page 0x80, its length), then the number.
+    char file[300];
+    std::snprintf(file, sizeof file, "%s/class/block/%s/device/vpd_pg80", sysfs_folder(), device.c_str() + 5);
+    const int fd = open_retrying(file, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return;
+    unsigned char page[260];
+    const ssize_t got = ::read(fd, page, sizeof page);
+    ::close(fd);
+    if (got < 4 || page[1] != 0x80) return;
+    size_t length = std::min<size_t>(static_cast<size_t>(page[2]) << 8 | page[3], static_cast<size_t>(got) - 4);
+    const unsigned char* text = page + 4;
+    while (length > 0 && (*text == ' ' || *text == '\0')) ++text, --length;
+    while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
+    std::snprintf(serial, size, "%.*s", static_cast<int>(length), reinterpret_cast<const char*>(text));
 }
 
 void close_kept_devices() {

@@ -78,6 +78,7 @@ BOOL drive_io_control(open_handle& h, DWORD code, LPVOID in, DWORD in_size, LPVO
                       LPDWORD returned);
 // Closes the drives kept open for the run (at exit).
 void close_kept_devices();
+void l_drive_serial(const char* path, char* serial, size_t size);
 
 // --- files (files.cpp) ----------------------------------------------------------------
 

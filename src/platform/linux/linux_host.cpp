@@ -222,6 +222,7 @@ constexpr host_calls linux_calls() {
     c.prepare_last_record = prepare_last_record;
     c.final_exit_code = exit_code_of_run;
     c.console_is_a_screen = [] { return stdout_is_terminal; };
+    c.drive_serial = l_drive_serial;
     return c;
 }
 

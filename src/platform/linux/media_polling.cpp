@@ -77,6 +77,8 @@ void locate_sysfs() {
 #endif
 }
 
+const char* sysfs_folder() { return sysfs_root; }
+
 void stop_media_polling(int device) {
     if (device < 0 || device >= DEVICE_COUNT || drives[device].stopped) return;
     const signals_held hold;

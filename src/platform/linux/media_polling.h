@@ -11,6 +11,8 @@
 // environment is trusted (tests use a folder of their own). The shipped file
 // reads no environment for it.
 void locate_sysfs();
+// The sysfs root located.
+const char* sysfs_folder();
 
 // Writes 0 for /dev/srN after reading the value to give back. Where sysfs
 // cannot be read or written (no such file, not root) nothing changes.

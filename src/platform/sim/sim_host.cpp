@@ -486,6 +486,14 @@ int sim_final_exit_code(int exit_code, int) { return exit_code; }
 
 bool sim_console_is_a_screen() { return !active->cfg.console_redirected; }
 
+// The serial number the scenario gives the drive, as a system holds it.
+void sim_drive_serial(const char* device, char* serial, size_t size) {
+    if (size == 0) return;
+    serial[0] = '\0';
+    const int slot = active->slot_for_path(device ? device : "");
+    if (slot >= 0) std::snprintf(serial, size, "%s", active->drives[static_cast<size_t>(slot)].serial.c_str());
+}
+
 constexpr host_calls sim_calls() {
     host_calls c{};
     c.CreateFileA = sim_CreateFileA;
@@ -525,6 +533,7 @@ constexpr host_calls sim_calls() {
     c.prepare_last_record = sim_prepare_last_record;
     c.final_exit_code = sim_final_exit_code;
     c.console_is_a_screen = sim_console_is_a_screen;
+    c.drive_serial = sim_drive_serial;
     return c;
 }
 

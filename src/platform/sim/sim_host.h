@@ -36,6 +36,7 @@ struct drive_slot {
     DWORD address_error = 0;           // IOCTL_SCSI_GET_ADDRESS fails with this error (50: IEEE 1394)
     bool vanishes_after_command = false;  // every open after the next command fails (unplugged)
     bool vanished = false;
+    std::string serial;      // the serial number the system holds for it ("": none)
     std::shared_ptr<emu::virtual_drive> drive;
 };
 

@@ -160,6 +160,32 @@ last_record run_record;
 void w_prepare_last_record(const char* path, const char* line) { run_record.prepare(path, line); }
 int w_final_exit_code(int exit_code, int) { return exit_code; }
 
+// The storage device descriptor the port driver keeps: no command reaches
+// the drive. A drive behind the ASPI manager has no path, and none.
+void w_drive_serial(const char* device, char* serial, size_t size) {
+    if (size == 0) return;
+    serial[0] = '\0';
+    if (device == nullptr || *device == '\0') return;
+    const HANDLE handle = ::CreateFileA(device, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    alignas(8) char answer[1024] = {};
+    DWORD returned = 0;
+    const BOOL known = ::DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, answer,
+                                         sizeof answer - 1, &returned, nullptr);
+    ::CloseHandle(handle);
+    const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(answer);
+    if (!known || returned < sizeof *descriptor || descriptor->SerialNumberOffset == 0 ||
+        descriptor->SerialNumberOffset >= returned)
+        return;
+    std::string text(answer + descriptor->SerialNumberOffset);
+    text.erase(0, text.find_first_not_of(' '));
+    text.erase(text.find_last_not_of(' ') + 1);
+    std::snprintf(serial, size, "%s", text.c_str());
+}
+
 bool w_console_is_a_screen() {
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
@@ -398,6 +424,7 @@ constexpr host_calls win32_calls() {
     c.prepare_last_record = w_prepare_last_record;
     c.final_exit_code = w_final_exit_code;
     c.console_is_a_screen = w_console_is_a_screen;
+    c.drive_serial = w_drive_serial;
     return c;
 }
 
