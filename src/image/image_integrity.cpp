@@ -16,6 +16,7 @@ namespace {
 struct known_image {
     std::string name;
     image_identity identity;
+    bool refused = false;  // its first read was refused: so is every later load
 };
 known_image known_images[MAX_MODEL_ROWS];
 
@@ -144,9 +145,11 @@ int accept_first_read(known_image& image, const image_identity& identity, const 
                                std::memcmp(header + IMAGE_VERSION_TEXT, version.data(), version.size()) != 0;
     if (pinned_other || other_release) {
         tell(NOTICE_IMAGE_NOT_THIS_BUILDS, name);
+        image.refused = true;
         return -1;
     }
-    return check_against_checksum_file(name, identity);
+    image.refused = check_against_checksum_file(name, identity) != 0;
+    return image.refused ? -1 : 0;
 }
 
 }  // namespace
@@ -173,6 +176,7 @@ int vet_image(const char* name) {
 int same_as_first_read(const char* name, const uint8_t* bytes, uint32_t size) {
     known_image* image = image_named(name);
     if (image == nullptr) return 0;
+    if (image->refused) return -1;  // told when it was refused
     image_identity loaded;
     sha256(bytes, size, loaded.sha256);
     loaded.size = size;

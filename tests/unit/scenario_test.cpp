@@ -240,14 +240,13 @@ struct opening_case {
     const char* notice;  // the start of the one line told; empty: none, and the drive is updated
 };
 
+const char ANOTHER_RUN[] = R"({ "host": { "another_run": true }, "images": [ { "path": "A0013431.128" } ],
+    "drives": [ { "letter": "E" } ], "answers": [ "yes" ] })";
+
 const opening_case OPENINGS[] = {
-    {"another_run", R"({ "host": { "another_run": true }, "images": [ { "path": "A0013431.128" } ],
-       "drives": [ { "letter": "E" } ], "answers": [ "yes" ] })", false, false, nullptr, 1,
-     "odd-fwupdate: another run is updating drives on this machine"},
-    {"another_run_unattended", R"({ "host": { "another_run": true }, "images": [ { "path": "A0013431.128" } ],
-       "drives": [ { "letter": "E" } ] })", false, true, nullptr, 5, "odd-fwupdate: another run"},
-    {"another_run_checked", R"({ "host": { "another_run": true }, "images": [ { "path": "A0013431.128" } ],
-       "drives": [ { "letter": "E" } ] })", true, false, nullptr, 5, "odd-fwupdate: another run"},
+    {"another_run", ANOTHER_RUN, false, false, nullptr, 1, "odd-fwupdate: another run is updating drives on this machine"},
+    {"another_run_unattended", ANOTHER_RUN, false, true, nullptr, 5, "odd-fwupdate: another run"},
+    {"another_run_checked", ANOTHER_RUN, true, false, nullptr, 5, "odd-fwupdate: another run"},
     {"log_is_the_image", ONE_DRIVE, false, true,
      [](const std::filesystem::path& f) { options.log = (f / "." / "A0013431.128").string(); }, 2,
      "odd-fwupdate: the log "},
