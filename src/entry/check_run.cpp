@@ -94,7 +94,7 @@ int check_run() {
     prepare_run_record();
     detect_host_environment();
     target_count = enumerate_targets();
-    prepare_run_record();
+    log_drives_found();
     int result = target_count == 0 ? EXIT_NOTHING_HERE : EXIT_UP_TO_DATE;
     bool image_missing = false;
     for (int i = 0; i < target_count; ++i) {

@@ -148,7 +148,7 @@ int update_run() {
     prepare_run_record();
     detect_host_environment();
     target_count = enumerate_targets();
-    prepare_run_record();
+    log_drives_found();
     for (int i = 0; i < target_count; ++i) {
         host::target_found(i + 1, drive_device_path(target_table[i].drive_letter).c_str());
         // Named at the end of the run unless seen in other firmware by then.

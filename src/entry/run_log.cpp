@@ -16,6 +16,7 @@
 #include "image/image_integrity.h"
 #include "messages/messages.h"
 #include "platform/host.h"
+#include "platform/last_record.h"
 #include "transport/transport.h"
 #include "update/update.h"
 
@@ -24,6 +25,14 @@ namespace {
 uint8_t found_inquiry[INQUIRY_LENGTH];
 bool failure_told = false;
 char run_id[32] = {};  // the same in every record of one run
+
+// What a run ended from outside still owes the record: a final line for
+// every drive from first_pending on.
+constexpr size_t DRIVE_LINES_ROOM = last_record::CAPACITY - 4096;  // the run's line has the rest
+bool drives_found = false;
+int first_pending = 0;
+bool visit_begun = false;     // the drive at first_pending has been identified
+bool window_entered = false;  // and has entered its update window since
 
 // The length of the well-formed UTF-8 character at `text` (2 to 4 bytes:
 // no overlong form, no surrogate, nothing past U+10FFFF), or 0.
@@ -95,10 +104,10 @@ std::string line_start(const char* kind) {
                        win9x_family ? "aspi" : "pass-through");
 }
 
-std::string device_fields() {
-    const target_record& target = target_table[current_target];
+std::string device_fields(int target_index, const uint8_t* inquiry) {
+    const target_record& target = target_table[target_index];
     std::string device = target.drive_letter ? format_text("%c:", target.drive_letter)
-                                             : format_text("No.%d", current_target + 1);
+                                             : format_text("No.%d", target_index + 1);
     char name[64] = {};
     const std::string path = drive_device_path(target.drive_letter);
     host::device_name(path.c_str(), name, sizeof name);
@@ -107,9 +116,11 @@ std::string device_fields() {
     host::drive_serial(path.c_str(), serial, sizeof serial);
     return format_text(",\"device\":%s,\"device_name\":%s,\"serial\":%s,\"vendor\":%s,\"product\":%s",
                        json_text(device).c_str(), json_text(name).c_str(), json_text(serial).c_str(),
-                       json_text(field(found_inquiry + INQUIRY_VENDOR, VENDOR_WIDTH)).c_str(),
-                       json_text(field(found_inquiry + INQUIRY_PRODUCT, PRODUCT_WIDTH)).c_str());
+                       json_text(field(inquiry + INQUIRY_VENDOR, VENDOR_WIDTH)).c_str(),
+                       json_text(field(inquiry + INQUIRY_PRODUCT, PRODUCT_WIDTH)).c_str());
 }
+
+std::string device_fields() { return device_fields(current_target, found_inquiry); }
 
 // The image by name, and, once read, by its header's version and date and by
 // its size and SHA-256 as the run first read it.
@@ -138,10 +149,10 @@ std::string message_field() {
 
 // A drive left in its update firmware is told so when the run ends, by the
 // line that names it: its record says the same, not the last message shown.
-std::string left_message_field() {
-    const target_record& target = target_table[current_target];
+std::string left_message_field(int target_index = current_target) {
+    const target_record& target = target_table[target_index];
     const std::string name = target.drive_letter ? format_text("%c:", target.drive_letter)
-                                                 : format_text("No.%d", current_target + 1);
+                                                 : format_text("No.%d", target_index + 1);
     std::string text = english_notices[NOTICE_LEFT_IN_UPDATE_FIRMWARE];
     text.replace(text.find("%s"), 2, name);
     text.erase(0, text.find(": ") + 2);
@@ -184,7 +195,24 @@ const char* result_word(int result) {
 
 }  // namespace
 
-void log_drive_found() { std::memcpy(found_inquiry, inquiry_data, sizeof found_inquiry); }
+void log_drive_found() {
+    std::memcpy(found_inquiry, inquiry_data, sizeof found_inquiry);
+    visit_begun = true;
+    prepare_run_record();
+}
+
+namespace {
+
+// The drive at current_target has its final line: a run ended from outside
+// owes the record the drives after it.
+void final_record_written() {
+    first_pending = current_target + 1;
+    visit_begun = false;
+    window_entered = false;
+    prepare_run_record();
+}
+
+}  // namespace
 
 void log_drive(int result) {
     if (options.log.empty()) return;
@@ -193,6 +221,7 @@ void log_drive(int result) {
            drive_fields("after", inquiry_data) + image_fields() +
            format_text(",\"result\":\"%s\"", result_word(result)) +
            (target_table[current_target].in_update_firmware ? left_message_field() : told ? message_field() : ""));
+    final_record_written();
 }
 
 
@@ -201,18 +230,22 @@ void log_check(const char* verdict) {
     log_drive_found();
     append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) + image_fields() +
            format_text(",\"verdict\":%s", json_text(verdict).c_str()));
+    final_record_written();
 }
 
 void log_drive_updating() {
     if (options.log.empty()) return;
     append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) + image_fields() +
            ",\"result\":\"updating\"");
+    window_entered = true;
+    prepare_run_record();
 }
 
 void log_drive_not_visited() {
     if (options.log.empty()) return;
     std::memset(found_inquiry, 0, sizeof found_inquiry);
     append(line_start("drive") + device_fields() + ",\"result\":\"not-visited\"");
+    final_record_written();
 }
 
 namespace {
@@ -232,12 +265,47 @@ void log_run(int exit_code) {
     append(run_fields() + format_text(",\"exit_code\":%d", exit_code));
 }
 
+namespace {
+
+// The final line a drive without one gets when the run is ended from outside:
+// the drive being visited is interrupted, or left in its update firmware once
+// it has entered its update window; the drives after it were never visited.
+std::string pending_line(int target) {
+    const char* key = options.check ? "verdict" : "result";
+    const bool visiting = target == first_pending && visit_begun;
+    static const uint8_t nothing_read[INQUIRY_LENGTH] = {};
+    std::string line = line_start("drive") + device_fields(target, visiting ? found_inquiry : nothing_read);
+    if (!visiting) return line + format_text(",\"%s\":\"not-visited\"}\n", key);
+    line += drive_fields("before", found_inquiry) + image_fields();
+    if (window_entered || target_table[target].in_update_firmware)
+        return line +
+               format_text(",\"%s\":\"%s\"", key, options.check ? "update-firmware" : "left-in-update-firmware") +
+               left_message_field(target) + "}\n";
+    return line + format_text(",\"%s\":\"interrupted\"}\n", key);
+}
+
+}  // namespace
+
+void log_drives_found() {
+    drives_found = true;
+    first_pending = 0;
+    visit_begun = window_entered = false;
+    prepare_run_record();
+}
+
 void prepare_run_record() {
     if (options.log.empty() || options.log == "-") return;
-    // The %d the host fills in is the one conversion left in the line.
-    std::string line = run_fields();
+    // The drives' lines that fit, then the run's; the %d the host fills in is
+    // the one conversion left.
+    std::string lines;
+    for (int i = first_pending; drives_found && i < target_count; ++i) {
+        const std::string line = pending_line(i);
+        if (lines.size() + line.size() > DRIVE_LINES_ROOM) break;
+        lines += line;
+    }
+    lines += run_fields();
     std::string escaped;
-    for (char c : line) escaped += c == '%' ? std::string("%%") : std::string(1, c);
+    for (char c : lines) escaped += c == '%' ? std::string("%%") : std::string(1, c);
     escaped += ",\"exit_code\":%d}\n";
     host::prepare_last_record(options.log.c_str(), escaped.c_str());
 }
@@ -246,4 +314,6 @@ void reset_run_log() {
     std::memset(found_inquiry, 0, sizeof found_inquiry);
     failure_told = false;
     run_id[0] = '\0';
+    drives_found = visit_begun = window_entered = false;
+    first_pending = 0;
 }

@@ -17,8 +17,11 @@ void log_drive_updating();
 void log_drive_not_visited();
 // The run: its options and exit code.
 void log_run(int exit_code);
-// Gives the host the run's line as it stands, to append with its own exit
-// code should the run be ended from outside before log_run.
+// Gives the host the record's last lines as they stand (a final line for each
+// drive without one, then the run's), to append with its own exit code should
+// the run be ended from outside before log_run.
 void prepare_run_record();
+// The drives are found: from now on each is owed its final line.
+void log_drives_found();
 
 void reset_run_log();

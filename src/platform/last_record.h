@@ -1,46 +1,52 @@
-// The record's last line that a backend appends itself when the run is ended
-// from outside (a signal, Ctrl-C, a closed console): kept in fixed buffers,
-// split around the exit code, and written with no allocation, so that a
-// signal handler may write it.
+// The record's last lines that a backend appends itself when the run is ended
+// from outside (a signal, Ctrl-C, a closed console): a final line for each
+// drive not yet recorded and the run's own line, kept in fixed buffers, split
+// around the exit code and rendered with no allocation, so that a signal
+// handler may write them.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 
 struct last_record {
+    // Room for the lines of some eighty drives and the run's: a run that finds
+    // more keeps none, and a record cut short is never written.
+    static constexpr size_t CAPACITY = 64 * 1024;
+
     char path[512] = {};
-    char before[1536] = {};  // the line up to the exit code
-    char after[8] = {};      // and after it ("}\n")
+    char before[CAPACITY] = {};  // the lines up to the exit code
+    char after[8] = {};          // and after it ("}\n")
+    char text[CAPACITY + 32] = {};  // as last rendered
     size_t before_length = 0, after_length = 0;
 
-    // Keeps `line` (with one %d for the exit code; "%%" a percent sign) for
-    // `path`; an empty path, or a line that does not fit, keeps none.
-    void prepare(const char* new_path, const char* line) {
+    // Keeps `lines` (with one %d for the exit code; "%%" a percent sign) for
+    // `path`; an empty path, or lines that do not fit, keep none.
+    void prepare(const char* new_path, const char* lines) {
         path[0] = '\0';
         const size_t path_length = new_path ? std::strlen(new_path) : 0;
-        if (path_length == 0 || path_length >= sizeof path || line == nullptr) return;
+        if (path_length == 0 || path_length >= sizeof path || lines == nullptr) return;
         size_t at = 0, out = 0;
-        const size_t length = std::strlen(line);
+        const size_t length = std::strlen(lines);
         for (; at < length && out < sizeof before; ++at) {
-            if (line[at] == '%' && at + 1 < length && line[at + 1] == '%') {
-                before[out++] = line[at++];
-            } else if (line[at] == '%' && at + 1 < length && line[at + 1] == 'd') {
+            if (lines[at] == '%' && at + 1 < length && lines[at + 1] == '%') {
+                before[out++] = lines[at++];
+            } else if (lines[at] == '%' && at + 1 < length && lines[at + 1] == 'd') {
                 break;
             } else {
-                before[out++] = line[at];
+                before[out++] = lines[at];
             }
         }
-        if (at >= length || length - at - 2 >= sizeof after) return;
+        const bool at_exit_code = at + 1 < length && lines[at] == '%' && lines[at + 1] == 'd';
+        if (!at_exit_code || length - at - 2 >= sizeof after) return;
         before_length = out;
         after_length = length - at - 2;
-        std::memcpy(after, line + at + 2, after_length);
+        std::memcpy(after, lines + at + 2, after_length);
         std::memcpy(path, new_path, path_length + 1);
     }
 
-    // The line with `exit_code` into `text` (at least before_length + 20 +
-    // after_length bytes); its length, or 0 when none is kept.
-    size_t render(int exit_code, char* text, size_t capacity) const {
-        if (path[0] == '\0' || capacity < before_length + after_length + 12) return 0;
+    // The lines with `exit_code`, in `text`: their length, or 0 when none are kept.
+    size_t render(int exit_code) {
+        if (path[0] == '\0') return 0;
         std::memcpy(text, before, before_length);
         size_t length = before_length;
         char digits[12];

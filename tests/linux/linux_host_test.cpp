@@ -536,17 +536,16 @@ namespace {
 // put where the run left it, "%%" kept as one percent sign, nothing kept for
 // no path or a line without room for it.
 TEST(last_record_line, takes_the_exit_code_where_the_run_left_it) {
-    last_record record;
-    char text[2048];
-    record.prepare("/tmp/runs.log", "{\"host\":\"100%% sure\",\"exit_code\":%d}\n");
-    std::string line(text, record.render(143, text, sizeof text));
-    EXPECT_EQ(line, "{\"host\":\"100% sure\",\"exit_code\":143}\n");
-    line.assign(text, record.render(-7, text, sizeof text));
-    EXPECT_EQ(line, "{\"host\":\"100% sure\",\"exit_code\":-7}\n");
+    static last_record record;
+    record.prepare("/tmp/runs.log", "{\"drive\":1}\n{\"host\":\"100%% sure\",\"exit_code\":%d}\n");
+    std::string line(record.text, record.render(143));
+    EXPECT_EQ(line, "{\"drive\":1}\n{\"host\":\"100% sure\",\"exit_code\":143}\n");
+    line.assign(record.text, record.render(-7));
+    EXPECT_EQ(line, "{\"drive\":1}\n{\"host\":\"100% sure\",\"exit_code\":-7}\n");
     record.prepare("", "{\"exit_code\":%d}\n");
-    EXPECT_EQ(record.render(0, text, sizeof text), 0u);
-    record.prepare("/tmp/runs.log", std::string(4000, 'x').append("%d}\n").c_str());
-    EXPECT_EQ(record.render(0, text, sizeof text), 0u);
+    EXPECT_EQ(record.render(0), 0u);
+    record.prepare("/tmp/runs.log", std::string(last_record::CAPACITY + 1, 'x').append("%d}\n").c_str());
+    EXPECT_EQ(record.render(0), 0u);
 }
 
 }  // namespace

@@ -531,19 +531,25 @@ detached_during_the_update)
   expect_in "$work/err" 'odd-fwupdate: /dev/sr1 was detached and attached again during the run; if it is not updated, it may now have another /dev/sr name\n'
   ;;
 signal_outside_the_update_with_a_log)
-  # SIGTERM while the update question waits: the run ends by the signal, and
-  # the record still gets the run's line, with that exit code.
-  one_drive_scenario '' ''
+  # SIGTERM while the update question of E: waits: the run ends by the signal,
+  # and the record still gets a final line for each drive and the run's line,
+  # with that exit code.
+  scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" }, { "letter": "F", "revision": "1.23" } ] }'
+  make_image
   arguments=(--log "$work/runs.log")
   trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
   start_updater
-  wait_for "$work/err" '[y/n]'
+  answer 'n\n'
+  wait_for "$work/err" 'Do you want to update the F/W'
   kill -TERM "$pid"
   finish_updater
   expect_code 143
-  [[ $(wc -l <"$work/runs.log") == 1 ]] || { cat "$work/runs.log"; fail "one line expected in the log"; }
-  expect_in "$work/runs.log" '"record":"run"'
-  expect_in "$work/runs.log" '"drives":1,"exit_code":143}\n'
+  [[ $(wc -l <"$work/runs.log") == 3 ]] || { cat "$work/runs.log"; fail "three lines expected in the log"; }
+  expect_in "$work/runs.log" '"device":"E:","device_name":"/dev/sr1"'
+  expect_in "$work/runs.log" '"before_revision":"1.23"'
+  expect_in "$work/runs.log" '"result":"interrupted"}\n'
+  expect_in "$work/runs.log" '"device":"F:","device_name":"/dev/sr2","serial":"","vendor":"","product":"","result":"not-visited"}\n'
+  expect_in "$work/runs.log" '"drives":2,"exit_code":143}\n'
   ;;
 full_disk_log)
   # A record cut short on a full disk is taken back, and the next record, once

@@ -26,6 +26,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
 #include <ostream>
 #include <sstream>
 #include <streambuf>
@@ -643,34 +644,46 @@ std::string record_path() {
     return path;
 }
 
-void keeps_a_record_of_every_ending(const run_view& r, const report& broken) {
-    if (options.log.empty()) return;  // a made-up run keeps none
-    std::ifstream in(record_path());
+// One record, as the file holds it: `where` says which ending it is of.
+void check_record(std::istream& in, int exit_code, size_t drives, const std::string& where, const report& broken) {
     std::vector<nlohmann::json> lines;
     for (std::string line; std::getline(in, line);) {
         try {
             lines.push_back(nlohmann::json::parse(line));
         } catch (const nlohmann::json::exception&) {
-            broken("a record line is not JSON: " + line.substr(0, 80));
+            broken(where + "a record line is not JSON: " + line.substr(0, 80));
             return;
         }
     }
-    size_t finals = 0;
+    std::set<std::string> finals;
     for (const nlohmann::json& line : lines) {
-        if (line.value("run_id", "") != lines.front().value("run_id", "")) broken("two run ids in one run");
-        if (line.value("record", "") == "drive" && line.value("result", "") != "updating") ++finals;
+        if (line.value("run_id", "") != lines.front().value("run_id", "")) broken(where + "two run ids in one run");
+        if (line.value("record", "") == "drive" && line.value("result", "") != "updating" &&
+            !finals.insert(line.value("device", "")).second)
+            broken(where + "two final records of " + line.value("device", ""));
         // A message recorded is one shown, its fields filled in; a drive left
         // in its update firmware is told by the line that names it.
         const std::string message = line.value("message", "");
-        if (message.find('%') != std::string::npos) broken("a message recorded unfilled: " + message);
+        if (message.find('%') != std::string::npos) broken(where + "a message recorded unfilled: " + message);
         if (line.value("result", "") == "left-in-update-firmware" &&
             message.find("is still in its update firmware") == std::string::npos)
-            broken("a drive left in its update firmware recorded with \"" + message + "\"");
+            broken(where + "a drive left in its update firmware recorded with \"" + message + "\"");
     }
-    if (lines.empty() || lines.back().value("record", "") != "run" || lines.back().value("exit_code", -1) != r.exit_code)
-        broken("the run's line is not the record's last, with its exit code");
-    if (finals != r.h.targets_found.size())
-        broken(std::to_string(finals) + " final drive records for " + std::to_string(r.h.targets_found.size()) + " drives");
+    if (lines.empty() || lines.back().value("record", "") != "run" || lines.back().value("exit_code", -1) != exit_code)
+        broken(where + "the run's line is not the record's last, with its exit code");
+    if (finals.size() != drives)
+        broken(where + std::to_string(finals.size()) + " final drive records for " + std::to_string(drives) + " drives");
+}
+
+// However the run ends, by itself or by an interrupt at any question.
+void keeps_a_record_of_every_ending(const run_view& r, const report& broken) {
+    if (options.log.empty()) return;  // a made-up run keeps none
+    std::ifstream in(record_path());
+    check_record(in, r.exit_code, r.h.targets_found.size(), "", broken);
+    for (size_t i = 0; i < r.h.records_ended_at_questions.size(); ++i) {
+        std::istringstream ended(r.h.records_ended_at_questions[i]);
+        check_record(ended, 130, r.h.targets_found.size(), "ended at question " + std::to_string(i + 1) + ": ", broken);
+    }
 }
 
 struct named_invariant {

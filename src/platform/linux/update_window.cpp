@@ -58,12 +58,11 @@ volatile sig_atomic_t run_finished = 0;
 int pending_ending = 0;  // a signal held in a window that has closed, for the run to act on
 notice held_notice;
 sigset_t handled_signals;
-last_record run_record;  // the record's last line, for a run a signal ends
+last_record run_record;  // the record's last lines, for a run a signal ends
 
 // Appends the run's last line with `exit_code`, once; async-signal-safe.
 void write_last_record(int exit_code) {
-    char text[sizeof run_record.before + 32];
-    const size_t length = run_record.render(exit_code, text, sizeof text);
+    const size_t length = run_record.render(exit_code);
     if (length == 0) return;
     char path[sizeof run_record.path];
     std::memcpy(path, run_record.path, sizeof path);
@@ -73,7 +72,7 @@ void write_last_record(int exit_code) {
     while (fd < 0 && errno == EINTR);
     if (fd < 0) return;
     ssize_t written;
-    do written = ::write(fd, text, length);
+    do written = ::write(fd, run_record.text, length);
     while (written < 0 && errno == EINTR);
     ::close(fd);
 }

@@ -3,6 +3,7 @@
 #include "platform/sim/sim_host.h"
 
 #include "platform/pass_through_check.h"
+#include "platform/last_record.h"
 #include "platform/notice_line.h"
 #include "platform/storage_queries.h"
 #include "platform/sim/trace.h"
@@ -11,6 +12,8 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace sim {
 namespace {
@@ -330,10 +333,20 @@ void sim_Sleep(DWORD ms) {
 
 // --- the user and the clock -------------------------------------------------
 
+// The record file as a real host leaves it when an interrupt ends the run now.
+void note_record_ended_here(machine& h) {
+    static last_record record;
+    record.prepare(h.last_record_path.c_str(), h.last_record_line.c_str());
+    std::ifstream in(h.last_record_path, std::ios::binary);
+    std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    h.records_ended_at_questions.push_back(file + std::string(record.text, record.render(130)));
+}
+
 int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     machine& h = *active;
     box_record box{caption ? caption : "", text ? text : "", style, 0};
     if (h.next_answer_ < h.cfg.answers.size()) box.answer = h.cfg.answers[h.next_answer_++];
+    if ((style & 0x0F) == MB_YESNO && !h.last_record_path.empty()) note_record_ended_here(h);
     h.boxes.push_back(box);
     h.trace_line(trace_box(h.now_ms(), box.caption, style, box.text, box.answer));
     if (h.box_echo) {

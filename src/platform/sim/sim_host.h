@@ -126,6 +126,9 @@ class machine : private emu::aspi_owner {
     std::vector<std::string> notices;    // every line written to standard error
     // The record's last line a real host appends when the run is ended from outside, as last prepared.
     std::string last_record_path, last_record_line;
+    // The record file as a real host would leave it were the run ended from
+    // outside at each question (the exit code 130 of an interrupt).
+    std::vector<std::string> records_ended_at_questions;
     // The lines a real host writes when the run ends: one for each drive last told in its update firmware.
     std::vector<std::string> left_drive_notices() const;
     size_t commands_run = 0;             // on every drive, by any route

@@ -193,14 +193,13 @@ bool w_console_is_a_screen() {
 
 // Appends the run's last line with `exit_code` and ends the process with it.
 [[noreturn]] void end_from_outside(UINT exit_code) {
-    char text[sizeof run_record.before + 32];
-    const size_t length = run_record.render(static_cast<int>(exit_code), text, sizeof text);
+    const size_t length = run_record.render(static_cast<int>(exit_code));
     if (length != 0) {
         const HANDLE file = ::CreateFileA(run_record.path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
-            ::WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr);
+            ::WriteFile(file, run_record.text, static_cast<DWORD>(length), &written, nullptr);
             ::CloseHandle(file);
         }
     }
