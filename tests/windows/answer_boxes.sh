@@ -6,8 +6,9 @@
 # run is stopped and the log says so.
 #
 # Usage: answer_boxes.sh LOG "ANSWERS" COMMAND...
-#   ANSWERS: blank-separated y (Yes), n (No), ok (Enter on an OK box); "none"
-#   when no box may come.
+#   ANSWERS: blank-separated y (Yes), n (No), ok (Enter on an OK box), c
+#   (Ctrl-C while the box waits, which ends the answers); "none" when no box
+#   may come.
 # The command's output and exit code are its own; what happened to each box
 # goes to LOG. With SCREENSHOTS set to a folder, each box is pictured there
 # (box-N.png) before it is answered. With INTERRUPT_LOG and INTERRUPT_BLOCKS set, Ctrl-C (SIGINT, which
@@ -115,6 +116,7 @@ for answer in $answers; do
     y) key=y ;;
     n) key=n ;;
     ok) key=Return ;;
+    c) key="" ;;
     *) say "unknown answer $answer"; stopped_on=bad; break ;;
   esac
   if ! window=$(wait_for_box 120); then
@@ -125,6 +127,14 @@ for answer in $answers; do
   if [ -n "${SCREENSHOTS:-}" ]; then
     sleep 0.5
     import -window "$window" "$SCREENSHOTS/box-$number.png" >/dev/null 2>&1
+  fi
+  if [ -z "$key" ]; then
+    # Ctrl-C while the question waits: the box goes with the program.
+    pid=$(windows_program | head -n 1)
+    [ -n "$pid" ] && kill -INT "$pid"
+    for _ in $(seq 100); do running || break; sleep 0.1; done
+    if running; then say "box $number: c did not end the program"; stopped_on=stuck; else say "box $number: c"; fi
+    break
   fi
   # A box just shown may not take keys yet; one still open two seconds after
   # its key gets the key again. The next box is looked for once it has gone.

@@ -21,7 +21,10 @@
 # the program started again at that moment instead, which must refuse; with
 # END_SESSION, the end of the session asked then instead); ANSWERS ("none", or "y ok":
 # Yes, then Enter on an OK box) with ANSWER_BOXES, the script that answers;
-# STDERR (text the program's standard error must hold).
+# STDERR (text the program's standard error must hold); HOST_NAME (the
+# machine's name, set in the registry at the start of the program's session);
+# LOG_HOLDS ("text|text": the program keeps its record in runs.log, which
+# must hold each text).
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix ${WORK}/prefix)
@@ -160,6 +163,16 @@ if(SHIM)
 endif()
 
 set(run_command ${WINE} odd-fwupdate.exe ${ARGS})
+if(DEFINED LOG_HOLDS)
+  list(APPEND run_command /log:runs.log)
+endif()
+if(DEFINED HOST_NAME)
+  # Wine names the machine after the host (in ASCII) when its session starts:
+  # the name is set in that session, just before the program runs in it.
+  set(key "HKLM\\System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName")
+  set(run_command bash -c "\"$1\" reg add '${key}' /v ComputerName /d \"$0\" /f >/dev/null 2>&1 && exec \"$@\""
+      ${HOST_NAME} ${run_command})
+endif()
 if(DEFINED ANSWERS)
   # The settings above started Wine's desktop process with no display; the
   # program must start a new one on its own display.
@@ -217,7 +230,7 @@ if(DEFINED ANSWERS)
       fail("the second run loaded the ASPI manager")
     endif()
   endif()
-  list(FILTER boxes INCLUDE REGEX "^box [0-9]+: (y|n|ok)$")
+  list(FILTER boxes INCLUDE REGEX "^box [0-9]+: (y|n|ok|c)$")
   # "none": on a display, where any box that comes is one too many.
   set(wanted_answers "")
   if(NOT ANSWERS STREQUAL "none")
@@ -248,6 +261,16 @@ if(DEFINED STDERR)
   if(found EQUAL -1)
     fail("standard error lacks: ${STDERR}\n--- stderr ---\n${errors}")
   endif()
+endif()
+if(DEFINED LOG_HOLDS)
+  file(READ ${run}/runs.log record)
+  string(REPLACE "|" ";" wanted_texts "${LOG_HOLDS}")
+  foreach(text IN LISTS wanted_texts)
+    string(FIND "${record}" "${text}" found)
+    if(found EQUAL -1)
+      fail("the record lacks: ${text}\n--- runs.log ---\n${record}")
+    endif()
+  endforeach()
 endif()
 file(READ ${WORK}/console.bin actual_hex HEX)
 file(READ ${EXPECTED} expected_hex HEX)

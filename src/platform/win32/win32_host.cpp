@@ -203,6 +203,10 @@ bool w_console_is_a_screen() {
             ::CloseHandle(file);
         }
     }
+    // At once, from the handler's thread: the main thread may be inside a
+    // box or a command, and a process that unwinds around it can end with
+    // another code.
+    ::TerminateProcess(::GetCurrentProcess(), exit_code);
     ::ExitProcess(exit_code);
 }
 
