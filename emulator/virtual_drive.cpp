@@ -92,6 +92,7 @@ command_result fault_result(const injected_fault& fault, uint32_t timeout_ms) {
     switch (fault.kind) {
     case fault_kind::check_condition: return check_condition(fault.key, fault.asc, fault.ascq);
     case fault_kind::transport: r.transport_failure = true; break;
+    case fault_kind::refused: r.transport_failure = r.refused = true; break;
     case fault_kind::timeout:
         r.timed_out = true;
         r.duration_ms = timeout_ms ? timeout_ms : never_answers_ms;

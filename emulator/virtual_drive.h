@@ -33,6 +33,7 @@ enum class fault_kind {
     transport,        // the call never reaches the drive: the host's call fails
     timeout,          // the drive never answers: the command runs into its time-out
     busy,             // BUSY status, no sense
+    refused,          // the system refuses the command before it leaves (EPERM, access denied)
 };
 
 struct injected_fault {
@@ -100,6 +101,7 @@ struct command_result {
     uint32_t transferred = 0;      // data bytes moved
     uint32_t duration_ms = 0;      // virtual time the command took (the caller advances its clock)
     bool transport_failure = false;  // the command did not reach the drive
+    bool refused = false;          // and the host's call says so: it was refused before it left
     bool timed_out = false;        // the drive did not answer within timeout_ms
 };
 

@@ -15,6 +15,7 @@
 target_record target_table[MAX_TARGETS];
 int target_count = 0;
 int current_target = 0;
+int drives_refused = 0;
 uint8_t drive_info[64];
 notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
 int notification_count = 0;
@@ -88,7 +89,10 @@ int send_notification_request(HANDLE handle, BOOLEAN flag) {
 void enumerate_letters() {
     notification_count = 0;
     for (char letter = FIRST_LETTER; letter <= LAST_LETTER; ++letter) {
-        if (open_drive_device(letter) != 0) continue;
+        if (open_drive_device(letter) != 0) {
+            if (host::GetLastError() == ERROR_ACCESS_DENIED) ++drives_refused;
+            continue;
+        }
         if (pass_through_inquiry() != 0) {
             close_drive_device();
             continue;
@@ -145,6 +149,7 @@ void enumerate_adapters() {
 // host could not be prepared.
 int enumerate_targets() {
     target_count = 0;
+    drives_refused = 0;
     if (!working_buffers_ready()) return 0;
     if (win9x_family)
         enumerate_adapters();
@@ -193,6 +198,7 @@ void reset_enumeration_state() {
     for (target_record& record : target_table) record = target_record{};
     target_count = 0;
     current_target = 0;
+    drives_refused = 0;
     std::memset(drive_info, 0, sizeof drive_info);
     std::memset(notification_table, 0, sizeof notification_table);
     notification_count = 0;

@@ -20,6 +20,9 @@ constexpr int MAX_NOTIFICATION_ENTRIES = 23;
 extern target_record target_table[MAX_TARGETS];
 extern int target_count;
 extern int current_target;
+// Drive letters whose device the system would not open for this run (no
+// right to it): drives that may be there, unseen.
+extern int drives_refused;
 extern uint8_t drive_info[64];
 
 struct notification_entry {

@@ -96,6 +96,9 @@ int check_run() {
     target_count = enumerate_targets();
     log_drives_found();
     int result = target_count == 0 ? EXIT_NOTHING_HERE : EXIT_UP_TO_DATE;
+    // A drive the run had no right to reach may be one to update: a person
+    // must give the right, and the host has said which is missing.
+    if (drives_refused != 0) result = EXIT_UPDATE_FAILED;
     bool image_missing = false;
     for (int i = 0; i < target_count; ++i) {
         current_target = i;
@@ -109,7 +112,7 @@ int check_run() {
     }
     release_host_environment();
     silence_console(false);
-    if (target_count == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));
+    if (target_count == 0 && drives_refused == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));
     if (image_missing)
         host::write_notice(format_text(notice_text(NOTICE_IMAGE_NOT_LOADED), current_release.image_file_name).c_str());
     return result;

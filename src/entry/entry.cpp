@@ -122,7 +122,7 @@ int more_urgent(int a, int b) {
 
 int open_run() {
     const bool fleet = options.check || options.yes;
-    if (host::claim_machine() != 0) {
+    if (host::claim_machine(options.check ? 1 : 0) != 0) {
         host::write_notice(notice_text(NOTICE_ANOTHER_RUN));
         return fleet ? EXIT_TRY_AGAIN_LATER : 1;
     }
@@ -158,7 +158,7 @@ int update_run() {
     if (target_count == 0) {
         show_message(MSG_NO_TARGET, KIND_INFO);
         release_host_environment();
-        return options.yes ? EXIT_NOTHING_HERE : 1;
+        return options.yes ? (drives_refused != 0 ? EXIT_UPDATE_FAILED : EXIT_NOTHING_HERE) : 1;
     }
     if (target_count > 1) {
         // Only a Yes spares the per-drive questions; a question that could not
@@ -172,7 +172,8 @@ int update_run() {
 
     updated_count = 0;
     bool declined = false;
-    int fleet = EXIT_UP_TO_DATE;
+    // A drive the run had no right to reach may be one to update.
+    int fleet = drives_refused != 0 ? EXIT_UPDATE_FAILED : EXIT_UP_TO_DATE;
     entering_update_window = log_drive_updating;
     for (int i = 0; i < target_count; ++i) {
         current_target = i;

@@ -104,7 +104,9 @@ struct host_calls {
     // it ends (a killed run leaves nothing behind): 0 claimed, or non-zero
     // when another run holds them, so that two runs never send commands into
     // one drive's update. Asked once, before the first command to any drive.
-    int (*claim_machine)();
+    // `reads_only` when the run sends only commands that read (a check): a
+    // backend may then reach the drives with the rights reading needs.
+    int (*claim_machine)(int reads_only);
     // True when `a` and `b` name one and the same existing file, however they
     // spell it (a link, another case, another path to it).
     bool (*same_file)(const char* a, const char* b);
@@ -206,7 +208,7 @@ inline int append_to_file(const char* path, const char* bytes, size_t length) {
     return installed_host->append_to_file(path, bytes, length);
 }
 
-inline int claim_machine() { return installed_host->claim_machine(); }
+inline int claim_machine(int reads_only) { return installed_host->claim_machine(reads_only); }
 inline bool same_file(const char* a, const char* b) { return installed_host->same_file(a, b); }
 inline void prepare_last_record(const char* path, const char* line) { installed_host->prepare_last_record(path, line); }
 inline bool console_is_a_screen() { return installed_host->console_is_a_screen(); }

@@ -50,6 +50,11 @@ int send_block() {
                                sizeof pass_through_block, &pass_through_block, sizeof pass_through_block, &returned,
                                nullptr)) {
         pass_through_block.sptd.SenseInfoLength = 0;
+        // Refusals the system makes before a command leaves: a time-out or a
+        // device error may come after the drive has taken it.
+        const DWORD error = host::GetLastError();
+        command_refused = error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_PARAMETER ||
+                          error == ERROR_INVALID_FUNCTION;
         return COMMAND_FAILED;
     }
     drive_answered = 1;

@@ -47,6 +47,9 @@ extern uint32_t last_sense_code;
 // never reached the drive or its answer was lost (a failed call, a time-out, an
 // abort): only then is an empty sense the drive's own word.
 extern int drive_answered;
+// Set when the system refused the last command before it left for the drive
+// (no right to send it, a request it does not take): the drive never saw it.
+extern int command_refused;
 // Offset of the ASPI execute block in the request-block area; it moves on when
 // the manager would not let go of an abandoned request.
 extern uint32_t request_block_offset;

@@ -59,8 +59,9 @@ int flash_drive(int& left) {
     // them alone could be another run's drive, or be wrong.
     if (!(update_mode && found_in_update_firmware)) {
         if (enter_update_mode(model_code) != 0) {
-            // A switch whose answer was lost may have happened all the same.
-            left = drive_answered ? 0 : 1;
+            // A switch whose answer was lost may have happened all the same;
+            // one the system refused never reached the drive.
+            left = drive_answered || command_refused ? 0 : 1;
             return RUN_STOPPED;
         }
         wait_ms(PAUSE_BEFORE_ENTRY_CHECK_MS);

@@ -76,6 +76,7 @@ boot() {
 
 expect_code() { [[ $code == "$1" ]] || { cat "$folder/guest.log" "$folder/err"; fail "exit code $code, expected $1"; }; }
 expect_in() { grep -qF -- "$(printf '%b' "$2")" "$1" || { cat "$1"; fail "$(basename "$1") lacks: $2"; }; }
+expect_not_in() { ! grep -qF -- "$(printf '%b' "$2")" "$1" || { cat "$1"; fail "$(basename "$1") has: $2"; }; }
 state() { awk -v key="$1" '$1 == key { print $2 }' "$folder/report/${2:-D}.state"; }
 expect_state() {
   [[ $(state "$1" "${3:-D}") == "$2" ]] || { cat "$folder/report/${3:-D}.state"; fail "drive ${3:-D} $1 is '$(state "$1" "${3:-D}")', expected '$2'"; }
@@ -211,6 +212,29 @@ EOF
   expect_code 1
   expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 cannot be updated without the CAP_SYS_RAWIO capability'
   [[ $(head -c 13 "$folder/err") == 'odd-fwupdate:' ]] || fail "the refusal is not the first line"
+  [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
+  ;;
+check_without_capability)
+  # A check sends only INQUIRY and READ BUFFER, which the kernel passes to
+  # anyone who may open the drive: an ordinary user with read access checks
+  # it; one without is told what is missing.
+  scenario '{ "letter": "D", "revision": "1.23" }' ''
+  guest_case <<'EOF'
+chmod 644 /dev/sr0
+chmod 777 /tmp
+update '' su nobody -s /bin/sh -c '/case/odd-fwupdate --check'
+for file in out err code; do mv /case/$file /case/$file.readable; done
+chmod 600 /dev/sr0
+update '' su nobody -s /bin/sh -c '/case/odd-fwupdate --check'
+EOF
+  boot
+  [[ $(cat "$folder/code.readable") == 3 ]] || { cat "$folder/err.readable"; fail "exit code $(cat "$folder/code.readable") with read access, expected 3"; }
+  expect_in "$folder/out.readable" '\tupdate\n'
+  [[ ! -s $folder/err.readable ]] || { cat "$folder/err.readable"; fail "a check with read access told something"; }
+  expect_in "$folder/err" 'odd-fwupdate: access to /dev/sr0 was refused: run as root, or with read access to /dev/sr0\n'
+  expect_not_in "$folder/err" 'CAP_SYS_RAWIO'
+  expect_not_in "$folder/err" "no drive"
+  expect_code 1
   [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
   ;;
 signal_during_transfer)

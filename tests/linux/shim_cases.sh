@@ -636,6 +636,8 @@ refused_write_buffer)
   expect_in "$work/out" 'Update program is terminated by occuring an error.'
   [[ $(count_commands '3B') == 0 ]] || fail "a refused WRITE BUFFER reached the drive"
   expect_state revision 1.23
+  # Refused before it left: the drive is known to be in its normal firmware.
+  expect_not_in "$work/err" 'still in its update firmware'
   ;;
 missing_capability)
   # Known before any question: nothing is asked and no drive hears a command.

@@ -186,6 +186,12 @@ const failure_kind FAILURES[] = {
          f = expect::lost_at(n, emu::fault_kind::busy);
          return true;
      }},
+    // Refused by the system before it leaves (EPERM from SG_IO, access denied).
+    {"refused",
+     [](uint32_t n, const std::vector<uint8_t>&, emu::injected_fault& f) {
+         f = expect::lost_at(n, emu::fault_kind::refused);
+         return true;
+     }},
 };
 
 bool failed(const emu::command_record& r) {
@@ -495,8 +501,17 @@ void three_passes_at_most(const run_view& r, const report& broken) {
 
 void names_a_drive_left_in_update_firmware(const run_view& r, const report& broken) {
     const auto state = r.h.firmware_states.find(1);
-    if (r.drive.in_update_mode() && (state == r.h.firmware_states.end() || state->second != 1))
-        broken("the drive is left in its update firmware and not named");
+    const bool named = state != r.h.firmware_states.end() && state->second == 1;
+    if (r.drive.in_update_mode() && !named) broken("the drive is left in its update firmware and not named");
+    // Named only when it may be there: a command lost on the way leaves the
+    // run unsure; one the system refused before it left (pass-through only:
+    // the ASPI manager cannot tell) leaves it sure.
+    const bool aspi = r.h.drives.at(0).adapter >= 0;
+    const bool unsure = std::any_of(r.log.begin(), r.log.end(), [&](const emu::command_record& c) {
+        return c.result.timed_out || (c.result.transport_failure && (aspi || !c.result.refused));
+    });
+    if (named && !r.drive.in_update_mode() && !unsure)
+        broken("the drive is named as left in its update firmware though it answered every command in other firmware");
 }
 
 // Success is claimed only for a drive that holds the whole image under the new revision.

@@ -367,6 +367,11 @@ const fleet_case FLEET_CASES[] = {
     {"disc_and_failed",
      R"({ "letter": "E", "refuse_block": 3, "refused_block_restarts": true }, { "letter": "F", "disc_present": true })",
      false, 1},
+    // The system refused the switch before it left (EPERM): the drive stays in its normal firmware.
+    {"switch_refused", R"({ "letter": "E", "faults": [ { "command": 9, "kind": "refused" } ] })", false, 1},
+    // A drive the run had no right to open may be one to update: not "nothing here".
+    {"no_right_to_the_drive", R"({ "letter": "E", "open_fails": true })", false, 1},
+    {"no_right_to_one_drive", R"({ "letter": "E", "open_fails": true }, { "letter": "F", "revision": "1.28" })", false, 1},
 };
 
 class fleet_exit_code : public ::testing::TestWithParam<fleet_case> {};

@@ -81,6 +81,7 @@ emu::fault_kind fault_kind_of(const std::string& name) {
     if (name == "transport") return emu::fault_kind::transport;
     if (name == "timeout") return emu::fault_kind::timeout;
     if (name == "busy") return emu::fault_kind::busy;
+    if (name == "refused") return emu::fault_kind::refused;
     fail("unknown fault kind \"" + name + "\"");
 }
 

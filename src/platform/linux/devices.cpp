@@ -127,7 +127,10 @@ HANDLE open_drive(open_handle& h, LPCSTR name, DWORD access) {
     std::snprintf(h.path, sizeof h.path, "%s", device.c_str());
     // Without the capability no drive can be updated: none is opened to be
     // asked about, and nothing reaches any. A path-only open finds out
-    // whether the device is there without opening the drive.
+    // whether the device is there without opening the drive. A check sends
+    // only INQUIRY and READ BUFFER, which the kernel passes to anyone who may
+    // open the drive for reading: it opens the drive so, capability or not.
+    if ((access & GENERIC_WRITE) && run_reads_only()) access = GENERIC_READ;
     if ((access & GENERIC_WRITE) && !raw_io_allowed()) {
         const int there = open_retrying(h.path, O_PATH | O_CLOEXEC);
         if (there < 0) return fail_open(error_for_errno(errno));
@@ -143,7 +146,10 @@ HANDLE open_drive(open_handle& h, LPCSTR name, DWORD access) {
     const int fd = open_device(h, flags);
     if (fd < 0) {
         const int error = errno;
-        if (error == EACCES || error == EPERM) tell_refusal(h.path);
+        if (error == EACCES || error == EPERM) {
+            if (run_reads_only()) tell_refusal_once(host_line(host_notice::read_refused, h.path, h.path));
+            else tell_refusal(h.path);
+        }
         return fail_open(error_for_errno(error));
     }
     h.kind = access == 0 ? open_handle::drive_query : open_handle::drive;

@@ -8,6 +8,7 @@ enum class host_notice {
     no_capability,   // %s: the device
     target,          // %d: the drive's number, %c: its letter, %s: the device
     came_back,       // %s: the device
+    read_refused,    // %s twice: the device (a check, which only reads)
 };
 
 const char* host_notice_text(host_notice notice, bool japanese);

@@ -93,7 +93,9 @@ int l_append_to_file(const char* path, const char* bytes, size_t length);
 // Finds the folder of the run's claim and kept values (/run; test builds may move it).
 void locate_run_folder();
 const char* run_folder();
-int l_claim_machine();
+int l_claim_machine(int reads_only);
+// True once the run has said it sends only commands that read (a check).
+bool run_reads_only();
 bool l_same_file(const char* a, const char* b);
 
 }  // namespace linux_host

@@ -34,7 +34,14 @@ void locate_run_folder() {
 
 const char* run_folder() { return run_root; }
 
-int l_claim_machine() {
+namespace {
+bool reads_only_claimed = false;
+}  // namespace
+
+bool run_reads_only() { return reads_only_claimed; }
+
+int l_claim_machine(int reads_only) {
+    reads_only_claimed = reads_only != 0;
     char path[256];
     std::snprintf(path, sizeof path, "%s/odd-fwupdate.lock", run_root);
     constexpr int flags = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;

@@ -86,6 +86,7 @@ BOOL pass_through(machine& h, int slot, LPVOID in, DWORD in_size, DWORD out_size
                                           static_cast<uint8_t*>(sptd->DataBuffer), sptd->DataTransferLength,
                                           timeout_ms);
     h.advance(r.duration_ms);
+    if (r.refused) return fail_with(ERROR_ACCESS_DENIED);
     if (r.transport_failure) return fail_with(ERROR_IO_DEVICE);
     if (r.timed_out) return fail_with(ERROR_SEM_TIMEOUT);
     sptd->ScsiStatus = r.status;
@@ -468,7 +469,10 @@ int sim_append_to_file(const char* path, const char* bytes, size_t length) {
 }
 
 // Another run on the simulated machine is the scenario's to say.
-int sim_claim_machine() { return active->cfg.another_run ? 1 : 0; }
+int sim_claim_machine(int reads_only) {
+    active->claimed_to_read_only = reads_only != 0;
+    return active->cfg.another_run ? 1 : 0;
+}
 
 // A name reaches a file as given (a record) or in the folder the utility runs
 // in (an image); two names are one file when any of those ways meet.

@@ -126,6 +126,7 @@ class machine : private emu::aspi_owner {
     std::vector<std::string> notices;    // every line written to standard error
     // The record's last line a real host appends when the run is ended from outside, as last prepared.
     std::string last_record_path, last_record_line;
+    bool claimed_to_read_only = false;  // the run said it sends only commands that read
     // The record file as a real host would leave it were the run ended from
     // outside at each question (the exit code 130 of an interrupt).
     std::vector<std::string> records_ended_at_questions;

@@ -355,7 +355,9 @@ int w_append_to_file(const char* path, const char* bytes, size_t length) {
 // another session (a second user, a remote desktop, a service) meets it; 95,
 // 98, Me and NT 4 have one namespace and take no prefix. A mutex another
 // user created is there though this one may not open it.
-int w_claim_machine() {
+// Pass-through needs a handle with write access for every command, reading
+// ones too: a check claims the drives as an update does.
+int w_claim_machine(int) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     const bool sessions = ::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
