@@ -576,6 +576,67 @@ full_disk_log)
   [[ $(wc -l <"$work/runs.log") == 3 ]] || { cat "$work/runs.log"; fail "three lines expected in the log"; }
   ! grep -qv '^{.*}$' "$work/runs.log" || { cat "$work/runs.log"; fail "a line of the log is not a whole record"; }
   ;;
+guide_shell_loop)
+  # The guide's shell loop, its own text, over twelve machines: ssh is a
+  # function that runs the command on the machine's emulated drives, the
+  # machine's folder standing for /opt/odd. Each machine ends with its own
+  # code, and its record has one final line for every drive of each run.
+  machines=$work/machines
+  while read -r machine drives; do
+    mkdir -p "$machines/$machine"/{report,state,run,sys}
+    cat >"$machines/$machine/scenario.json" <<EOF
+{ "images": [ { "path": "A0013431.128", "size": 2097152, "version": "1.28 ", "date": "08/07/25" } ],
+  "drives": [ $drives ] }
+EOF
+    ln -s "$build/odd-fwupdate" "$machines/$machine/odd-fwupdate"
+    echo "$machine" >>"$work/machines.txt"
+  done <<'EOF'
+up-to-date { "letter": "E", "revision": "1.28" }
+to-update { "letter": "E", "revision": "1.23" }
+one-current { "letter": "E", "revision": "1.28" }, { "letter": "F", "revision": "1.23" }
+other-revision { "letter": "E", "hardware_revision": "REV00002" }
+no-drive
+stays-in-update { "letter": "E", "refuse_block": 10 }
+restarts-old { "letter": "E", "refuse_block": 3, "refused_block_restarts": true }
+stuck { "letter": "E", "stay_in_update_mode": true }
+disc { "letter": "E", "disc_present": true }
+found-in-update { "letter": "E", "starts_in_update_mode": true }
+unreadable { "letter": "E", "faults": [ { "command": 4, "kind": "check-condition", "key": 4, "asc": 68, "ascq": 0 } ] }
+switch-refused { "letter": "E", "sg_io_errno": 1, "sg_io_errno_opcode": 59 }
+EOF
+  make_image
+  for machine in $(cat "$work/machines.txt"); do cp "$image" "$machines/$machine/"; done
+  { printf 'ssh() {\n  local home=%q/${2#root@}\n' "$machines"
+    printf '  env LD_PRELOAD=%q ODD_SGIO_SCENARIO="$home/scenario.json" ODD_SGIO_REPORT="$home/report" \\\n' "$shim"
+    printf '    ODD_SGIO_STATE="$home/state" ODD_RUN_ROOT="$home/run" ODD_SYSFS_ROOT="$home/sys" bash -c "${3//\\/opt\\/odd/$home}"\n}\n'
+    awk '/^Linux \(a shell loop/ { found = 1 } found && /^```sh$/ { inside = 1; next } inside && /^```$/ { exit } inside' \
+      "$source/docs/guide.md"; } >"$work/loop.sh"
+  grep -q 'while read -r machine' "$work/loop.sh" || fail "the guide's shell loop was not found"
+  (cd "$work" && bash loop.sh >"$work/out" 2>"$work/err")
+  code=$?
+  expect_code 1
+  expected='up-to-date: up to date (exit code 0)
+to-update: up to date (exit code 0)
+one-current: up to date (exit code 0)
+other-revision: no drive to update (exit code 4)
+no-drive: no drive to update (exit code 4)
+stays-in-update: needs a look (exit code 7)
+restarts-old: needs a look (exit code 1)
+stuck: needs a look (exit code 7)
+disc: try again later (exit code 5)
+found-in-update: needs a look (exit code 7)
+unreadable: try again later (exit code 5)
+switch-refused: needs a look (exit code 1)'
+  [[ $(cat "$work/out") == "$expected" ]] || { diff <(echo "$expected") "$work/out"; cat "$work/err"; fail "the loop's lines differ"; }
+  # Each run's record: a final line for every drive it found, the run's line last.
+  for machine in $(cat "$work/machines.txt"); do
+    awk -v m="$machine" '
+      /"record":"drive"/ && !/"result":"updating"/ { finals[$0 ~ /"run_id":"[^"]*"/ ? substr($0, index($0, "\"run_id\""), 30) : ""]++ }
+      /"record":"run"/ { id = substr($0, index($0, "\"run_id\""), 30); d = $0; sub(/.*"drives":/, "", d); sub(/,.*/, "", d)
+                         if (finals[id] + 0 != d + 0) { print m ": " finals[id] + 0 " final lines for " d " drives"; bad = 1 } }
+      END { exit bad }' "$machines/$machine/runs.log" || fail "a run of $machine lacks a drive's final line"
+  done
+  ;;
 host_name_in_utf8)
   # A host named in Japanese is written in the record as its own UTF-8, not byte by byte.
   unshare -ru true 2>/dev/null || { echo "SKIP: no UTS namespace to rename the host in (unshare -ru)"; exit 77; }
