@@ -90,7 +90,10 @@ void enumerate_letters() {
     notification_count = 0;
     for (char letter = FIRST_LETTER; letter <= LAST_LETTER; ++letter) {
         if (open_drive_device(letter) != 0) {
-            if (host::GetLastError() == ERROR_ACCESS_DENIED) ++drives_refused;
+            // The system says a drive is there that the run has no right to
+            // (Linux: no access to its device, or no CAP_SYS_RAWIO). Windows
+            // refuses a user's every letter alike, disks too, and says nothing here.
+            if (host::GetLastError() == ERROR_PRIVILEGE_NOT_HELD) ++drives_refused;
             continue;
         }
         if (pass_through_inquiry() != 0) {

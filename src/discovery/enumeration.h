@@ -20,8 +20,8 @@ constexpr int MAX_NOTIFICATION_ENTRIES = 23;
 extern target_record target_table[MAX_TARGETS];
 extern int target_count;
 extern int current_target;
-// Drive letters whose device the system would not open for this run (no
-// right to it): drives that may be there, unseen.
+// Drives the system says are there but would not open for this run (no
+// right to them): they may be drives to update, unseen.
 extern int drives_refused;
 extern uint8_t drive_info[64];
 

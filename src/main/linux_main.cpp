@@ -38,7 +38,7 @@ void print_usage() {
         "\n"
         "For many machines:\n"
         "  --check     tells for each drive whether the update applies, in one line,\n"
-        "              and changes nothing\n"
+        "              and changes nothing; read access to the drive is enough\n"
         "  --yes       updates without asking: Yes given in advance to every question\n"
         "  --log FILE  appends one line of JSON per drive and per run to FILE\n"
         "\n"
@@ -46,10 +46,10 @@ void print_usage() {
         "stopped the run, or a question could not be shown; 2 a wrong argument;\n"
         "128+N ended by signal N. With --check or --yes, the most urgent of: 7 a drive\n"
         "is or may be left in its update firmware (a person is needed); 1 an update\n"
-        "failed, every drive in a working firmware; 6 the image is missing, damaged or\n"
-        "not this program's; 5 try again later (a disc, a drive not ready, another\n"
-        "run); 3 (--check) the update applies; 4 no drive this program updates; 0\n"
-        "every drive is up to date.\n",
+        "failed, every drive in a working firmware, or a drive this user may not\n"
+        "open; 6 the image is missing, damaged or not this program's; 5 try again\n"
+        "later (a disc, a drive not ready, another run); 3 (--check) the update\n"
+        "applies; 4 no drive this program updates; 0 every drive is up to date.\n",
         name.c_str(), model.image_file_name);
 }
 

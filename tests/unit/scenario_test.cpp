@@ -370,8 +370,11 @@ const fleet_case FLEET_CASES[] = {
     // The system refused the switch before it left (EPERM): the drive stays in its normal firmware.
     {"switch_refused", R"({ "letter": "E", "faults": [ { "command": 9, "kind": "refused" } ] })", false, 1},
     // A drive the run had no right to open may be one to update: not "nothing here".
-    {"no_right_to_the_drive", R"({ "letter": "E", "open_fails": true })", false, 1},
-    {"no_right_to_one_drive", R"({ "letter": "E", "open_fails": true }, { "letter": "F", "revision": "1.28" })", false, 1},
+    {"no_right_to_the_drive", R"({ "letter": "E", "open_fails": true, "open_error": 1314 })", false, 1},
+    {"no_right_to_one_drive",
+     R"({ "letter": "E", "open_fails": true, "open_error": 1314 }, { "letter": "F", "revision": "1.28" })", false, 1},
+    // Windows refuses a user every letter, disks too: nothing told, nothing counted.
+    {"access_denied_letter", R"({ "letter": "E", "open_fails": true })", false, 4},
 };
 
 class fleet_exit_code : public ::testing::TestWithParam<fleet_case> {};

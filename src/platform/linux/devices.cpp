@@ -136,7 +136,7 @@ HANDLE open_drive(open_handle& h, LPCSTR name, DWORD access) {
         if (there < 0) return fail_open(error_for_errno(errno));
         ::close(there);
         tell_refusal_once(host_line(host_notice::no_capability, h.path));
-        return fail_open(ERROR_ACCESS_DENIED);
+        return fail_open(ERROR_PRIVILEGE_NOT_HELD);
     }
     // A handle without access rights only carries media change requests,
     // which Linux has no use for: it asks nothing of the drive.
@@ -149,6 +149,8 @@ HANDLE open_drive(open_handle& h, LPCSTR name, DWORD access) {
         if (error == EACCES || error == EPERM) {
             if (run_reads_only()) tell_refusal_once(host_line(host_notice::read_refused, h.path, h.path));
             else tell_refusal(h.path);
+            // A drive is there that this run has no right to: not an absent one.
+            return fail_open(ERROR_PRIVILEGE_NOT_HELD);
         }
         return fail_open(error_for_errno(error));
     }
