@@ -176,9 +176,17 @@ command_result virtual_drive::execute(const uint8_t* cdb, size_t cdb_length, int
     if (is_mode_block_command(cdb, cdb_length) && data && direction == DIR_OUT)
         record.data_out.assign(data, data + std::min(data_length, mode_block_size));
 
-    const uint32_t number = uint32_t(log_.size() + 1);
-    const auto fault = std::find_if(config_.injected.begin(), config_.injected.end(),
-                                    [number](const injected_fault& f) { return f.command_number == number; });
+    const auto starts_with = [](const std::vector<uint8_t>& bytes, const std::vector<uint8_t>& prefix) {
+        return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+    };
+    const auto fault = std::find_if(config_.injected.begin(), config_.injected.end(), [&](const injected_fault& f) {
+        if (f.cdb_prefix.empty()) return f.command_number == log_.size() + 1;
+        if (!starts_with(record.cdb, f.cdb_prefix)) return false;
+        const auto earlier = std::count_if(log_.begin(), log_.end(), [&](const command_record& c) {
+            return starts_with(c.cdb, f.cdb_prefix);
+        });
+        return f.command_number == static_cast<uint32_t>(earlier) + 1;
+    });
     command_result result;
     if (fault != config_.injected.end()) {
         result = fault_result(*fault, timeout_ms);

@@ -40,6 +40,9 @@ struct injected_fault {
     uint32_t command_number = 0;  // 1-based; 0 never matches
     fault_kind kind = fault_kind::check_condition;
     uint8_t key = 0x04, asc = 0x44, ascq = 0x00;  // for check_condition (default: hardware error)
+    // When not empty, command_number counts only the commands whose CDB
+    // starts with these bytes (a kernel's own commands then do not shift it).
+    std::vector<uint8_t> cdb_prefix;
 };
 
 struct drive_config {

@@ -26,8 +26,23 @@ for module in drivers/scsi/scsi_common drivers/scsi/scsi_mod drivers/cdrom/cdrom
               drivers/target/target_core_mod drivers/uio/uio drivers/target/target_core_user \
               drivers/target/loopback/tcm_loop drivers/virtio/virtio_ring drivers/virtio/virtio \
               drivers/virtio/virtio_pci_legacy_dev drivers/virtio/virtio_pci_modern_dev drivers/virtio/virtio_pci \
-              fs/netfs/netfs fs/fscache/fscache net/9p/9pnet net/9p/9pnet_virtio fs/9p/9p; do
-  cp "$modules/$module.ko" "$root/lib/modules/"
+              fs/netfs/netfs fs/fscache/fscache? net/9p/9pnet net/9p/9pnet_virtio fs/9p/9p; do
+  # 6.1 ships modules as .ko, 6.12 as .ko.xz (unpacked here: the guest's
+  # insmod loads plain files); 6.12 builds some in (virtio, crc-t10dif).
+  # A module marked ? may be gone (6.12 folds fscache into netfs).
+  optional=${module%"${module%\?}"}
+  module=${module%\?}
+  name=${module##*/}
+  if [[ -e $modules/$module.ko ]]; then
+    cp "$modules/$module.ko" "$root/lib/modules/"
+  elif [[ -e $modules/$module.ko.xz ]]; then
+    xz -dc "$modules/$module.ko.xz" >"$root/lib/modules/$name.ko"
+  elif [[ -e $modules/$module.ko.zst ]]; then
+    zstd -dcq "$modules/$module.ko.zst" >"$root/lib/modules/$name.ko"
+  elif [[ -z $optional ]] && ! grep -qx "kernel/$module.ko" "$tree/lib/modules/$version/modules.builtin"; then
+    echo "build_initramfs: $module is neither a module nor built in" >&2
+    exit 1
+  fi
 done
 echo 'root:x:0:0:root:/:/bin/sh' >"$root/etc/passwd"
 echo 'nobody:x:65534:65534:nobody:/:/bin/sh' >>"$root/etc/passwd"

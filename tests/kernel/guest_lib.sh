@@ -11,6 +11,8 @@ add_drive() {
   echo -n "dev_config=odd/drive$n" >"$core/control"
   # The drive's own waits are the emulator's; the target must not fail a command it still holds.
   echo 0 >"$core/attrib/cmd_time_out"
+  # An abort of a command it holds is told to tcmu-drive, which then answers it.
+  echo 1 >"$core/attrib/tmr_notification"
   echo 1 >"$core/enable"
   for uio in /sys/class/uio/uio*; do
     grep -q "drive$n" "$uio/name" && name=${uio##*/}

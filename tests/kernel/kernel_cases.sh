@@ -11,7 +11,7 @@
 # update firmware and the leave command the drive heard nothing but the
 # updater's own commands.
 #
-#   kernel_cases.sh BUILD_DIR SOURCE_DIR CASE
+#   kernel_cases.sh BUILD_DIR SOURCE_DIR CASE [6.1 | 6.12]
 #   kernel_cases.sh --list
 #
 # Exit 0 passed, 1 failed.
@@ -26,7 +26,10 @@ fi
 build=$1
 source=$2
 case_name=$3
-kernel_cache=${ODD_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/odd-fwupdate/kernel}
+# The kernel generation: 6.1 (Debian 12's default) or 6.12, each in its folder of the cache.
+generation=${4:-6.1}
+kernel_cache=${ODD_KERNEL_CACHE_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/odd-fwupdate}/kernel
+[[ $generation == 6.1 ]] || kernel_cache+=-$generation
 work=$(mktemp -d "${TMPDIR:-/tmp}/odd-kernel-case.XXXXXX")
 trap '[[ -n ${ODD_KEEP_CASE:-} ]] || rm -rf "$work"' EXIT
 folder=$work/case
@@ -40,25 +43,30 @@ fail() { echo "FAIL ($case_name): $*"; exit 1; }
 
 [[ -e $kernel_cache/ready ]] || fail "no kernel in $kernel_cache (scripts/setup fetches it)"
 version=$(cat "$kernel_cache/ready")
-# The uncompressed kernel boots in half the time under software emulation.
 kernel=$kernel_cache/vmlinux
-if [[ ! -s $kernel ]]; then
-  packed=$kernel_cache/unpacked/boot/vmlinuz-$version
-  at=$(grep -aboP '\xfd7zXZ\x00' "$packed" | head -n 1 | cut -d: -f1)
-  [[ -n $at ]] || fail "no XZ stream in $packed"
-  tail -c +$((at + 1)) "$packed" | xz -dc >"$kernel.part" 2>/dev/null
-  mv "$kernel.part" "$kernel"
-fi
 initramfs=$build/kernel/initramfs-$version.gz
 mkdir -p "$build/kernel"
-# Cases run side by side: one builds the initramfs, the others wait for it.
+# Cases run side by side: one unpacks the kernel and builds the initramfs, the others wait for it.
 (
   flock 9
+  # The uncompressed kernel boots in half the time under software emulation.
+  if [[ ! -s $kernel ]]; then
+    packed=$kernel_cache/unpacked/boot/vmlinuz-$version
+    # 6.1 packs the kernel as an XZ stream, 6.12 as a zstd frame: the first
+    # place either magic opens one that unpacks.
+    for at in $(grep -aboP '\xfd7zXZ\x00|\x28\xb5\x2f\xfd' "$packed" | cut -d: -f1); do
+      tail -c +$((at + 1)) "$packed" | { xz -dc 2>/dev/null || true; } >"$kernel.part"
+      [[ -s $kernel.part ]] || tail -c +$((at + 1)) "$packed" | { zstd -dcq 2>/dev/null || true; } >"$kernel.part"
+      [[ -s $kernel.part ]] && break
+    done
+    [[ -s $kernel.part ]] || { echo "no XZ or zstd stream in $packed"; exit 1; }
+    mv "$kernel.part" "$kernel"
+  fi
   if [[ ! -s $initramfs || $source/tests/kernel/guest_init -nt $initramfs ||
         $source/tests/kernel/build_initramfs.sh -nt $initramfs ]]; then
     bash "$source/tests/kernel/build_initramfs.sh" "$kernel_cache/unpacked" "$initramfs"
   fi
-) 9>"$build/kernel/.lock" || fail "the initramfs could not be built"
+) 9>"$build/kernel/.lock" || fail "the kernel or the initramfs could not be made ready"
 
 # boot: runs case.sh in the guest; its serial console in $work/serial.log.
 boot() {
@@ -192,6 +200,41 @@ refused_block)
   expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 is still in its update firmware; run odd-fwupdate again to complete its update\n'
   expect_quiet_update_window D
   ;;
+never_answered_block)
+  # The fifth image block is never answered: the kernel aborts it at the
+  # program's time-out (tcmu-drive then lets it go), and the run ends as the
+  # simulator says, the drive named as left in its update firmware.
+  scenario '{ "letter": "D", "revision": "1.23", "faults": [ { "cdb": "3B 07 F0 02 00", "command": 1, "kind": "timeout" } ] }' \
+    '"yes", "ok", "no", "ok"'
+  guest_case <<<"update 'y\n\nn\n\n'"
+  boot
+  expect_code 1
+  expect_same_console_as_simulator
+  expect_state update_mode 1
+  [[ $(count_commands '3B 07 F0') == 5 && $(count_commands '3B 05') == 0 ]] || fail "five blocks, the last unanswered, no leave"
+  expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 is still in its update firmware; run odd-fwupdate again to complete its update\n'
+  ;;
+never_answered_leave)
+  scenario '{ "letter": "D", "revision": "1.23", "faults": [ { "cdb": "3B 05 FF", "command": 1, "kind": "timeout" } ] }' \
+    '"yes", "no", "ok"'
+  guest_case <<<"update 'y\nn\n\n'"
+  boot
+  expect_code 1
+  expect_same_console_as_simulator
+  [[ $(count_commands '3B 07 F0') == 64 && $(count_commands '3B 05') == 1 ]] || fail "the whole image, one leave command"
+  expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 is still in its update firmware; run odd-fwupdate again to complete its update\n'
+  ;;
+never_answered_inquiry_after_restart)
+  # The first INQUIRY after the restart is lost; the next one finds the new firmware.
+  scenario '{ "letter": "D", "revision": "1.23", "faults": [ { "cdb": "12 00 00 00 60", "command": 6, "kind": "timeout" } ] }' \
+    '"yes", "ok"'
+  guest_case <<<"update 'y\n\n'"
+  boot
+  expect_code 0
+  expect_same_console_as_simulator
+  expect_state revision 1.28
+  expect_state reflash_count 1
+  ;;
 disc_in_drive)
   scenario '{ "letter": "D", "revision": "1.23", "disc_present": true }' '"ok"'
   guest_case <<<"update '\n'"
@@ -252,6 +295,26 @@ EOF
   expect_in "$folder/err" 'odd-fwupdate: the update of /dev/sr0 cannot be interrupted; the program stops when it is done\n'
   expect_in "$folder/out" 'Success to update the firmware.'
   expect_state revision 1.28
+  expect_quiet_update_window D
+  ;;
+killed_then_completed)
+  # SIGKILL while the image goes over leaves the drive in its update
+  # firmware; the next run finds it so and completes its update.
+  scenario '{ "letter": "D", "revision": "1.23" }' ''
+  guest_case <<'EOF'
+start_update 'y\n' 50
+kill -KILL $program
+wait $program
+echo $? >/case/killed
+update 'y\n\n'
+EOF
+  boot
+  [[ $(cat "$folder/killed") == 137 ]] || fail "the first run was not killed"
+  expect_code 0
+  expect_in "$folder/out" 'Success to update the firmware.'
+  expect_state revision 1.28
+  expect_state update_mode 0
+  expect_state reflash_count 1
   expect_quiet_update_window D
   ;;
 two_runs_at_once)

@@ -1,6 +1,7 @@
 // Reads scenario files into the simulated host.
 #include "tools/sim/scenario.h"
 
+#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <limits>
@@ -76,6 +77,19 @@ int answer_value(const json& answer) {
     fail("unknown answer \"" + a + "\"");
 }
 
+// "3B 07 F0" as bytes.
+std::vector<uint8_t> hex_bytes_of(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        if (word.size() != 2 || !std::isxdigit(static_cast<unsigned char>(word[0])) ||
+            !std::isxdigit(static_cast<unsigned char>(word[1])))
+            fail("\"" + text + "\" is not hexadecimal bytes");
+        bytes.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
+    }
+    return bytes;
+}
+
 emu::fault_kind fault_kind_of(const std::string& name) {
     if (name == "check-condition") return emu::fault_kind::check_condition;
     if (name == "transport") return emu::fault_kind::transport;
@@ -133,6 +147,9 @@ emu::drive_config drive_config_of(const json& d) {
         for (const json& f : *it) {
             emu::injected_fault fault;
             take(f, "command", fault.command_number);
+            std::string prefix;
+            take(f, "cdb", prefix);
+            fault.cdb_prefix = hex_bytes_of(prefix);
             std::string kind = "check-condition";
             take(f, "kind", kind);
             fault.kind = fault_kind_of(kind);

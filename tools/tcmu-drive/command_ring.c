@@ -117,8 +117,29 @@ void ring_complete(struct command_ring* ring, uint8_t status, const uint8_t* sen
 
 void ring_skip(struct command_ring* ring) {
     struct tcmu_cmd_entry* entry = tail_entry(ring);
-    if ((entry->hdr.len_op & TCMU_OP_MASK) != TCMU_OP_PAD) entry->hdr.uflags |= TCMU_UFLAG_UNKNOWN_OP;
+    const uint32_t op = entry->hdr.len_op & TCMU_OP_MASK;
+    if (op != TCMU_OP_PAD && op != TCMU_OP_TMR) entry->hdr.uflags |= TCMU_UFLAG_UNKNOWN_OP;
     move_past(ring);
+}
+
+int ring_tail_aborted(struct command_ring* ring) {
+    __sync_synchronize();
+    const struct tcmu_mailbox* mailbox = ring->mailbox;
+    if (mailbox->cmd_tail == mailbox->cmd_head) return 0;
+    const uint16_t id = tail_entry(ring)->hdr.cmd_id;
+    uint32_t at = mailbox->cmd_tail;
+    while (at != mailbox->cmd_head) {
+        const struct tcmu_cmd_entry_hdr* hdr = (const struct tcmu_cmd_entry_hdr*)(ring->map + mailbox->cmdr_off + at);
+        const uint32_t length = hdr->len_op & ~(uint32_t)TCMU_OP_MASK;
+        if (length == 0) return 0;
+        if ((hdr->len_op & TCMU_OP_MASK) == TCMU_OP_TMR) {
+            const struct tcmu_tmr_entry* tmr = (const struct tcmu_tmr_entry*)hdr;
+            for (uint32_t i = 0; i < tmr->cmd_cnt; ++i)
+                if (tmr->cmd_ids[i] == id) return 1;
+        }
+        at = (at + length) % mailbox->cmdr_size;
+    }
+    return 0;
 }
 
 int ring_notify(struct command_ring* ring) {

@@ -25,6 +25,10 @@ void ring_complete(struct command_ring* ring, uint8_t status, const uint8_t* sen
                    const uint8_t* data_in, size_t data_in_length);
 /* Moves past an entry that is no command. */
 void ring_skip(struct command_ring* ring);
+/* 1 when a task management entry queued behind the command at the tail
+   names it (an abort, a reset): the kernel waits for its answer, which can
+   then be given at once. */
+int ring_tail_aborted(struct command_ring* ring);
 /* Tells the kernel that answers are in; 0, or -1. */
 int ring_notify(struct command_ring* ring);
 /* Waits up to `ms` for the kernel to hand over commands; 0, or -1. */

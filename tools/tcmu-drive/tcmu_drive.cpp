@@ -13,7 +13,8 @@
 // recorder answers them. A command that takes the drive time is completed
 // that much later; the loop never sleeps in a command. FOLDER receives, as
 // the shim's report does, LETTER.commands (every command with its result, the
-// kernel's own marked "kernel"), LETTER.state and LETTER.image.
+// kernel's own marked "kernel"), LETTER.state and LETTER.image. A command the
+// kernel aborts (its own time-out) is answered at once.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -205,8 +206,12 @@ int serve(const char* uio, ring_drive& drive) {
                 taken = true;
             }
             const uint64_t now = now_ms();
+            // A command the drive never answers is held until the kernel
+            // gives up on it: its abort waits for an answer, which it then
+            // discards.
+            if (now < due_ms && ring_tail_aborted(ring)) due_ms = now;
             if (now < due_ms) {
-                wait_ms = static_cast<int>(due_ms - now);
+                wait_ms = static_cast<int>(std::min<uint64_t>(due_ms - now, 1000));
                 break;
             }
             const emu::command_result& r = pending.result;
