@@ -11,6 +11,9 @@
 
 namespace {
 
+// 32 KiB a command. It must stay at most 120 KiB: a drive on USB sits behind
+// usb-storage, whose queue takes at most 120 KiB a command (max_sectors_kb),
+// and a longer WRITE BUFFER fails there before it reaches the drive.
 constexpr uint16_t BLOCK_LENGTH = 0x8000;
 
 const char COMPLETION_ENGLISH[] = "\rProcessing 100%% --> Data transfer complete\r\nNow internal re-flashing...";

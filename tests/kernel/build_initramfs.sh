@@ -44,6 +44,38 @@ for module in drivers/scsi/scsi_common drivers/scsi/scsi_mod drivers/cdrom/cdrom
     exit 1
   fi
 done
+# The drive over USB: dummy_hcd joins a gadget (FunctionFS, served by
+# usb-drive) to usb-storage, with what they depend on (read from each module's
+# own "depends=", the unpacked package having no modules.dep), in the order
+# the guest loads them: lib/modules/usb_order.
+declare -A module_files=() loaded=()
+while read -r file; do
+  name=${file##*/}
+  name=${name%%.ko*}
+  module_files[${name//-/_}]=$file
+done < <(find "$modules" -name '*.ko*')
+unpacked() {
+  case $1 in
+    *.xz) xz -dc "$1" ;;
+    *.zst) zstd -dcq "$1" ;;
+    *) cat "$1" ;;
+  esac
+}
+usb_order=()
+add_with_dependencies() {
+  local key=${1//-/_} file dependency
+  [[ -n ${loaded[$key]:-} ]] && return 0
+  loaded[$key]=1
+  file=${module_files[$key]:-}
+  [[ -n $file ]] || return 0  # built in
+  for dependency in $(unpacked "$file" | grep -aoP 'depends=\K[^\x00]*' | head -n 1 | tr ',' ' '); do
+    add_with_dependencies "$dependency"
+  done
+  unpacked "$file" >"$root/lib/modules/$key.ko"
+  usb_order+=("$key")
+}
+for module in configfs dummy_hcd libcomposite usb_f_fs usb_storage; do add_with_dependencies "$module"; done
+printf '%s\n' "${usb_order[@]}" >"$root/lib/modules/usb_order"
 echo 'root:x:0:0:root:/:/bin/sh' >"$root/etc/passwd"
 echo 'nobody:x:65534:65534:nobody:/:/bin/sh' >>"$root/etc/passwd"
 install -m 755 "$here/guest_init" "$root/init"

@@ -28,6 +28,28 @@ add_drive() {
   ln -s "$core" "$loop/tpgt_1/lun/lun_$n/drive$n"
 }
 
+# add_usb_drive INDEX: the scenario's drive INDEX on a USB gadget of its own
+# (dummy_hcd's UDC INDEX, usb-drive behind FunctionFS), which usb-storage and
+# sr then attach as /dev/srINDEX.
+add_usb_drive() {
+  local n=$1 gadget=/sys/kernel/config/usb_gadget/drive$1 ffs=/dev/ffs-drive$1 module i=0
+  if [ ! -d /sys/class/udc ]; then
+    for module in $(cat /lib/modules/usb_order); do
+      [ -d /sys/module/$module ] || insmod /lib/modules/$module.ko || echo "guest: insmod $module failed"
+    done
+  fi
+  mkdir -p "$gadget/strings/0x409" "$gadget/configs/c.1" "$gadget/functions/ffs.drive$n"
+  echo 0x1d6b >"$gadget/idVendor"
+  echo 0x0104 >"$gadget/idProduct"
+  echo "ODD drive $n" >"$gadget/strings/0x409/product"
+  ln -s "$gadget/functions/ffs.drive$n" "$gadget/configs/c.1/"
+  mkdir -p "$ffs" /case/report
+  mount -t functionfs "drive$n" "$ffs"
+  /case/usb-drive /case/scenario.json "$n" "$ffs" /case/report 2>>/case/handler.err &
+  while [ ! -e "$ffs/ep2" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  echo "dummy_udc.$n" >"$gadget/UDC"
+}
+
 # attached N: waits until /dev/sr0 to /dev/sr(N-1) are there.
 attached() {
   local i=0

@@ -9,7 +9,9 @@
 # case's own folder. Expectations are the shim twins' where there is one, and
 # on every run of the updater the journal shows that between the switch into
 # update firmware and the leave command the drive heard nothing but the
-# updater's own commands.
+# updater's own commands. A case named usb_... serves its drive on USB
+# instead (tools/usb-drive behind a FunctionFS gadget on dummy_hcd), so that
+# usb-storage stands between sr and the drive.
 #
 #   kernel_cases.sh BUILD_DIR SOURCE_DIR CASE [6.1 | 6.12]
 #   kernel_cases.sh --list
@@ -70,7 +72,7 @@ mkdir -p "$build/kernel"
 
 # boot: runs case.sh in the guest; its serial console in $work/serial.log.
 boot() {
-  cp "$build/linux/odd-fwupdate" "$build/tcmu-drive" "$source/tests/kernel/guest_lib.sh" "$folder/"
+  cp "$build/linux/odd-fwupdate" "$build/tcmu-drive" "$build/usb-drive" "$source/tests/kernel/guest_lib.sh" "$folder/"
   local started=$SECONDS
   timeout 240 qemu-system-x86_64 -accel tcg -smp 1 -m 512 -kernel "$kernel" -initrd "$initramfs" \
     -append "console=ttyS0 quiet loglevel=4 panic=-1" -nographic -no-reboot -nic none \
@@ -146,11 +148,14 @@ EOF
   "$build/make-image" --out "$folder/A0013431.128" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"
 }
 # guest_case: case.sh from standard input, after the drives of the scenario are attached.
+# A case named usb_... has its drive on USB (one drive: dummy_hcd has one UDC).
+attach=add_drive
+[[ $case_name == usb_* ]] && attach=add_usb_drive
 guest_case() {
   local drives
   drives=$(grep -o '"letter"' "$folder/scenario.json" | wc -l)
   { echo '. ./guest_lib.sh'
-    for ((i = 0; i < drives; i++)); do echo "add_drive $i"; done
+    for ((i = 0; i < drives; i++)); do echo "$attach $i"; done
     echo "attached $drives || exit 1"
     cat; } >"$folder/case.sh"
 }
@@ -177,6 +182,73 @@ EOF
   expect_quiet_update_window D
   grep -qx 0 "$folder/polling" || { cat "$folder/polling"; fail "the kernel's polling was never stopped"; }
   [[ $(cat "$folder/polling_after") == 2000 ]] || fail "polling is $(cat "$folder/polling_after") after the run, expected 2000"
+  ;;
+usb_one_drive_updated)
+  # usb-storage passes at most max_sectors_kb (120) KiB a command: the 32 KiB blocks fit.
+  scenario '{ "letter": "D", "revision": "1.23" }' '"yes", "ok"'
+  guest_case <<'EOF'
+cat /sys/block/sr0/queue/max_sectors_kb >/case/max_sectors_kb
+update 'y\n\n'
+EOF
+  boot
+  (( $(cat "$folder/max_sectors_kb") >= 32 )) || fail "usb-storage passes only $(cat "$folder/max_sectors_kb") KiB a command"
+  expect_code 0
+  expect_same_console_as_simulator
+  expect_state revision 1.28
+  expect_state reflash_count 1
+  cmp -s "$folder/report/D.image" "$folder/A0013431.128" || fail "the drive does not hold the image"
+  expect_quiet_update_window D
+  ;;
+usb_refused_block)
+  # Over USB usb-storage fetches the sense of the refused block itself (a
+  # REQUEST SENSE the drive answers); the program reads it as from any drive.
+  scenario '{ "letter": "D", "revision": "1.23", "refuse_block": 10 }' '"yes", "ok", "no", "ok"'
+  guest_case <<<"update 'y\n\nn\n\n'"
+  boot
+  expect_code 1
+  expect_same_console_as_simulator
+  expect_state update_mode 1
+  [[ $(count_commands '3B 07 F0') == 11 && $(count_commands '3B 05') == 0 ]] || fail "ten blocks, the refused one, no leave"
+  [[ $(grep -A1 '^3B 07 F0 .* status 02' "$folder/report/D.commands" | tail -n 1) == '03 00 00 00 12 00 '* ]] ||
+    fail "no REQUEST SENSE of usb-storage's after the refused block"
+  expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 is still in its update firmware; run odd-fwupdate again to complete its update\n'
+  expect_quiet_update_window D
+  ;;
+usb_never_answered_block)
+  # Over USB a command the drive never answers ends in a reset of the device
+  # at the program's time-out; the run ends as the simulator says.
+  scenario '{ "letter": "D", "revision": "1.23", "faults": [ { "cdb": "3B 07 F0 02 00", "command": 1, "kind": "timeout" } ] }' \
+    '"yes", "ok", "no", "ok"'
+  guest_case <<<"update 'y\n\nn\n\n'"
+  boot
+  expect_code 1
+  expect_same_console_as_simulator
+  expect_state update_mode 1
+  expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 is still in its update firmware; run odd-fwupdate again to complete its update\n'
+  ;;
+usb_signal_during_transfer)
+  scenario '{ "letter": "D", "revision": "1.23" }' ''
+  guest_case <<'EOF'
+start_update 'y\n' 50
+kill -TERM $program
+wait $program
+echo $? >/case/code
+EOF
+  boot
+  expect_code 0
+  expect_in "$folder/err" 'odd-fwupdate: the update of /dev/sr0 cannot be interrupted; the program stops when it is done\n'
+  expect_in "$folder/out" 'Success to update the firmware.'
+  expect_state revision 1.28
+  expect_quiet_update_window D
+  ;;
+usb_check)
+  scenario '{ "letter": "D", "revision": "1.23" }' ''
+  guest_case <<<"update '' /case/odd-fwupdate --check"
+  boot
+  expect_code 3
+  expect_in "$folder/out" 'D: /dev/sr0\t'
+  expect_in "$folder/out" '\tupdate\n'
+  [[ $(count_commands '3B') == 0 ]] || fail "a check sent a WRITE BUFFER"
   ;;
 two_drives)
   scenario '{ "letter": "D", "revision": "1.23" }, { "letter": "E", "revision": "1.23" }' '"yes", "ok"'

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -111,6 +112,7 @@ answer drive::run(const uint8_t* cdb, size_t length, std::vector<uint8_t>& data,
                                    static_cast<uint32_t>(data.size()), 0, now_ms() - started_ms_);
         if (!data_out) a.data_in.assign(data.begin(), data.begin() + std::min<size_t>(a.result.transferred, data.size()));
     }
+    if (a.result.sense_length >= sizeof last_sense_) std::memcpy(last_sense_, a.result.sense, sizeof last_sense_);
     journal(cdb, length, data.size(), data_out, a);
     write_state();
     if (drive_->reflash_count() != images_written_) {
@@ -119,6 +121,17 @@ answer drive::run(const uint8_t* cdb, size_t length, std::vector<uint8_t>& data,
         image.write(reinterpret_cast<const char*>(drive_->flashed_image().data()),
                     static_cast<std::streamsize>(drive_->flashed_image().size()));
     }
+    return a;
+}
+
+answer drive::sense_of_last(const uint8_t* cdb, size_t length, size_t allocation) {
+    answer a;
+    a.kernel = true;
+    a.data_in.assign(last_sense_, last_sense_ + std::min(sizeof last_sense_, allocation));
+    a.result.transferred = static_cast<uint32_t>(a.data_in.size());
+    std::memset(last_sense_ + 2, 0, sizeof last_sense_ - 2);  // read once, as a drive clears it
+    last_sense_[7] = 10;
+    journal(cdb, length, allocation, false, a);
     return a;
 }
 

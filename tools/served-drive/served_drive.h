@@ -29,6 +29,9 @@ class drive {
 
     // Answers one command; `data` holds what the initiator sent, or room for what it reads.
     answer run(const uint8_t* cdb, size_t length, std::vector<uint8_t>& data, bool data_out);
+    // Answers the REQUEST SENSE a USB host sends of its own accord after a
+    // CHECK CONDITION: that command's sense, as a drive keeps it.
+    answer sense_of_last(const uint8_t* cdb, size_t length, size_t allocation);
 
   private:
     void journal(const uint8_t* cdb, size_t length, size_t data_length, bool data_out, const answer& a);
@@ -38,6 +41,7 @@ class drive {
     std::string base_;
     uint64_t started_ms_;
     uint32_t images_written_ = 0;
+    uint8_t last_sense_[18] = {0x70, 0, 0, 0, 0, 0, 0, 10};  // no sense until a CHECK CONDITION
 };
 
 // The drive INDEX of the scenario file (its images left to the program that
