@@ -4,7 +4,7 @@ CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 WINDOWS_BUILD = $(BUILD)/windows
 SANITIZE_BUILD = $(BUILD)/sanitize
 
-.PHONY: all setup build native windows sanitize test kernel-test demo bench fuzz fuzz-smoke fuzz-build clean screenshots
+.PHONY: all setup build native windows sanitize test kernel-test bench-kernel demo bench fuzz fuzz-smoke fuzz-build clean screenshots
 
 all: build
 
@@ -44,6 +44,12 @@ test: build sanitize
 KERNEL_REPEAT ?= 1
 kernel-test: setup native
 	@ctest --test-dir $(BUILD) -L kernel --output-on-failure -j2 --repeat until-fail:$(KERNEL_REPEAT)
+
+# The image transfer against sg_write_buffer's through a real kernel: both
+# kernel generations, tcm_loop and USB, BENCH_PAIRS turns each (not part of make test).
+BENCH_PAIRS ?= 10
+bench-kernel: setup native
+	@bash bench/kernel_transfer.sh --build $(BUILD) --pairs $(BENCH_PAIRS)
 
 # Only the simulator: a build folder is configured without the tests when the
 # demo is the first to use it, and a later make test adds them.

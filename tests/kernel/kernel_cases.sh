@@ -19,9 +19,10 @@
 # Exit 0 passed, 1 failed.
 set -uo pipefail
 
-# --list: the cases of this file, one a line, for CMake to register.
+# --list: the cases of this file, one a line, for CMake to register (the
+# timings of make bench-kernel, bench_tcm_loop and usb_bench, are no tests).
 if [[ ${1:-} == --list ]]; then
-  sed -n 's/^\([a-z][a-z0-9_]*\))$/\1/p' "$0"
+  sed -n 's/^\([a-z][a-z0-9_]*\))$/\1/p' "$0" | grep -v bench
   exit 0
 fi
 
@@ -249,6 +250,51 @@ usb_check)
   expect_in "$folder/out" 'D: /dev/sr0\t'
   expect_in "$folder/out" '\tupdate\n'
   [[ $(count_commands '3B') == 0 ]] || fail "a check sent a WRITE BUFFER"
+  ;;
+bench_tcm_loop | usb_bench)
+  # make bench-kernel: the image sent in 32 KiB blocks by odd-fwupdate and by
+  # sg_write_buffer in turn (BENCH_PAIRS pairs, 10 by default) into one drive
+  # in its update firmware whose own waits are nothing, timed at the drive's
+  # end. Prints one line: the pairs' ratios ours/peer of the median interval
+  # between two blocks (median, lowest, highest) and the median gap per block
+  # of each (from the drive's answer to the next block), in microseconds.
+  scenario '{ "letter": "D", "starts_in_update_mode": true, "stay_in_update_mode": true,
+              "block_ms": 0, "leave_command_ms": 0, "reflash_ms": 0 }' ''
+  "$build/make-image" --out "$folder/A0013431.128" --size 8M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"
+  pairs=${BENCH_PAIRS:-10}
+  # Both write only to the guest's memory (the console of ours to /tmp), not to the 9p share.
+  guest_case <<EOF
+mkdir -p /tmp/run && cp /case/A0013431.128 /tmp/run/
+for i in \$(seq $pairs); do
+  (cd /tmp/run && printf 'y\\nn\\n\\n\\n\\n' | /case/odd-fwupdate >/tmp/out 2>/tmp/err)
+  cp /case/report/D.state /case/ours.\$i
+  sg_write_buffer --mode=7 --id=0xf0 --bpw=32768 --in=/tmp/run/A0013431.128 /dev/sr0 || echo "peer failed" >>/case/err
+  cp /case/report/D.state /case/peer.\$i
+done
+EOF
+  boot
+  for ((i = 1; i <= pairs; i++)); do
+    for who in ours peer; do
+      [[ $(awk '$1 == "image_blocks" { print $2 }' "$folder/$who.$i") == 256 ]] || fail "$who sent not 256 blocks in pair $i"
+    done
+  done
+  awk -v pairs="$pairs" -v folder="$folder" '
+    function field(file, key,   line, parts) {
+      while ((getline line < file) > 0) { split(line, parts, " "); if (parts[1] == key) { close(file); return parts[2] } }
+      close(file); return 0
+    }
+    function sort(a, n,   i, j, t) { for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t } }
+    BEGIN {
+      for (i = 1; i <= pairs; i++) {
+        ours = field(folder "/ours." i, "image_interval_median_ns"); peer = field(folder "/peer." i, "image_interval_median_ns")
+        ratio[i] = ours / peer
+        gap_ours[i] = field(folder "/ours." i, "image_gap_median_ns"); gap_peer[i] = field(folder "/peer." i, "image_gap_median_ns")
+      }
+      sort(ratio, pairs); sort(gap_ours, pairs); sort(gap_peer, pairs)
+      m = int((pairs + 1) / 2)
+      printf "bench: %d pairs  ours/peer per block %.3f (%.3f..%.3f)  gap per block ours %.0f us, peer %.0f us\n",
+             pairs, ratio[m], ratio[1], ratio[pairs], gap_ours[m] / 1000, gap_peer[m] / 1000
+    }'
   ;;
 two_drives)
   scenario '{ "letter": "D", "revision": "1.23" }, { "letter": "E", "revision": "1.23" }' '"yes", "ok"'

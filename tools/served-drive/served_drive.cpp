@@ -93,6 +93,11 @@ bool kernel_command(const uint8_t* cdb, bool disc, answer& a) {
 
 }  // namespace
 
+uint64_t now_ns() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 uint64_t now_ms() {
     using namespace std::chrono;
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -105,6 +110,7 @@ drive::drive(std::shared_ptr<emu::virtual_drive> emulated, char letter, std::str
 }
 
 answer drive::run(const uint8_t* cdb, size_t length, std::vector<uint8_t>& data, bool data_out) {
+    const uint64_t arrived_ns = now_ns();
     answer a;
     if (!kernel_command(cdb, drive_->config().disc_present, a)) {
         const int direction = data.empty() ? emu::DIR_NONE : data_out ? emu::DIR_OUT : emu::DIR_IN;
@@ -114,6 +120,7 @@ answer drive::run(const uint8_t* cdb, size_t length, std::vector<uint8_t>& data,
     }
     if (a.result.sense_length >= sizeof last_sense_) std::memcpy(last_sense_, a.result.sense, sizeof last_sense_);
     journal(cdb, length, data.size(), data_out, a);
+    time_block(cdb, length, arrived_ns);
     write_state();
     if (drive_->reflash_count() != images_written_) {
         images_written_ = drive_->reflash_count();
@@ -145,10 +152,40 @@ void drive::journal(const uint8_t* cdb, size_t length, size_t data_length, bool 
     out << "\n";
 }
 
+void drive::time_block(const uint8_t* cdb, size_t length, uint64_t arrived_ns) {
+    const bool image_block = length >= 10 && cdb[0] == 0x3B && (cdb[1] & 0x1F) == 7;
+    if (!image_block) return;
+    const bool first = cdb[3] == 0 && cdb[4] == 0 && cdb[5] == 0;
+    if (first) blocks_.clear();
+    blocks_.push_back({arrived_ns, now_ns()});
+}
+
+namespace {
+
+uint64_t median(std::vector<uint64_t> values) {
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(values.size() / 2), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
 void drive::write_state() {
     const emu::virtual_drive& d = *drive_;
     std::ofstream state(base_ + ".state", std::ios::trunc);
     state << emu::state_lines(d) << "commands " << d.log().size() << "\n";
+    // The latest transfer from the drive's end: the drive's own work on a
+    // block (arrival to answer), the gap from one answer to the next block's
+    // arrival (the initiator, its kernel and the bus), and the two together.
+    std::vector<uint64_t> work, gap, interval;
+    for (size_t i = 0; i < blocks_.size(); ++i) {
+        work.push_back(blocks_[i].answered_ns - blocks_[i].arrived_ns);
+        if (i == 0) continue;
+        gap.push_back(blocks_[i].arrived_ns - blocks_[i - 1].answered_ns);
+        interval.push_back(blocks_[i].arrived_ns - blocks_[i - 1].arrived_ns);
+    }
+    state << "image_blocks " << blocks_.size() << "\nimage_work_median_ns " << median(work)
+          << "\nimage_gap_median_ns " << median(gap) << "\nimage_interval_median_ns " << median(interval) << "\n";
 }
 
 std::unique_ptr<drive> load_drive(const char* program, const char* scenario_path, const char* index_text,

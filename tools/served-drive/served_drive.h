@@ -34,6 +34,14 @@ class drive {
     answer sense_of_last(const uint8_t* cdb, size_t length, size_t allocation);
 
   private:
+    // The image blocks of the latest transfer (one starts at offset 0): when
+    // each came in and when the drive had answered it, for the state's
+    // timing lines (a transfer's speed seen from the drive's end).
+    struct block_time {
+        uint64_t arrived_ns, answered_ns;
+    };
+    void time_block(const uint8_t* cdb, size_t length, uint64_t arrived_ns);
+
     void journal(const uint8_t* cdb, size_t length, size_t data_length, bool data_out, const answer& a);
     void write_state();
 
@@ -41,6 +49,7 @@ class drive {
     std::string base_;
     uint64_t started_ms_;
     uint32_t images_written_ = 0;
+    std::vector<block_time> blocks_;
     uint8_t last_sense_[18] = {0x70, 0, 0, 0, 0, 0, 0, 10};  // no sense until a CHECK CONDITION
 };
 
@@ -50,5 +59,6 @@ class drive {
 std::unique_ptr<drive> load_drive(const char* program, const char* scenario, const char* index, const char* folder);
 
 uint64_t now_ms();
+uint64_t now_ns();
 
 }  // namespace served
