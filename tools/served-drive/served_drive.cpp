@@ -172,7 +172,8 @@ uint64_t median(std::vector<uint64_t> values) {
 
 void drive::write_state() {
     const emu::virtual_drive& d = *drive_;
-    std::ofstream state(base_ + ".state", std::ios::trunc);
+    // Written aside and renamed, so that a reader never meets half of it.
+    std::ofstream state(base_ + ".state.part", std::ios::trunc);
     state << emu::state_lines(d) << "commands " << d.log().size() << "\n";
     // The latest transfer from the drive's end: the drive's own work on a
     // block (arrival to answer), the gap from one answer to the next block's
@@ -186,6 +187,8 @@ void drive::write_state() {
     }
     state << "image_blocks " << blocks_.size() << "\nimage_work_median_ns " << median(work)
           << "\nimage_gap_median_ns " << median(gap) << "\nimage_interval_median_ns " << median(interval) << "\n";
+    state.close();
+    std::rename((base_ + ".state.part").c_str(), (base_ + ".state").c_str());
 }
 
 std::unique_ptr<drive> load_drive(const char* program, const char* scenario_path, const char* index_text,
