@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The shipped static Linux file against emulated drives behind a real Linux
-# kernel: a QEMU guest (software emulation) boots Debian's kernel, whose SCSI
+# kernel: a QEMU guest (software emulation) boots one of Debian 12's two
+# kernel generations (6.1 or 6.12, the fourth argument), whose SCSI
 # target serves each drive of the case's scenario through TCM-User
 # (tools/tcmu-drive) and tcm_loop, so that sr, sg, the block layer and the
 # kernel's own commands stand between the program and the drive. The case
