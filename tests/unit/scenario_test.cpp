@@ -62,6 +62,8 @@ TEST(scenario_reader, refuses_what_it_cannot_honour) {
         R"({"images": [{"size": 16777217}]})",       // larger than any image buffer
         R"({"images": [{"path": "../A0013431.128"}]})",
         R"({"drives": [{"letter": "E", "faults": [{"command": -1}]}]})",
+        R"({"drives": [{"letter": "E", "faults": [{"command": 1, "cdb": "3B 5"}]}]})",  // not bytes
+        R"({"drives": [{"letter": "E", "faults": [{"command": 1, "cdb": "3B zz"}]}]})",
         R"({"drives": [{"revision": "1.23"}]})",     // neither a letter nor an address
         R"({"host": {"family": "os2"}})",
         R"({"answers": ["maybe"]})",
