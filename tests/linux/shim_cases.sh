@@ -551,6 +551,25 @@ signal_outside_the_update_with_a_log)
   expect_in "$work/runs.log" '"device":"F:","device_name":"/dev/sr2","serial":"","vendor":"","product":"","result":"not-visited"}\n'
   expect_in "$work/runs.log" '"drives":2,"exit_code":143}\n'
   ;;
+signal_during_transfer_with_a_log)
+  # SIGTERM (a deployment tool's time-out) while E: takes the image: held,
+  # E: updated and recorded, F: recorded as not visited, and the run's line
+  # has the code the process ends with.
+  scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" }, { "letter": "F", "revision": "1.23" } ] }'
+  make_image
+  arguments=(--yes --log "$work/runs.log")
+  trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+  start_updater
+  wait_for "$work/out" 'Processing 50%'
+  kill -TERM "$pid"
+  finish_updater
+  expect_code 143
+  [[ $(wc -l <"$work/runs.log") == 4 ]] || { cat "$work/runs.log"; fail "four lines expected in the log"; }
+  expect_in "$work/runs.log" '"device":"E:","device_name":"/dev/sr1"'
+  expect_in "$work/runs.log" '"result":"updated"}'
+  expect_in "$work/runs.log" '"device":"F:","device_name":"/dev/sr2","serial":"","vendor":"","product":"","result":"not-visited"}'
+  expect_in "$work/runs.log" '"drives":2,"exit_code":143}\n'
+  ;;
 full_disk_log)
   # A record cut short on a full disk is taken back, and the next record, once
   # there is room, starts on a line of its own: every line is a whole record.
