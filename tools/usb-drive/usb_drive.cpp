@@ -40,6 +40,7 @@ constexpr uint32_t STATUS_SIGNATURE = 0x53425355;   // "USBS"
 constexpr size_t COMMAND_WRAPPER_SIZE = 31;
 constexpr uint8_t REQUEST_GET_MAX_LUN = 0xFE;
 constexpr uint8_t REQUEST_MASS_STORAGE_RESET = 0xFF;
+constexpr uint32_t LONGEST_TRANSFER = 1024 * 1024;
 
 // The function as FunctionFS takes it: one interface with a bulk-in
 // endpoint (ep1) and a bulk-out endpoint (ep2), at full and at high speed.
@@ -170,6 +171,9 @@ void serve_commands(int in, int out, served::drive& drive, bus_state& bus) {
         }
         if (le32(wrapper) != COMMAND_SIGNATURE) continue;
         const uint32_t tag = le32(wrapper + 4), length = le32(wrapper + 8);
+        // No kernel asks more than its queue's limit (usb-storage: 120 KiB);
+        // a wrapper asking more is not served.
+        if (length > LONGEST_TRANSFER) continue;
         const bool data_in = (wrapper[12] & 0x80) != 0;
         const size_t cdb_length = std::min<size_t>(wrapper[14] & 0x1F, 16);
         const uint8_t* cdb = wrapper + 15;
