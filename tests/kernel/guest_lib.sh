@@ -50,6 +50,24 @@ add_usb_drive() {
   echo "dummy_udc.$n" >"$gadget/UDC"
 }
 
+# unplug_drive INDEX, plug_drive INDEX: the drive taken off its bus and put
+# back (its LUN unlinked from tcm_loop and linked again; on USB its gadget
+# taken off the UDC and bound again), as a cable pulled and plugged.
+unplug_drive() {
+  if [ -d /sys/kernel/config/usb_gadget/drive$1 ]; then
+    echo "" >/sys/kernel/config/usb_gadget/drive$1/UDC
+  else
+    rm "$loop/tpgt_1/lun/lun_$1/drive$1"
+  fi
+}
+plug_drive() {
+  if [ -d /sys/kernel/config/usb_gadget/drive$1 ]; then
+    echo "dummy_udc.$1" >/sys/kernel/config/usb_gadget/drive$1/UDC
+  else
+    ln -s "$target/core/user_$(($1 + 1))/drive$1" "$loop/tpgt_1/lun/lun_$1/drive$1"
+  fi
+}
+
 # attached N: waits until /dev/sr0 to /dev/sr(N-1) are there.
 attached() {
   local i=0

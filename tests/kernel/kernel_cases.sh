@@ -394,6 +394,39 @@ EOF
   expect_state revision 1.28
   expect_quiet_update_window D
   ;;
+unplugged_and_back | usb_unplugged_and_back)
+  # The drive pulled off its bus halfway through the image and plugged in
+  # again at once, while the run still holds its old device: the run ends
+  # without hanging, naming the drive as left in its update firmware and as
+  # detached; the drive comes back under the name the kernel gives it (6.1
+  # keeps sr0 for the run's old descriptor and names it sr1, 6.12 frees sr0
+  # at the removal over tcm_loop), where the next run finds it in its update
+  # firmware and completes its update.
+  scenario '{ "letter": "D", "revision": "1.23" }' ''
+  guest_case <<'EOF'
+start_update 'y\n\n\n' 50
+unplug_drive 0
+plug_drive 0
+wait $program
+echo $? >/case/code
+for file in out err code; do mv /case/$file /case/$file.first; done
+i=0
+while [ "$(ls /dev/sr* 2>/dev/null | wc -l)" != 1 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+ls /dev/sr* >/case/node
+update 'y\n\n'
+EOF
+  boot
+  [[ $(cat "$folder/code.first") == 1 ]] || { cat "$folder/err.first"; fail "the run the drive left ended with $(cat "$folder/code.first"), expected 1"; }
+  expect_in "$folder/err.first" 'odd-fwupdate: /dev/sr0 is still in its update firmware; run odd-fwupdate again to complete its update\n'
+  expect_in "$folder/err.first" 'odd-fwupdate: /dev/sr0 was detached during the run; if it is attached again, it may have another /dev/sr name\n'
+  expect_code 0
+  node=$(cat "$folder/node")
+  expect_in "$folder/err" "odd-fwupdate: device No.1: $(printf '\\x%x' $((68 + ${node#/dev/sr}))): = $node\\n"
+  expect_in "$folder/out" 'Success to update the firmware.'
+  expect_state revision 1.28
+  expect_state reflash_count 1
+  cmp -s "$folder/report/D.image" "$folder/A0013431.128" || fail "the drive does not hold the image"
+  ;;
 killed_then_completed)
   # SIGKILL while the image goes over leaves the drive in its update
   # firmware; the next run finds it so and completes its update.

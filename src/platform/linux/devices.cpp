@@ -93,16 +93,19 @@ BOOL pass_through(open_handle& h, LPVOID in, DWORD in_size, LPVOID out, DWORD ou
     do done = ::ioctl(h.fd, SG_IO, &request);
     while (done < 0 && errno == EINTR);
     if (done < 0 && h.kept && (errno == ENODEV || errno == ENXIO)) {
-        // The kept descriptor outlived its device (the drive was detached
-        // and came back); the command never left, so it goes to the new one.
+        // The kept descriptor outlived its device (the drive was detached);
+        // the command never left, so it goes to the device attached again
+        // under the name, if there is one.
         kept_device& kept = kept_devices[h.device];
         const int flags = kept.flags;
         ::close(kept.fd);
         kept = kept_device{};
         h.kept = false;
-        note_drive_detached(h.path, host_line(host_notice::came_back, h.path).c_str());
         h.fd = open_device(h, flags);
-        if (h.fd < 0) return fail(error_for_errno(errno));
+        const int open_error = errno;
+        note_drive_detached(h.path,
+                            host_line(h.fd < 0 ? host_notice::detached : host_notice::came_back, h.path).c_str());
+        if (h.fd < 0) return fail(error_for_errno(open_error));
         do done = ::ioctl(h.fd, SG_IO, &request);
         while (done < 0 && errno == EINTR);
     }

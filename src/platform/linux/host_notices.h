@@ -9,6 +9,7 @@ enum class host_notice {
     target,          // %d: the drive's number, %c: its letter, %s: the device
     came_back,       // %s: the device
     read_refused,    // %s twice: the device (a check, which only reads)
+    detached,        // %s: the device, gone and not back
 };
 
 const char* host_notice_text(host_notice notice, bool japanese);
