@@ -19,7 +19,6 @@
 
 model_row firmware_descriptor[MAX_MODEL_ROWS];
 int release_count = 0;
-uint32_t oem_code_page = 0;
 int update_all = 0;
 int updated_count = 0;
 bool run_stopped_by_interrupt = false;
@@ -107,6 +106,7 @@ std::string updater_title() {
 
 int updater_main(int, char**) {
     start_console((options.check || options.yes) && !host::console_is_a_screen());
+    set_unattended(options.yes);
     const int run_code = options.check ? check_run() : update_run();
     end_console_line();
     const int exit_code = host::final_exit_code(run_code, run_stopped_by_interrupt ? 1 : 0);
@@ -163,7 +163,9 @@ int update_run() {
     if (target_count > 1) {
         // Only a Yes spares the per-drive questions; a question that could not
         // be shown ends the run.
-        const int answer = ask(MSG_UPDATE_ALL_QUESTION);
+        message_fields found;
+        found.number = target_count;
+        const int answer = ask(MSG_UPDATE_ALL_QUESTION, found);
         if (answer == NOT_SHOWN) return abandon_run();
         if (answer == IDNO) update_all = 0;
     } else {
@@ -177,7 +179,9 @@ int update_run() {
     entering_update_window = log_drive_updating;
     for (int i = 0; i < target_count; ++i) {
         current_target = i;
-        show_message(MSG_START_DEVICE, KIND_CONSOLE);
+        message_fields drive;
+        drive.number = i + 1;
+        show_message(MSG_START_DEVICE, KIND_CONSOLE, drive);
         if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
         int result = update_drive();
         log_drive(result);
@@ -209,7 +213,9 @@ int update_run() {
     if (updated_count == target_count) {
         show_message(MSG_ALL_UPDATED, KIND_INFO);
     } else if (updated_count != 0) {
-        show_message(MSG_SOME_UPDATED, KIND_INFO);
+        message_fields updated;
+        updated.number = updated_count;
+        show_message(MSG_SOME_UPDATED, KIND_INFO, updated);
     } else if (declined) {
         // Nothing on the console says why nothing was updated.
         host::write_notice(notice_text(NOTICE_ALL_DECLINED));
@@ -222,7 +228,6 @@ void reset_entry_state() {
     reset_run_log();
     std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
     release_count = 0;
-    oem_code_page = 0;
     update_all = 0;
     updated_count = 0;
     image_version = 0;

@@ -22,7 +22,6 @@ struct model_row {
 extern model_row firmware_descriptor[MAX_MODEL_ROWS];
 extern int release_count;
 
-extern uint32_t oem_code_page;
 extern int update_all;
 extern int updated_count;
 // True when an interrupt held during a drive's update stopped the run before

@@ -142,7 +142,7 @@ std::string image_fields() {
 std::string message_field() {
     if (last_message_code < 0 || last_message_code > MESSAGE_CODE_LIMIT || english_catalogue[last_message_code] == nullptr)
         return "";
-    std::string text = message_in_english(last_message_code);
+    std::string text = last_message_in_english();
     text.erase(0, text.find_first_not_of("\r\n"));
     return format_text(",\"message\":%s", json_text(text).c_str());
 }

@@ -1,18 +1,15 @@
 // Presents catalogue messages on the console and in message boxes, and writes
-// the lines outside the catalogue. Each message fetches its own arguments from
-// the run state at the moment it is shown.
+// the lines outside the catalogue. Whoever shows a message hands it the
+// fields it shows.
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "discovery/enumeration.h"
-#include "discovery/host_environment.h"
-#include "entry/entry.h"
-#include "entry/options.h"
-#include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "platform/host.h"
+
+uint32_t oem_code_page = 0;
 
 namespace {
 
@@ -20,6 +17,9 @@ const char* const BOX_CAPTION = "TORVAL";
 
 // A check of the drives writes its own lines and nothing of the dialogue.
 bool console_silenced = false;
+bool unattended_run = false;
+// The fields of the message shown last, for its English text in the record.
+message_fields last_fields;
 
 const char* catalogue_text(int code, bool english = false) {
     const char* const* catalogue =
@@ -28,37 +28,25 @@ const char* catalogue_text(int code, bool english = false) {
     return catalogue[code];
 }
 
-std::string format_update_question(const char* text) {
-    static const char no_image[IMAGE_HEADER_SIZE] = {};
-    const char* header = image_buffer.address != nullptr ? reinterpret_cast<const char*>(image_buffer.address)
-                                                         : no_image;
-    const char* drive = reinterpret_cast<const char*>(inquiry_data);
-    // The text puts "20" before each date: a drive date with a four-digit year
-    // and a month-name image date are given as YY/MM/DD.
-    const std::string image_date = image_date_text(reinterpret_cast<const uint8_t*>(header));
-    return format_text(text, shown_field(drive + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
-                       shown_field(drive + INQUIRY_REVISION, 5).c_str(),
-                       shown_field(drive + question_date_offset(), 8).c_str(),
-                       shown_field(header + IMAGE_VENDOR_PRODUCT, IDENTIFICATION_WIDTH).c_str(),
-                       shown_field(header + IMAGE_VERSION_TEXT, 5).c_str(), shown_field(image_date.c_str(), 8).c_str());
-}
-
-std::string format_message(int code, bool english = false) {
+std::string format_message(int code, const message_fields& fields, bool english = false) {
     const char* text = catalogue_text(code, english);
     if (text == unknown_message_text) return text;
     switch (code) {
-    case MSG_IMAGE_NOT_LOADED: return format_text(text, current_release.image_file_name);
-    case MSG_UPDATE_ALL_QUESTION: return format_text(text, target_count);
-    case MSG_START_DEVICE: return format_text(text, current_target + 1);
-    case MSG_SOME_UPDATED: return format_text(text, updated_count);
-    case MSG_UPDATE_QUESTION: return format_update_question(text);
+    case MSG_IMAGE_NOT_LOADED: return format_text(text, fields.file_name.c_str());
+    case MSG_UPDATE_ALL_QUESTION:
+    case MSG_START_DEVICE:
+    case MSG_SOME_UPDATED: return format_text(text, fields.number);
+    case MSG_UPDATE_QUESTION:
+        return format_text(text, fields.drive_identity.c_str(), fields.drive_revision.c_str(),
+                           fields.drive_date.c_str(), fields.image_identity.c_str(), fields.image_version.c_str(),
+                           fields.image_date.c_str());
     default: return text;
     }
 }
 
 }  // namespace
 
-std::string message_in_english(int code) { return format_message(code, true); }
+std::string last_message_in_english() { return format_message(last_message_code, last_fields, true); }
 
 std::string format_text(const char* format, ...) {
     va_list args;
@@ -128,20 +116,33 @@ int message_box(const char* text, int kind) {
     return host::MessageBoxA(nullptr, text, BOX_CAPTION, style);
 }
 
-int show_message(int code, int kind) {
+int show_message(int code, int kind, const message_fields& fields) {
     last_message_code = code;
+    last_fields = fields;
     if (console_silenced) return 0;
-    std::string text = format_message(code);
+    std::string text = format_message(code, fields);
     if (kind == KIND_YES_NO) return message_box(text.c_str(), kind);
     print_text(text.c_str());
     // In the unattended run a box that only informs would wait for nobody.
-    if (kind == KIND_CONSOLE || options.yes) return 0;
+    if (kind == KIND_CONSOLE || unattended_run) return 0;
     return message_box(text.c_str(), kind);
 }
 
-int ask(int code) {
+int ask(int code, const message_fields& fields) {
     // The unattended run: Yes given in advance by the one who started it.
-    if (options.yes) return IDYES;
-    const int answer = show_message(code, KIND_YES_NO);
+    if (unattended_run) return IDYES;
+    const int answer = show_message(code, KIND_YES_NO, fields);
     return answer == IDYES || answer == IDNO ? answer : NOT_SHOWN;
+}
+
+void set_unattended(bool unattended) { unattended_run = unattended; }
+
+void reset_dialogue_state() {
+    oem_code_page = 0;
+    console_silenced = false;
+    unattended_run = false;
+    last_fields = {};
+    last_message_code = -1;
+    console_is_a_log = false;
+    last_console_byte = '\n';
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 constexpr int MESSAGE_CODE_LIMIT = 100;
@@ -69,10 +70,24 @@ extern const char* const unknown_message_text;
 extern const char* const english_notices[NOTICE_COUNT];
 extern const char* const japanese_notices[NOTICE_COUNT];
 
-// Formats message `code` in the run's language with the arguments it takes from
-// the run state and presents it as `kind` says. Returns 0 for the console kind,
-// otherwise the box's answer.
-int show_message(int code, int kind);
+// The run's language: 932 speaks Japanese (code page 932 bytes), any other English.
+extern uint32_t oem_code_page;
+
+// What a message shows besides its text, handed by whoever shows it; a
+// message takes the fields it names and shows no other.
+struct message_fields {
+    // MSG_UPDATE_ALL_QUESTION: the drives found; MSG_START_DEVICE: the
+    // drive's number; MSG_SOME_UPDATED: the drives updated.
+    int number = 0;
+    std::string file_name;  // MSG_IMAGE_NOT_LOADED: the image file
+    // MSG_UPDATE_QUESTION: the drive's vendor and product, revision and date,
+    // then the image's, each as shown (see shown_field).
+    std::string drive_identity, drive_revision, drive_date, image_identity, image_version, image_date;
+};
+
+// Formats message `code` in the run's language with `fields` and presents
+// it as `kind` says. Returns 0 for the console kind, otherwise the box's answer.
+int show_message(int code, int kind, const message_fields& fields = {});
 // The notice in the run's language.
 const char* notice_text(int notice);
 // A field from a drive or an image as the dialogue shows it: at most `width`
@@ -84,14 +99,17 @@ std::string shown_field(const void* field, size_t width);
 constexpr int NOT_SHOWN = 0;
 // Asks question `code` (kind 2): IDYES, IDNO, or NOT_SHOWN for anything
 // else, since a box that could not be shown is nobody's answer.
-int ask(int code);
+int ask(int code, const message_fields& fields = {});
+// With `unattended` (a run with --yes), a box that only informs is not shown
+// and every question is answered Yes in advance by the one who started the run.
+void set_unattended(bool unattended);
 // With `silenced`, nothing reaches the console or a box (a check of the
 // drives); show_message still records its code.
 void silence_console(bool silenced);
 // The code of the message shown last (-1 before any).
 extern int last_message_code;
-// Message `code` as the English catalogue shows it now, its fields filled in.
-std::string message_in_english(int code);
+// The message shown last as the English catalogue shows it, with its fields.
+std::string last_message_in_english();
 // Writes `text` to the console unchanged.
 void print_text(const char* text);
 // True for a run with --check or --yes whose console goes to a file or a
@@ -109,3 +127,6 @@ std::string format_text(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// The dialogue's state back to that of a new run.
+void reset_dialogue_state();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "messages/messages.h"
 #include "model/drive_model.h"
 
 // Results of update_drive; any value but DRIVE_UPDATED and RUN_STOPPED leaves
@@ -27,6 +28,8 @@ extern void (*entering_update_window)();
 void note_drive_firmware(int target, int in_update_firmware);
 // 0 when no disc is in the drive, -1 after its message otherwise.
 int media_check();
+// The update question's fields for the drive at current_target and the loaded image.
+message_fields update_question_fields();
 // 0, or the entry command's failure code after message 14.
 int enter_update_mode(uint32_t model_code);
 // 0 when the drive answers as its update firmware (sets update_mode), 1 when it

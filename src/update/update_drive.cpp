@@ -114,13 +114,30 @@ int update_with_consent() {
 
 // The answer to question `code` as a result: DRIVE_DECLINED for No,
 // RUN_ABANDONED when the question could not be shown, 0 for Yes.
-int consent(int code) {
-    const int answer = ask(code);
+int consent(int code, const message_fields& fields = {}) {
+    const int answer = ask(code, fields);
     if (answer == IDYES) return 0;
     return answer == IDNO ? DRIVE_DECLINED : RUN_ABANDONED;
 }
 
 }  // namespace
+
+// The update question's fields: the drive as its INQUIRY answer shows it,
+// the image as its header does. The text puts "20" before each date: a
+// drive date with a four-digit year and a month-name image date are given
+// as YY/MM/DD.
+message_fields update_question_fields() {
+    static const uint8_t no_image[IMAGE_HEADER_SIZE] = {};
+    const uint8_t* header = image_buffer.address != nullptr ? image_buffer.address : no_image;
+    message_fields fields;
+    fields.drive_identity = shown_field(inquiry_data + INQUIRY_VENDOR, IDENTIFICATION_WIDTH);
+    fields.drive_revision = shown_field(inquiry_data + INQUIRY_REVISION, 5);
+    fields.drive_date = shown_field(inquiry_data + question_date_offset(), 8);
+    fields.image_identity = shown_field(header + IMAGE_VENDOR_PRODUCT, IDENTIFICATION_WIDTH);
+    fields.image_version = shown_field(header + IMAGE_VERSION_TEXT, 5);
+    fields.image_date = shown_field(image_date_text(header).c_str(), 8);
+    return fields;
+}
 
 int interrupt_held = 0;
 void (*entering_update_window)() = nullptr;
@@ -165,7 +182,9 @@ int update_drive() {
     for (int pass = 1;; ++pass) {
         update_mode = 0;
         if (load_image() != 0) {
-            show_message(MSG_IMAGE_NOT_LOADED, KIND_ERROR);
+            message_fields image;
+            image.file_name = current_release.image_file_name;
+            show_message(MSG_IMAGE_NOT_LOADED, KIND_ERROR, image);
             return RUN_STOPPED;
         }
         if (report_revision(REVISION_BEFORE_UPDATE) != 0) return RUN_STOPPED;
@@ -177,7 +196,7 @@ int update_drive() {
         if (media_check() != 0) return DRIVE_LEFT_AS_IS;
         // Only a Yes flashes the drive; a question that could not be shown ends the run.
         if (update_all == 0) {
-            if (const int refused = consent(MSG_UPDATE_QUESTION)) return refused;
+            if (const int refused = consent(MSG_UPDATE_QUESTION, update_question_fields())) return refused;
         }
         show_message(MSG_UPDATING, KIND_CONSOLE);
         const int result = update_with_consent();

@@ -10,6 +10,7 @@
 #include "image/image_integrity.h"
 #include "image/sha256.h"
 #include "messages/messages.h"
+#include "update/update.h"
 #include "test_support.h"
 #include "tools/make-image/image_builder.h"
 
@@ -244,7 +245,7 @@ TEST_F(image_test, the_update_question_shows_each_date_as_a_date) {
         std::memcpy(inquiry_data + 8, "QUARLEN DVD-RW  KWR-322 1.23 ", 29);
         std::memcpy(inquiry_data + 37, c.drive_date, std::strlen(c.drive_date));
         host.boxes.clear();
-        show_message(82, KIND_YES_NO);
+        show_message(82, KIND_YES_NO, update_question_fields());
         ASSERT_EQ(host.boxes.size(), 1u);
         EXPECT_EQ(host.boxes[0].text, std::string("\r\nDo you want to update the F/W\r\n") +
                                           "From : QUARLEN DVD-RW  KWR-322  1.23  " + c.from_date + "\r\n" +

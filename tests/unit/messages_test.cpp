@@ -8,6 +8,7 @@
 
 #include "dialogue_expectations.h"
 #include "messages/messages.h"
+#include "update/update.h"
 #include "test_support.h"
 
 namespace {
@@ -60,6 +61,20 @@ std::string to_cp932(const char* utf8) {
     EXPECT_NE(converted, static_cast<size_t>(-1)) << utf8;
     iconv_close(cd);
     return std::string(out.data(), out.size() - dst_left);
+}
+
+// The fields the run hands message `code`, from the run state.
+message_fields fields_of(int code) {
+    message_fields fields;
+    switch (code) {
+    case 11: fields.file_name = current_release.image_file_name; break;
+    case 31: fields.number = target_count; break;
+    case 34: fields.number = current_target + 1; break;
+    case 58: fields.number = updated_count; break;
+    case 82: fields = update_question_fields(); break;
+    default: break;
+    }
+    return fields;
 }
 
 // Fills the run state every argument of the catalogue is taken from.
@@ -126,7 +141,7 @@ void expect_presented(sim::machine& host, int code, const std::string& expected)
         host.boxes.clear();
         host.cfg.answers = {k.kind == KIND_YES_NO ? IDNO : IDOK};
         host.next_answer_ = 0;
-        int result = show_message(code, k.kind);
+        int result = show_message(code, k.kind, fields_of(code));
         EXPECT_EQ(host.console, k.printed ? expected : "");
         ASSERT_EQ(host.boxes.size(), k.boxed ? 1u : 0u);
         if (k.boxed) {
@@ -158,12 +173,12 @@ TEST_F(dialogue_test, japanese_details_survive_as_bytes) {
     // Half-width "ﾓ" (0xD3) followed by an ASCII hyphen, not the long-vowel mark 0xB0.
     EXPECT_NE(host.console.find("\xD3-\xC4\xDE"), std::string::npos);
     host.console.clear();
-    show_message(11, KIND_CONSOLE);
+    show_message(11, KIND_CONSOLE, fields_of(11));
     // Full-width katakana "ファイル名".
     EXPECT_NE(host.console.find("\x83t\x83@\x83" "C\x83\x8B\x96\xBC"), std::string::npos);
     for (int code : {31, 47, 82}) {
         host.boxes.clear();
-        show_message(code, KIND_YES_NO);
+        show_message(code, KIND_YES_NO, fields_of(code));
         ASSERT_EQ(host.boxes.size(), 1u);
         EXPECT_NE(host.boxes[0].text.find("\x81H"), std::string::npos) << code;  // full-width "？"
     }
@@ -183,27 +198,29 @@ TEST_F(dialogue_test, unknown_codes_read_as_unknown_in_both_languages) {
     }
 }
 
-TEST_F(dialogue_test, arguments_come_from_the_run_state) {
+TEST_F(dialogue_test, arguments_are_the_ones_handed) {
     oem_code_page = 437;
-    updated_count = 2;
-    show_message(58, KIND_CONSOLE);
+    message_fields fields;
+    fields.number = 2;
+    show_message(58, KIND_CONSOLE, fields);
     EXPECT_EQ(host.console, "\r\n2drive(s) have been updated successfully.");
 
     host.console.clear();
-    current_target = 0;
-    show_message(34, KIND_CONSOLE);
+    fields.number = 1;
+    show_message(34, KIND_CONSOLE, fields);
     EXPECT_EQ(host.console, "\r\nStart updating the device No.1.");
+    EXPECT_EQ(last_message_in_english(), "\r\nStart updating the device No.1.");
 
     host.console.clear();
     oem_code_page = 932;
-    show_message(34, KIND_CONSOLE);
+    show_message(34, KIND_CONSOLE, fields);
     EXPECT_EQ(host.console, to_cp932(u8"\r\n1台目のﾄﾞﾗｲﾌﾞのｱｯﾌﾟﾃﾞｰﾄを開始します。"));
 }
 
 TEST_F(dialogue_test, update_question_stops_a_field_at_a_zero_byte) {
     oem_code_page = 437;
     inquiry_data[34] = 0;  // the revision "1.23 " cut after two characters
-    show_message(82, KIND_YES_NO);
+    show_message(82, KIND_YES_NO, update_question_fields());
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text,
               "\r\nDo you want to update the F/W\r\nFrom : QUARLEN DVD-RW  KWR-322  1. (2008/07/25)\r\n"

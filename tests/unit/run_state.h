@@ -8,6 +8,7 @@
 #include "entry/options.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
+#include "messages/messages.h"
 #include "transport/aspi_adapters.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
@@ -23,5 +24,6 @@ inline void reset_run_state() {
     reset_drive_identity_state();
     reset_firmware_image_state();
     reset_revision_checks_state();
+    reset_dialogue_state();
 }
 
