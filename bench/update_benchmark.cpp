@@ -62,9 +62,9 @@ void transfer_one_block(benchmark::State& state) {
     prepare(h);
     init_firmware_descriptor();
     detect_host_environment();
-    enumerate_targets();
+    enumerate_targets(descriptor_rows());
     current_target = 0;
-    identify_drive();
+    identify_drive(descriptor_rows());
     if (load_image() != 0) {
         state.SkipWithError("image not loaded");
         return;

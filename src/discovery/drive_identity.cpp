@@ -2,10 +2,10 @@
 // firmware, and the current release (the model row it matches).
 #include "discovery/drive_identity.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "discovery/enumeration.h"
-#include "image/revision_checks.h"
 #include "messages/messages.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
@@ -20,12 +20,20 @@ bool update_firmware_revision() {
     return std::memcmp(inquiry_data + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION, sizeof UPDATE_FIRMWARE_REVISION - 1) == 0;
 }
 
+bool holds_revision_and_date() {
+    const uint8_t* revision = inquiry_data + INQUIRY_REVISION;
+    const uint8_t* date = inquiry_data + INQUIRY_DATE;
+    const bool revision_held = std::find(revision, revision + 4, 0) == revision + 4;
+    // The update firmware's date is never read.
+    return revision_held && (update_firmware_revision() || std::find(date, date + 8, 0) == date + 8);
+}
+
 int question_date_offset() {
     bool four_digit_year = inquiry_data[INQUIRY_DATE + 4] == '/' && inquiry_data[INQUIRY_DATE + 7] == '/';
     return four_digit_year ? INQUIRY_DATE + 2 : INQUIRY_DATE;
 }
 
-int identify_drive() {
+int identify_drive(const model_rows& models) {
     int result = inquiry(current_target, inquiry_data);
     // An answer too short to hold the revision and the date is no answer:
     // such a drive could never be judged after its update.
@@ -39,10 +47,10 @@ int identify_drive() {
         show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
         return result;
     }
-    int row = identify_model(inquiry_data);
+    int row = identify_model(inquiry_data, models);
     if (row < 0) return 0;
     release_row = row;
-    current_release = firmware_descriptor[row];
+    current_release = models.first[row];
     return 0;
 }
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "entry/entry.h"
+#include "model/drive_model.h"
 #include "transport/drive_layout.h"
 
 extern model_row current_release;
@@ -15,13 +15,16 @@ extern int update_mode;     // 1 while the drive is known to run its update firm
 extern uint8_t inquiry_data[INQUIRY_LENGTH];
 
 // Identification of the drive at current_target: INQUIRY, the identity block,
-// and the matching model row made the current release. 0 also when no row
-// matches (the release stays as it was), else the failing command's code.
-int identify_drive();
+// and the matching row of `models` made the current release. 0 also when no
+// row matches (the release stays as it was), else the failing command's code.
+int identify_drive(const model_rows& models);
 // Reads the identity block into drive_info and sets identity_state and update_mode.
 int read_drive_info();
 // True when the INQUIRY data's revision is the update firmware's.
 bool update_firmware_revision();
+// True when the INQUIRY data holds a revision and, unless it is the update
+// firmware's, a date: an answer too short for them leaves zeros there.
+bool holds_revision_and_date();
 // Where the INQUIRY date text starts when shown after "20": byte 39 for a
 // four-digit year (so "2008/07/25" shows whole), byte 37 otherwise.
 int question_date_offset();

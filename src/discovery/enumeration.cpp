@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "discovery/host_environment.h"
-#include "entry/entry.h"
 #include "model/drive_model.h"
 #include "transport/aspi_adapters.h"
 #include "transport/transport.h"
@@ -86,7 +85,7 @@ int send_notification_request(HANDLE handle, BOOLEAN flag) {
     return done ? 0 : -1;
 }
 
-void enumerate_letters() {
+void enumerate_letters(const model_rows& models) {
     notification_count = 0;
     for (char letter = FIRST_LETTER; letter <= LAST_LETTER; ++letter) {
         if (open_drive_device(letter) != 0) {
@@ -105,7 +104,7 @@ void enumerate_letters() {
         // media change polling keeps away from the drives while they are updated.
         if (peripheral == PERIPHERAL_WRITE_ONCE || peripheral == PERIPHERAL_CD_DVD) take_notification_control(letter);
         if (pass_through_read_drive_info() != 0) std::memset(drive_info, 0, sizeof drive_info);
-        if (identify_model(drive_data_buffer.address) >= 0) {
+        if (identify_model(drive_data_buffer.address, models) >= 0) {
             int number = append_target();
             if (number >= 0) {
                 target_table[number].drive_letter = letter;
@@ -117,11 +116,11 @@ void enumerate_letters() {
     }
 }
 
-void scan_adapter(int adapter, int last_id) {
+void scan_adapter(const model_rows& models, int adapter, int last_id) {
     for (int id = 0; id <= last_id; ++id) {
         if (aspi_inquiry(adapter, id) != 0) continue;
         if (aspi_read_drive_info(adapter, id) != 0) std::memset(drive_info, 0, sizeof drive_info);
-        if (identify_model(drive_data_buffer.address) < 0) continue;
+        if (identify_model(drive_data_buffer.address, models) < 0) continue;
         int number = append_target();
         if (number < 0) return;
         target_table[number].host_adapter = adapter;
@@ -130,18 +129,18 @@ void scan_adapter(int adapter, int last_id) {
     }
 }
 
-void enumerate_adapters() {
+void enumerate_adapters(const model_rows& models) {
     for (int adapter = 0; adapter < adapter_count; ++adapter) {
         if (!adapter_answered[adapter]) continue;
         const uint8_t* identifier = adapter_identifiers[adapter];
         if (std::memcmp(identifier, ESDI_IDENTIFIER, ADAPTER_IDENTIFIER_COMPARED) == 0) {
-            scan_adapter(adapter, LAST_IDE_ID);
+            scan_adapter(models, adapter, LAST_IDE_ID);
         } else if (std::memcmp(identifier, INTEL_ATA_IDENTIFIER, ADAPTER_IDENTIFIER_COMPARED) == 0) {
             intel_ide_driver = 1;
-            scan_adapter(adapter, LAST_IDE_ID);
+            scan_adapter(models, adapter, LAST_IDE_ID);
         } else if (intel_ide_driver != 1) {
             // Under the Intel IDE driver the other adapters are left alone.
-            scan_adapter(adapter, LAST_SCSI_ID);
+            scan_adapter(models, adapter, LAST_SCSI_ID);
         }
     }
 }
@@ -150,20 +149,20 @@ void enumerate_adapters() {
 
 // Returns the number of targets found, also kept in target_count; 0 when the
 // host could not be prepared.
-int enumerate_targets() {
+int enumerate_targets(const model_rows& models) {
     target_count = 0;
     drives_refused = 0;
     if (!working_buffers_ready()) return 0;
     if (win9x_family)
-        enumerate_adapters();
+        enumerate_adapters(models);
     else
-        enumerate_letters();
+        enumerate_letters(models);
     return target_count;
 }
 
-int identify_model(const uint8_t* inquiry_data) {
-    for (int row = 0; row < release_count && row < MAX_MODEL_ROWS; ++row) {
-        const model_row& model = firmware_descriptor[row];
+int identify_model(const uint8_t* inquiry_data, const model_rows& models) {
+    for (int row = 0; row < models.count; ++row) {
+        const model_row& model = models.first[row];
         if (!names_model(inquiry_data, model)) continue;
         if (!identified_by_update_vendor(model.model_code) || update_vendor_matches(model)) return row;
     }

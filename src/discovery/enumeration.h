@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "model/drive_model.h"
 #include "platform/host.h"
 
 struct target_record {
@@ -32,9 +33,10 @@ struct notification_entry {
 extern notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
 extern int notification_count;
 
-int enumerate_targets();
-// Index of the first model row the drive matches (INQUIRY data and drive_info), or -1.
-int identify_model(const uint8_t* inquiry_data);
+// Finds the drives of the `models` this build updates.
+int enumerate_targets(const model_rows& models);
+// Index of the first of `models` the drive matches (INQUIRY data and drive_info), or -1.
+int identify_model(const uint8_t* inquiry_data, const model_rows& models);
 int take_notification_control(char letter);
 void release_notification_control();
 

@@ -33,7 +33,7 @@ verdict judge_drive() {
     const verdict unreadable = target_table[current_target].in_update_firmware
                                    ? verdict{"update-firmware", EXIT_LEFT_IN_UPDATE_FIRMWARE}
                                    : verdict{"unreadable", EXIT_TRY_AGAIN_LATER};
-    if (identify_drive() != 0) return unreadable;
+    if (identify_drive(descriptor_rows()) != 0) return unreadable;
     update_mode = 0;
     image_loaded = load_image() == 0;
     if (report_revision(REVISION_BEFORE_UPDATE) != 0) return unreadable;
@@ -44,7 +44,7 @@ verdict judge_drive() {
         return {"no-image", EXIT_IMAGE_REFUSED};
     }
     last_message_code = -1;
-    const int compatible = check_compatibility(FULL_CHECK);
+    const int compatible = check_compatibility(FULL_CHECK, update_all);
     switch (last_message_code) {
     case MSG_DRIVE_INFO_FAILED: return unreadable;
     case MSG_HARDWARE_REVISION_MISMATCH: return {"not-this-model (hardware revision)", EXIT_NOTHING_HERE};
@@ -93,7 +93,7 @@ int check_run() {
     }
     prepare_run_record();
     detect_host_environment();
-    target_count = enumerate_targets();
+    target_count = enumerate_targets(descriptor_rows());
     log_drives_found();
     int result = target_count == 0 ? EXIT_NOTHING_HERE : EXIT_UP_TO_DATE;
     // A drive the run had no right to reach may be one to update: a person

@@ -14,6 +14,7 @@
 #include "messages/messages.h"
 #include "model/drive_model.h"
 #include "platform/host.h"
+#include "platform/wait.h"
 #include "transport/transport.h"
 #include "update/update.h"
 
@@ -22,7 +23,6 @@ int release_count = 0;
 int update_all = 0;
 int updated_count = 0;
 bool run_stopped_by_interrupt = false;
-uint16_t image_version = 0;
 
 namespace {
 
@@ -100,6 +100,10 @@ void init_firmware_descriptor() {
     release_count = 1;
 }
 
+model_rows descriptor_rows() {
+    return {firmware_descriptor, release_count < MAX_MODEL_ROWS ? release_count : MAX_MODEL_ROWS};
+}
+
 std::string updater_title() {
     return format_text("ODD Firmware Update Utility Ver%1d.%02d%c", BANNER_MAJOR, BANNER_MINOR, BANNER_LETTER);
 }
@@ -147,7 +151,7 @@ int update_run() {
     if (const int refused = open_run()) return refused;
     prepare_run_record();
     detect_host_environment();
-    target_count = enumerate_targets();
+    target_count = enumerate_targets(descriptor_rows());
     log_drives_found();
     for (int i = 0; i < target_count; ++i) {
         host::target_found(i + 1, drive_device_path(target_table[i].drive_letter).c_str());
@@ -177,13 +181,14 @@ int update_run() {
     // A drive the run had no right to reach may be one to update.
     int fleet = drives_refused != 0 ? EXIT_UPDATE_FAILED : EXIT_UP_TO_DATE;
     entering_update_window = log_drive_updating;
+    drive_identified = log_drive_found;
     for (int i = 0; i < target_count; ++i) {
         current_target = i;
         message_fields drive;
         drive.number = i + 1;
         show_message(MSG_START_DEVICE, KIND_CONSOLE, drive);
         if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
-        int result = update_drive();
+        int result = update_drive(descriptor_rows(), update_all);
         log_drive(result);
         fleet = more_urgent(fleet, fleet_code_of_drive(result));
         if (result == DRIVE_UPDATED) ++updated_count;
@@ -230,9 +235,9 @@ void reset_entry_state() {
     release_count = 0;
     update_all = 0;
     updated_count = 0;
-    image_version = 0;
     interrupt_held = 0;
     entering_update_window = nullptr;
+    drive_identified = nullptr;
     run_stopped_by_interrupt = false;
     reset_image_integrity_state();
 }

@@ -5,29 +5,18 @@
 #include <cstdint>
 #include <string>
 
-constexpr int MAX_MODEL_ROWS = 8;
-
-// One drive model this build can update, and the release it installs there.
-// Text fields are blank-padded without a terminator, compared over their width.
-struct model_row {
-    char image_file_name[128];  // zero-terminated
-    char update_vendor[8];
-    char vendor_id[8];
-    char product_id[16];
-    uint32_t model_code;
-    uint32_t minimum_image_date;  // BCD 0xYYYYMMDD
-    uint32_t access_code;
-};
+#include "model/drive_model.h"
 
 extern model_row firmware_descriptor[MAX_MODEL_ROWS];
 extern int release_count;
+// The descriptor's filled rows, as identification takes them.
+model_rows descriptor_rows();
 
 extern int update_all;
 extern int updated_count;
 // True when an interrupt held during a drive's update stopped the run before
 // the next drive (a host that ends by the signal then does so).
 extern bool run_stopped_by_interrupt;
-extern uint16_t image_version;  // 0xMmm: the release's version, then the loaded image's
 
 // Exit codes of a run with --check or --yes, which a deployment tool acts on
 // (an interactive run keeps 0 and 1). When several apply, the most urgent
@@ -63,7 +52,5 @@ int check_run();
 // The name and version the banner shows ("ODD Firmware Update Utility Ver2.57C").
 std::string updater_title();
 void init_firmware_descriptor();
-// Busy-waits at least `ms` milliseconds on the multimedia clock.
-void wait_ms(uint32_t ms);
 
 void reset_entry_state();

@@ -15,6 +15,7 @@
 
 int32_t transfer_length = 0;
 uint32_t image_date = 0;
+uint16_t image_version = 0;
 
 namespace {
 
@@ -129,4 +130,5 @@ int load_image() {
 void reset_firmware_image_state() {
     transfer_length = 0;
     image_date = 0;
+    image_version = 0;
 }

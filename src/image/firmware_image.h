@@ -6,7 +6,7 @@
 #include <string>
 
 #include "discovery/drive_identity.h"
-#include "entry/entry.h"
+#include "model/drive_model.h"
 #include "transport/drive_layout.h"
 
 constexpr uint32_t IMAGE_HEADER_SIZE = 0x13A;
@@ -22,6 +22,7 @@ constexpr uint32_t IMAGE_DATE_TEXT = 0x130;         // 8 or 10
 
 extern int32_t transfer_length;
 extern uint32_t image_date;
+extern uint16_t image_version;  // 0xMmm: the release's version, then the loaded image's
 
 // Reads the current release's image file whole into the image buffer and checks
 // its header. 0 or -1; a file that cannot be opened, sized or read whole, that

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cstring>
 
-#include "entry/entry.h"
 #include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "model/drive_model.h"

@@ -7,11 +7,11 @@
 
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
-#include "entry/entry.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
 #include "model/drive_model.h"
+#include "platform/wait.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 
@@ -134,14 +134,6 @@ int report_revision(int mode) {
     return 0;
 }
 
-bool holds_revision_and_date() {
-    const uint8_t* revision = inquiry_data + INQUIRY_REVISION;
-    const uint8_t* date = inquiry_data + INQUIRY_DATE;
-    const bool revision_held = std::find(revision, revision + 4, 0) == revision + 4;
-    // The update firmware's date is never read.
-    return revision_held && (update_firmware_revision() || std::find(date, date + 8, 0) == date + 8);
-}
-
 bool runs_the_image(const uint8_t* identity) {
     const uint8_t* revision = inquiry_data + INQUIRY_REVISION;
     const bool well_formed = is_digit(revision[0]) && revision[1] == '.' && is_digit(revision[2]) && is_digit(revision[3]);
@@ -152,7 +144,7 @@ bool runs_the_image(const uint8_t* identity) {
     return image_date != 0 && decoded_drive_date() == image_date;
 }
 
-int check_compatibility(int full) {
+int check_compatibility(int full, int update_all) {
     int result = read_drive_info();
     if (result != 0) {
         show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);

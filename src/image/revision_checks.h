@@ -15,12 +15,11 @@ constexpr int REVISION_AFTER_UPDATE = 1;   // "New Revision", after the restart
 int report_revision(int mode);
 // 0 the update may go on, 1 the drive is up to date, -1 refused, else the
 // failing identity read's code. With `full` 0 it ends after the signature.
+// With `update_all` 1 (every drive agreed to at once) a drive up to date is
+// told on the console only, otherwise in a box too.
 constexpr int FULL_CHECK = 1;
-int check_compatibility(int full);
+int check_compatibility(int full, int update_all);
 
-// True when the INQUIRY data holds a revision and, unless it is the update
-// firmware's, a date: an answer too short for them leaves zeros there.
-bool holds_revision_and_date();
 // True when the INQUIRY data, read after the drive's restart, shows the drive
 // running the loaded image: vendor and product `identity` (24 bytes; null:
 // any this build updates), a well-formed revision (digit, point, two digits)

@@ -7,6 +7,7 @@
 
 #include "entry/entry.h"
 #include "entry/options.h"
+#include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "platform/win32/win32_host.h"
 

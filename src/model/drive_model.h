@@ -12,6 +12,26 @@
 
 // --- the release and the descriptor row ----------------------------------------
 
+constexpr int MAX_MODEL_ROWS = 8;
+
+// One drive model this build can update, and the release it installs there.
+// Text fields are blank-padded without a terminator, compared over their width.
+struct model_row {
+    char image_file_name[128];  // zero-terminated
+    char update_vendor[8];
+    char vendor_id[8];
+    char product_id[16];
+    uint32_t model_code;
+    uint32_t minimum_image_date;  // BCD 0xYYYYMMDD
+    uint32_t access_code;
+};
+
+// The filled rows of a descriptor, in its order (at most MAX_MODEL_ROWS).
+struct model_rows {
+    const model_row* first;
+    int count;
+};
+
 constexpr uint16_t RELEASE_VERSION = 0x128;  // 0xMmm, until the image header says otherwise
 constexpr char IMAGE_FILE_FORMAT[] = "A0013431.%03x";  // with the image version
 constexpr char MODEL_UPDATE_VENDOR[] = "QUA_ADV ";     // 8

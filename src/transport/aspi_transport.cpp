@@ -7,6 +7,7 @@
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "image/revision_checks.h"
+#include "platform/wait.h"
 #include "transport/aspi_adapters.h"
 #include "transport/transport.h"
 

@@ -32,7 +32,8 @@ struct pass_through_direct_block {
 };
 
 #if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(pass_through_direct_block) == 80, "pass-through block");
+static_assert(sizeof(pass_through_direct_block) == 80, "pass-through block with sense area");
+static_assert(offsetof(pass_through_direct_block, sptd.Cdb) == 28, "CDB in the pass-through block");
 static_assert(offsetof(pass_through_direct_block, sense) == 48, "sense in the pass-through block");
 #endif
 

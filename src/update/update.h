@@ -16,7 +16,12 @@ constexpr int RUN_STOPPED = -1;
 constexpr int DRIVE_DECLINED = 7;    // the user said No to its update (IDNO)
 constexpr int RUN_ABANDONED = -2;    // a question could not be shown: the run ends, nobody having answered
 
-int update_drive();
+// The update of the drive at current_target, one of `models`; `update_all`
+// 1 when every drive was agreed to at once (no question per drive).
+int update_drive(const model_rows& models, int update_all);
+// Called once the drive is identified, or could not be, before anything
+// else is sent to it (the run's record of the drive as found); null: nothing.
+extern void (*drive_identified)();
 // Set when an interrupt (Ctrl-C, a signal) was held during a drive's update:
 // that drive's result stands, and the run stops before the next drive.
 extern int interrupt_held;

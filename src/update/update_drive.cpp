@@ -7,12 +7,11 @@
 
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
-#include "entry/entry.h"
-#include "entry/run_log.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
 #include "platform/host.h"
+#include "platform/wait.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 #include "update/update.h"
@@ -141,6 +140,7 @@ message_fields update_question_fields() {
 
 int interrupt_held = 0;
 void (*entering_update_window)() = nullptr;
+void (*drive_identified)() = nullptr;
 
 void note_drive_firmware(int target, int in_update_firmware) {
     target_table[target].in_update_firmware = in_update_firmware;
@@ -173,10 +173,10 @@ int media_check() {
     }
 }
 
-int update_drive() {
+int update_drive(const model_rows& models, int update_all) {
     // A drive that could not be identified has had its message; nothing more is sent to it.
-    const int identified = identify_drive();
-    log_drive_found();
+    const int identified = identify_drive(models);
+    if (drive_identified) drive_identified();
     if (identified != 0) return DRIVE_LEFT_AS_IS;
     note_drive_firmware(current_target, shows_update_firmware());
     for (int pass = 1;; ++pass) {
@@ -190,7 +190,7 @@ int update_drive() {
         if (report_revision(REVISION_BEFORE_UPDATE) != 0) return RUN_STOPPED;
         const char* signature = reinterpret_cast<const char*>(drive_info + IDENTITY_SIGNATURE);
         print_text(format_text("\nCurrent Signature = %s", shown_field(signature, IDENTITY_FIELD_WIDTH).c_str()).c_str());
-        const int compatible = check_compatibility(FULL_CHECK);
+        const int compatible = check_compatibility(FULL_CHECK, update_all);
         if (identity_state != -1) note_drive_firmware(current_target, shows_update_firmware());
         if (compatible != 0) return compatible == 1 ? DRIVE_UP_TO_DATE : DRIVE_LEFT_AS_IS;
         if (media_check() != 0) return DRIVE_LEFT_AS_IS;

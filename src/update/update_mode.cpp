@@ -11,6 +11,7 @@
 #include "image/revision_checks.h"
 #include "messages/messages.h"
 #include "model/drive_model.h"
+#include "platform/wait.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 #include "update/update.h"

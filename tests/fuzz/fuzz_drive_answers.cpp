@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         answering.DeviceIoControl = answering_device_io_control;
         install_host(&answering);
 
-        const int found = enumerate_targets();
+        const int found = enumerate_targets(descriptor_rows());
         fuzz::require((found == 1) == names_this_model(), "enumeration takes exactly the drives of this model");
         target_table[0].drive_letter = 'E';
         target_count = 1;
@@ -105,19 +105,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto no_zero = [](const uint8_t* field, size_t width) { return std::find(field, field + width, 0) == field + width; };
         const bool judged = no_zero(inquiry_answer + 32, 4) &&
                             (std::memcmp(inquiry_answer + 32, "000", 3) == 0 || no_zero(inquiry_answer + 37, 8));
-        fuzz::require((identify_drive() == 0) == judged, "identification reads both answers, and refuses one it cannot judge");
+        fuzz::require((identify_drive(descriptor_rows()) == 0) == judged, "identification reads both answers, and refuses one it cannot judge");
         if (!judged) {
             release_host_environment();
             fuzz::require(h.open_handles() == 0, "no handle is left open");
             fuzz::end_run(0x10000);
             return 0;
         }
-        fuzz::require((identify_model(inquiry_data) >= 0) == names_this_model(), "identification matches the model");
+        fuzz::require((identify_model(inquiry_data, descriptor_rows()) >= 0) == names_this_model(), "identification matches the model");
         update_mode = 0;
         fuzz::require(load_image() == 0, "the image loads");
         fuzz::require(report_revision(0) == 0, "the current revision is read");
         print_text(format_text("\nCurrent Signature = %.8s", reinterpret_cast<const char*>(drive_info + 24)).c_str());
-        const int compatible = check_compatibility(1);
+        const int compatible = check_compatibility(1, update_all);
         if (compatible == 0) {
             fuzz::require(same_text(identity_answer + 16, "ATAPI123"), "a compatible drive has the image's hardware revision");
             fuzz::require(accepted_anywhere(identity_answer + 24), "a compatible drive has an accepted signature");

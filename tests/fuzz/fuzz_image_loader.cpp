@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::prepare_run(h, win9x_buffer);
         const std::vector<uint8_t>& image = h.cfg.files[IMAGE_FILE];
 
-        fuzz::require(identify_drive() == 0, "the emulated drive is identified");
+        fuzz::require(identify_drive(descriptor_rows()) == 0, "the emulated drive is identified");
         const int loaded = load_image();
         fuzz::require(h.open_handles() == 0, "the image file is closed after loading");
         loaded_bytes = static_cast<uint32_t>(std::min<size_t>(image.size(), buffer_size));
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
             show_message(82, KIND_YES_NO);
             fuzz::require(report_revision(0) == 0, "the emulated drive reports its revision");
-            const int compatible = check_compatibility(1);
+            const int compatible = check_compatibility(1, update_all);
             if (compatible == 0) {
                 fuzz::require(same_text(image.data() + IMAGE_HARDWARE_REVISION, "ATAPI123", 8),
                               "the image passed is for the drive's hardware revision");

@@ -7,6 +7,7 @@
 
 #include "dialogue_expectations.h"
 #include "entry/options.h"
+#include "platform/wait.h"
 #include "test_support.h"
 
 namespace {

@@ -48,7 +48,7 @@ TEST_P(letters_test, matching_drives_become_targets_and_cd_drives_lose_notificat
     for (const drive_row& d : GetParam().drives) host.add_drive_at_letter(d.letter, config_of(d));
     init_firmware_descriptor();
     detect_host_environment();
-    const int found = enumerate_targets();
+    const int found = enumerate_targets(descriptor_rows());
 
     std::string targets, notified;
     for (int i = 0; i < target_count; ++i) targets += target_table[i].drive_letter;
@@ -89,7 +89,7 @@ TEST_F(enumeration_test, update_vendor_decides_only_for_two_model_families) {
     const std::pair<uint32_t, int> codes[] = {{0x100C, -1}, {0x4000, -1}, {0x14000, -1}, {0x2000, 0}, {0x110C, 0}};
     for (const auto& [code, row] : codes) {
         firmware_descriptor[0].model_code = code;
-        EXPECT_EQ(identify_model(inquiry_data), row) << std::hex << code;
+        EXPECT_EQ(identify_model(inquiry_data, descriptor_rows()), row) << std::hex << code;
     }
 }
 
@@ -106,7 +106,7 @@ TEST_P(adapters_test, adapters_are_scanned_by_their_kind) {
     init_firmware_descriptor();
     detect_host_environment();
 
-    EXPECT_EQ(enumerate_targets(), static_cast<int>(GetParam().targets.size()));
+    EXPECT_EQ(enumerate_targets(descriptor_rows()), static_cast<int>(GetParam().targets.size()));
     std::vector<std::pair<int, int>> targets;
     for (int i = 0; i < target_count; ++i) targets.emplace_back(target_table[i].host_adapter, target_table[i].target_id);
     EXPECT_EQ(targets, GetParam().targets);

@@ -271,7 +271,7 @@ TEST_F(identify_test, makes_the_matching_row_the_current_release) {
     add_drive(config);
     earlier_release();
     update_mode = 1;
-    EXPECT_EQ(identify_drive(), 0);
+    EXPECT_EQ(identify_drive(descriptor_rows()), 0);
     EXPECT_EQ(release_row, 0);
     EXPECT_STREQ(current_release.image_file_name, "A0013431.128");
     EXPECT_EQ(std::memcmp(current_release.product_id, "DVD-RW  KWR-322 ", 16), 0);
@@ -297,7 +297,7 @@ TEST_F(identify_test, a_drive_in_its_update_firmware_is_known_as_such) {
     emu::drive_config config;
     config.starts_in_update_mode = true;
     add_drive(config);
-    EXPECT_EQ(identify_drive(), 0);
+    EXPECT_EQ(identify_drive(descriptor_rows()), 0);
     EXPECT_EQ(drive_info[32], ' ');
     EXPECT_EQ(identity_state, 1);
     EXPECT_EQ(update_mode, 1);
@@ -309,7 +309,7 @@ TEST_F(identify_test, a_drive_no_row_matches_leaves_the_earlier_release) {
     config.vendor = "OTHERCO ";
     add_drive(config);
     earlier_release();
-    EXPECT_EQ(identify_drive(), 0);
+    EXPECT_EQ(identify_drive(descriptor_rows()), 0);
     EXPECT_STREQ(current_release.image_file_name, "EARLIER.BIN");
     EXPECT_EQ(release_row, 5);
     EXPECT_EQ(std::memcmp(inquiry_data + 8, "OTHERCO ", 8), 0);
@@ -321,7 +321,7 @@ TEST_F(identify_test, a_failed_inquiry_is_told_by_message_9) {
     config.injected.push_back({1, emu::fault_kind::check_condition, 0x02, 0x04, 0x01});
     add_drive(config);
     earlier_release();
-    EXPECT_NE(identify_drive(), 0);
+    EXPECT_NE(identify_drive(descriptor_rows()), 0);
     EXPECT_EQ(host.console, expect::english(9));
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].style, ERROR_STYLE);
@@ -336,7 +336,7 @@ TEST_F(identify_test, an_unreadable_identity_block_is_told_by_message_0) {
     earlier_release();
     update_mode = 1;
     identity_state = 0;
-    EXPECT_NE(identify_drive(), 0);
+    EXPECT_NE(identify_drive(descriptor_rows()), 0);
     EXPECT_EQ(host.console, expect::english(0));
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].style, ERROR_STYLE);

@@ -223,7 +223,7 @@ class compatibility_test : public revision_test {
         add_drive(config);
         host.console.clear();
         host.boxes.clear();
-        return check_compatibility(full);
+        return check_compatibility(full, update_all);
     }
 
     image_fields image;

@@ -276,11 +276,11 @@ TEST_F(update_drive_failures, drive_that_cannot_be_opened_for_identification_end
     host.add_drive_at_letter('E');
     init_firmware_descriptor();
     detect_host_environment();
-    ASSERT_EQ(enumerate_targets(), 1);
+    ASSERT_EQ(enumerate_targets(descriptor_rows()), 1);
     host.drives[0].vanished = true;  // unplugged after enumeration
     current_target = 0;
 
-    EXPECT_EQ(update_drive(), 1);
+    EXPECT_EQ(update_drive(descriptor_rows(), update_all), 1);
 
     EXPECT_EQ(host.drive(0).log().size(), 2u);
     EXPECT_EQ(host.console, english(9));
@@ -484,9 +484,9 @@ TEST_F(update_drive_failures, only_yes_flashes_and_only_no_declines) {
         host.next_answer_ = 0;
         init_firmware_descriptor();
         detect_host_environment();
-        ASSERT_EQ(enumerate_targets(), 1);
+        ASSERT_EQ(enumerate_targets(descriptor_rows()), 1);
         current_target = 0;
-        EXPECT_EQ(update_drive(), result);
+        EXPECT_EQ(update_drive(descriptor_rows(), update_all), result);
         release_host_environment();
         EXPECT_EQ(cdbs(host.drive(0)).back(), READY);
     }

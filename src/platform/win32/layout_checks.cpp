@@ -2,13 +2,9 @@
 #include <cstddef>
 
 #include "platform/host.h"
-#include "transport/transport.h"
 
 #if !defined(_WIN64)
 static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 44, "pass-through structure");
-static_assert(sizeof(pass_through_direct_block) == 80, "pass-through block with sense area");
-static_assert(offsetof(pass_through_direct_block, sptd.Cdb) == 28, "CDB in the pass-through block");
-static_assert(offsetof(pass_through_direct_block, sense) == 48, "sense in the pass-through block");
 static_assert(sizeof(SRB_ExecSCSICmd) == 84, "ASPI execute block");
 static_assert(sizeof(SRB_HAInquiry) == 60, "ASPI host adapter inquiry block");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "version record");

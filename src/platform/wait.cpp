@@ -1,6 +1,6 @@
 // The only way the updater waits: a busy wait on the multimedia clock with the
 // system timer at the finest period it grants.
-#include "entry/entry.h"
+#include "platform/wait.h"
 #include "platform/host.h"
 
 namespace {
