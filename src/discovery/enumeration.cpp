@@ -95,7 +95,7 @@ void enumerate_letters(const model_rows& models) {
             if (host::GetLastError() == ERROR_PRIVILEGE_NOT_HELD) ++drives_refused;
             continue;
         }
-        if (pass_through_inquiry() != 0) {
+        if (pass_through_inquiry(drive_data_buffer.address) != 0) {
             close_drive_device();
             continue;
         }
@@ -103,7 +103,7 @@ void enumerate_letters(const model_rows& models) {
         // Taken from every CD/DVD drive, whoever made it, so that the system's
         // media change polling keeps away from the drives while they are updated.
         if (peripheral == PERIPHERAL_WRITE_ONCE || peripheral == PERIPHERAL_CD_DVD) take_notification_control(letter);
-        if (pass_through_read_drive_info() != 0) std::memset(drive_info, 0, sizeof drive_info);
+        if (pass_through_read_drive_info(drive_info) != 0) std::memset(drive_info, 0, sizeof drive_info);
         if (identify_model(drive_data_buffer.address, models) >= 0) {
             int number = append_target();
             if (number >= 0) {
@@ -118,8 +118,8 @@ void enumerate_letters(const model_rows& models) {
 
 void scan_adapter(const model_rows& models, int adapter, int last_id) {
     for (int id = 0; id <= last_id; ++id) {
-        if (aspi_inquiry(adapter, id) != 0) continue;
-        if (aspi_read_drive_info(adapter, id) != 0) std::memset(drive_info, 0, sizeof drive_info);
+        if (aspi_inquiry(adapter, id, drive_data_buffer.address) != 0) continue;
+        if (aspi_read_drive_info(adapter, id, drive_info) != 0) std::memset(drive_info, 0, sizeof drive_info);
         if (identify_model(drive_data_buffer.address, models) < 0) continue;
         int number = append_target();
         if (number < 0) return;

@@ -12,13 +12,11 @@
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 
-int win9x_family = 0;
-int intel_ide_driver = 0;
-int ieee1394_adapter = -1;
 working_buffer drive_data_buffer;
 working_buffer image_buffer;
 working_buffer small_buffer;
-working_buffer request_block_area;
+working_buffer* const ASPI_WORKING_BLOCKS[ASPI_BLOCK_COUNT] = {&drive_data_buffer, &request_block_area, &image_buffer,
+                                                               &small_buffer};
 
 namespace {
 
@@ -73,10 +71,11 @@ void detect_host_environment() {
     win9x_family = host::GetVersionExA(&version) && windows_9x(version) ? 1 : 0;
     // A failure of either (a missing buffer, no manager, no adapter) leaves
     // enumeration nothing to find, and the run ends as one without targets.
-    if (win9x_family)
-        aspi_initialize();
-    else
+    if (win9x_family) {
+        if (aspi_initialize(ASPI_WORKING_BLOCKS, ASPI_BLOCK_COUNT) == 0) classify_aspi_adapters();
+    } else {
         init_nt_host();
+    }
 }
 
 // Returns 0, or -1 at the first buffer that cannot be allocated; buffers taken
@@ -116,35 +115,12 @@ void classify_aspi_adapters() {
 }
 
 int release_host_environment() {
-    if (win9x_family) return aspi_release();
+    if (win9x_family) return aspi_release(ASPI_WORKING_BLOCKS, ASPI_BLOCK_COUNT);
     release_notification_control();
     free_working_buffer(small_buffer);
     free_working_buffer(image_buffer);
     free_working_buffer(drive_data_buffer);
     return 0;
-}
-
-// Returns 0, or -1 with `buffer` left empty when the block cannot be allocated or locked.
-int allocate_working_buffer(working_buffer& buffer, uint32_t size) {
-    buffer = {};
-    HGLOBAL memory = host::GlobalAlloc(GMEM_ZEROINIT, size);
-    if (memory == nullptr) return -1;
-    auto* address = static_cast<uint8_t*>(host::GlobalLock(memory));
-    if (address == nullptr) {
-        host::GlobalFree(memory);
-        return -1;
-    }
-    buffer = {memory, address, size};
-    return 0;
-}
-
-// Unlocks and frees the block if there is one; `buffer` is empty afterwards.
-void free_working_buffer(working_buffer& buffer) {
-    if (buffer.memory != nullptr) {
-        host::GlobalUnlock(buffer.memory);
-        host::GlobalFree(buffer.memory);
-    }
-    buffer = {};
 }
 
 bool working_buffers_ready() {
@@ -153,11 +129,7 @@ bool working_buffers_ready() {
 }
 
 void reset_host_environment_state() {
-    win9x_family = 0;
-    intel_ide_driver = 0;
-    ieee1394_adapter = -1;
     drive_data_buffer = {};
     image_buffer = {};
     small_buffer = {};
-    request_block_area = {};
 }

@@ -6,30 +6,24 @@
 #include <cstdint>
 
 #include "platform/host.h"
+#include "platform/working_buffer.h"
+#include "transport/aspi_adapters.h"
+#include "transport/transport.h"
 
-extern int win9x_family;
-extern int intel_ide_driver;
-extern int ieee1394_adapter;  // -1: none
-
-// The working buffers (null until allocated) and their global memory handles.
-struct working_buffer {
-    HGLOBAL memory;
-    uint8_t* address;
-    uint32_t size;
-};
+// The working buffers of the run (the ASPI route's request blocks, 9x
+// family only, are the transport's: request_block_area).
 extern working_buffer drive_data_buffer;
 extern working_buffer image_buffer;
 extern working_buffer small_buffer;
-extern working_buffer request_block_area;  // 9x family only
+// The blocks the ASPI route takes at its start, in the order it takes them.
+constexpr int ASPI_BLOCK_COUNT = 4;
+extern working_buffer* const ASPI_WORKING_BLOCKS[ASPI_BLOCK_COUNT];
 
 void detect_host_environment();
 int init_nt_host();
 void classify_aspi_adapters();
 int release_host_environment();
 
-// Allocates a zero-filled, locked block of global memory into `buffer`.
-int allocate_working_buffer(working_buffer& buffer, uint32_t size);
-void free_working_buffer(working_buffer& buffer);
 // True when every working buffer the family needs is allocated.
 bool working_buffers_ready();
 

@@ -17,7 +17,6 @@
 
 uint32_t drive_date = 0;
 uint16_t drive_revision = 0;
-int oem_code = 0;
 
 namespace {
 
@@ -175,5 +174,4 @@ int check_compatibility(int full, int update_all) {
 void reset_revision_checks_state() {
     drive_date = 0;
     drive_revision = 0;
-    oem_code = 0;
 }

@@ -6,7 +6,6 @@
 
 extern uint32_t drive_date;
 extern uint16_t drive_revision;
-extern int oem_code;
 
 // The two revision lines.
 constexpr int REVISION_BEFORE_UPDATE = 0;  // "Current Revision": also decodes drive_date and drive_revision

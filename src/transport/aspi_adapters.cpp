@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "discovery/host_environment.h"
 #include "transport/drive_commands.h"
 #include "transport/drive_layout.h"
+#include "transport/transport.h"
 
 uint8_t adapter_count = 0;
 uint8_t adapter_identifiers[MAX_ASPI_ADAPTERS][32];
@@ -16,6 +16,7 @@ bool adapter_answered[MAX_ASPI_ADAPTERS];
 SRB_HAInquiry* adapter_inquiries = nullptr;
 GetASPI32SupportInfo_fn get_aspi_support_info = nullptr;
 SendASPI32Command_fn send_aspi_command = nullptr;
+working_buffer request_block_area;
 
 namespace {
 
@@ -29,18 +30,15 @@ entry_type entry_point(HMODULE manager, int number) {
     return reinterpret_cast<entry_type>(reinterpret_cast<void (*)()>(address));
 }
 
-// The working blocks in the order they are taken.
-working_buffer* const ASPI_BLOCKS[] = {&drive_data_buffer, &request_block_area, &image_buffer, &small_buffer};
-
 }  // namespace
 
-int aspi_initialize() {
+int aspi_initialize(working_buffer* const* blocks, int count) {
     command_timeout_ms = DEFAULT_COMMAND_TIMEOUT_MS;
     intel_ide_driver = 0;
     ieee1394_adapter = -1;
 
-    for (working_buffer* block : ASPI_BLOCKS)
-        if (allocate_working_buffer(*block, ASPI_BLOCK_SIZE) != 0) return -1;
+    for (int i = 0; i < count; ++i)
+        if (allocate_working_buffer(*blocks[i], ASPI_BLOCK_SIZE) != 0) return -1;
 
     HMODULE manager = host::LoadLibraryA(ASPI_MANAGER);
     if (manager == nullptr) return 1;
@@ -66,21 +64,18 @@ int aspi_initialize() {
         adapter_answered[adapter] = true;
         std::memcpy(adapter_identifiers[adapter], record.HA_Identifier, sizeof record.HA_Identifier);
     }
-    classify_aspi_adapters();
     return 0;
 }
 
-int aspi_release() {
-    free_working_buffer(small_buffer);
-    free_working_buffer(image_buffer);
-    free_working_buffer(request_block_area);
-    free_working_buffer(drive_data_buffer);
+int aspi_release(working_buffer* const* blocks, int count) {
+    for (int i = count - 1; i >= 0; --i) free_working_buffer(*blocks[i]);
     delete[] adapter_inquiries;
     adapter_inquiries = nullptr;
     return 0;
 }
 
 void reset_aspi_adapters_state() {
+    request_block_area = {};
     adapter_count = 0;
     std::memset(adapter_identifiers, 0, sizeof adapter_identifiers);
     std::memset(adapter_answered, 0, sizeof adapter_answered);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/host.h"
+#include "platform/working_buffer.h"
 
 constexpr int MAX_ASPI_ADAPTERS = 16;
 constexpr uint32_t ASPI_BLOCK_SIZE = 0x200000;
@@ -25,10 +26,16 @@ extern SRB_HAInquiry* adapter_inquiries;
 extern GetASPI32SupportInfo_fn get_aspi_support_info;
 extern SendASPI32Command_fn send_aspi_command;
 
-// 0 adapters inquired; -1 a working block not allocated; 1 no manager;
-// 2 manager failed to initialise; 3 no host adapters.
-int aspi_initialize();
-// Frees the working blocks and the inquiry records; the manager stays loaded.
-int aspi_release();
+// The request blocks the ASPI route sends (one of the run's working blocks).
+extern working_buffer request_block_area;
+
+// Takes the `count` working `blocks` (ASPI_BLOCK_SIZE each, in order, the
+// request block area among them), loads the manager and inquires its host
+// adapters. 0 adapters inquired; -1 a working block not allocated; 1 no
+// manager; 2 manager failed to initialise; 3 no host adapters.
+int aspi_initialize(working_buffer* const* blocks, int count);
+// Frees the working `blocks` (last first) and the inquiry records; the
+// manager stays loaded.
+int aspi_release(working_buffer* const* blocks, int count);
 
 void reset_aspi_adapters_state();

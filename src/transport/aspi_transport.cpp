@@ -5,8 +5,6 @@
 #include <cstring>
 
 #include "discovery/enumeration.h"
-#include "discovery/host_environment.h"
-#include "image/revision_checks.h"
 #include "platform/wait.h"
 #include "transport/aspi_adapters.h"
 #include "transport/transport.h"
@@ -165,7 +163,7 @@ int execute_aspi(const command_request* request) {
     if (!block || !send_aspi_command) return COMMAND_FAILED;
     const target_record& target = target_table[request->target];
     const BYTE flags = direction_flags(request->direction);
-    const bool polling = target.host_adapter == ieee1394_adapter && request->cdb[0] == OP_WRITE_BUFFER;
+    const bool polling = target.host_adapter == ieee1394_aspi_adapter() && request->cdb[0] == OP_WRITE_BUFFER;
     int result;
     if (polling) {
         completion_event = nullptr;
@@ -184,10 +182,10 @@ int execute_aspi(const command_request* request) {
     return result;
 }
 
-int aspi_inquiry(int host_adapter, int target_id) {
-    return probe(host_adapter, target_id, INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, drive_data_buffer.address, INQUIRY_LENGTH);
+int aspi_inquiry(int host_adapter, int target_id, uint8_t* answer) {
+    return probe(host_adapter, target_id, INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, answer, INQUIRY_LENGTH);
 }
 
-int aspi_read_drive_info(int host_adapter, int target_id) {
-    return probe(host_adapter, target_id, DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, drive_info, IDENTITY_LENGTH);
+int aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer) {
+    return probe(host_adapter, target_id, DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, answer, IDENTITY_LENGTH);
 }

@@ -5,9 +5,12 @@
 #include <cstring>
 
 #include "discovery/enumeration.h"
-#include "discovery/host_environment.h"
 #include "transport/transport.h"
 
+int win9x_family = 0;
+int intel_ide_driver = 0;
+int ieee1394_adapter = -1;
+int oem_code = 0;
 HANDLE device_handle = nullptr;
 char device_path[256];
 SCSI_ADDRESS scsi_address;
@@ -34,6 +37,10 @@ int execute_command(command_request* request) {
     if (request->target < 0 || request->target >= target_count) return COMMAND_FAILED;
     return win9x_family == 1 ? execute_aspi(request) : execute_pass_through(request);
 }
+
+int ieee1394_aspi_adapter() { return ieee1394_adapter; }
+
+bool ieee1394_in_use() { return ieee1394_adapter != -1; }
 
 void take_block_sense() {
     const size_t delivered = std::min<size_t>(pass_through_block.sptd.SenseInfoLength, SENSE_LENGTH);
@@ -67,6 +74,10 @@ bool not_ready(sense_category category) {
 }
 
 void reset_transport_state() {
+    win9x_family = 0;
+    intel_ide_driver = 0;
+    ieee1394_adapter = -1;
+    oem_code = 0;
     device_handle = nullptr;
     std::memset(device_path, 0, sizeof device_path);
     std::memset(&scsi_address, 0, sizeof scsi_address);

@@ -4,7 +4,6 @@
 #include "transport/drive_commands.h"
 
 #include "discovery/enumeration.h"
-#include "discovery/host_environment.h"
 #include "transport/transport.h"
 
 int32_t command_timeout_ms = 0;
@@ -48,7 +47,7 @@ int test_unit_ready(int target) {
 }
 
 int inquiry(int target, uint8_t* buffer) {
-    const int32_t timeout = ieee1394_adapter == -1 ? INQUIRY_TIMEOUT_MS : INQUIRY_TIMEOUT_IEEE1394_MS;
+    const int32_t timeout = ieee1394_in_use() ? INQUIRY_TIMEOUT_IEEE1394_MS : INQUIRY_TIMEOUT_MS;
     command_request request = new_request(target, 6, DIRECTION_IN, timeout, INQUIRY_LENGTH, buffer);
     request.cdb[0] = OP_INQUIRY;
     request.cdb[4] = INQUIRY_LENGTH;

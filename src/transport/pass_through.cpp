@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "discovery/enumeration.h"
-#include "discovery/host_environment.h"
 #include "transport/transport.h"
 
 namespace {
@@ -132,8 +131,8 @@ int execute_pass_through(const command_request* request) {
     return result;
 }
 
-int pass_through_inquiry() { return probe(INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, drive_data_buffer.address, INQUIRY_LENGTH); }
+int pass_through_inquiry(uint8_t* answer) { return probe(INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, answer, INQUIRY_LENGTH); }
 
-int pass_through_read_drive_info() {
-    return probe(DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, drive_info, IDENTITY_LENGTH);
+int pass_through_read_drive_info(uint8_t* answer) {
+    return probe(DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, answer, IDENTITY_LENGTH);
 }

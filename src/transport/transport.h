@@ -37,6 +37,21 @@ static_assert(offsetof(pass_through_direct_block, sptd.Cdb) == 28, "CDB in the p
 static_assert(offsetof(pass_through_direct_block, sense) == 48, "sense in the pass-through block");
 #endif
 
+// The route the commands take on this machine, told by the run as it learns
+// it (host detection, the ASPI adapters, the drive's identity block).
+extern int win9x_family;      // 1: Windows 95/98/Me, through the ASPI manager; 0: pass-through
+extern int intel_ide_driver;  // 1: Intel's IDE driver carries the drives
+// The IEEE 1394 route: on the ASPI route the adapter's number, on the
+// pass-through route the target whose device showed no SCSI address when
+// last opened; -1 none. Read through the two functions below.
+extern int ieee1394_adapter;
+// The OEM class of the drive being updated (its identity block's signature).
+extern int oem_code;
+// The IEEE 1394 host adapter of the ASPI route, or -1.
+int ieee1394_aspi_adapter();
+// True when a drive of the run was reached over IEEE 1394, on either route.
+bool ieee1394_in_use();
+
 extern HANDLE device_handle;
 extern char device_path[256];
 extern SCSI_ADDRESS scsi_address;
@@ -72,12 +87,13 @@ std::string drive_device_path(char letter);
 // and to -1 otherwise. 0 with the handle open, or -1 with none.
 int open_drive_device(char letter);
 int close_drive_device();
-// Probes of enumeration on the open device: 0, 2 (non-zero SCSI status) or -1.
-int pass_through_inquiry();
-int pass_through_read_drive_info();
-// Probes of enumeration through the ASPI manager: 0 or -1; they keep no sense.
-int aspi_inquiry(int host_adapter, int target_id);
-int aspi_read_drive_info(int host_adapter, int target_id);
+// Probes of enumeration on the open device, their answer into `answer`
+// (INQUIRY_LENGTH, IDENTITY_LENGTH bytes): 0, 2 (non-zero SCSI status) or -1.
+int pass_through_inquiry(uint8_t* answer);
+int pass_through_read_drive_info(uint8_t* answer);
+// Probes of enumeration through the ASPI manager, likewise: 0 or -1; they keep no sense.
+int aspi_inquiry(int host_adapter, int target_id, uint8_t* answer);
+int aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer);
 // Refreshes last_sense from the pass-through block (NT family) and decodes
 // last_sense_code. Always 0.
 int fetch_sense();

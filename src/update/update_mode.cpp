@@ -99,7 +99,7 @@ int leave_update_mode(uint32_t model_code) {
         // with not ready or unit attention behind IEEE 1394, and not at all as a
         // SCSI-class drive on NT; its re-flash goes on.
         bool restarting = false;
-        if (ieee1394_adapter != -1) {
+        if (ieee1394_in_use()) {
             fetch_sense();
             const sense_category sense = last_sense_category();
             restarting = not_ready(sense) || sense == sense_category::unit_attention;
@@ -120,7 +120,7 @@ int leave_update_mode(uint32_t model_code) {
 }
 
 void settle_wait(int leave_result) {
-    if (ieee1394_adapter != -1 || (win9x_family == 1 && intel_ide_driver != 0)) {
+    if (ieee1394_in_use() || (win9x_family == 1 && intel_ide_driver != 0)) {
         wait_ms(SETTLE_SLOW_PATH_MS);
     } else if (leave_result != 0) {
         wait_ms(SETTLE_AFTER_FAILED_LEAVE_MS);

@@ -17,7 +17,7 @@ class aspi_test : public sim_test {
         as_windows_9x(host, std::vector<sim::adapter_config>(3, {"AHA2940 SCSI BUS"}));
     }
     void expect_all_released() {
-        EXPECT_EQ(aspi_release(), 0);
+        EXPECT_EQ(aspi_stop(), 0);
         EXPECT_EQ(host.live_global_blocks(), 0);
         EXPECT_EQ(adapter_inquiries, nullptr);
         EXPECT_FALSE(working_buffers_ready());
@@ -36,7 +36,7 @@ TEST_P(aspi_support_test, support_information_gives_result_and_adapter_count) {
     host.cfg.aspi_present = c.library;
     host.cfg.aspi_status = c.status;
     host.cfg.aspi_adapter_count = c.adapters;
-    EXPECT_EQ(aspi_initialize(), c.result);
+    EXPECT_EQ(aspi_start(), c.result);
     EXPECT_EQ(adapter_count, c.adapter_count);
     EXPECT_EQ(send_aspi_command != nullptr, c.library);
     EXPECT_EQ(host.live_global_blocks(), 4);
@@ -53,7 +53,7 @@ class aspi_allocation_test : public aspi_test, public ::testing::WithParamInterf
 TEST_P(aspi_allocation_test, a_block_that_cannot_be_allocated_ends_initialisation) {
     host.cfg.fail_allocation = GetParam();
     host.cfg.adapters = {{"intelata"}};
-    EXPECT_EQ(aspi_initialize(), -1);
+    EXPECT_EQ(aspi_start(), -1);
     EXPECT_EQ(host.global_allocations(), GetParam());
     EXPECT_EQ(adapter_count, 0);
     EXPECT_EQ(host.console, "");
@@ -75,7 +75,7 @@ TEST_P(aspi_classification_test, adapters_are_classified_by_their_first_eight_by
     command_timeout_ms = 0;
     intel_ide_driver = 1;
     ieee1394_adapter = 9;
-    ASSERT_EQ(aspi_initialize(), 0);
+    ASSERT_EQ(aspi_start(), 0);
     EXPECT_EQ(host.console, c.console);
     EXPECT_EQ(intel_ide_driver, c.intel);
     EXPECT_EQ(ieee1394_adapter, c.ieee1394);

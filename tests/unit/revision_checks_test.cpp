@@ -160,12 +160,12 @@ class intel_ide_test : public revision_test {
         // The Intel driver lets a NOT READY INQUIRY pass; a hardware error it does not.
         for (int i = 1; i <= failures; ++i) config.injected.push_back({uint32_t(i), emu::fault_kind::check_condition});
         host.add_drive_at_address(0, 0, config);
-        ASSERT_EQ(aspi_initialize(), 0);
+        ASSERT_EQ(aspi_start(), 0);
         ASSERT_EQ(intel_ide_driver, 1);
         host.console.clear();
     }
     void TearDown() override {
-        aspi_release();
+        aspi_stop();
         revision_test::TearDown();
     }
 };

@@ -70,4 +70,13 @@ inline void as_windows_9x(sim::machine& h, std::vector<sim::adapter_config> adap
 }
 
 // Bytes as a string, for comparing console output with embedded zero bytes or CR.
+// The ASPI route started and ended as host detection and release do: the
+// run's working blocks taken, the manager's adapters inquired and classified.
+inline int aspi_start() {
+    const int result = aspi_initialize(ASPI_WORKING_BLOCKS, ASPI_BLOCK_COUNT);
+    if (result == 0) classify_aspi_adapters();
+    return result;
+}
+inline int aspi_stop() { return aspi_release(ASPI_WORKING_BLOCKS, ASPI_BLOCK_COUNT); }
+
 inline std::string bytes(const char* text) { return std::string(text); }
