@@ -78,7 +78,7 @@ void transfer_one_block(benchmark::State& state) {
             offset = 0;
             state.ResumeTiming();
         }
-        if (write_image_chunk(offset, BLOCK, image_buffer.address + offset) != 0) ++failures;
+        if (write_image_chunk(target_of(current_target), offset, BLOCK, image_buffer.address + offset) != 0) ++failures;
         offset += BLOCK;
     }
     if (failures) state.SkipWithError("a block was refused");

@@ -34,7 +34,7 @@ int question_date_offset() {
 }
 
 int identify_drive(const model_rows& models) {
-    int result = inquiry(current_target, inquiry_data);
+    int result = inquiry(target_of(current_target), inquiry_data);
     // An answer too short to hold the revision and the date is no answer:
     // such a drive could never be judged after its update.
     if (result == 0 && !holds_revision_and_date()) result = COMMAND_FAILED;
@@ -56,7 +56,7 @@ int identify_drive(const model_rows& models) {
 
 int read_drive_info() {
     identity_state = -1;
-    int result = read_buffer(current_target, MODE_DATA, BUFFER_IDENTITY, 0, IDENTITY_LENGTH, drive_info);
+    int result = read_buffer(target_of(current_target), MODE_DATA, BUFFER_IDENTITY, 0, IDENTITY_LENGTH, drive_info);
     if (result != 0) return result;
     identity_state = drive_info[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
     update_mode = identity_state;

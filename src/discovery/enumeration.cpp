@@ -1,7 +1,7 @@
-// Owns the target table, the drive information area and the notification
-// table: finds the drives this build can update, by drive letter through
-// pass-through or by host adapter and SCSI id through ASPI, and takes media
-// change notification control of every CD/DVD drive met on the way.
+// Owns the target table and the drive information area: finds the drives
+// this build can update, by drive letter through pass-through or by host
+// adapter and SCSI id through ASPI, and takes media change notification
+// control of every CD/DVD drive met on the way.
 #include "discovery/enumeration.h"
 
 #include <cstring>
@@ -16,8 +16,6 @@ int target_count = 0;
 int current_target = 0;
 int drives_refused = 0;
 uint8_t drive_info[64];
-notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
-int notification_count = 0;
 
 namespace {
 
@@ -35,8 +33,6 @@ constexpr int LAST_SCSI_ID = 6;
 constexpr uint32_t MODEL_FAMILY_MASK = 0xFF00;
 const char* const BLANK_UPDATE_VENDOR = "        ";
 
-constexpr BOOLEAN NOTIFICATION_OFF = 1;
-constexpr BOOLEAN NOTIFICATION_ON = 0;
 
 bool names_model(const uint8_t* inquiry_data, const model_row& row) {
     const uint8_t* vendor = inquiry_data + INQUIRY_VENDOR;
@@ -77,18 +73,10 @@ int append_target() {
     return target_count++;
 }
 
-int send_notification_request(HANDLE handle, BOOLEAN flag) {
-    PREVENT_MEDIA_REMOVAL request{flag};
-    DWORD returned = 0;
-    BOOL done = host::DeviceIoControl(handle, IOCTL_STORAGE_MCN_CONTROL, &request, sizeof request, nullptr, 0,
-                                      &returned, nullptr);
-    return done ? 0 : -1;
-}
-
 void enumerate_letters(const model_rows& models) {
     notification_count = 0;
     for (char letter = FIRST_LETTER; letter <= LAST_LETTER; ++letter) {
-        if (open_drive_device(letter) != 0) {
+        if (open_drive_device(letter, current_target) != 0) {
             // The system says a drive is there that the run has no right to
             // (Linux: no access to its device, or no CAP_SYS_RAWIO). Windows
             // refuses a user's every letter alike, disks too, and says nothing here.
@@ -160,6 +148,12 @@ int enumerate_targets(const model_rows& models) {
     return target_count;
 }
 
+command_target target_of(int target) {
+    if (target < 0 || target >= target_count) return {};
+    const target_record& record = target_table[target];
+    return {true, target, record.host_adapter, record.target_id, record.drive_letter};
+}
+
 int identify_model(const uint8_t* inquiry_data, const model_rows& models) {
     for (int row = 0; row < models.count; ++row) {
         const model_row& model = models.first[row];
@@ -169,39 +163,10 @@ int identify_model(const uint8_t* inquiry_data, const model_rows& models) {
     return -1;
 }
 
-// Opens the letter's device without access rights, records it in the next
-// entry of the notification table and turns media change notification off
-// on it. Returns 0, or -1 when the request was refused; a device that cannot
-// be opened keeps the invalid handle in its entry and returns 0.
-int take_notification_control(char letter) {
-    if (win9x_family || notification_count >= MAX_NOTIFICATION_ENTRIES) return 0;
-    notification_entry& entry = notification_table[notification_count++];
-    entry.letter = letter;
-    entry.handle = host::CreateFileA(drive_device_path(letter).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, 0, nullptr);
-    if (entry.handle == INVALID_HANDLE_VALUE) return 0;
-    return send_notification_request(entry.handle, NOTIFICATION_OFF);
-}
-
-// Turns notification back on for every handle of the table, closes the
-// handles and empties the table.
-void release_notification_control() {
-    for (int i = 0; i < notification_count; ++i) {
-        notification_entry& entry = notification_table[i];
-        if (entry.handle == INVALID_HANDLE_VALUE) continue;
-        send_notification_request(entry.handle, NOTIFICATION_ON);
-        host::CloseHandle(entry.handle);
-        entry.handle = INVALID_HANDLE_VALUE;
-    }
-    notification_count = 0;
-}
-
 void reset_enumeration_state() {
     for (target_record& record : target_table) record = target_record{};
     target_count = 0;
     current_target = 0;
     drives_refused = 0;
     std::memset(drive_info, 0, sizeof drive_info);
-    std::memset(notification_table, 0, sizeof notification_table);
-    notification_count = 0;
 }

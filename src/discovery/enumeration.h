@@ -1,12 +1,12 @@
-// The drives this build can update: the target table filled by enumeration,
-// model identification, and the media change notification control taken from
-// every CD/DVD drive met on the way.
+// The drives this build can update: the target table filled by enumeration
+// and model identification.
 #pragma once
 
 #include <cstdint>
 
 #include "model/drive_model.h"
 #include "platform/host.h"
+#include "transport/transport.h"
 
 struct target_record {
     int host_adapter;  // ASPI
@@ -16,7 +16,6 @@ struct target_record {
 };
 
 constexpr int MAX_TARGETS = 256;
-constexpr int MAX_NOTIFICATION_ENTRIES = 23;
 
 extern target_record target_table[MAX_TARGETS];
 extern int target_count;
@@ -26,18 +25,12 @@ extern int current_target;
 extern int drives_refused;
 extern uint8_t drive_info[64];
 
-struct notification_entry {
-    char letter;
-    HANDLE handle;
-};
-extern notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
-extern int notification_count;
 
 // Finds the drives of the `models` this build updates.
 int enumerate_targets(const model_rows& models);
+// Where commands to target `target` go; not known when there is no such target.
+command_target target_of(int target);
 // Index of the first of `models` the drive matches (INQUIRY data and drive_info), or -1.
 int identify_model(const uint8_t* inquiry_data, const model_rows& models);
-int take_notification_control(char letter);
-void release_notification_control();
 
 void reset_enumeration_state();

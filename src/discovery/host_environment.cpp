@@ -1,12 +1,12 @@
-// Owns the host state and the working buffers: which Windows family the run is
-// on (and so which route reaches the drives), the Intel IDE driver and IEEE 1394
-// adapter the later steps work around, and the buffers of the whole run, taken
-// at detection and given back at release.
+// Learns the host: which Windows family the run is on (and so which route
+// reaches the drives), the Intel IDE driver and IEEE 1394 adapter the later
+// steps work around, all told to the transport as its route. Owns the
+// buffers of the whole run and the media change notification control of the
+// drives met, taken at detection and enumeration and given back at release.
 #include "discovery/host_environment.h"
 
 #include <cstring>
 
-#include "discovery/enumeration.h"
 #include "messages/messages.h"
 #include "transport/aspi_adapters.h"
 #include "transport/drive_commands.h"
@@ -15,6 +15,8 @@
 working_buffer drive_data_buffer;
 working_buffer image_buffer;
 working_buffer small_buffer;
+notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
+int notification_count = 0;
 working_buffer* const ASPI_WORKING_BLOCKS[ASPI_BLOCK_COUNT] = {&drive_data_buffer, &request_block_area, &image_buffer,
                                                                &small_buffer};
 
@@ -39,6 +41,17 @@ const uint8_t IEEE1394_IDENTIFIERS[][ADAPTER_IDENTIFIER_COMPARED] = {
     {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '},
     {0, 0, 0, 0, 0, 0, 0, 0},
 };
+
+constexpr BOOLEAN NOTIFICATION_OFF = 1;
+constexpr BOOLEAN NOTIFICATION_ON = 0;
+
+int send_notification_request(HANDLE handle, BOOLEAN flag) {
+    PREVENT_MEDIA_REMOVAL request{flag};
+    DWORD returned = 0;
+    BOOL done = host::DeviceIoControl(handle, IOCTL_STORAGE_MCN_CONTROL, &request, sizeof request, nullptr, 0,
+                                      &returned, nullptr);
+    return done ? 0 : -1;
+}
 
 bool windows_9x(const OSVERSIONINFOA& version) {
     if (version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS) return false;
@@ -128,8 +141,37 @@ bool working_buffers_ready() {
     return win9x_family ? common && request_block_area.address : common;
 }
 
+// Opens the letter's device without access rights, records it in the next
+// entry of the notification table and turns media change notification off
+// on it. Returns 0, or -1 when the request was refused; a device that cannot
+// be opened keeps the invalid handle in its entry and returns 0.
+int take_notification_control(char letter) {
+    if (win9x_family || notification_count >= MAX_NOTIFICATION_ENTRIES) return 0;
+    notification_entry& entry = notification_table[notification_count++];
+    entry.letter = letter;
+    entry.handle = host::CreateFileA(drive_device_path(letter).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+    if (entry.handle == INVALID_HANDLE_VALUE) return 0;
+    return send_notification_request(entry.handle, NOTIFICATION_OFF);
+}
+
+// Turns notification back on for every handle of the table, closes the
+// handles and empties the table.
+void release_notification_control() {
+    for (int i = 0; i < notification_count; ++i) {
+        notification_entry& entry = notification_table[i];
+        if (entry.handle == INVALID_HANDLE_VALUE) continue;
+        send_notification_request(entry.handle, NOTIFICATION_ON);
+        host::CloseHandle(entry.handle);
+        entry.handle = INVALID_HANDLE_VALUE;
+    }
+    notification_count = 0;
+}
+
 void reset_host_environment_state() {
     drive_data_buffer = {};
     image_buffer = {};
     small_buffer = {};
+    std::memset(notification_table, 0, sizeof notification_table);
+    notification_count = 0;
 }

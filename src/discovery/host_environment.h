@@ -1,6 +1,6 @@
 // Which Windows family the updater runs on, the host peculiarities it works
-// around (an Intel IDE driver, an IEEE 1394 adapter), and the working buffers
-// of the whole run.
+// around (an Intel IDE driver, an IEEE 1394 adapter), the working buffers of
+// the whole run and the media change notification control of the drives met.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +19,14 @@ extern working_buffer small_buffer;
 constexpr int ASPI_BLOCK_COUNT = 4;
 extern working_buffer* const ASPI_WORKING_BLOCKS[ASPI_BLOCK_COUNT];
 
+constexpr int MAX_NOTIFICATION_ENTRIES = 23;
+struct notification_entry {
+    char letter;
+    HANDLE handle;
+};
+extern notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
+extern int notification_count;
+
 void detect_host_environment();
 int init_nt_host();
 void classify_aspi_adapters();
@@ -26,5 +34,10 @@ int release_host_environment();
 
 // True when every working buffer the family needs is allocated.
 bool working_buffers_ready();
+
+// Media change notification control, taken from every CD/DVD drive met on
+// the way (pass-through route) and given back at release.
+int take_notification_control(char letter);
+void release_notification_control();
 
 void reset_host_environment_state();

@@ -8,7 +8,9 @@
 
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
-#include "entry/entry.h"
+#include "entry/check_run.h"
+#include "entry/exit_codes.h"
+#include "entry/run_opening.h"
 #include "entry/run_log.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
@@ -44,7 +46,8 @@ verdict judge_drive() {
         return {"no-image", EXIT_IMAGE_REFUSED};
     }
     last_message_code = -1;
-    const int compatible = check_compatibility(FULL_CHECK, update_all);
+    // A check asks nothing: each drive is judged as one asked about alone.
+    const int compatible = check_compatibility(FULL_CHECK, 0);
     switch (last_message_code) {
     case MSG_DRIVE_INFO_FAILED: return unreadable;
     case MSG_HARDWARE_REVISION_MISMATCH: return {"not-this-model (hardware revision)", EXIT_NOTHING_HERE};

@@ -1,6 +1,6 @@
-// The spine of the run: the banner, the language, the built-in firmware
-// descriptor, host detection and enumeration, the target loop, the summary and
-// the exit code. Owns the descriptor and the run state.
+// The spine of the run: the banner, the language, host detection and
+// enumeration, the target loop, the summary and the exit code. Owns the run
+// state.
 #include <cstdio>
 #include <cstring>
 
@@ -18,8 +18,6 @@
 #include "transport/transport.h"
 #include "update/update.h"
 
-model_row firmware_descriptor[MAX_MODEL_ROWS];
-int release_count = 0;
 int update_all = 0;
 int updated_count = 0;
 bool run_stopped_by_interrupt = false;
@@ -34,7 +32,6 @@ constexpr uint32_t MODEL_CLASS_MASK = 0xF000;
 constexpr uint32_t MODEL_CLASS_DRIVE_UPDATE = 0x1000;
 constexpr uint32_t PAUSE_AFTER_UPDATE_MS = 2000;
 
-void copy_text(char* field, const char* text, size_t width) { std::memcpy(field, text, width); }
 
 // What a drive's visit tells a deployment tool, from its result and the
 // message that told it (the drive's last).
@@ -83,27 +80,6 @@ int abandon_run() {
 
 }  // namespace
 
-void init_firmware_descriptor() {
-    std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
-    release_count = 0;
-    std::memset(&current_release, 0, sizeof current_release);
-
-    image_version = RELEASE_VERSION;
-    model_row& row = firmware_descriptor[0];
-    std::snprintf(row.image_file_name, sizeof row.image_file_name, IMAGE_FILE_FORMAT, image_version);
-    copy_text(row.update_vendor, MODEL_UPDATE_VENDOR, sizeof row.update_vendor);
-    copy_text(row.vendor_id, MODEL_VENDOR_ID, sizeof row.vendor_id);
-    copy_text(row.product_id, MODEL_PRODUCT_ID, sizeof row.product_id);
-    row.model_code = MODEL_CODE;
-    row.minimum_image_date = MINIMUM_IMAGE_DATE;
-    row.access_code = MODEL_ACCESS_CODE;
-    release_count = 1;
-}
-
-model_rows descriptor_rows() {
-    return {firmware_descriptor, release_count < MAX_MODEL_ROWS ? release_count : MAX_MODEL_ROWS};
-}
-
 std::string updater_title() {
     return format_text("ODD Firmware Update Utility Ver%1d.%02d%c", BANNER_MAJOR, BANNER_MINOR, BANNER_LETTER);
 }
@@ -116,31 +92,6 @@ int updater_main(int, char**) {
     const int exit_code = host::final_exit_code(run_code, run_stopped_by_interrupt ? 1 : 0);
     log_run(exit_code);
     return exit_code;
-}
-
-int more_urgent(int a, int b) {
-    for (int code : FLEET_URGENCY)
-        if (code == a || code == b) return code;
-    return a;
-}
-
-int open_run() {
-    const bool fleet = options.check || options.yes;
-    if (host::claim_machine(options.check ? 1 : 0) != 0) {
-        host::write_notice(notice_text(NOTICE_ANOTHER_RUN));
-        return fleet ? EXIT_TRY_AGAIN_LATER : 1;
-    }
-    for (int row = 0; row < release_count; ++row) {
-        const char* image = firmware_descriptor[row].image_file_name;
-        if (!options.log.empty() && host::same_file(options.log.c_str(), image)) {
-            host::write_notice(format_text(notice_text(NOTICE_LOG_IS_IMAGE), options.log.c_str()).c_str());
-            options.log.clear();  // not a byte of a record goes into the image
-            return EXIT_USAGE;
-        }
-    }
-    for (int row = 0; row < release_count; ++row)
-        if (vet_image(firmware_descriptor[row].image_file_name) != 0) return fleet ? EXIT_IMAGE_REFUSED : 1;
-    return 0;
 }
 
 int update_run() {
@@ -231,8 +182,7 @@ int update_run() {
 
 void reset_entry_state() {
     reset_run_log();
-    std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
-    release_count = 0;
+    reset_run_opening_state();
     update_all = 0;
     updated_count = 0;
     interrupt_held = 0;

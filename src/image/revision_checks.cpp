@@ -97,13 +97,13 @@ bool shows_identity(const uint8_t* identity) {
 
 int report_revision(int mode) {
     drive_date = 0;
-    int result = inquiry(current_target, inquiry_data);
+    int result = inquiry(target_of(current_target), inquiry_data);
     // A drive still re-flashing after the settle wait does not answer yet, on
     // any route; it is given the time the Intel driver's route always needed.
     if (result != 0 && mode == REVISION_AFTER_UPDATE) {
         for (int i = 0; i < RESTART_INQUIRY_RETRIES && result != 0; ++i) {
             wait_ms(RESTART_INQUIRY_WAIT_MS);
-            result = inquiry(current_target, inquiry_data);
+            result = inquiry(target_of(current_target), inquiry_data);
         }
     }
     if (result != 0) {

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "discovery/enumeration.h"
 #include "platform/wait.h"
 #include "transport/aspi_adapters.h"
 #include "transport/transport.h"
@@ -161,7 +160,7 @@ int probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, u
 int execute_aspi(const command_request* request) {
     SRB_ExecSCSICmd* block = request_block();
     if (!block || !send_aspi_command) return COMMAND_FAILED;
-    const target_record& target = target_table[request->target];
+    const command_target& target = request->to;
     const BYTE flags = direction_flags(request->direction);
     const bool polling = target.host_adapter == ieee1394_aspi_adapter() && request->cdb[0] == OP_WRITE_BUFFER;
     int result;

@@ -1,10 +1,9 @@
-// Owns the transport state: the open device, the pass-through block, the
-// completion event and the sense of the last failed command; routes every
-// command to the pass-through or the ASPI branch and decodes its sense.
+// Owns the transport state: the route, the open device, the pass-through
+// block, the completion event and the sense of the last failed command,
+// which it decodes; what both branches do at the start of every command.
 #include <algorithm>
 #include <cstring>
 
-#include "discovery/enumeration.h"
 #include "transport/transport.h"
 
 int win9x_family = 0;
@@ -30,12 +29,6 @@ void begin_command(void* data_in, int32_t data_length) {
     pass_through_block.sptd.SenseInfoLength = 0;
     // A drive that answers short must not leave the previous drive's bytes behind.
     if (data_in && data_length > 0) std::memset(data_in, 0, static_cast<size_t>(data_length));
-}
-
-int execute_command(command_request* request) {
-    begin_command(request->direction == DIRECTION_IN ? request->data : nullptr, request->data_length);
-    if (request->target < 0 || request->target >= target_count) return COMMAND_FAILED;
-    return win9x_family == 1 ? execute_aspi(request) : execute_pass_through(request);
 }
 
 int ieee1394_aspi_adapter() { return ieee1394_adapter; }

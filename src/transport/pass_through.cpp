@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "discovery/enumeration.h"
 #include "transport/transport.h"
 
 namespace {
@@ -76,7 +75,7 @@ std::string drive_device_path(char letter) {
     return std::string("\\\\.\\") + letter + ":";
 }
 
-int open_drive_device(char letter) {
+int open_drive_device(char letter, int target) {
     ieee1394_adapter = -1;
     std::memset(device_path, 0, sizeof device_path);
     std::snprintf(device_path, sizeof device_path, "%s", drive_device_path(letter).c_str());
@@ -105,7 +104,7 @@ int open_drive_device(char letter) {
             return COMMAND_FAILED;
         }
         // A drive on IEEE 1394 has no SCSI address.
-        ieee1394_adapter = current_target;
+        ieee1394_adapter = target;
     }
     return COMMAND_OK;
 }
@@ -117,7 +116,7 @@ int close_drive_device() {
 }
 
 int execute_pass_through(const command_request* request) {
-    if (open_drive_device(target_table[request->target].drive_letter) != COMMAND_OK) return COMMAND_NO_ANSWER;
+    if (open_drive_device(request->to.drive_letter, request->to.number) != COMMAND_OK) return COMMAND_NO_ANSWER;
     const ULONG seconds = request->timeout_ms == 0 ? NO_TIMEOUT_SECONDS : static_cast<ULONG>(request->timeout_ms) / 1000;
     fill_block(request->cdb, request->cdb_length, data_in_code(request->direction), request->data,
                static_cast<uint32_t>(request->data_length), seconds);

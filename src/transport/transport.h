@@ -14,8 +14,19 @@ constexpr int DIRECTION_NONE = 0;
 constexpr int DIRECTION_IN = 1;
 constexpr int DIRECTION_OUT = 2;
 
+// The drive a command goes to: its number in the run (0 first) and its
+// address on the ASPI route (host adapter, SCSI id) and on the pass-through
+// route (drive letter). A command to a drive not `known` fails before it leaves.
+struct command_target {
+    bool known;
+    int number;
+    int host_adapter;
+    int target_id;
+    char drive_letter;
+};
+
 struct command_request {
-    int32_t target;
+    command_target to;
     int32_t direction;
     int32_t cdb_length;
     int32_t timeout_ms;   // 0: no time-out given
@@ -82,10 +93,11 @@ int execute_command(command_request* request);
 // The path the drive at `letter` is opened by ("\\.\E:"); empty for letter 0,
 // a drive reached through the ASPI manager.
 std::string drive_device_path(char letter);
-// Opens the drive at `letter` into device_handle and learns its scsi_address;
-// sets ieee1394_adapter to current_target when the device has no SCSI address
-// and to -1 otherwise. 0 with the handle open, or -1 with none.
-int open_drive_device(char letter);
+// Opens the drive at `letter`, number `target` of the run, into
+// device_handle and learns its scsi_address; sets ieee1394_adapter to
+// `target` when the device has no SCSI address and to -1 otherwise. 0 with
+// the handle open, or -1 with none.
+int open_drive_device(char letter, int target);
 int close_drive_device();
 // Probes of enumeration on the open device, their answer into `answer`
 // (INQUIRY_LENGTH, IDENTITY_LENGTH bytes): 0, 2 (non-zero SCSI status) or -1.

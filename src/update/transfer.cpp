@@ -2,6 +2,7 @@
 // the progress and completion lines.
 #include <cstdint>
 
+#include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "image/firmware_image.h"
 #include "messages/messages.h"
@@ -37,6 +38,7 @@ int transfer_image() {
     int32_t offset = 0;
     uint16_t block = BLOCK_LENGTH;
     int tenth_shown = -1;  // a log gets a whole line at each tenth instead
+    const command_target drive = target_of(current_target);
     do {
         if (intel_driver_on_9x() && offset == transfer_length - block) {
             print_text(format_text(console_is_a_log ? "Processing 100%%" : "\rProcessing 100%%").c_str());
@@ -51,7 +53,7 @@ int transfer_image() {
             }
         }
         if (transfer_length - offset < block) block = static_cast<uint16_t>(transfer_length - offset);
-        if (write_image_chunk(static_cast<uint32_t>(offset), block, image_buffer.address + offset) != 0) {
+        if (write_image_chunk(drive, static_cast<uint32_t>(offset), block, image_buffer.address + offset) != 0) {
             show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
             return -1;
         }

@@ -149,10 +149,10 @@ void note_drive_firmware(int target, int in_update_firmware) {
 }
 
 int media_check() {
-    stop_unit();
+    stop_unit(target_of(current_target));
     int unit_attentions = 0;
     for (;;) {
-        if (test_unit_ready(current_target) == 0) {
+        if (test_unit_ready(target_of(current_target)) == 0) {
             show_message(MSG_DISC_INSERTED, KIND_INFO);
             return -1;
         }

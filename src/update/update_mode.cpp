@@ -57,7 +57,7 @@ int enter_update_mode(uint32_t model_code) {
     if (model != nullptr &&
         build_mode_block(*model, access_value(ENTRY_ACCESS, current_release.access_code)) == 0) {
         command_timeout_ms = model->entry_timeout_ms;
-        result = write_buffer(current_target, MODE_ENTER_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE,
+        result = write_buffer(target_of(current_target), MODE_ENTER_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE,
                               small_buffer.address);
     }
     if (result != 0) {
@@ -70,7 +70,7 @@ int enter_update_mode(uint32_t model_code) {
 }
 
 int check_update_mode() {
-    if (inquiry(current_target, inquiry_data) != 0) {
+    if (inquiry(target_of(current_target), inquiry_data) != 0) {
         show_message(MSG_INQUIRY_FAILED, KIND_CONSOLE);
         return -1;
     }
@@ -92,7 +92,7 @@ int leave_update_mode(uint32_t model_code) {
     }
     command_timeout_ms = model->leave_timeout_ms;
     int result =
-        write_buffer(current_target, MODE_LEAVE_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE, small_buffer.address);
+        write_buffer(target_of(current_target), MODE_LEAVE_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE, small_buffer.address);
     command_timeout_ms = TIMEOUT_AFTER_LEAVE_MS;
     if (result != 0) {
         // A drive that has already begun its restart answers the leave command
@@ -112,7 +112,7 @@ int leave_update_mode(uint32_t model_code) {
     }
     if (oem_code == OEM_CLASS_SCSI_GENERAL) {
         wait_ms(PAUSE_AFTER_LEAVE_SCSI_GENERAL_MS);
-        test_unit_ready(current_target);
+        test_unit_ready(target_of(current_target));
     } else {
         wait_ms(PAUSE_AFTER_LEAVE_MS);
     }

@@ -64,28 +64,28 @@ class drive_commands_test : public sim_test {
             uint32_t timeout_ms;  // as the drive sees it through pass-through
             int32_t default_after;
         } uses[] = {
-            {"wait for ready", [] { return test_unit_ready(1); }, {0x00, 0, 0, 0, 0, 0}, 0, 0, 7000, 7000},
-            {"inquiry", [&] { return inquiry(1, page.data()); }, {0x12, 0, 0, 0, 0x60, 0}, 1, 96, 5000, 7000},
-            {"load/eject", [] { return start_stop_unit(1, 0, 0, 1, 0); }, {0x1B, 0, 0, 0, 0x02, 0}, 0, 0, 7000, 7000},
-            {"start stop fields", [] { return start_stop_unit(1, 1, 3, 1, 1); }, {0x1B, 1, 0, 0, 0x33, 0}, 0, 0, 7000,
+            {"wait for ready", [] { return test_unit_ready(target_of(1)); }, {0x00, 0, 0, 0, 0, 0}, 0, 0, 7000, 7000},
+            {"inquiry", [&] { return inquiry(target_of(1), page.data()); }, {0x12, 0, 0, 0, 0x60, 0}, 1, 96, 5000, 7000},
+            {"load/eject", [] { return start_stop_unit(target_of(1), 0, 0, 1, 0); }, {0x1B, 0, 0, 0, 0x02, 0}, 0, 0, 7000, 7000},
+            {"start stop fields", [] { return start_stop_unit(target_of(1), 1, 3, 1, 1); }, {0x1B, 1, 0, 0, 0x33, 0}, 0, 0, 7000,
              7000},
-            {"start stop truncated", [] { return start_stop_unit(1, 0x1FF, 0x10, 0, 1); }, {0x1B, 0xFF, 0, 0, 0x01, 0},
+            {"start stop truncated", [] { return start_stop_unit(target_of(1), 0x1FF, 0x10, 0, 1); }, {0x1B, 0xFF, 0, 0, 0x01, 0},
              0, 0, 7000, 7000},
-            {"drive information", [&] { return read_buffer(1, 2, 0xF1, 0, 48, identity.data()); },
+            {"drive information", [&] { return read_buffer(target_of(1), 2, 0xF1, 0, 48, identity.data()); },
              {0x3C, 0x02, 0xF1, 0, 0, 0, 0, 0, 0x30, 0}, 1, 48, 7000, 7000},
-            {"read at 0x123456", [&] { return read_buffer(1, 2, 0xF1, 0x123456, 48, identity.data()); },
+            {"read at 0x123456", [&] { return read_buffer(target_of(1), 2, 0xF1, 0x123456, 48, identity.data()); },
              {0x3C, 0x02, 0xF1, 0x12, 0x34, 0x56, 0, 0, 0x30, 0}, 1, 48, 7000, 7000},
-            {"enter update mode", [&] { return write_buffer(1, 4, 0xFF, 0, 256, block.data()); },
+            {"enter update mode", [&] { return write_buffer(target_of(1), 4, 0xFF, 0, 256, block.data()); },
              {0x3B, 0x04, 0xFF, 0, 0, 0, 0, 0x01, 0, 0}, 2, 256, 7000, 7000},
-            {"leave update mode", [&] { return write_buffer(1, 5, 0xFF, 0, 256, block.data()); },
+            {"leave update mode", [&] { return write_buffer(target_of(1), 5, 0xFF, 0, 256, block.data()); },
              {0x3B, 0x05, 0xFF, 0, 0, 0, 0, 0x01, 0, 0}, 2, 256, 7000, 7000},
-            {"write at 0x123456", [&] { return write_buffer(1, 7, 0xF0, 0x123456, 48, identity.data()); },
+            {"write at 0x123456", [&] { return write_buffer(target_of(1), 7, 0xF0, 0x123456, 48, identity.data()); },
              {0x3B, 0x07, 0xF0, 0x12, 0x34, 0x56, 0, 0, 0x30, 0}, 2, 48, 7000, 7000},
-            {"write nothing", [&] { return write_buffer(1, 7, 0xF0, 0, 0, nullptr); },
+            {"write nothing", [&] { return write_buffer(target_of(1), 7, 0xF0, 0, 0, nullptr); },
              {0x3B, 0x07, 0xF0, 0, 0, 0, 0, 0, 0, 0}, 0, 0, 7000, 7000},
-            {"image chunk", [&] { return write_image_chunk(0x018000, 32768, chunk.data()); },
+            {"image chunk", [&] { return write_image_chunk(target_of(current_target), 0x018000, 32768, chunk.data()); },
              {0x3B, 0x07, 0xF0, 0x01, 0x80, 0x00, 0, 0x80, 0x00, 0}, 2, 32768, 20000, 20000},
-            {"stop the drive", [] { return stop_unit(); }, {0x1B, 0, 0, 0, 0, 0}, 0, 0, 60000, 0},
+            {"stop the drive", [] { return stop_unit(target_of(current_target)); }, {0x1B, 0, 0, 0, 0, 0}, 0, 0, 60000, 0},
         };
         for (const use& u : uses) {
             command_timeout_ms = 7000;
@@ -123,11 +123,11 @@ TEST_F(drive_commands_test, every_use_through_aspi) { check_every_use(true); }
 TEST_F(drive_commands_test, buffer_fields_that_do_not_fit_are_refused_unsent) {
     two_drives(false);
     byte_vector big(0x10000);
-    EXPECT_EQ(read_buffer(1, 2, 0xF1, 0x1000000, 48, big.data()), -1);
-    EXPECT_EQ(write_buffer(1, 7, 0xF0, 0x1000000, 48, big.data()), -1);
-    EXPECT_EQ(write_buffer(1, 7, 0xF0, 0, 0x10000, big.data()), -1);
+    EXPECT_EQ(read_buffer(target_of(1), 2, 0xF1, 0x1000000, 48, big.data()), -1);
+    EXPECT_EQ(write_buffer(target_of(1), 7, 0xF0, 0x1000000, 48, big.data()), -1);
+    EXPECT_EQ(write_buffer(target_of(1), 7, 0xF0, 0, 0x10000, big.data()), -1);
     EXPECT_TRUE(host.drive(1).log().empty());
-    write_buffer(1, 7, 0xF0, 0xFFFFFF, 0xFFFF, big.data());
+    write_buffer(target_of(1), 7, 0xF0, 0xFFFFFF, 0xFFFF, big.data());
     ASSERT_EQ(host.drive(1).log().size(), 1u);
     EXPECT_EQ(host.drive(1).log()[0].cdb, (byte_vector{0x3B, 0x07, 0xF0, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0}));
 }
@@ -138,7 +138,7 @@ TEST_F(drive_commands_test, inquiry_time_out_follows_the_ieee1394_adapter_not_th
     const std::pair<int, uint32_t> cases[] = {{-1, 5000}, {0, 1000}, {3, 1000}};
     for (const auto& [adapter, timeout] : cases) {
         ieee1394_adapter = adapter;
-        EXPECT_EQ(inquiry(0, page.data()), 0);
+        EXPECT_EQ(inquiry(target_of(0), page.data()), 0);
         EXPECT_EQ(host.drive(0).log().back().timeout_ms, timeout) << adapter;
     }
 }
@@ -152,7 +152,7 @@ TEST_F(drive_commands_test, inquiry_through_aspi_waits_its_own_time_out) {
     for (const auto& [adapter, waited] : cases) {
         ieee1394_adapter = adapter;
         const uint64_t start = host.elapsed_ms;
-        EXPECT_EQ(inquiry(1, page.data()), -2);
+        EXPECT_EQ(inquiry(target_of(1), page.data()), -2);
         EXPECT_EQ(host.elapsed_ms - start, waited) << adapter;
     }
 }
@@ -170,9 +170,9 @@ TEST_F(drive_commands_test, reflash_on_an_ieee1394_pass_through_drive_keeps_its_
     } cases[] = {{1, 1, 5, 7000}, {1, 1, 4, 7000}, {1, 1, 7, 7000}, {0, 0, 5, 7000}};
     for (const auto& c : cases) {
         current_target = c.current;
-        test_unit_ready(c.target);  // the open tells whether the drive has a SCSI address
+        test_unit_ready(target_of(c.target));  // the open tells whether the drive has a SCSI address
         EXPECT_EQ(ieee1394_adapter, c.target == 1 ? 1 : -1);
-        write_buffer(c.target, c.mode, 0xFF, 0, 256, block.data());
+        write_buffer(target_of(c.target), c.mode, 0xFF, 0, 256, block.data());
         EXPECT_EQ(host.drive(static_cast<size_t>(c.target)).log().back().timeout_ms, c.timeout_ms) << c.mode;
     }
 }
@@ -187,7 +187,7 @@ TEST_F(drive_commands_test, reflash_through_aspi_keeps_the_default_time_out) {
     current_target = 0;
     byte_vector block(256);
     // Polled on the IEEE 1394 adapter: 7000 ms give 14 looks and fail at the 15th sleep.
-    EXPECT_EQ(write_buffer(1, 5, 0xFF, 0, 256, block.data()), -1);
+    EXPECT_EQ(write_buffer(target_of(1), 5, 0xFF, 0, 256, block.data()), -1);
     EXPECT_EQ(host.sleeps, std::vector<uint32_t>(15, 500));
 }
 

@@ -152,7 +152,7 @@ class transport_test : public sim_test {
     static int send(int target, const byte_vector& cdb, int direction = DIRECTION_NONE, int32_t timeout_ms = 1000,
                     void* data = nullptr, int32_t length = 0) {
         command_request request{};
-        request.target = target;
+        request.to = target_of(target);
         request.direction = direction;
         request.cdb_length = static_cast<int32_t>(cdb.size());
         request.timeout_ms = timeout_ms;
@@ -301,7 +301,7 @@ TEST_F(transport_test, open_drive_device_judges_the_queries) {
     for (const auto& c : cases) {
         slot.capabilities_error = c.capabilities_error;
         slot.address_error = c.address_error;
-        EXPECT_EQ(open_drive_device('E'), c.result) << c.capabilities_error << "/" << c.address_error;
+        EXPECT_EQ(open_drive_device('E', current_target), c.result) << c.capabilities_error << "/" << c.address_error;
         EXPECT_EQ(ieee1394_adapter, c.ieee1394);
         EXPECT_EQ(std::string(device_path), "\\\\.\\E:");
         EXPECT_EQ(host.open_handles(), c.result == 0 ? 1 : 0);
@@ -313,7 +313,7 @@ TEST_F(transport_test, open_drive_device_judges_the_queries) {
 
 TEST_F(transport_test, pass_through_probes_use_the_open_device) {
     host.add_drive_at_letter('E');
-    ASSERT_EQ(open_drive_device('E'), 0);
+    ASSERT_EQ(open_drive_device('E', current_target), 0);
     const HANDLE opened = device_handle;
     EXPECT_EQ(pass_through_inquiry(drive_data_buffer.address), 0);
     EXPECT_EQ(pass_through_read_drive_info(drive_info), 0);
@@ -365,7 +365,7 @@ TEST_F(transport_test, pass_through_short_answers_leave_no_earlier_bytes) {
     EXPECT_EQ(byte_vector(page.begin() + 36, page.end()), byte_vector(60, 0));
 
     for (char letter : {'D', 'E'}) {
-        ASSERT_EQ(open_drive_device(letter), 0);
+        ASSERT_EQ(open_drive_device(letter, current_target), 0);
         pass_through_inquiry(drive_data_buffer.address);
         pass_through_read_drive_info(drive_info);
         close_drive_device();

@@ -1,0 +1,69 @@
+// The opening of every run: the built-in descriptor filled from the model,
+// the machine claimed for this run, a record that is not the image, and the
+// image read once and vetted.
+#include "entry/run_opening.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "discovery/drive_identity.h"
+#include "entry/exit_codes.h"
+#include "entry/options.h"
+#include "image/firmware_image.h"
+#include "image/image_integrity.h"
+#include "messages/messages.h"
+#include "platform/host.h"
+
+model_row firmware_descriptor[MAX_MODEL_ROWS];
+int release_count = 0;
+
+namespace {
+
+void copy_text(char* field, const char* text, size_t width) { std::memcpy(field, text, width); }
+
+}  // namespace
+
+void init_firmware_descriptor() {
+    std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
+    release_count = 0;
+    std::memset(&current_release, 0, sizeof current_release);
+
+    image_version = RELEASE_VERSION;
+    model_row& row = firmware_descriptor[0];
+    std::snprintf(row.image_file_name, sizeof row.image_file_name, IMAGE_FILE_FORMAT, image_version);
+    copy_text(row.update_vendor, MODEL_UPDATE_VENDOR, sizeof row.update_vendor);
+    copy_text(row.vendor_id, MODEL_VENDOR_ID, sizeof row.vendor_id);
+    copy_text(row.product_id, MODEL_PRODUCT_ID, sizeof row.product_id);
+    row.model_code = MODEL_CODE;
+    row.minimum_image_date = MINIMUM_IMAGE_DATE;
+    row.access_code = MODEL_ACCESS_CODE;
+    release_count = 1;
+}
+
+model_rows descriptor_rows() {
+    return {firmware_descriptor, release_count < MAX_MODEL_ROWS ? release_count : MAX_MODEL_ROWS};
+}
+
+int open_run() {
+    const bool fleet = options.check || options.yes;
+    if (host::claim_machine(options.check ? 1 : 0) != 0) {
+        host::write_notice(notice_text(NOTICE_ANOTHER_RUN));
+        return fleet ? EXIT_TRY_AGAIN_LATER : 1;
+    }
+    for (int row = 0; row < release_count; ++row) {
+        const char* image = firmware_descriptor[row].image_file_name;
+        if (!options.log.empty() && host::same_file(options.log.c_str(), image)) {
+            host::write_notice(format_text(notice_text(NOTICE_LOG_IS_IMAGE), options.log.c_str()).c_str());
+            options.log.clear();  // not a byte of a record goes into the image
+            return EXIT_USAGE;
+        }
+    }
+    for (int row = 0; row < release_count; ++row)
+        if (vet_image(firmware_descriptor[row].image_file_name) != 0) return fleet ? EXIT_IMAGE_REFUSED : 1;
+    return 0;
+}
+
+void reset_run_opening_state() {
+    std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
+    release_count = 0;
+}

@@ -1,0 +1,18 @@
+// The opening of every run: the built-in firmware descriptor, the machine
+// claimed, and the image vetted before the first command to any drive.
+#pragma once
+
+#include "model/drive_model.h"
+
+extern model_row firmware_descriptor[MAX_MODEL_ROWS];
+extern int release_count;
+// The descriptor's filled rows, as identification takes them.
+model_rows descriptor_rows();
+void init_firmware_descriptor();
+
+// Before the first command to any drive: the machine claimed for this run,
+// a record that is not the image, the image read once and vetted. 0 to go
+// on, else the run's exit code after its one line.
+int open_run();
+
+void reset_run_opening_state();
