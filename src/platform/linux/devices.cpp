@@ -89,9 +89,7 @@ BOOL pass_through(open_handle& h, LPVOID in, DWORD in_size, LPVOID out, DWORD ou
     uint8_t sense[SG_SENSE_CAPACITY];
     DWORD error = prepare_sg_io(*block, in_size, out_size, request, sense);
     if (error != ERROR_SUCCESS) return fail(error);
-    int done;
-    do done = ::ioctl(h.fd, SG_IO, &request);
-    while (done < 0 && errno == EINTR);
+    int done = ioctl_retrying(h.fd, SG_IO, &request);
     if (done < 0 && h.kept && (errno == ENODEV || errno == ENXIO)) {
         // The kept descriptor outlived its device (the drive was detached);
         // the command never left, so it goes to the device attached again
@@ -106,8 +104,7 @@ BOOL pass_through(open_handle& h, LPVOID in, DWORD in_size, LPVOID out, DWORD ou
         note_drive_detached(h.path,
                             host_line(h.fd < 0 ? host_notice::detached : host_notice::came_back, h.path).c_str());
         if (h.fd < 0) return fail(error_for_errno(open_error));
-        do done = ::ioctl(h.fd, SG_IO, &request);
-        while (done < 0 && errno == EINTR);
+        done = ioctl_retrying(h.fd, SG_IO, &request);
     }
     if (done < 0) {
         const int e = errno;

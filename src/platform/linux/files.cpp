@@ -53,8 +53,7 @@ BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERL
     if (h == nullptr || h->kind != open_handle::file) return fail(ERROR_INVALID_HANDLE);
     DWORD total = 0;
     while (total < to_read) {
-        const ssize_t n = ::read(h->fd, static_cast<char*>(buffer) + total, to_read - total);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = read_retrying(h->fd, static_cast<char*>(buffer) + total, to_read - total);
         if (n < 0) {
             if (read) *read = total;
             return fail(error_for_errno(errno));
@@ -92,13 +91,7 @@ int l_append_to_file(const char* path, const char* bytes, size_t length) {
     // that no half record is left for the next one to be glued to.
     struct stat status;
     const off_t start = ::fstat(fd, &status) == 0 ? status.st_size : -1;
-    size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t written = ::write(fd, line.data() + done, line.size() - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) break;
-        done += static_cast<size_t>(written);
-    }
+    const size_t done = write_all_retrying(fd, line.data(), line.size());
     if (done != line.size() && done != 0 && start >= 0 && S_ISREG(status.st_mode)) (void)::ftruncate(fd, start);
     ::close(fd);
     return done == line.size() ? 0 : -1;

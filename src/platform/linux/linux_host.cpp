@@ -18,6 +18,7 @@
 #include "platform/linux/device_map.h"
 #include "platform/linux/host_state.h"
 #include "platform/linux/media_polling.h"
+#include "platform/linux/retrying_calls.h"
 #include "platform/linux/update_window.h"
 
 namespace linux_host {
@@ -153,9 +154,7 @@ DWORD l_WaitForSingleObject(HANDLE, DWORD) {
 }
 
 void l_Sleep(DWORD ms) {
-    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    sleep_retrying({static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L});
 }
 
 // --- the user and the clock ------------------------------------------------

@@ -53,10 +53,7 @@ int l_claim_machine(int reads_only) {
         ::close(fd);
         return 0;
     }
-    int locked;
-    do locked = ::flock(fd, LOCK_EX | LOCK_NB);
-    while (locked != 0 && errno == EINTR);
-    if (locked == 0) return 0;  // the descriptor stays open, and the lock held, until the process ends
+    if (flock_retrying(fd, LOCK_EX | LOCK_NB) == 0) return 0;  // the descriptor stays open, and the lock held, until the process ends
     const bool held_by_another = errno == EWOULDBLOCK;
     ::close(fd);
     return held_by_another ? 1 : 0;

@@ -36,9 +36,7 @@ char sysfs_root[200] = "/sys";
 bool write_whole(const char* path, const char* text, size_t length, bool created = false) {
     const int fd = open_retrying(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | (created ? O_CREAT : 0), 0644);
     if (fd < 0) return false;
-    ssize_t written;
-    do written = ::write(fd, text, length);
-    while (written < 0 && errno == EINTR);
+    const ssize_t written = write_retrying(fd, text, length);
     ::close(fd);
     return written == static_cast<ssize_t>(length);
 }

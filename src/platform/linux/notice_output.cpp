@@ -7,19 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/linux/retrying_calls.h"
+
 namespace {
 
 volatile sig_atomic_t line_open = 0;
 bool console_shares_destination = false;
 
-void write_all(const char* text, size_t length) {
-    while (length > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, text, length);
-        if (written <= 0) return;
-        text += written;
-        length -= static_cast<size_t>(written);
-    }
-}
 
 }  // namespace
 
@@ -38,7 +32,7 @@ void box_written(bool open) { line_open = open; }
 
 void write_notice_line(const char* text, size_t length) {
     if (length == 0) return;
-    if (line_open) write_all("\n", 1);
-    write_all(text, length);
+    if (line_open) write_all_retrying(STDERR_FILENO, "\n", 1);
+    write_all_retrying(STDERR_FILENO, text, length);
     line_open = text[length - 1] != '\n';
 }

@@ -18,6 +18,7 @@
 #include "platform/linux/device_map.h"
 #include "platform/linux/media_polling.h"
 #include "platform/linux/notice_output.h"
+#include "platform/linux/retrying_calls.h"
 #include "platform/last_record.h"
 
 namespace {
@@ -67,13 +68,9 @@ void write_last_record(int exit_code) {
     char path[sizeof run_record.path];
     std::memcpy(path, run_record.path, sizeof path);
     run_record.path[0] = '\0';
-    int fd;
-    do fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
-    while (fd < 0 && errno == EINTR);
+    const int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     if (fd < 0) return;
-    ssize_t written;
-    do written = ::write(fd, run_record.text, length);
-    while (written < 0 && errno == EINTR);
+    write_retrying(fd, run_record.text, length);
     ::close(fd);
 }
 
