@@ -73,15 +73,14 @@ std::string drive_line(const verdict& v) {
     char name[64] = {};
     host::device_name(path.c_str(), name, sizeof name);
     if (name[0] != '\0') device += std::string(" ") + name;
-    const uint8_t* header = image_buffer.address;
-    const bool image = image_loaded && header != nullptr && transfer_length > 0;
+    const bool image = image_loaded && image_buffer.address != nullptr && transfer_length > 0;
     const int date_offset = question_date_offset();
     return format_text("%s\t%s\t%s %s\t%s %s\t%s\n", device.c_str(),
                        shown_field(inquiry_data + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
                        shown_field(inquiry_data + INQUIRY_REVISION, 4).c_str(),
                        shown_field(inquiry_data + date_offset, 8).c_str(),
-                       image ? shown_field(header + IMAGE_VERSION_TEXT, 4).c_str() : "",
-                       image ? shown_field(image_date_text(header).c_str(), 8).c_str() : "", v.word.c_str());
+                       image ? shown_field(loaded_header.version_text, 4).c_str() : "",
+                       image ? shown_field(image_date_text(loaded_header).c_str(), 8).c_str() : "", v.word.c_str());
 }
 
 }  // namespace

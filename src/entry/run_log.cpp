@@ -125,13 +125,13 @@ std::string device_fields() { return device_fields(current_target, found_inquiry
 // The image by name, and, once read, by its header's version and date and by
 // its size and SHA-256 as the run first read it.
 std::string image_fields() {
-    const uint8_t* header = image_buffer.address;
     const char* name = current_release.image_file_name;
-    if (header == nullptr || transfer_length <= 0) return format_text(",\"image\":%s", json_text(name).c_str());
+    if (image_buffer.address == nullptr || transfer_length <= 0)
+        return format_text(",\"image\":%s", json_text(name).c_str());
     const image_identity& identity = first_image_read(name);
     return format_text(",\"image\":%s,\"image_version\":%s,\"image_date\":%s", json_text(name).c_str(),
-                       json_text(field(header + IMAGE_VERSION_TEXT, 4)).c_str(),
-                       json_text(image_date_text(header)).c_str()) +
+                       json_text(field(loaded_header.version_text, 4)).c_str(),
+                       json_text(image_date_text(loaded_header)).c_str()) +
            (identity.known ? format_text(",\"image_size\":%u,\"image_sha256\":\"%s\"", identity.size,
                                          sha256_text(identity.sha256).c_str())
                            : std::string());

@@ -14,8 +14,9 @@
 #include "transport/transport.h"
 
 int32_t transfer_length = 0;
-uint32_t image_date = 0;
-uint16_t image_version = 0;
+image_header loaded_header{};
+uint32_t& image_date = loaded_header.date;
+uint16_t& image_version = loaded_header.version;
 
 namespace {
 
@@ -29,6 +30,11 @@ uint32_t month_value(const uint8_t* name) {
     for (size_t i = 0; i < sizeof MONTH_VALUES; ++i)
         if (std::memcmp(name, MONTH_NAMES[i], 3) == 0) return MONTH_VALUES[i];
     return 0;
+}
+
+// True when the header's vendor text selects the month-name date form.
+bool month_name_date_form(const uint8_t* header) {
+    return std::memcmp(header + IMAGE_VENDOR_PRODUCT, MONTH_NAME_IMAGE_VENDOR, 8) == 0;
 }
 
 // The date field as 0x20YYMMDD; 0 when a number in it is not hexadecimal digits
@@ -93,13 +99,24 @@ uint16_t decode_version(const uint8_t* text) {
     return static_cast<uint16_t>(major << 8 | minor);
 }
 
-bool month_name_date_form(const uint8_t* header) {
-    return std::memcmp(header + IMAGE_VENDOR_PRODUCT, MONTH_NAME_IMAGE_VENDOR, 8) == 0;
+image_header decode_image_header(const uint8_t* bytes) {
+    image_header header{};
+    std::memcpy(header.vendor_product, bytes + IMAGE_VENDOR_PRODUCT, sizeof header.vendor_product);
+    std::memcpy(header.version_text, bytes + IMAGE_VERSION_TEXT, sizeof header.version_text);
+    std::memcpy(header.hardware_revision, bytes + IMAGE_HARDWARE_REVISION, sizeof header.hardware_revision);
+    std::memcpy(header.vendor, bytes + IMAGE_VENDOR, sizeof header.vendor);
+    std::memcpy(header.second_vendor, bytes + IMAGE_SECOND_VENDOR, sizeof header.second_vendor);
+    header.part_kind = bytes[IMAGE_PART_KIND];
+    std::memcpy(header.date_field, bytes + IMAGE_DATE_TEXT, sizeof header.date_field);
+    header.month_name_form = month_name_date_form(bytes);
+    header.version = decode_version(bytes + IMAGE_VERSION_TEXT);
+    header.date = decode_image_date(bytes);
+    return header;
 }
 
-std::string image_date_text(const uint8_t* header) {
-    if (!month_name_date_form(header)) return std::string(reinterpret_cast<const char*>(header + IMAGE_DATE_TEXT), 8);
-    return format_text("%02x/%02x/%02x", image_date >> 16 & 0xFF, image_date >> 8 & 0xFF, image_date & 0xFF);
+std::string image_date_text(const image_header& header) {
+    if (!header.month_name_form) return std::string(reinterpret_cast<const char*>(header.date_field), 8);
+    return format_text("%02x/%02x/%02x", header.date >> 16 & 0xFF, header.date >> 8 & 0xFF, header.date & 0xFF);
 }
 
 int load_image() {
@@ -112,15 +129,13 @@ int load_image() {
     if (result != 0) return result;
     if (same_as_first_read(current_release.image_file_name, image_buffer.address, transfer_length) != 0) return -1;
 
-    const uint8_t* header = image_buffer.address;
-    image_version = decode_version(header + IMAGE_VERSION_TEXT);
-    image_date = decode_image_date(header);
+    loaded_header = decode_image_header(image_buffer.address);
     if (image_date < current_release.minimum_image_date) {
         show_message(MSG_IMAGE_TOO_OLD, KIND_ERROR);
         return -1;
     }
-    uint8_t part_kind = header[IMAGE_PART_KIND];
-    if (std::memcmp(header + IMAGE_VENDOR, IMAGE_VENDOR_TEXT, 8) != 0 || (part_kind != 'N' && part_kind != 'P')) {
+    const uint8_t part_kind = loaded_header.part_kind;
+    if (std::memcmp(loaded_header.vendor, IMAGE_VENDOR_TEXT, 8) != 0 || (part_kind != 'N' && part_kind != 'P')) {
         show_message(MSG_ILLEGAL_IMAGE, KIND_ERROR);
         return -1;
     }
@@ -129,6 +144,5 @@ int load_image() {
 
 void reset_firmware_image_state() {
     transfer_length = 0;
-    image_date = 0;
-    image_version = 0;
+    loaded_header = {};
 }

@@ -20,9 +20,31 @@ constexpr uint32_t IMAGE_SECOND_VENDOR = 0xF0;      // 8
 constexpr uint32_t IMAGE_PART_KIND = 0x110;         // 1
 constexpr uint32_t IMAGE_DATE_TEXT = 0x130;         // 8 or 10
 
+// The header fields the updater reads, decoded from an image's bytes in one
+// place. Texts are the header's own bytes, without a terminator.
+struct image_header {
+    uint8_t vendor_product[IDENTIFICATION_WIDTH];  // the drive the image is for
+    uint8_t version_text[5];                       // M.mm and one more character
+    uint8_t hardware_revision[8];
+    uint8_t vendor[8];
+    uint8_t second_vendor[8];
+    uint8_t part_kind;
+    uint8_t date_field[10];  // 8 characters, or 10 in the month-name form
+    bool month_name_form;    // the vendor whose images name the month
+    uint16_t version;        // version_text as 0xMmm
+    uint32_t date;           // 0x20YYMMDD; 0 when a number in it or its month name is unreadable
+};
+// Decodes the IMAGE_HEADER_SIZE bytes at `bytes`.
+image_header decode_image_header(const uint8_t* bytes);
+// The header of the image read last, every reader's; before any image is
+// read, the release's version and nothing else.
+extern image_header loaded_header;
+
 extern int32_t transfer_length;
-extern uint32_t image_date;
-extern uint16_t image_version;  // 0xMmm: the release's version, then the loaded image's
+// The loaded header's date and version, by the names the run knows them by
+// (the version is the release's until an image is read).
+extern uint32_t& image_date;
+extern uint16_t& image_version;
 
 // Reads the current release's image file whole into the image buffer and checks
 // its header. 0 or -1; a file that cannot be opened, sized or read whole, that
@@ -37,10 +59,9 @@ int scan_hex(const uint8_t* text, int digits, uint32_t* value);
 int scan_short_date(const uint8_t* text, uint32_t* date);
 // "M.mm" as 0xMmm: each digit less '0', in 8-bit arithmetic; the point is not read.
 uint16_t decode_version(const uint8_t* text);
-// True when the header's vendor text selects the month-name date form.
-bool month_name_date_form(const uint8_t* header);
-// The image's date as the 8 characters shown after "20": the header's own text
-// in the numeric form, YY/MM/DD made from image_date in the month-name form.
-std::string image_date_text(const uint8_t* header);
+// The image's date as the 8 characters shown after "20": the header's own
+// text in the numeric form, YY/MM/DD made from its decoded date in the
+// month-name form.
+std::string image_date_text(const image_header& header);
 
 void reset_firmware_image_state();

@@ -141,7 +141,7 @@ int accept_first_read(known_image& image, const image_identity& identity, const 
     const bool pinned_other = pin.size != 0 && (identity.size != pin.size || sha256_text(identity.sha256) != pin.sha256);
     const std::string version = release_version_text();
     const bool other_release = identity.size >= IMAGE_HEADER_SIZE &&
-                               std::memcmp(header + IMAGE_VERSION_TEXT, version.data(), version.size()) != 0;
+                               std::memcmp(decode_image_header(header).version_text, version.data(), version.size()) != 0;
     if (pinned_other || other_release) {
         tell(NOTICE_IMAGE_NOT_THIS_BUILDS, name);
         image.refused = true;

@@ -137,7 +137,7 @@ bool runs_the_image(const uint8_t* identity) {
     const uint8_t* revision = inquiry_data + INQUIRY_REVISION;
     const bool well_formed = is_digit(revision[0]) && revision[1] == '.' && is_digit(revision[2]) && is_digit(revision[3]);
     if (!well_formed || !holds_revision_and_date() || !shows_identity(identity)) return false;
-    const uint8_t* version = image_buffer.address + IMAGE_VERSION_TEXT;
+    const uint8_t* version = loaded_header.version_text;
     for (int i = 0; i < 5; ++i)
         if (blank_as_zero(revision[i]) != blank_as_zero(version[i])) return false;
     return image_date != 0 && decoded_drive_date() == image_date;
@@ -149,17 +149,16 @@ int check_compatibility(int full, int update_all) {
         show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
         return result;
     }
-    const uint8_t* header = image_buffer.address;
-    if (!same_text(drive_info + IDENTITY_HARDWARE_REVISION, header + IMAGE_HARDWARE_REVISION)) {
+    if (!same_text(drive_info + IDENTITY_HARDWARE_REVISION, loaded_header.hardware_revision)) {
         show_message(MSG_HARDWARE_REVISION_MISMATCH, KIND_ERROR);
         return -1;
     }
-    if (!accepted(drive_info + IDENTITY_SIGNATURE, header + IMAGE_VENDOR)) {
+    if (!accepted(drive_info + IDENTITY_SIGNATURE, loaded_header.vendor)) {
         show_message(MSG_KERNEL_MODEL_MISMATCH, KIND_ERROR);
         return -1;
     }
     if (full == 0 || identity_state == 1) return 0;
-    if (!accepted(drive_info + IDENTITY_UPDATE_VENDOR, header + IMAGE_SECOND_VENDOR)) {
+    if (!accepted(drive_info + IDENTITY_UPDATE_VENDOR, loaded_header.second_vendor)) {
         show_message(MSG_NORMAL_MODEL_MISMATCH, KIND_ERROR);
         return -1;
     }

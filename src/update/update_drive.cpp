@@ -126,15 +126,13 @@ int consent(int code, const message_fields& fields = {}) {
 // drive date with a four-digit year and a month-name image date are given
 // as YY/MM/DD.
 message_fields update_question_fields() {
-    static const uint8_t no_image[IMAGE_HEADER_SIZE] = {};
-    const uint8_t* header = image_buffer.address != nullptr ? image_buffer.address : no_image;
     message_fields fields;
     fields.drive_identity = shown_field(inquiry_data + INQUIRY_VENDOR, IDENTIFICATION_WIDTH);
     fields.drive_revision = shown_field(inquiry_data + INQUIRY_REVISION, 5);
     fields.drive_date = shown_field(inquiry_data + question_date_offset(), 8);
-    fields.image_identity = shown_field(header + IMAGE_VENDOR_PRODUCT, IDENTIFICATION_WIDTH);
-    fields.image_version = shown_field(header + IMAGE_VERSION_TEXT, 5);
-    fields.image_date = shown_field(image_date_text(header).c_str(), 8);
+    fields.image_identity = shown_field(loaded_header.vendor_product, IDENTIFICATION_WIDTH);
+    fields.image_version = shown_field(loaded_header.version_text, 5);
+    fields.image_date = shown_field(image_date_text(loaded_header).c_str(), 8);
     return fields;
 }
 

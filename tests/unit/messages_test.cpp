@@ -94,6 +94,7 @@ class dialogue_test : public sim_test {
         std::memcpy(&header[0x90], "1.28 ", 5);
         std::memcpy(&header[0x130], "08/07/25", 8);
         image_buffer.address = header.data();
+        loaded_header = decode_image_header(header.data());
         image_buffer.size = static_cast<uint32_t>(header.size());
     }
     void TearDown() override {

@@ -219,6 +219,12 @@ class compatibility_test : public revision_test {
         bytes_of_image = build_image(image);
         image_buffer.address = bytes_of_image.data();
         image_buffer.size = static_cast<uint32_t>(bytes_of_image.size());
+        // The header as a load reads it, with the case's own date and version.
+        const uint32_t date = image_date;
+        const uint16_t version = image_version;
+        loaded_header = decode_image_header(bytes_of_image.data());
+        image_date = date;
+        image_version = version;
         host.drives.clear();
         add_drive(config);
         host.console.clear();
