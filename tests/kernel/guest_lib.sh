@@ -53,12 +53,16 @@ add_usb_drive() {
 # unplug_drive INDEX, plug_drive INDEX: the drive taken off its bus and put
 # back (its LUN unlinked from tcm_loop and linked again; on USB its gadget
 # taken off the UDC and bound again), as a cable pulled and plugged.
+# unplug_drive returns once the kernel has removed the drive's /dev/srINDEX
+# (a gadget bound again before the host saw it go is no unplug at all).
 unplug_drive() {
+  local i=0
   if [ -d /sys/kernel/config/usb_gadget/drive$1 ]; then
     echo "" >/sys/kernel/config/usb_gadget/drive$1/UDC
   else
     rm "$loop/tpgt_1/lun/lun_$1/drive$1"
   fi
+  while [ -e /sys/block/sr$1 ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
 }
 plug_drive() {
   if [ -d /sys/kernel/config/usb_gadget/drive$1 ]; then
