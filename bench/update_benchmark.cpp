@@ -22,7 +22,7 @@ const std::string& image_folder() {
         std::filesystem::create_directories(dir);
         image_fields fields;
         fields.size = IMAGE_SIZE;
-        if (!write_image_file(dir + "/A0013431.128", fields)) std::perror("image");
+        if (!write_image_file(dir + "/" + release_image_file_name(), fields)) std::perror("image");
         return dir;
     }();
     return folder;

@@ -127,11 +127,6 @@ int check_against_checksum_file(const char* name, const image_identity& identity
     return 0;
 }
 
-// The release's version as its image's header writes it ("1.28").
-std::string release_version_text() {
-    return format_text("%x.%02x", RELEASE_VERSION >> 8, RELEASE_VERSION & 0xFF);
-}
-
 // Makes `identity` the image's first read whole, unless a pinned build's size
 // or digest, the release's version or a checksum file beside it refuses it.
 int accept_first_read(known_image& image, const image_identity& identity, const uint8_t* header) {

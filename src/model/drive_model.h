@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 // --- the release and the descriptor row ----------------------------------------
 
@@ -40,6 +42,26 @@ constexpr char MODEL_PRODUCT_ID[] = "DVD-RW  KWR-322 ";  // 16
 constexpr uint32_t MODEL_CODE = 0x100C;
 constexpr uint32_t MINIMUM_IMAGE_DATE = 0x20080725;  // BCD 0xYYYYMMDD
 constexpr uint32_t MODEL_ACCESS_CODE = 0x5E3A91C4;
+
+// The release as its image writes it: the version of its header ("1.28"),
+// its file name, and its header's date (YY/MM/DD), the oldest this build
+// accepts. Tools and tests that make the release's image take these.
+inline std::string release_version_text() {
+    char text[8];
+    std::snprintf(text, sizeof text, "%x.%02x", RELEASE_VERSION >> 8, RELEASE_VERSION & 0xFFu);
+    return text;
+}
+inline std::string release_image_file_name() {
+    char name[32];
+    std::snprintf(name, sizeof name, IMAGE_FILE_FORMAT, RELEASE_VERSION);
+    return name;
+}
+inline std::string release_image_date_text() {
+    char text[12];
+    std::snprintf(text, sizeof text, "%02x/%02x/%02x", (MINIMUM_IMAGE_DATE >> 16) & 0xFFu, (MINIMUM_IMAGE_DATE >> 8) & 0xFFu,
+                  MINIMUM_IMAGE_DATE & 0xFFu);
+    return text;
+}
 
 // The release's own image, where a build pins it: its size in bytes and its
 // SHA-256 (64 lower-case hexadecimal digits). A pinned build refuses every

@@ -23,7 +23,7 @@
 
 namespace {
 
-const char IMAGE_FILE[] = "A0013431.128";
+const std::string IMAGE_FILE = release_image_file_name();
 constexpr size_t INQUIRY_SIZE = 96;
 constexpr size_t IDENTITY_SIZE = 48;
 

@@ -23,7 +23,7 @@
 
 namespace {
 
-const char IMAGE_FILE[] = "A0013431.128";
+const std::string IMAGE_FILE = release_image_file_name();
 constexpr size_t PREFIX = 5;
 constexpr uint32_t PAST_THE_BUFFER = 0x10000;
 

@@ -48,8 +48,8 @@
 
 namespace {
 
-const char IMAGE_FILE[] = "A0013431.128";
-const std::string NEW_REVISION = "1.28";
+const std::string IMAGE_FILE = release_image_file_name();
+const std::string NEW_REVISION = release_version_text();
 const std::string NEW_REVISION_LINE = "\nNew Revision    >> ";
 
 // A run may send as many commands as this many clean updates: one pass fails
@@ -83,7 +83,7 @@ const std::vector<message_text>& messages() {
         for (const expect::catalogue_row& row : expect::ENGLISH_CATALOGUE) {
             char text[256];
             switch (row.code) {
-            case 11: std::snprintf(text, sizeof text, row.text, IMAGE_FILE); break;
+            case 11: std::snprintf(text, sizeof text, row.text, IMAGE_FILE.c_str()); break;
             case 34:
             case 58: std::snprintf(text, sizeof text, row.text, 1); break;
             case 31:
@@ -223,7 +223,7 @@ drive_behaviour restarts_showing(const char* name, std::function<void(emu::drive
 // A drive of the image's version but a day older: the check lets the image
 // through, and only a real re-flash makes it up to date.
 void same_version_older_date(emu::drive_config& d) {
-    d.revision = "1.28";
+    d.revision = NEW_REVISION;
     d.date = "08/07/24";
 }
 

@@ -223,7 +223,7 @@ void load_aspi(machine& h, const json& j) {
 
 void load_image(const json& j, const std::string& image_directory) {
     image_fields fields;
-    std::string path = "A0013431.128";
+    std::string path = release_image_file_name();
     take(j, "path", path);
     take(j, "vendor_product", fields.vendor_product);
     take(j, "version", fields.version);
