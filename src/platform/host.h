@@ -68,12 +68,11 @@ struct host_calls {
     // read and judged, or the drive given up. `device` is the path the drive's
     // commands go to ("\\.\E:"), which the backend names as it names a path
     // given to CreateFileA; empty for a drive reached through the ASPI manager.
-    // `left_in_update_firmware` is 1 when the drive's last answer was its
-    // update firmware's revision, or none could be read after the switch.
+    // What the drive was left in is what drive_firmware_state told last.
     // end_drive_update returns non-zero when an interrupt was held meanwhile:
     // the run then stops before the next drive.
     void (*begin_drive_update)(const char* device);
-    int (*end_drive_update)(int left_in_update_firmware);
+    int (*end_drive_update)();
     // Each target, once enumeration has found them all and before any
     // question: its number as the dialogue counts them (1 for the first) and
     // the path its commands go to, as begin_drive_update's.
@@ -192,9 +191,7 @@ inline MMRESULT timeBeginPeriod(UINT period) { return installed_host->timeBeginP
 inline DWORD timeGetTime() { return installed_host->timeGetTime(); }
 inline MMRESULT timeEndPeriod(UINT period) { return installed_host->timeEndPeriod(period); }
 inline void begin_drive_update(const char* device) { installed_host->begin_drive_update(device); }
-inline int end_drive_update(int left_in_update_firmware) {
-    return installed_host->end_drive_update(left_in_update_firmware);
-}
+inline int end_drive_update() { return installed_host->end_drive_update(); }
 inline void target_found(int number, const char* device) { installed_host->target_found(number, device); }
 inline void drive_firmware_state(int number, const char* device, int in_update_firmware, const char* notice) {
     installed_host->drive_firmware_state(number, device, in_update_firmware, notice);

@@ -107,7 +107,7 @@ int update_with_consent() {
     int left = 0;
     const int result = flash_drive(left);
     note_drive_firmware(current_target, left);
-    if (host::end_drive_update(left) != 0) interrupt_held = 1;
+    if (host::end_drive_update() != 0) interrupt_held = 1;
     return result;
 }
 

@@ -174,7 +174,7 @@ void l_begin_drive_update(const char* path) {
     begin_update_window(host_line(host_notice::held, device.empty() ? path : device.c_str()).c_str());
 }
 
-int l_end_drive_update(int) { return end_update_window(); }
+int l_end_drive_update() { return end_update_window(); }
 
 void l_machine_identity(char* name, size_t name_size, char* system, size_t system_size) {
     if (name_size > 0 && ::gethostname(name, name_size) != 0) name[0] = '\0';

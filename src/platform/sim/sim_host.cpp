@@ -413,10 +413,12 @@ void sim_begin_drive_update(const char* device) {
     h.trace_line(trace_update_begin(h.now_ms(), window.device));
 }
 
-int sim_end_drive_update(int left_in_update_firmware) {
+int sim_end_drive_update() {
     machine& h = *active;
     if (h.update_windows.empty() || h.update_windows.back().left_in_update_firmware != -1) return 0;
     update_window& window = h.update_windows.back();
+    // The drive whose state was told last is the one the window was opened for.
+    const int left_in_update_firmware = h.firmware_states[h.last_state_told];
     window.commands_at_end = h.commands_run;
     window.left_in_update_firmware = left_in_update_firmware;
     h.trace_line(trace_update_end(h.now_ms(), left_in_update_firmware, window.interrupted));
@@ -432,6 +434,7 @@ void sim_target_found(int number, const char* device) {
 void sim_drive_firmware_state(int number, const char* device, int in_update_firmware, const char* notice) {
     machine& h = *active;
     h.firmware_states[number] = in_update_firmware;
+    h.last_state_told = number;
     // The drive is named by its device path, or by its number when it has none (ASPI).
     const std::string name = device && *device ? std::string(device) : "No." + std::to_string(number);
     h.firmware_notices[number] = format_notice(notice ? notice : "", name);

@@ -122,6 +122,7 @@ class machine : private emu::aspi_owner {
     // What the updater last told of each target's firmware, by number: 1 runs
     // or may run its update firmware; and the notice that names it then.
     std::map<int, int> firmware_states;
+    int last_state_told = 0;  // the number of the drive drive_firmware_state named last
     std::map<int, std::string> firmware_notices;
     std::vector<std::string> notices;    // every line written to standard error
     // The record's last line a real host appends when the run is ended from outside, as last prepared.

@@ -245,7 +245,7 @@ void w_begin_drive_update(const char*) {
     hold_session_end(true, name_left_drives);
 }
 
-int w_end_drive_update(int) {
+int w_end_drive_update() {
     hold_session_end(false, name_left_drives);
     keep_awake(ES_CONTINUOUS);
     in_update_window = false;
