@@ -33,7 +33,6 @@ constexpr int LAST_SCSI_ID = 6;
 constexpr uint32_t MODEL_FAMILY_MASK = 0xFF00;
 const char* const BLANK_UPDATE_VENDOR = "        ";
 
-
 bool names_model(const uint8_t* inquiry_data, const model_row& row) {
     const uint8_t* vendor = inquiry_data + INQUIRY_VENDOR;
     if (std::memcmp(vendor, row.vendor_id, VENDOR_WIDTH) == 0 &&

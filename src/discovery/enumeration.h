@@ -25,7 +25,6 @@ extern int current_target;
 extern int drives_refused;
 extern uint8_t drive_info[64];
 
-
 // Finds the drives of the `models` this build updates.
 int enumerate_targets(const model_rows& models);
 // Where commands to target `target` go; not known when there is no such target.

@@ -32,7 +32,6 @@ constexpr uint32_t MODEL_CLASS_MASK = 0xF000;
 constexpr uint32_t MODEL_CLASS_DRIVE_UPDATE = 0x1000;
 constexpr uint32_t PAUSE_AFTER_UPDATE_MS = 2000;
 
-
 // What a drive's visit tells a deployment tool, from its result and the
 // message that told it (the drive's last).
 int fleet_code_of_drive(int result) {

@@ -8,14 +8,11 @@
 #include "entry/exit_codes.h"
 #include "entry/run_opening.h"
 
-
 extern int update_all;
 extern int updated_count;
 // True when an interrupt held during a drive's update stopped the run before
 // the next drive (a host that ends by the signal then does so).
 extern bool run_stopped_by_interrupt;
-
-
 
 // The program entry of every build: returns the exit code (0, 1, or 3 with
 // the fleet options); options.h holds what the command line asked.

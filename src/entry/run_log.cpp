@@ -224,7 +224,6 @@ void log_drive(int result) {
     final_record_written();
 }
 
-
 void log_check(const char* verdict) {
     if (options.log.empty()) return;
     log_drive_found();

@@ -18,7 +18,6 @@
 
 namespace {
 
-
 struct polling {
     char path[256] = {};
     char kept_path[256] = {};  // the value to give back, kept where a later run finds it

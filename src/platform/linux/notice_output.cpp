@@ -14,7 +14,6 @@ namespace {
 volatile sig_atomic_t line_open = 0;
 bool console_shares_destination = false;
 
-
 }  // namespace
 
 void locate_notice_output() {
