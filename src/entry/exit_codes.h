@@ -1,4 +1,4 @@
-// The exit codes a deployment tool acts on.
+// The exit codes of a run.
 #pragma once
 
 // Exit codes of a run with --check or --yes, which a deployment tool acts on
