@@ -60,11 +60,7 @@ bool update_vendor_matches(const model_row& row) {
 
 // 1 when the probes show the drive's update firmware: its revision, or the
 // blank update vendor of its identity block.
-int found_in_update_firmware() {
-    const bool revision = std::memcmp(drive_data_buffer.address + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION,
-                                      sizeof UPDATE_FIRMWARE_REVISION - 1) == 0;
-    return revision || drive_info[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
-}
+int found_in_update_firmware() { return may_run_update_firmware(drive_data_buffer.address, drive_info); }
 
 // Appends a record and returns its number, or -1 when the table is full.
 int append_target() {
@@ -145,6 +141,12 @@ int enumerate_targets(const model_rows& models) {
     else
         enumerate_letters(models);
     return target_count;
+}
+
+int may_run_update_firmware(const uint8_t* inquiry, const uint8_t* identity) {
+    const bool revision = std::memcmp(inquiry + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION,
+                                      sizeof UPDATE_FIRMWARE_REVISION - 1) == 0;
+    return revision || identity[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
 }
 
 command_target target_of(int target) {

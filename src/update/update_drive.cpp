@@ -31,7 +31,8 @@ constexpr int PASSES_ALLOWED = 3;
 constexpr int STILL_IN_UPDATE_FIRMWARE = 2;
 
 // What the drive's latest INQUIRY answer and identity block show.
-int shows_update_firmware() { return identity_state == 1 || update_firmware_revision() ? 1 : 0; }
+// (An identity block that could not be read was zeroed by its command.)
+int shows_update_firmware() { return may_run_update_firmware(inquiry_data, drive_info); }
 
 // What the platform is told when the window closes: 0 only when the last
 // revision read after the switch showed firmware other than the update
