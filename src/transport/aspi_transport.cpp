@@ -117,11 +117,12 @@ DWORD event_wait_ms(int32_t timeout_ms) {
 int completion_result(SRB_ExecSCSICmd* block) {
     const BYTE status = request_status(block);
     if (status == SS_COMP) {
-        drive_answered = 1;
+        last_outcome.kind = outcome_kind::answered;
         return COMMAND_OK;
     }
     if (status == SS_PENDING) {
         abort_if_pending(block);
+        last_outcome.kind = outcome_kind::lost;
         return COMMAND_FAILED;
     }
     std::memcpy(last_sense, block->SenseArea, SENSE_LENGTH);
@@ -129,7 +130,14 @@ int completion_result(SRB_ExecSCSICmd* block) {
     // Ended by the manager with the host adapter's status good: the drive was
     // reached, even where the Intel driver leaves the target status empty. A
     // request refused, aborted or failed by the adapter never got there.
-    drive_answered = status == SS_ERR && block->SRB_HaStat == HOST_ADAPTER_OK;
+    if (status == SS_ERR && block->SRB_HaStat == HOST_ADAPTER_OK) {
+        last_outcome.kind = outcome_kind::answered;
+        last_outcome.status = block->SRB_TargStat;
+        last_outcome.sense = last_sense_category();
+    } else {
+        last_outcome.kind = outcome_kind::lost;
+        last_outcome.system_error = status;  // the manager's own status of the request
+    }
     // Intel's IDE driver fails commands to a drive that is only becoming ready.
     // A command that was to bring data back has brought none, and an image block
     // answered so was not taken: those stay failed, so an empty answer never
@@ -176,6 +184,9 @@ int execute_aspi(const command_request* request) {
                    request->cdb_length, request->data, static_cast<uint32_t>(request->data_length));
         result = send_and_wait(block, event_wait_ms(request->timeout_ms));
     }
+    // A poll that ran out, or an event that never came, is a time-out.
+    if (result != COMMAND_OK)
+        last_outcome.kind = polling || result == COMMAND_NO_ANSWER ? outcome_kind::timed_out : outcome_kind::lost;
     if (result == COMMAND_OK) result = completion_result(block);
     close_completion_event();
     return result;

@@ -2,8 +2,9 @@
 // pass-through branch elsewhere.
 #include "transport/transport.h"
 
-int execute_command(command_request* request) {
+command_outcome execute_command(command_request* request) {
     begin_command(request->direction == DIRECTION_IN ? request->data : nullptr, request->data_length);
-    if (!request->to.known) return COMMAND_FAILED;
-    return win9x_family == 1 ? execute_aspi(request) : execute_pass_through(request);
+    if (!request->to.known) return last_outcome;
+    last_outcome.code = win9x_family == 1 ? execute_aspi(request) : execute_pass_through(request);
+    return last_outcome;
 }

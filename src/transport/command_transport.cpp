@@ -17,15 +17,13 @@ pass_through_direct_block pass_through_block;
 HANDLE completion_event = nullptr;
 uint8_t last_sense[SENSE_LENGTH];
 uint32_t last_sense_code = 0;
-int drive_answered = 0;
-int command_refused = 0;
+command_outcome last_outcome;
 uint32_t request_block_offset = 0;
 
 void begin_command(void* data_in, int32_t data_length) {
     std::memset(last_sense, 0, sizeof last_sense);
     last_sense_code = 0;
-    drive_answered = 0;
-    command_refused = 0;
+    last_outcome = {};
     pass_through_block.sptd.SenseInfoLength = 0;
     // A drive that answers short must not leave the previous drive's bytes behind.
     if (data_in && data_length > 0) std::memset(data_in, 0, static_cast<size_t>(data_length));
@@ -78,7 +76,6 @@ void reset_transport_state() {
     completion_event = nullptr;
     std::memset(last_sense, 0, sizeof last_sense);
     last_sense_code = 0;
-    drive_answered = 0;
-    command_refused = 0;
+    last_outcome = {};
     request_block_offset = 0;
 }

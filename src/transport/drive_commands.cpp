@@ -42,7 +42,7 @@ bool put_buffer_fields(uint8_t* cdb, uint8_t opcode, int mode, int buffer_id, ui
 int test_unit_ready(const command_target& to) {
     command_request request = new_request(to, 6, DIRECTION_NONE, command_timeout_ms, 0, nullptr);
     request.cdb[0] = OP_TEST_UNIT_READY;
-    return execute_command(&request);
+    return execute_command(&request).code;
 }
 
 int inquiry(const command_target& to, uint8_t* buffer) {
@@ -50,7 +50,7 @@ int inquiry(const command_target& to, uint8_t* buffer) {
     command_request request = new_request(to, 6, DIRECTION_IN, timeout, INQUIRY_LENGTH, buffer);
     request.cdb[0] = OP_INQUIRY;
     request.cdb[4] = INQUIRY_LENGTH;
-    return execute_command(&request);
+    return execute_command(&request).code;
 }
 
 int start_stop_unit(const command_target& to, int byte1, int power_condition, int load_eject, int start) {
@@ -58,13 +58,13 @@ int start_stop_unit(const command_target& to, int byte1, int power_condition, in
     request.cdb[0] = OP_START_STOP_UNIT;
     request.cdb[1] = static_cast<uint8_t>(byte1);
     request.cdb[4] = static_cast<uint8_t>(power_condition * 16 + load_eject * 2 + start);
-    return execute_command(&request);
+    return execute_command(&request).code;
 }
 
 int read_buffer(const command_target& to, int mode, int buffer_id, uint32_t offset, uint32_t length, void* buffer) {
     command_request request = new_request(to, 10, DIRECTION_IN, command_timeout_ms, length, buffer);
     if (!put_buffer_fields(request.cdb, OP_READ_BUFFER, mode, buffer_id, offset, length)) return COMMAND_FAILED;
-    return execute_command(&request);
+    return execute_command(&request).code;
 }
 
 int write_buffer(const command_target& to, int mode, int buffer_id, uint32_t offset, uint32_t length, void* buffer) {
@@ -74,7 +74,7 @@ int write_buffer(const command_target& to, int mode, int buffer_id, uint32_t off
     command_request request =
         new_request(to, 10, length == 0 ? DIRECTION_NONE : DIRECTION_OUT, command_timeout_ms, length, buffer);
     if (!put_buffer_fields(request.cdb, OP_WRITE_BUFFER, mode, buffer_id, offset, length)) return COMMAND_FAILED;
-    return execute_command(&request);
+    return execute_command(&request).code;
 }
 
 int stop_unit(const command_target& to) {

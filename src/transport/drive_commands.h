@@ -8,7 +8,8 @@ extern int32_t command_timeout_ms;  // default time-out of the builders, in ms; 
 struct command_target;
 
 // Each builder sends one command to the drive `to` and returns what
-// execute_command returns; the wrappers leave command_timeout_ms at their
+// execute_command returns as its code (the whole outcome stays in
+// last_outcome); the wrappers leave command_timeout_ms at their
 // own value.
 int test_unit_ready(const command_target& to);
 int inquiry(const command_target& to, uint8_t* buffer);  // 96 bytes

@@ -51,13 +51,19 @@ int send_block() {
         // Refusals the system makes before a command leaves: a time-out or a
         // device error may come after the drive has taken it.
         const DWORD error = host::GetLastError();
-        command_refused = error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_PARAMETER ||
-                          error == ERROR_INVALID_FUNCTION;
+        const bool refused = error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_PARAMETER ||
+                             error == ERROR_INVALID_FUNCTION;
+        last_outcome.kind = refused                      ? outcome_kind::refused
+                            : error == ERROR_SEM_TIMEOUT ? outcome_kind::timed_out
+                                                         : outcome_kind::lost;
+        last_outcome.system_error = error;
         return COMMAND_FAILED;
     }
-    drive_answered = 1;
+    last_outcome.kind = outcome_kind::answered;
+    last_outcome.status = pass_through_block.sptd.ScsiStatus;
     if (pass_through_block.sptd.ScsiStatus == 0) return COMMAND_OK;
     take_block_sense();
+    last_outcome.sense = last_sense_category();
     return COMMAND_DRIVE_STATUS;
 }
 
@@ -116,7 +122,10 @@ int close_drive_device() {
 }
 
 int execute_pass_through(const command_request* request) {
-    if (open_drive_device(request->to.drive_letter, request->to.number) != COMMAND_OK) return COMMAND_NO_ANSWER;
+    if (open_drive_device(request->to.drive_letter, request->to.number) != COMMAND_OK) {
+        last_outcome.system_error = host::GetLastError();
+        return COMMAND_NO_ANSWER;
+    }
     const ULONG seconds = request->timeout_ms == 0 ? NO_TIMEOUT_SECONDS : static_cast<ULONG>(request->timeout_ms) / 1000;
     fill_block(request->cdb, request->cdb_length, data_in_code(request->direction), request->data,
                static_cast<uint32_t>(request->data_length), seconds);

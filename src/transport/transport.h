@@ -70,16 +70,24 @@ extern pass_through_direct_block pass_through_block;
 extern HANDLE completion_event;
 extern uint8_t last_sense[SENSE_LENGTH];
 extern uint32_t last_sense_code;
-// 1 when the last command ended with a status from the drive itself, 0 when it
-// never reached the drive or its answer was lost (a failed call, a time-out, an
-// abort): only then is an empty sense the drive's own word.
-extern int drive_answered;
-// Set when the system refused the last command before it left for the drive
-// (no right to send it, a request it does not take): the drive never saw it.
-extern int command_refused;
 // Offset of the ASPI execute block in the request-block area; it moves on when
 // the manager would not let go of an abandoned request.
 extern uint32_t request_block_offset;
+
+// What last_sense says, judged by the bytes the updater decides by: the sense
+// key byte whole (not masked), ASC and ASCQ.
+enum class sense_category {
+    none,                   // key, ASC and ASCQ all zero
+    no_medium,              // 02/3A
+    initializing_required,  // 02/04/02
+    becoming_ready,         // 02/04/01
+    not_ready,              // 02, anything else
+    unit_attention,         // 06
+    other,
+};
+sense_category last_sense_category();
+// True for every category of the not-ready key (02).
+bool not_ready(sense_category category);
 
 // Results of every transport operation; callers test only for non-zero.
 constexpr int COMMAND_OK = 0;
@@ -87,9 +95,31 @@ constexpr int COMMAND_DRIVE_STATUS = 2;  // pass-through: a non-zero SCSI status
 constexpr int COMMAND_FAILED = -1;
 constexpr int COMMAND_NO_ANSWER = -2;    // pass-through: the device did not open; ASPI: the completion wait ran out
 
+// What became of a command, as far as the route can tell.
+enum class outcome_kind {
+    not_sent,      // it never left: no such drive, a device that would not open, no request block
+    refused,       // the system refused it before it left (no right to send it, a request it does not take)
+    lost,          // it may have reached the drive, but no answer came back (a failed call, an abort)
+    timed_out,     // no answer came back within its time-out
+    answered,      // the drive ended it with its own status (`status`, its sense in last_sense)
+};
+
+// One command's outcome: the one value every branch fills and execute_command returns.
+struct command_outcome {
+    outcome_kind kind = outcome_kind::not_sent;
+    int code = COMMAND_FAILED;           // what the builders return, as above
+    uint8_t status = 0;                  // the drive's SCSI status, when it answered
+    sense_category sense = sense_category::none;  // what its sense says, when it answered
+    DWORD system_error = ERROR_SUCCESS;  // the system's own error, when a call failed
+    // Only a drive that answered has said anything: an empty sense is then its own word.
+    bool drive_answered() const { return kind == outcome_kind::answered; }
+};
+// The outcome of the last command (the last probe's too), filled as it goes.
+extern command_outcome last_outcome;
+
 // Every command starts with no sense and, when data comes in, a zeroed buffer,
 // so what a caller reads afterwards was said by this command or by nobody.
-int execute_command(command_request* request);
+command_outcome execute_command(command_request* request);
 // The path the drive at `letter` is opened by ("\\.\E:"); empty for letter 0,
 // a drive reached through the ASPI manager.
 std::string drive_device_path(char letter);
@@ -110,20 +140,6 @@ int aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer);
 // last_sense_code. Always 0.
 int fetch_sense();
 
-// What last_sense says, judged by the bytes the updater decides by: the sense
-// key byte whole (not masked), ASC and ASCQ.
-enum class sense_category {
-    none,                   // key, ASC and ASCQ all zero
-    no_medium,              // 02/3A
-    initializing_required,  // 02/04/02
-    becoming_ready,         // 02/04/01
-    not_ready,              // 02, anything else
-    unit_attention,         // 06
-    other,
-};
-sense_category last_sense_category();
-// True for every category of the not-ready key (02).
-bool not_ready(sense_category category);
 
 // The two branches of execute_command and what they share; a request reaches
 // them with its target checked and the command begun.

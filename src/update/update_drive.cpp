@@ -61,7 +61,7 @@ int flash_drive(int& left) {
         if (enter_update_mode(model_code) != 0) {
             // A switch whose answer was lost may have happened all the same;
             // one the system refused never reached the drive.
-            left = drive_answered || command_refused ? 0 : 1;
+            left = last_outcome.drive_answered() || last_outcome.kind == outcome_kind::refused ? 0 : 1;
             return RUN_STOPPED;
         }
         wait_ms(PAUSE_BEFORE_ENTRY_CHECK_MS);
@@ -166,7 +166,7 @@ int media_check() {
         // Unit attention without end falls through to the unknown error.
         // The Intel driver reports an empty drive without any sense; a command
         // that never reached the drive says nothing about a disc.
-        if (intel_ide_driver != 0 && sense == sense_category::none && drive_answered) return 0;
+        if (intel_ide_driver != 0 && sense == sense_category::none && last_outcome.drive_answered()) return 0;
         show_message(MSG_UNKNOWN_ERROR, KIND_CONSOLE);
         return -1;
     }

@@ -159,7 +159,7 @@ class transport_test : public sim_test {
         request.data_length = length;
         request.data = data;
         std::copy(cdb.begin(), cdb.end(), request.cdb);
-        return execute_command(&request);
+        return execute_command(&request).code;
     }
     static byte_vector sense_bytes() { return byte_vector(last_sense, last_sense + SENSE_LENGTH); }
 };
@@ -231,10 +231,13 @@ TEST_F(transport_test, pass_through_failures_of_the_call_and_the_drive) {
     struct {
         emu::fault_kind fault;
         int result;
+        outcome_kind kind;
+        uint8_t status;
     } cases[] = {
-        {emu::fault_kind::transport, -1},
-        {emu::fault_kind::timeout, -1},
-        {emu::fault_kind::busy, 2},
+        {emu::fault_kind::transport, -1, outcome_kind::lost, 0},
+        {emu::fault_kind::timeout, -1, outcome_kind::timed_out, 0},
+        {emu::fault_kind::busy, 2, outcome_kind::answered, 0x08},
+        {emu::fault_kind::refused, -1, outcome_kind::refused, 0},
     };
     for (const auto& c : cases) {
         host.drives.clear();
@@ -244,6 +247,10 @@ TEST_F(transport_test, pass_through_failures_of_the_call_and_the_drive) {
         letters("D");
         byte_vector image(0x200, 0x5A);
         EXPECT_EQ(send(0, {0x3B, 0x07, 0xF0, 0, 0, 0, 0, 0x02, 0, 0}, DIRECTION_OUT, 20000, image.data(), 0x200), c.result);
+        // The one outcome of the command says what became of it, with the system's own error when a call failed.
+        EXPECT_EQ(last_outcome.kind, c.kind) << static_cast<int>(c.fault);
+        EXPECT_EQ(last_outcome.status, c.status);
+        EXPECT_EQ(last_outcome.system_error != ERROR_SUCCESS, c.kind != outcome_kind::answered);
         fetch_sense();
         EXPECT_EQ(sense_bytes(), byte_vector(18, 0));
         EXPECT_EQ(last_sense_code, 0u);
@@ -585,7 +592,7 @@ TEST_F(transport_test, aspi_intel_ide_driver_excuses_not_ready_only_without_data
         EXPECT_EQ(send(0, c.cdb, c.direction, 1000, c.length ? data.data() : nullptr, c.length), c.result)
             << int(c.cdb[0]);
         EXPECT_EQ(last_sense_code, uint32_t(c.key) << 16 | uint32_t(c.asc) << 8 | c.ascq);
-        EXPECT_EQ(drive_answered, 1);
+        EXPECT_TRUE(last_outcome.drive_answered());
         give_back(request_block_area);
     }
 }
@@ -620,7 +627,7 @@ TEST_F(transport_test, aspi_manager_answering_at_once) {
     // Not accepted and never finished: a failure, never a wait.
     send_aspi_command = [](void*) -> DWORD { return SS_ERR; };
     EXPECT_EQ(send(0, TUR, DIRECTION_NONE, 0), -1);
-    EXPECT_EQ(drive_answered, 0);
+    EXPECT_FALSE(last_outcome.drive_answered());
     EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address), -1);
     EXPECT_TRUE(seen.wait_limits.empty());
     // Ended in error with the adapter's status good: the drive answered, even
@@ -632,7 +639,7 @@ TEST_F(transport_test, aspi_manager_answering_at_once) {
         return SS_ERR;
     };
     EXPECT_EQ(send(0, TUR, DIRECTION_NONE, 0), -1);
-    EXPECT_EQ(drive_answered, 1);
+    EXPECT_TRUE(last_outcome.drive_answered());
     send_aspi_command = [](void* request) -> DWORD {
         auto* block = static_cast<SRB_ExecSCSICmd*>(request);
         block->SRB_HaStat = 0x11;
@@ -640,7 +647,7 @@ TEST_F(transport_test, aspi_manager_answering_at_once) {
         return SS_ERR;
     };
     EXPECT_EQ(send(0, TUR, DIRECTION_NONE, 0), -1);
-    EXPECT_EQ(drive_answered, 0);
+    EXPECT_FALSE(last_outcome.drive_answered());
 }
 
 TEST_F(transport_test, aspi_request_without_an_event_is_not_sent) {
