@@ -89,9 +89,9 @@ int send_and_wait(SRB_ExecSCSICmd* block, DWORD limit) {
 
 // Sends a block filled for polling and looks at its status after every 500 ms,
 // the first look too; 0 when the request ended or was never accepted, -1 when
-// `timeout_ms` (0: a minute) ran out.
-int send_and_poll(SRB_ExecSCSICmd* block, int32_t timeout_ms) {
-    const int64_t limit = timeout_ms != 0 ? timeout_ms : int64_t{LONGEST_UNTIMED_WAIT_MS};
+// `timeout` (none given: a minute) ran out.
+int send_and_poll(SRB_ExecSCSICmd* block, command_timeout timeout) {
+    const int64_t limit = timeout.given ? timeout.ms : int64_t{LONGEST_UNTIMED_WAIT_MS};
     send_aspi_command(block);
     for (int64_t elapsed = 0;;) {
         host::Sleep(POLL_INTERVAL_MS);
@@ -104,11 +104,11 @@ int send_and_poll(SRB_ExecSCSICmd* block, int32_t timeout_ms) {
     }
 }
 
-// How long to wait for the completion event of a request with `timeout_ms`.
+// How long to wait for the completion event of a request with `timeout`.
 // A SCSI-class drive of the generic signature may take longer than its
 // commands say, so it is never given less than the untimed wait.
-DWORD event_wait_ms(int32_t timeout_ms) {
-    const DWORD asked = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
+DWORD event_wait_ms(command_timeout timeout) {
+    const DWORD asked = timeout.given && timeout.ms > 0 ? static_cast<DWORD>(timeout.ms) : 0;
     if (asked == 0) return LONGEST_UNTIMED_WAIT_MS;
     return oem_code == OEM_CLASS_SCSI_GENERAL ? std::max(asked, LONGEST_UNTIMED_WAIT_MS) : asked;
 }
@@ -176,13 +176,13 @@ int execute_aspi(const command_request* request) {
         completion_event = nullptr;
         fill_block(block, target.host_adapter, target.target_id, flags, SENSE_LENGTH, request->cdb, request->cdb_length,
                    request->data, static_cast<uint32_t>(request->data_length));
-        result = send_and_poll(block, request->timeout_ms);
+        result = send_and_poll(block, request->timeout);
     } else {
         completion_event = host::CreateEventA(nullptr, FALSE, FALSE, nullptr);
         if (!completion_event) return COMMAND_FAILED;
         fill_block(block, target.host_adapter, target.target_id, SRB_EVENT_NOTIFY | flags, SENSE_LENGTH, request->cdb,
                    request->cdb_length, request->data, static_cast<uint32_t>(request->data_length));
-        result = send_and_wait(block, event_wait_ms(request->timeout_ms));
+        result = send_and_wait(block, event_wait_ms(request->timeout));
     }
     // A poll that ran out, or an event that never came, is a time-out.
     if (result != COMMAND_OK)

@@ -15,7 +15,7 @@ command_request new_request(const command_target& to, int cdb_length, int direct
     request.to = to;
     request.direction = direction;
     request.cdb_length = cdb_length;
-    request.timeout_ms = timeout_ms;
+    request.timeout = timeout_of(timeout_ms);
     request.data_length = static_cast<int32_t>(data_length);
     request.data = data;
     return request;

@@ -126,7 +126,8 @@ int execute_pass_through(const command_request* request) {
         last_outcome.system_error = host::GetLastError();
         return COMMAND_NO_ANSWER;
     }
-    const ULONG seconds = request->timeout_ms == 0 ? NO_TIMEOUT_SECONDS : static_cast<ULONG>(request->timeout_ms) / 1000;
+    const ULONG seconds =
+        request->timeout.given ? static_cast<ULONG>(request->timeout.ms) / 1000 : NO_TIMEOUT_SECONDS;
     fill_block(request->cdb, request->cdb_length, data_in_code(request->direction), request->data,
                static_cast<uint32_t>(request->data_length), seconds);
     int result = send_block();

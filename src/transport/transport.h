@@ -25,11 +25,21 @@ struct command_target {
     char drive_letter;
 };
 
+// How long a command may take: a number of milliseconds, or none given, when
+// each route waits its own untimed limit. No value of `ms` means "none".
+struct command_timeout {
+    bool given = false;
+    int32_t ms = 0;
+};
+// The builders' time-out in milliseconds (command_timeout_ms), where 0 has
+// always meant none given: the one place that zero is read.
+inline command_timeout timeout_of(int32_t ms) { return ms == 0 ? command_timeout{} : command_timeout{true, ms}; }
+
 struct command_request {
     command_target to;
     int32_t direction;
     int32_t cdb_length;
-    int32_t timeout_ms;   // 0: no time-out given
+    command_timeout timeout;
     int32_t data_length;
     void* data;
     uint8_t cdb[16];

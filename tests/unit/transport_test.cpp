@@ -155,7 +155,7 @@ class transport_test : public sim_test {
         request.to = target_of(target);
         request.direction = direction;
         request.cdb_length = static_cast<int32_t>(cdb.size());
-        request.timeout_ms = timeout_ms;
+        request.timeout = timeout_of(timeout_ms);
         request.data_length = length;
         request.data = data;
         std::copy(cdb.begin(), cdb.end(), request.cdb);
