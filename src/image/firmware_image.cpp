@@ -127,9 +127,9 @@ int load_image() {
     int result = read_image_file(file);
     host::CloseHandle(file);
     if (result != 0) return result;
-    if (same_as_first_read(current_release.image_file_name, image_buffer.address, transfer_length) != 0) return -1;
-
+    // What was read is what the run's record tells, refused or not.
     loaded_header = decode_image_header(image_buffer.address);
+    if (same_as_first_read(current_release.image_file_name, image_buffer.address, transfer_length) != 0) return -1;
     if (image_date < current_release.minimum_image_date) {
         show_message(MSG_IMAGE_TOO_OLD, KIND_ERROR);
         return -1;
