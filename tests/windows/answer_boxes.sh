@@ -32,7 +32,8 @@ say() { echo "$*" >>"$log"; }
 display_file=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" 2>"$log.xvfb" &
 xvfb=$!
-for _ in $(seq 100); do
+# A machine busy with other cases may take its time.
+for _ in $(seq 300); do
   [ -s "$display_file" ] && break
   sleep 0.1
 done
@@ -40,7 +41,7 @@ display=$(cat "$display_file")
 rm -f "$display_file"
 export DISPLAY=:$display
 # The program starts only once the display takes connections.
-for _ in $(seq 50); do
+for _ in $(seq 150); do
   [ -n "$display" ] && xdotool getdisplaygeometry >/dev/null 2>&1 && break
   sleep 0.1
 done

@@ -197,8 +197,9 @@ if(DEFINED ANSWERS)
   endif()
 endif()
 # Wine now and then fails to make the first window on a display just started
-# (MessageBoxA returns 0 before any box shows, and the program, rightly, stops):
-# that run is made again once, from the same start, and said so.
+# (MessageBoxA returns 0 before any box shows, and the program, rightly, stops),
+# and a display may not start on a machine busy with other cases: that run is
+# made again once, from the same start, and said so.
 foreach(attempt RANGE 1 2)
   string(TIMESTAMP started %s UTC)
   execute_process(COMMAND ${run_command} WORKING_DIRECTORY ${run}
@@ -212,10 +213,22 @@ foreach(attempt RANGE 1 2)
   endif()
   file(READ ${WORK}/boxes.log boxes_seen)
   file(READ ${WORK}/stderr.txt errors_seen)
-  if(attempt EQUAL 2 OR NOT boxes_seen MATCHES "box 1: none came" OR NOT errors_seen MATCHES "could not be shown")
+  set(no_display FALSE)
+  if(boxes_seen MATCHES "Xvfb did not start")
+    set(no_display TRUE)
+  endif()
+  set(no_first_box FALSE)
+  if(boxes_seen MATCHES "box 1: none came" AND errors_seen MATCHES "could not be shown")
+    set(no_first_box TRUE)
+  endif()
+  if(attempt EQUAL 2 OR NOT (no_display OR no_first_box))
     break()
   endif()
-  message(STATUS "${case_name}: Wine showed no box on its new display; the run is made again")
+  if(no_display)
+    message(STATUS "${case_name}: the display did not start; the run is made again")
+  else()
+    message(STATUS "${case_name}: Wine showed no box on its new display; the run is made again")
+  endif()
   file(REMOVE_RECURSE ${report} ${WORK}/second)
   file(MAKE_DIRECTORY ${report})
   file(REMOVE ${run}/runs.log)
