@@ -46,7 +46,8 @@ for _ in $(seq 150); do
   sleep 0.1
 done
 if [ -z "$display" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
-  say "Xvfb did not start"
+  kill -0 "$xvfb" 2>/dev/null && how="still starting" || { wait "$xvfb"; how="ended with $?"; }
+  say "Xvfb did not start (display '$display', $how)"
   kill "$xvfb" 2>/dev/null
   exit 125
 fi
