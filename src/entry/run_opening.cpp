@@ -30,7 +30,7 @@ void init_firmware_descriptor() {
 
     image_version = RELEASE_VERSION;
     model_row& row = firmware_descriptor[0];
-    std::snprintf(row.image_file_name, sizeof row.image_file_name, IMAGE_FILE_FORMAT, image_version);
+    std::snprintf(row.image_file_name, sizeof row.image_file_name, "%s", release_image_file_name().c_str());
     copy_text(row.update_vendor, MODEL_UPDATE_VENDOR, sizeof row.update_vendor);
     copy_text(row.vendor_id, MODEL_VENDOR_ID, sizeof row.vendor_id);
     copy_text(row.product_id, MODEL_PRODUCT_ID, sizeof row.product_id);
