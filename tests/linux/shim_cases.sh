@@ -509,6 +509,12 @@ polling_given_back_after_a_killed_run)
   # SIGKILL in the update window (the drive re-flashing) leaves the drive's
   # polling stopped; the next run gives back the value the killed one found.
   update_polled_drive ', "leave_command_ms": 0, "reflash_ms": 0' 'Now internal re-flashing'
+  # The line is printed just before the leave command: kill once the drive's
+  # journal holds it (its CDB follows the record's length byte 0A, a line start).
+  for tries in $(seq 300) never; do
+    LC_ALL=C grep -qaP '^\x3b\x05\xff\x00{4}\x01\x00\x00' "$state_folder/E.journal" && break; sleep 0.1
+  done
+  [[ $tries != never ]] || fail "the leave command never reached the drive"
   kill -KILL "$pid"
   finish_updater
   expect_polling 1 0
