@@ -160,6 +160,14 @@ std::string left_message_field(int target_index = current_target) {
     return format_text(",\"message\":%s", json_text(text).c_str());
 }
 
+// How the system put the failure of the drive's last failed command, when
+// one failed since its line began: what a fleet's tools act on beyond the
+// message (a denied right, a lost device, a time-out).
+std::string system_error_field() {
+    if (last_failure_words[0] == '\0') return "";
+    return format_text(",\"system_error\":%s", json_text(last_failure_words).c_str());
+}
+
 void append(std::string line) {
     if (options.log.empty()) return;
     line += "}\n";
@@ -206,6 +214,7 @@ namespace {
 // The drive at current_target has its final line: a run ended from outside
 // owes the record the drives after it.
 void final_record_written() {
+    last_failure_words[0] = '\0';
     first_pending = current_target + 1;
     visit_begun = false;
     window_entered = false;
@@ -220,7 +229,8 @@ void log_drive(int result) {
     append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) +
            drive_fields("after", inquiry_data) + image_fields() +
            format_text(",\"result\":\"%s\"", result_word(result)) +
-           (target_table[current_target].in_update_firmware ? left_message_field() : told ? message_field() : ""));
+           (target_table[current_target].in_update_firmware ? left_message_field() : told ? message_field() : "") +
+           (told ? system_error_field() : ""));
     final_record_written();
 }
 
@@ -228,7 +238,7 @@ void log_check(const char* verdict) {
     if (options.log.empty()) return;
     log_drive_found();
     append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) + image_fields() +
-           format_text(",\"verdict\":%s", json_text(verdict).c_str()));
+           format_text(",\"verdict\":%s", json_text(verdict).c_str()) + system_error_field());
     final_record_written();
 }
 
@@ -286,6 +296,7 @@ std::string pending_line(int target) {
 }  // namespace
 
 void log_drives_found() {
+    last_failure_words[0] = '\0';
     drives_found = true;
     first_pending = 0;
     visit_begun = window_entered = false;

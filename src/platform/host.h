@@ -127,6 +127,10 @@ struct host_calls {
     // Linux's sysfs VPD page 0x80, Windows' storage device descriptor; an
     // empty text where it holds none (a drive behind the ASPI manager).
     void (*drive_serial)(const char* device, char* serial, size_t size);
+    // The system's own words for why the last call failed, for the record:
+    // "Windows error 1117", "errno 5", "SG_IO host status 0x03"; an empty
+    // text when the system said nothing beyond the failure.
+    void (*system_error_text)(char* text, size_t size);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -139,7 +143,8 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
            c.machine_identity && c.append_to_file && c.claim_machine && c.same_file && c.prepare_last_record &&
-           c.final_exit_code && c.console_is_a_screen && c.drive_serial;
+           c.final_exit_code && c.console_is_a_screen && c.drive_serial &&
+           c.system_error_text;
 }
 
 // The installed table; null until a program or test installs one.
@@ -212,6 +217,7 @@ inline bool console_is_a_screen() { return installed_host->console_is_a_screen()
 inline void drive_serial(const char* device, char* serial, size_t size) {
     installed_host->drive_serial(device, serial, size);
 }
+inline void system_error_text(char* text, size_t size) { installed_host->system_error_text(text, size); }
 inline int final_exit_code(int exit_code, int stopped_by_interrupt) {
     return installed_host->final_exit_code(exit_code, stopped_by_interrupt);
 }

@@ -2,6 +2,7 @@
 // the request-block area, sent to the ASPI manager and completed by its event
 // or, for WRITE BUFFER on the IEEE 1394 adapter, by polling its status byte.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/wait.h"
@@ -137,6 +138,10 @@ int completion_result(SRB_ExecSCSICmd* block) {
     } else {
         last_outcome.kind = outcome_kind::lost;
         last_outcome.system_error = status;  // the manager's own status of the request
+        char words[sizeof last_outcome.system_words];
+        std::snprintf(words, sizeof words, "ASPI status 0x%02X, host adapter status 0x%02X", status,
+                      block->SRB_HaStat);
+        note_system_words(words);
     }
     // Intel's IDE driver fails commands to a drive that is only becoming ready.
     // A command that was to bring data back has brought none, and an image block

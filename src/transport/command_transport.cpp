@@ -2,6 +2,7 @@
 // block, the completion event and the sense of the last failed command,
 // which it decodes; what both branches do at the start of every command.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "transport/transport.h"
@@ -18,6 +19,7 @@ HANDLE completion_event = nullptr;
 uint8_t last_sense[SENSE_LENGTH];
 uint32_t last_sense_code = 0;
 command_outcome last_outcome;
+char last_failure_words[48] = {};
 uint32_t request_block_offset = 0;
 
 void begin_command(void* data_in, int32_t data_length) {
@@ -77,5 +79,14 @@ void reset_transport_state() {
     std::memset(last_sense, 0, sizeof last_sense);
     last_sense_code = 0;
     last_outcome = {};
+    last_failure_words[0] = '\0';
     request_block_offset = 0;
+}
+
+void note_system_words(const char* words) {
+    char* const kept = last_outcome.system_words;
+    if (words) std::snprintf(kept, sizeof last_outcome.system_words, "%s", words);
+    else host::system_error_text(kept, sizeof last_outcome.system_words);
+    if (last_outcome.system_words[0] != '\0')
+        std::memcpy(last_failure_words, last_outcome.system_words, sizeof last_failure_words);
 }

@@ -39,28 +39,35 @@ void fill_block(const uint8_t* cdb, int cdb_length, UCHAR data_in, void* data, u
     std::memcpy(block.Cdb, cdb, static_cast<size_t>(std::clamp(cdb_length, 0, 16)));
 }
 
+// What became of a command whose pass-through call failed with `error`.
+// Refusals the system makes before a command leaves: a time-out or a device
+// error may come after the drive has taken it.
+outcome_kind failed_call_kind(DWORD error) {
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION)
+        return outcome_kind::refused;
+    return error == ERROR_SEM_TIMEOUT ? outcome_kind::timed_out : outcome_kind::lost;
+}
+
 // Sends the filled block on device_handle: 0 good status; 2 any other status,
 // with its sense in last_sense; -1 when the call itself failed (a time-out, a
 // device gone), which leaves nothing the drive said in the block.
 int send_block() {
+    const ULONG requested_length = pass_through_block.sptd.DataTransferLength;
     DWORD returned = 0;
     if (!host::DeviceIoControl(device_handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &pass_through_block,
                                sizeof pass_through_block, &pass_through_block, sizeof pass_through_block, &returned,
                                nullptr)) {
         pass_through_block.sptd.SenseInfoLength = 0;
-        // Refusals the system makes before a command leaves: a time-out or a
-        // device error may come after the drive has taken it.
         const DWORD error = host::GetLastError();
-        const bool refused = error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_PARAMETER ||
-                             error == ERROR_INVALID_FUNCTION;
-        last_outcome.kind = refused                      ? outcome_kind::refused
-                            : error == ERROR_SEM_TIMEOUT ? outcome_kind::timed_out
-                                                         : outcome_kind::lost;
+        last_outcome.kind = failed_call_kind(error);
         last_outcome.system_error = error;
+        note_system_words();
         return COMMAND_FAILED;
     }
     last_outcome.kind = outcome_kind::answered;
     last_outcome.status = pass_through_block.sptd.ScsiStatus;
+    if (pass_through_block.sptd.DataTransferLength < requested_length)
+        last_outcome.residual = requested_length - pass_through_block.sptd.DataTransferLength;
     if (pass_through_block.sptd.ScsiStatus == 0) return COMMAND_OK;
     take_block_sense();
     last_outcome.sense = last_sense_category();
@@ -124,6 +131,7 @@ int close_drive_device() {
 int execute_pass_through(const command_request* request) {
     if (open_drive_device(request->to.drive_letter, request->to.number) != COMMAND_OK) {
         last_outcome.system_error = host::GetLastError();
+        note_system_words();
         return COMMAND_NO_ANSWER;
     }
     const ULONG seconds =

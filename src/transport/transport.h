@@ -121,11 +121,20 @@ struct command_outcome {
     uint8_t status = 0;                  // the drive's SCSI status, when it answered
     sense_category sense = sense_category::none;  // what its sense says, when it answered
     DWORD system_error = ERROR_SUCCESS;  // the system's own error, when a call failed
+    char system_words[48] = {};          // and how the system put it ("errno 5"), for the record
+    uint32_t residual = 0;               // bytes of the data the drive did not move, when it answered
     // Only a drive that answered has said anything: an empty sense is then its own word.
     bool drive_answered() const { return kind == outcome_kind::answered; }
 };
 // The outcome of the last command (the last probe's too), filled as it goes.
 extern command_outcome last_outcome;
+// How the system put the last failure of a command since the run last forgot
+// it (the record forgets it once a drive's line is written): the reason a
+// drive failed that its result alone does not say.
+extern char last_failure_words[48];
+// Notes a failed call's words into the outcome and the above: `words`, or
+// when none are given the system's own for its last failed call.
+void note_system_words(const char* words = nullptr);
 
 // Every command starts with no sense and, when data comes in, a zeroed buffer,
 // so what a caller reads afterwards was said by this command or by nobody.

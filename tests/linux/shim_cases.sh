@@ -714,8 +714,11 @@ refused_open)
 refused_write_buffer)
   # A WRITE BUFFER the kernel refuses though the capability was there is told when it happens.
   one_drive_scenario ', "sg_io_errno": 1, "sg_io_errno_opcode": 59' ''
+  arguments=(--log "$work/runs.log")
   run_updater 'y\n\n'
   expect_code 1
+  # The record says how the system refused it.
+  expect_in "$work/runs.log" '"result":"failed","message":"Failed to move to the kernel mode.","system_error":"errno 1"}'
   [[ $(grep -c 'refused' "$work/err") == 1 ]] || { cat "$work/err"; fail "the refusal must be told once"; }
   expect_in "$work/err" 'odd-fwupdate: access to /dev/sr1 was refused: run as root, or with write access to /dev/sr1 and the CAP_SYS_RAWIO capability\n'
   expect_in "$work/out" '\nFailed to move to the kernel mode.'

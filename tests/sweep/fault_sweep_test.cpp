@@ -701,6 +701,32 @@ void keeps_a_record_of_every_ending(const run_view& r, const report& broken) {
     }
 }
 
+// A drive's line names the system's words for a failed call of the drive,
+// and only for one: on the pass-through route the error the call failed
+// with, which the line of a drive whose last command failed so never lacks.
+void records_the_system_s_words(const run_view& r, const report& broken) {
+    if (options.log.empty()) return;
+    const bool aspi = r.h.drives.at(0).adapter >= 0;
+    std::set<std::string> given;
+    for (const emu::command_record& c : r.log) {
+        if (!c.result.transport_failure && !c.result.timed_out) continue;
+        const int error = c.result.refused ? ERROR_ACCESS_DENIED : c.result.transport_failure ? ERROR_IO_DEVICE : ERROR_SEM_TIMEOUT;
+        given.insert(aspi ? "ASPI status" : "Windows error " + std::to_string(error));
+    }
+    const bool last_failed = !r.log.empty() && (r.log.back().result.transport_failure || r.log.back().result.timed_out);
+    std::ifstream in(record_path());
+    for (std::string text; std::getline(in, text);) {
+        const nlohmann::json line = nlohmann::json::parse(text, nullptr, false);
+        if (line.is_discarded() || line.value("record", "") != "drive") continue;
+        const std::string words = line.value("system_error", "");
+        if (!words.empty() && std::none_of(given.begin(), given.end(), [&](const std::string& g) { return words.rfind(g, 0) == 0; }))
+            broken("system_error \"" + words + "\" recorded with no failed call that gives it");
+        const std::string result = line.value("result", "updated");
+        const bool told = result != "updating" && result != "updated" && result != "up-to-date" && result != "declined";
+        if (!aspi && told && last_failed && words.empty()) broken("the drive's last failed call recorded without the system's words");
+    }
+}
+
 struct named_invariant {
     const char* name;
     void (*check)(const run_view&, const report&);
@@ -709,6 +735,7 @@ struct named_invariant {
 // The promises every run keeps; a broken one is named in what it reports.
 const named_invariant INVARIANTS[] = {
     {"exit codes", keeps_to_its_exit_codes},
+    {"system's words", records_the_system_s_words},
     {"no endless wait", never_waits_for_nothing},
     {"catalogue messages", shows_only_catalogue_messages},
     {"whole pass", success_needs_a_whole_pass},

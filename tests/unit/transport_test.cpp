@@ -233,11 +233,12 @@ TEST_F(transport_test, pass_through_failures_of_the_call_and_the_drive) {
         int result;
         outcome_kind kind;
         uint8_t status;
+        const char* words;  // as the record names the system's error
     } cases[] = {
-        {emu::fault_kind::transport, -1, outcome_kind::lost, 0},
-        {emu::fault_kind::timeout, -1, outcome_kind::timed_out, 0},
-        {emu::fault_kind::busy, 2, outcome_kind::answered, 0x08},
-        {emu::fault_kind::refused, -1, outcome_kind::refused, 0},
+        {emu::fault_kind::transport, -1, outcome_kind::lost, 0, "Windows error 1117"},
+        {emu::fault_kind::timeout, -1, outcome_kind::timed_out, 0, "Windows error 121"},
+        {emu::fault_kind::busy, 2, outcome_kind::answered, 0x08, ""},
+        {emu::fault_kind::refused, -1, outcome_kind::refused, 0, "Windows error 5"},
     };
     for (const auto& c : cases) {
         host.drives.clear();
@@ -251,6 +252,7 @@ TEST_F(transport_test, pass_through_failures_of_the_call_and_the_drive) {
         EXPECT_EQ(last_outcome.kind, c.kind) << static_cast<int>(c.fault);
         EXPECT_EQ(last_outcome.status, c.status);
         EXPECT_EQ(last_outcome.system_error != ERROR_SUCCESS, c.kind != outcome_kind::answered);
+        EXPECT_STREQ(last_outcome.system_words, c.words);
         fetch_sense();
         EXPECT_EQ(sense_bytes(), byte_vector(18, 0));
         EXPECT_EQ(last_sense_code, 0u);
@@ -367,7 +369,9 @@ TEST_F(transport_test, pass_through_short_answers_leave_no_earlier_bytes) {
     byte_vector page(96, 0xCD);
     EXPECT_EQ(send(0, INQUIRY, DIRECTION_IN, 5000, page.data(), 96), 0);
     EXPECT_NE(page[40], 0);  // the full answer carries the date text here
+    EXPECT_EQ(last_outcome.residual, 0u);
     EXPECT_EQ(send(1, INQUIRY, DIRECTION_IN, 5000, page.data(), 96), 0);
+    EXPECT_EQ(last_outcome.residual, 60u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(page.data()) + 8, 8), "QUARLEN ");
     EXPECT_EQ(byte_vector(page.begin() + 36, page.end()), byte_vector(60, 0));
 

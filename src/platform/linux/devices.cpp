@@ -103,16 +103,21 @@ BOOL pass_through(open_handle& h, LPVOID in, DWORD in_size, LPVOID out, DWORD ou
         const int open_error = errno;
         note_drive_detached(h.path,
                             host_line(h.fd < 0 ? host_notice::detached : host_notice::came_back, h.path).c_str());
-        if (h.fd < 0) return fail(error_for_errno(open_error));
+        if (h.fd < 0) return fail_errno(open_error);
         done = ioctl_retrying(h.fd, SG_IO, &request);
     }
     if (done < 0) {
         const int e = errno;
         if (e == EACCES || e == EPERM) tell_refusal(h.path);
-        return fail(error_for_errno(e));
+        return fail_errno(e);
     }
     error = finish_sg_io(request, *block, out_size);
-    if (error != ERROR_SUCCESS) return fail(error);
+    if (error != ERROR_SUCCESS) {
+        fail(error);
+        std::snprintf(last_error_words, sizeof last_error_words, "SG_IO host status 0x%02X, driver status 0x%02X",
+                      request.host_status, request.driver_status);
+        return FALSE;
+    }
     if (returned) *returned = sizeof(SCSI_PASS_THROUGH_DIRECT);
     return TRUE;
 }
@@ -133,7 +138,7 @@ HANDLE open_drive(open_handle& h, LPCSTR name, DWORD access) {
     if ((access & GENERIC_WRITE) && run_reads_only()) access = GENERIC_READ;
     if ((access & GENERIC_WRITE) && !raw_io_allowed()) {
         const int there = open_retrying(h.path, O_PATH | O_CLOEXEC);
-        if (there < 0) return fail_open(error_for_errno(errno));
+        if (there < 0) return fail_open_errno(errno);
         ::close(there);
         tell_refusal_once(host_line(host_notice::no_capability, h.path));
         return fail_open(ERROR_PRIVILEGE_NOT_HELD);
@@ -150,9 +155,9 @@ HANDLE open_drive(open_handle& h, LPCSTR name, DWORD access) {
             if (run_reads_only()) tell_refusal_once(host_line(host_notice::read_refused, h.path, h.path));
             else tell_refusal(h.path);
             // A drive is there that this run has no right to: not an absent one.
-            return fail_open(ERROR_PRIVILEGE_NOT_HELD);
+            return fail_open(ERROR_PRIVILEGE_NOT_HELD, error);
         }
-        return fail_open(error_for_errno(error));
+        return fail_open_errno(error);
     }
     h.kind = access == 0 ? open_handle::drive_query : open_handle::drive;
     h.fd = fd;

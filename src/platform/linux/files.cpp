@@ -19,7 +19,7 @@ HANDLE open_file(open_handle& h, LPCSTR name, DWORD access) {
     // regular file can be an image.
     const int fd =
         open_retrying(name, O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY));
-    if (fd < 0) return fail_open(error_for_errno(errno));
+    if (fd < 0) return fail_open_errno(errno);
     struct stat status;
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
@@ -39,7 +39,7 @@ DWORD l_GetFileSize(HANDLE file, LPDWORD size_high) {
         return INVALID_FILE_SIZE;
     }
     if (::fstat(h->fd, &status) != 0) {
-        last_error = error_for_errno(errno);
+        fail_errno(errno);
         return INVALID_FILE_SIZE;
     }
     const auto size = static_cast<uint64_t>(status.st_size);
@@ -56,7 +56,7 @@ BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERL
         const ssize_t n = read_retrying(h->fd, static_cast<char*>(buffer) + total, to_read - total);
         if (n < 0) {
             if (read) *read = total;
-            return fail(error_for_errno(errno));
+            return fail_errno(errno);
         }
         if (n == 0) break;
         total += static_cast<DWORD>(n);

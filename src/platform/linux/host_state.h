@@ -26,9 +26,15 @@ struct open_handle {
 
 extern open_handle handles[MAX_HANDLES];
 extern DWORD last_error;
+// The system's own words for the last failure ("errno 5"), for the record.
+extern char last_error_words[48];
 
-BOOL fail(DWORD error);
-HANDLE fail_open(DWORD error);
+// A failed call: `error` for the updater, and `errno_value` (0: none) as the
+// system gave it.
+BOOL fail(DWORD error, int errno_value = 0);
+HANDLE fail_open(DWORD error, int errno_value = 0);
+BOOL fail_errno(int errno_value);
+HANDLE fail_open_errno(int errno_value);
 open_handle* handle_of(HANDLE handle);
 open_handle* free_handle();
 

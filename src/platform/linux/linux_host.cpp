@@ -19,22 +19,29 @@
 #include "platform/linux/host_state.h"
 #include "platform/linux/media_polling.h"
 #include "platform/linux/retrying_calls.h"
+#include "platform/linux/sg_io.h"
 #include "platform/linux/update_window.h"
 
 namespace linux_host {
 
 open_handle handles[MAX_HANDLES];
 DWORD last_error = ERROR_SUCCESS;
+char last_error_words[48] = {};
 
-BOOL fail(DWORD error) {
+BOOL fail(DWORD error, int errno_value) {
     last_error = error;
+    if (errno_value != 0) std::snprintf(last_error_words, sizeof last_error_words, "errno %d", errno_value);
+    else last_error_words[0] = '\0';
     return FALSE;
 }
 
-HANDLE fail_open(DWORD error) {
-    last_error = error;
+HANDLE fail_open(DWORD error, int errno_value) {
+    fail(error, errno_value);
     return INVALID_HANDLE_VALUE;
 }
+
+BOOL fail_errno(int errno_value) { return fail(error_for_errno(errno_value), errno_value); }
+HANDLE fail_open_errno(int errno_value) { return fail_open(error_for_errno(errno_value), errno_value); }
 
 open_handle* handle_of(HANDLE handle) {
     const auto at = reinterpret_cast<uintptr_t>(handle);
@@ -77,6 +84,9 @@ BOOL l_CloseHandle(HANDLE handle) {
 }
 
 DWORD l_GetLastError() { return last_error; }
+void l_system_error_text(char* text, size_t size) {
+    if (size) std::snprintf(text, size, "%s", last_error_words);
+}
 
 // --- system identity and configuration -------------------------------------
 
@@ -222,6 +232,7 @@ constexpr host_calls linux_calls() {
     c.final_exit_code = exit_code_of_run;
     c.console_is_a_screen = [] { return stdout_is_terminal; };
     c.drive_serial = l_drive_serial;
+    c.system_error_text = l_system_error_text;
     return c;
 }
 

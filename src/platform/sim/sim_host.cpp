@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -72,6 +73,15 @@ BOOL fail_with(DWORD error) {
     return FALSE;
 }
 
+// The error a pass-through call fails with for a command that did not end
+// with the drive's status; ERROR_SUCCESS for one that did.
+DWORD pass_through_error(const emu::command_result& r) {
+    if (r.refused) return ERROR_ACCESS_DENIED;
+    if (r.transport_failure) return ERROR_IO_DEVICE;
+    if (r.timed_out) return ERROR_SEM_TIMEOUT;
+    return ERROR_SUCCESS;
+}
+
 BOOL pass_through(machine& h, int slot, LPVOID in, DWORD in_size, DWORD out_size, LPDWORD returned) {
     auto* sptd = static_cast<SCSI_PASS_THROUGH_DIRECT*>(in);
     if (DWORD error = check_pass_through_block(sptd, in_size, out_size); error != ERROR_SUCCESS) return fail_with(error);
@@ -84,11 +94,9 @@ BOOL pass_through(machine& h, int slot, LPVOID in, DWORD in_size, DWORD out_size
     uint32_t timeout_ms = sptd->TimeOutValue * 1000u;
     emu::command_result r = h.run_command(slot, sptd->Cdb, sptd->CdbLength, direction,
                                           static_cast<uint8_t*>(sptd->DataBuffer), sptd->DataTransferLength,
-                                          timeout_ms);
+                                          timeout_ms, true);
     h.advance(r.duration_ms);
-    if (r.refused) return fail_with(ERROR_ACCESS_DENIED);
-    if (r.transport_failure) return fail_with(ERROR_IO_DEVICE);
-    if (r.timed_out) return fail_with(ERROR_SEM_TIMEOUT);
+    if (const DWORD error = pass_through_error(r); error != ERROR_SUCCESS) return fail_with(error);
     sptd->ScsiStatus = r.status;
     sptd->DataTransferLength = r.transferred;
     uint32_t sense = std::min<uint32_t>(sptd->SenseInfoLength, r.sense_length);
@@ -506,6 +514,10 @@ int sim_final_exit_code(int exit_code, int) { return exit_code; }
 
 bool sim_console_is_a_screen() { return !active->cfg.console_redirected; }
 
+void sim_system_error_text(char* text, size_t size) {
+    if (size) std::snprintf(text, size, "Windows error %lu", static_cast<unsigned long>(active->last_error_));
+}
+
 // The serial number the scenario gives the drive, as a system holds it.
 void sim_drive_serial(const char* device, char* serial, size_t size) {
     if (size == 0) return;
@@ -554,6 +566,7 @@ constexpr host_calls sim_calls() {
     c.final_exit_code = sim_final_exit_code;
     c.console_is_a_screen = sim_console_is_a_screen;
     c.drive_serial = sim_drive_serial;
+    c.system_error_text = sim_system_error_text;
     return c;
 }
 
@@ -650,7 +663,7 @@ int machine::slot_for_address(int adapter, int target) const {
 }
 
 emu::command_result machine::run_command(int slot, const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data,
-                                      uint32_t data_length, uint32_t timeout_ms) {
+                                      uint32_t data_length, uint32_t timeout_ms, bool pass_through_call) {
     drive_slot& d = drives[slot];
     emu::command_result r;
     ++commands_run;
@@ -660,7 +673,8 @@ emu::command_result machine::run_command(int slot, const uint8_t* cdb, size_t cd
         r = d.drive->execute(cdb, cdb_length, direction, data, data_length, timeout_ms, elapsed_ms);
         if (d.vanishes_after_command) d.vanished = true;
     }
-    trace_line(trace_command(now_ms(), d.name, cdb, cdb_length, direction, data_length, timeout_ms, r));
+    trace_line(trace_command(now_ms(), d.name, cdb, cdb_length, direction, data_length, timeout_ms, r,
+                             pass_through_call ? pass_through_error(r) : ERROR_SUCCESS));
     return r;
 }
 

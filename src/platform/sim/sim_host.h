@@ -187,9 +187,11 @@ class machine : private emu::aspi_owner {
     handle_info* find_handle(HANDLE h);
     int slot_for_path(const std::string& path) const;
     int slot_for_address(int adapter, int target) const;
-    // Runs a command on a drive slot at the current virtual time and logs it.
+    // Runs a command on a drive slot at the current virtual time and logs it;
+    // a pass-through call's line names the error the call fails with.
     emu::command_result run_command(int slot, const uint8_t* cdb, size_t cdb_length, int direction,
-                                    uint8_t* data, uint32_t data_length, uint32_t timeout_ms);
+                                    uint8_t* data, uint32_t data_length, uint32_t timeout_ms,
+                                    bool pass_through_call = false);
     void advance(uint32_t ms);  // moves the clock and ends the ASPI requests that are due
 
   private:

@@ -63,13 +63,15 @@ std::string trace_box(uint32_t t, const std::string& caption, unsigned style, co
 }
 
 std::string trace_command(uint32_t t, const std::string& drive, const uint8_t* cdb, size_t cdb_length, int direction,
-                          uint32_t data_length, uint32_t timeout_ms, const emu::command_result& r) {
+                          uint32_t data_length, uint32_t timeout_ms, const emu::command_result& r,
+                          uint32_t system_error) {
     std::string line = line_start(t, "command") + ",\"drive\":" + json_string(drive) + ",\"cdb\":\"" +
                        hex_bytes(cdb, cdb_length) + "\",\"dir\":" + std::to_string(direction) +
                        ",\"len\":" + std::to_string(data_length) + ",\"timeout_ms\":" + std::to_string(timeout_ms) +
                        ",\"result\":\"" + outcome_name(r) + "\",\"status\":" + std::to_string(r.status) +
                        ",\"ms\":" + std::to_string(r.duration_ms);
     if (r.sense_length) line += ",\"sense\":\"" + hex_bytes(r.sense, r.sense_length) + "\"";
+    if (system_error) line += ",\"system_error\":" + std::to_string(system_error);
     return line + "}";
 }
 

@@ -28,7 +28,8 @@ const char* outcome_name(const emu::command_result& r);
 std::string trace_console(uint32_t t, const char* bytes, size_t length);
 std::string trace_box(uint32_t t, const std::string& caption, unsigned style, const std::string& text, int answer);
 std::string trace_command(uint32_t t, const std::string& drive, const uint8_t* cdb, size_t cdb_length, int direction,
-                          uint32_t data_length, uint32_t timeout_ms, const emu::command_result& r);
+                          uint32_t data_length, uint32_t timeout_ms, const emu::command_result& r,
+                          uint32_t system_error = 0);
 // A delay of `ms`: "wait" (a timer-period bracket) or "sleep".
 std::string trace_delay(uint32_t t, const char* event, uint32_t ms);
 std::string trace_notification(uint32_t t, const std::string& path, int flag);

@@ -160,6 +160,10 @@ last_record run_record;
 void w_prepare_last_record(const char* path, const char* line) { run_record.prepare(path, line); }
 int w_final_exit_code(int exit_code, int) { return exit_code; }
 
+void w_system_error_text(char* text, size_t size) {
+    if (size) std::snprintf(text, size, "Windows error %lu", static_cast<unsigned long>(::GetLastError()));
+}
+
 // The storage device descriptor the port driver keeps: no command reaches
 // the drive. A drive behind the ASPI manager has no path, and none.
 void w_drive_serial(const char* device, char* serial, size_t size) {
@@ -430,6 +434,7 @@ constexpr host_calls win32_calls() {
     c.final_exit_code = w_final_exit_code;
     c.console_is_a_screen = w_console_is_a_screen;
     c.drive_serial = w_drive_serial;
+    c.system_error_text = w_system_error_text;
     return c;
 }
 
