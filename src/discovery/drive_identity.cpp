@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "discovery/enumeration.h"
+#include "discovery/firmware_signs.h"
 #include "messages/messages.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
@@ -16,16 +17,12 @@ int identity_state = -1;
 int update_mode = 0;
 uint8_t inquiry_data[INQUIRY_LENGTH];
 
-bool update_firmware_revision() {
-    return std::memcmp(inquiry_data + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION, sizeof UPDATE_FIRMWARE_REVISION - 1) == 0;
-}
-
 bool holds_revision_and_date() {
     const uint8_t* revision = inquiry_data + INQUIRY_REVISION;
     const uint8_t* date = inquiry_data + INQUIRY_DATE;
     const bool revision_held = std::find(revision, revision + 4, 0) == revision + 4;
     // The update firmware's date is never read.
-    return revision_held && (update_firmware_revision() || std::find(date, date + 8, 0) == date + 8);
+    return revision_held && (update_firmware_revision(inquiry_data) || std::find(date, date + 8, 0) == date + 8);
 }
 
 int question_date_offset() {

@@ -20,8 +20,6 @@ extern uint8_t inquiry_data[INQUIRY_LENGTH];
 int identify_drive(const model_rows& models);
 // Reads the identity block into drive_info and sets identity_state and update_mode.
 int read_drive_info();
-// True when the INQUIRY data's revision is the update firmware's.
-bool update_firmware_revision();
 // True when the INQUIRY data holds a revision and, unless it is the update
 // firmware's, a date: an answer too short for them leaves zeros there.
 bool holds_revision_and_date();

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "discovery/firmware_signs.h"
 #include "discovery/host_environment.h"
 #include "model/drive_model.h"
 #include "transport/aspi_adapters.h"
@@ -141,12 +142,6 @@ int enumerate_targets(const model_rows& models) {
     else
         enumerate_letters(models);
     return target_count;
-}
-
-int may_run_update_firmware(const uint8_t* inquiry, const uint8_t* identity) {
-    const bool revision = std::memcmp(inquiry + INQUIRY_REVISION, UPDATE_FIRMWARE_REVISION,
-                                      sizeof UPDATE_FIRMWARE_REVISION - 1) == 0;
-    return revision || identity[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
 }
 
 command_target target_of(int target) {

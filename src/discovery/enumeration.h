@@ -29,10 +29,6 @@ extern uint8_t drive_info[64];
 int enumerate_targets(const model_rows& models);
 // Where commands to target `target` go; not known when there is no such target.
 command_target target_of(int target);
-// The one rule by which a drive is named as in its update firmware: its
-// INQUIRY answer `inquiry` shows the update firmware's revision, or its
-// identity block `identity` a blank update vendor. 1 or 0.
-int may_run_update_firmware(const uint8_t* inquiry, const uint8_t* identity);
 // Index of the first of `models` the drive matches (INQUIRY data and drive_info), or -1.
 int identify_model(const uint8_t* inquiry_data, const model_rows& models);
 

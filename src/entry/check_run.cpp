@@ -7,6 +7,7 @@
 #include <string>
 
 #include "discovery/enumeration.h"
+#include "discovery/firmware_signs.h"
 #include "discovery/host_environment.h"
 #include "entry/check_run.h"
 #include "entry/exit_codes.h"
@@ -41,7 +42,7 @@ verdict judge_drive() {
     if (report_revision(REVISION_BEFORE_UPDATE) != 0) return unreadable;
     // Without the image the drive is judged by what it alone shows.
     if (!image_loaded) {
-        if (identity_state == 1 && answers_as_update_firmware())
+        if (identity_state == 1 && answers_as_update_firmware(inquiry_data))
             return {"update-firmware", EXIT_LEFT_IN_UPDATE_FIRMWARE};
         return {"no-image", EXIT_IMAGE_REFUSED};
     }
@@ -58,7 +59,7 @@ verdict judge_drive() {
     if (compatible == 1) return {"up-to-date", EXIT_UP_TO_DATE};
     // Found in its update firmware (both answers say so, as the run judges
     // it): only an update brings it back, and a person is needed.
-    if (identity_state == 1 && answers_as_update_firmware())
+    if (identity_state == 1 && answers_as_update_firmware(inquiry_data))
         return {"update-firmware", EXIT_LEFT_IN_UPDATE_FIRMWARE};
     return {"update", EXIT_UPDATE_APPLIES};
 }

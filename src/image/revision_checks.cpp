@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "discovery/enumeration.h"
+#include "discovery/firmware_signs.h"
 #include "discovery/host_environment.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
@@ -72,7 +73,7 @@ void print_revision_line(const char* format, size_t date_width) {
 // firmware's own date is not the release's.
 uint32_t decoded_drive_date() {
     if (!short_date_form()) return scan_drive_date(false);
-    return update_firmware_revision() ? 0 : scan_drive_date(true);
+    return update_firmware_revision(inquiry_data) ? 0 : scan_drive_date(true);
 }
 
 // The rule by which a drive needs no update: neither its date nor its revision is older than the image's.

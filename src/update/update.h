@@ -40,9 +40,6 @@ int enter_update_mode(uint32_t model_code);
 // 0 when the drive answers as its update firmware (sets update_mode), 1 when it
 // answers otherwise, -1 when its INQUIRY failed (after message 9).
 int check_update_mode();
-// True when the latest INQUIRY answer is the update firmware's: revision
-// "000" under the update firmware's vendor and product prefix.
-bool answers_as_update_firmware();
 // 0 when every block was accepted, -1 after message 42.
 int transfer_image();
 // 0 (also for an excused failure), or the leave command's failure code after message 15.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "discovery/enumeration.h"
+#include "discovery/firmware_signs.h"
 #include "discovery/host_environment.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
@@ -39,7 +40,7 @@ int shows_update_firmware() { return may_run_update_firmware(inquiry_data, drive
 // firmware (an answer too short to hold a revision shows none).
 int left_in_update_firmware(bool revision_read) {
     const bool other_firmware =
-        revision_read && inquiry_data[INQUIRY_REVISION] != 0 && !update_firmware_revision();
+        revision_read && inquiry_data[INQUIRY_REVISION] != 0 && !update_firmware_revision(inquiry_data);
     return other_firmware ? 0 : 1;
 }
 
@@ -51,7 +52,7 @@ int flash_drive(int& left) {
     left = 0;
     // The drive must come back as the drive it is now; one found in its update
     // firmware shows no more than that it is one of this build's.
-    const bool found_in_update_firmware = answers_as_update_firmware();
+    const bool found_in_update_firmware = answers_as_update_firmware(inquiry_data);
     uint8_t identity[IDENTIFICATION_WIDTH];
     std::memcpy(identity, inquiry_data + INQUIRY_VENDOR, sizeof identity);
     // The switch is left out only when the identity block and the INQUIRY
@@ -80,7 +81,7 @@ int flash_drive(int& left) {
     const int read = report_revision(REVISION_AFTER_UPDATE);
     left = left_in_update_firmware(read == 0);
     if (read != 0) return RUN_STOPPED;
-    if (!update_firmware_revision()) {
+    if (!update_firmware_revision(inquiry_data)) {
         if (image_sent && runs_the_image(found_in_update_firmware ? nullptr : identity)) {
             show_message(MSG_SUCCESS_UPDATED, KIND_CONSOLE);
             return DRIVE_UPDATED;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "discovery/enumeration.h"
+#include "discovery/firmware_signs.h"
 #include "discovery/host_environment.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
@@ -74,13 +75,8 @@ int check_update_mode() {
         show_message(MSG_INQUIRY_FAILED, KIND_CONSOLE);
         return -1;
     }
-    update_mode = answers_as_update_firmware();
+    update_mode = answers_as_update_firmware(inquiry_data);
     return update_mode ? 0 : 1;
-}
-
-bool answers_as_update_firmware() {
-    return update_firmware_revision() &&
-           std::memcmp(inquiry_data + INQUIRY_VENDOR, UPDATE_FIRMWARE_IDENTITY, sizeof UPDATE_FIRMWARE_IDENTITY - 1) == 0;
 }
 
 int leave_update_mode(uint32_t model_code) {
