@@ -61,7 +61,7 @@ void transfer_one_block(benchmark::State& state) {
     sim::machine h;
     prepare(h);
     init_firmware_descriptor();
-    detect_host_environment();
+    detect_host_environment(working_buffers_of_the_run());
     enumerate_targets(descriptor_rows());
     current_target = 0;
     identify_drive(descriptor_rows());
@@ -83,7 +83,7 @@ void transfer_one_block(benchmark::State& state) {
     }
     if (failures) state.SkipWithError("a block was refused");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * BLOCK);
-    release_host_environment();
+    release_host_environment(working_buffers_of_the_run());
 }
 BENCHMARK(transfer_one_block)->Unit(benchmark::kMicrosecond);
 

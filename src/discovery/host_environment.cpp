@@ -13,18 +13,13 @@
 #include "transport/transport.h"
 
 working_buffer drive_data_buffer;
-working_buffer image_buffer;
-working_buffer small_buffer;
 notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
 int notification_count = 0;
-working_buffer* const ASPI_WORKING_BLOCKS[ASPI_BLOCK_COUNT] = {&drive_data_buffer, &request_block_area, &image_buffer,
-                                                               &small_buffer};
 
 namespace {
 
-constexpr uint32_t NT_DRIVE_DATA_SIZE = 0x200000;
-constexpr uint32_t NT_IMAGE_SIZE = 0x800000;
-constexpr uint32_t NT_SMALL_SIZE = 512;
+// The list the host was last learned with, until it is released.
+const run_buffers* buffers_taken = nullptr;
 
 // Minor versions of Windows 95, 98 and Me; any other minor of that platform
 // takes the pass-through route.
@@ -77,7 +72,7 @@ bool ieee1394_identifier(const uint8_t* identifier) {
 
 }  // namespace
 
-void detect_host_environment() {
+void detect_host_environment(const run_buffers& buffers) {
     command_timeout_ms = DEFAULT_COMMAND_TIMEOUT_MS;
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
@@ -85,15 +80,16 @@ void detect_host_environment() {
     // A failure of either (a missing buffer, no manager, no adapter) leaves
     // enumeration nothing to find, and the run ends as one without targets.
     if (win9x_family) {
-        if (aspi_initialize(ASPI_WORKING_BLOCKS, ASPI_BLOCK_COUNT) == 0) classify_aspi_adapters();
+        hold_working_buffers(buffers);
+        if (aspi_initialize(buffers.aspi_blocks, buffers.aspi_count) == 0) classify_aspi_adapters();
     } else {
-        init_nt_host();
+        init_nt_host(buffers);
     }
 }
 
 // Returns 0, or -1 at the first buffer that cannot be allocated; buffers taken
 // before it stay recorded for release_host_environment.
-int init_nt_host() {
+int init_nt_host(const run_buffers& buffers) {
     command_timeout_ms = DEFAULT_COMMAND_TIMEOUT_MS;
     intel_ide_driver = 0;
     scsi_address.PathId = 0;
@@ -107,9 +103,9 @@ int init_nt_host() {
         show_message(MSG_INTEL_IDE_DRIVER, KIND_CONSOLE);
     }
 
-    if (allocate_working_buffer(drive_data_buffer, NT_DRIVE_DATA_SIZE) != 0) return -1;
-    if (allocate_working_buffer(image_buffer, NT_IMAGE_SIZE) != 0) return -1;
-    if (allocate_working_buffer(small_buffer, NT_SMALL_SIZE) != 0) return -1;
+    hold_working_buffers(buffers);
+    for (int i = 0; i < buffers.nt_count; ++i)
+        if (allocate_working_buffer(*buffers.nt_buffers[i], buffers.nt_sizes[i]) != 0) return -1;
     return 0;
 }
 
@@ -127,18 +123,23 @@ void classify_aspi_adapters() {
     }
 }
 
-int release_host_environment() {
-    if (win9x_family) return aspi_release(ASPI_WORKING_BLOCKS, ASPI_BLOCK_COUNT);
+int release_host_environment(const run_buffers& buffers) {
+    buffers_taken = nullptr;
+    if (win9x_family) return aspi_release(buffers.aspi_blocks, buffers.aspi_count);
     release_notification_control();
-    free_working_buffer(small_buffer);
-    free_working_buffer(image_buffer);
-    free_working_buffer(drive_data_buffer);
+    for (int i = buffers.nt_count - 1; i >= 0; --i) free_working_buffer(*buffers.nt_buffers[i]);
     return 0;
 }
 
+void hold_working_buffers(const run_buffers& buffers) { buffers_taken = &buffers; }
+
 bool working_buffers_ready() {
-    bool common = drive_data_buffer.address && image_buffer.address && small_buffer.address;
-    return win9x_family ? common && request_block_area.address : common;
+    if (buffers_taken == nullptr) return false;
+    working_buffer* const* list = win9x_family ? buffers_taken->aspi_blocks : buffers_taken->nt_buffers;
+    const int count = win9x_family ? buffers_taken->aspi_count : buffers_taken->nt_count;
+    for (int i = 0; i < count; ++i)
+        if (list[i]->address == nullptr) return false;
+    return true;
 }
 
 // Opens the letter's device without access rights, records it in the next
@@ -170,8 +171,7 @@ void release_notification_control() {
 
 void reset_host_environment_state() {
     drive_data_buffer = {};
-    image_buffer = {};
-    small_buffer = {};
+    buffers_taken = nullptr;
     std::memset(notification_table, 0, sizeof notification_table);
     notification_count = 0;
 }

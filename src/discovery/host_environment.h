@@ -10,14 +10,21 @@
 #include "transport/aspi_adapters.h"
 #include "transport/transport.h"
 
-// The working buffers of the run (the ASPI route's request blocks, 9x
-// family only, are the transport's: request_block_area).
+// The probes' answers during enumeration: discovery's own working buffer.
 extern working_buffer drive_data_buffer;
-extern working_buffer image_buffer;
-extern working_buffer small_buffer;
-// The blocks the ASPI route takes at its start, in the order it takes them.
-constexpr int ASPI_BLOCK_COUNT = 4;
-extern working_buffer* const ASPI_WORKING_BLOCKS[ASPI_BLOCK_COUNT];
+constexpr uint32_t NT_DRIVE_DATA_SIZE = 0x200000;
+
+// The working buffers a run takes as its host is learned, each kept by its
+// owner (the drive data here, the image buffer by the image, the mode block
+// by the update-mode entry, the request blocks by the ASPI route), listed in
+// the order each route takes them.
+struct run_buffers {
+    working_buffer* const* aspi_blocks;  // ASPI route: ASPI_BLOCK_SIZE each
+    int aspi_count;
+    working_buffer* const* nt_buffers;   // pass-through route: nt_sizes[i] bytes each
+    const uint32_t* nt_sizes;
+    int nt_count;
+};
 
 constexpr int MAX_NOTIFICATION_ENTRIES = 23;
 struct notification_entry {
@@ -27,12 +34,16 @@ struct notification_entry {
 extern notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
 extern int notification_count;
 
-void detect_host_environment();
-int init_nt_host();
+void detect_host_environment(const run_buffers& buffers);
+// Holds `buffers` as the list the host is learned with, until release:
+// detection does so itself; a run that brings buffers of its own does so here.
+void hold_working_buffers(const run_buffers& buffers);
+int init_nt_host(const run_buffers& buffers);
 void classify_aspi_adapters();
-int release_host_environment();
+int release_host_environment(const run_buffers& buffers);
 
-// True when every working buffer the family needs is allocated.
+// True when every working buffer the route needs, of the list the host was
+// learned with, is allocated.
 bool working_buffers_ready();
 
 // Media change notification control, taken from every CD/DVD drive met on

@@ -95,7 +95,7 @@ int check_run() {
         return refused;
     }
     prepare_run_record();
-    detect_host_environment();
+    detect_host_environment(working_buffers_of_the_run());
     target_count = enumerate_targets(descriptor_rows());
     log_drives_found();
     int result = target_count == 0 ? EXIT_NOTHING_HERE : EXIT_UP_TO_DATE;
@@ -113,7 +113,7 @@ int check_run() {
         const std::string line = drive_line(v);
         host::write_console(line.data(), line.size());
     }
-    release_host_environment();
+    release_host_environment(working_buffers_of_the_run());
     silence_console(false);
     if (target_count == 0 && drives_refused == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));
     if (image_missing)

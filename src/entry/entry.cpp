@@ -73,7 +73,7 @@ int unattended_exit_code(int fleet) {
 // nothing more is done, and the exit code says the run did not finish.
 int abandon_run() {
     host::write_notice(notice_text(NOTICE_QUESTION_NOT_SHOWN));
-    release_host_environment();
+    release_host_environment(working_buffers_of_the_run());
     return 1;
 }
 
@@ -100,7 +100,7 @@ int update_run() {
     init_firmware_descriptor();
     if (const int refused = open_run()) return refused;
     prepare_run_record();
-    detect_host_environment();
+    detect_host_environment(working_buffers_of_the_run());
     target_count = enumerate_targets(descriptor_rows());
     log_drives_found();
     for (int i = 0; i < target_count; ++i) {
@@ -111,7 +111,7 @@ int update_run() {
 
     if (target_count == 0) {
         show_message(MSG_NO_TARGET, KIND_INFO);
-        release_host_environment();
+        release_host_environment(working_buffers_of_the_run());
         return options.yes ? (drives_refused != 0 ? EXIT_UPDATE_FAILED : EXIT_NOTHING_HERE) : 1;
     }
     if (target_count > 1) {
@@ -158,7 +158,7 @@ int update_run() {
         } else if (result == RUN_STOPPED) {
             log_drives_not_visited(i + 1);
             show_message(MSG_TERMINATED, KIND_WARNING);
-            release_host_environment();
+            release_host_environment(working_buffers_of_the_run());
             // Drives not reached are for a later run.
             if (i + 1 < target_count) fleet = more_urgent(fleet, EXIT_TRY_AGAIN_LATER);
             return options.yes ? unattended_exit_code(fleet) : 1;
@@ -175,7 +175,7 @@ int update_run() {
         // Nothing on the console says why nothing was updated.
         host::write_notice(notice_text(NOTICE_ALL_DECLINED));
     }
-    release_host_environment();
+    release_host_environment(working_buffers_of_the_run());
     return options.yes ? unattended_exit_code(fleet) : 0;
 }
 

@@ -13,6 +13,8 @@
 #include "image/image_integrity.h"
 #include "messages/messages.h"
 #include "platform/host.h"
+#include "transport/aspi_adapters.h"
+#include "update/update.h"
 
 model_row firmware_descriptor[MAX_MODEL_ROWS];
 int release_count = 0;
@@ -21,7 +23,16 @@ namespace {
 
 void copy_text(char* field, const char* text, size_t width) { std::memcpy(field, text, width); }
 
+// The ASPI route takes its request blocks after the drive data; the
+// pass-through route has none.
+working_buffer* const ASPI_BLOCKS[] = {&drive_data_buffer, &request_block_area, &image_buffer, &small_buffer};
+working_buffer* const NT_BUFFERS[] = {&drive_data_buffer, &image_buffer, &small_buffer};
+const uint32_t NT_SIZES[] = {NT_DRIVE_DATA_SIZE, NT_IMAGE_SIZE, NT_SMALL_SIZE};
+const run_buffers RUN_BUFFERS = {ASPI_BLOCKS, 4, NT_BUFFERS, NT_SIZES, 3};
+
 }  // namespace
+
+const run_buffers& working_buffers_of_the_run() { return RUN_BUFFERS; }
 
 void init_firmware_descriptor() {
     std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);

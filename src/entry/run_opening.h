@@ -2,6 +2,7 @@
 // claimed, and the image vetted before the first command to any drive.
 #pragma once
 
+#include "discovery/host_environment.h"
 #include "model/drive_model.h"
 
 extern model_row firmware_descriptor[MAX_MODEL_ROWS];
@@ -14,5 +15,9 @@ void init_firmware_descriptor();
 // a record that is not the image, the image read once and vetted. 0 to go
 // on, else the run's exit code after its one line.
 int open_run();
+
+// The working buffers the run takes as its host is learned, in the order
+// each route takes them.
+const run_buffers& working_buffers_of_the_run();
 
 void reset_run_opening_state();

@@ -13,6 +13,7 @@
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
 
+working_buffer image_buffer;
 int32_t transfer_length = 0;
 image_header loaded_header{};
 uint32_t& image_date = loaded_header.date;
@@ -143,6 +144,7 @@ int load_image() {
 }
 
 void reset_firmware_image_state() {
+    image_buffer = {};
     transfer_length = 0;
     loaded_header = {};
 }

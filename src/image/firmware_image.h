@@ -7,7 +7,12 @@
 
 #include "discovery/drive_identity.h"
 #include "model/drive_model.h"
+#include "platform/working_buffer.h"
 #include "transport/drive_layout.h"
+
+// The image as read from its file, taken with the host's working buffers.
+extern working_buffer image_buffer;
+constexpr uint32_t NT_IMAGE_SIZE = 0x800000;
 
 constexpr uint32_t IMAGE_HEADER_SIZE = 0x13A;
 

@@ -6,6 +6,7 @@
 
 #include "messages/messages.h"
 #include "model/drive_model.h"
+#include "platform/working_buffer.h"
 
 // Results of update_drive; any value but DRIVE_UPDATED and RUN_STOPPED leaves
 // the drive out of the count and the run goes on.
@@ -47,6 +48,11 @@ int leave_update_mode(uint32_t model_code);
 void settle_wait(int leave_result);
 
 constexpr uint32_t MODE_BLOCK_SIZE = 256;
+// The mode block of the commands that switch the drive (the small buffer),
+// taken with the host's working buffers.
+extern working_buffer small_buffer;
+constexpr uint32_t NT_SMALL_SIZE = 512;
+void reset_update_mode_state();
 
 // The row of `model_code`, or null when this build has none.
 const update_model* find_update_model(uint32_t model_code);

@@ -30,6 +30,8 @@ constexpr uint32_t SETTLE_AFTER_FAILED_LEAVE_MS = 2000;
 
 }  // namespace
 
+working_buffer small_buffer;
+
 const update_model* find_update_model(uint32_t model_code) {
     for (const update_model& model : UPDATE_MODELS)
         if (model.model_code == model_code) return &model;
@@ -122,3 +124,5 @@ void settle_wait(int leave_result) {
         wait_ms(SETTLE_AFTER_FAILED_LEAVE_MS);
     }
 }
+
+void reset_update_mode_state() { small_buffer = {}; }

@@ -74,6 +74,7 @@ inline void prepare_run(sim::machine& h, bool win9x_image_buffer = false) {
     m.image = win9x_image_buffer ? &m.image_9x : &m.image_nt;
     image_buffer = {nullptr, m.image->data(), static_cast<uint32_t>(m.image->size())};
     small_buffer = {nullptr, m.small.data(), SMALL_BUFFER_SIZE};
+    hold_working_buffers(working_buffers_of_the_run());
     target_table[0].drive_letter = 'E';
     target_count = 1;
     current_target = 0;

@@ -47,7 +47,7 @@ class letters_test : public sim_test, public ::testing::WithParamInterface<lette
 TEST_P(letters_test, matching_drives_become_targets_and_cd_drives_lose_notification) {
     for (const drive_row& d : GetParam().drives) host.add_drive_at_letter(d.letter, config_of(d));
     init_firmware_descriptor();
-    detect_host_environment();
+    detect_host_environment(working_buffers_of_the_run());
     const int found = enumerate_targets(descriptor_rows());
 
     std::string targets, notified;
@@ -104,7 +104,7 @@ TEST_P(adapters_test, adapters_are_scanned_by_their_kind) {
     as_windows_9x(host, GetParam().adapters);
     for (const auto& [adapter, id] : GetParam().drives) host.add_drive_at_address(adapter, id);
     init_firmware_descriptor();
-    detect_host_environment();
+    detect_host_environment(working_buffers_of_the_run());
 
     EXPECT_EQ(enumerate_targets(descriptor_rows()), static_cast<int>(GetParam().targets.size()));
     std::vector<std::pair<int, int>> targets;

@@ -30,7 +30,7 @@ TEST_P(family_test, version_decides_the_route_and_its_buffers) {
     set_version(host, c.platform, c.major, c.minor);
     host.cfg.aspi_present = true;
     host.cfg.adapters = {{"AHA2940 SCSI BUS"}};
-    detect_host_environment();
+    detect_host_environment(working_buffers_of_the_run());
 
     EXPECT_EQ(win9x_family, c.win9x);
     EXPECT_EQ(command_timeout_ms, 1000);
@@ -61,7 +61,7 @@ class intel_keys_test : public sim_test, public ::testing::WithParamInterface<in
 TEST_P(intel_keys_test, each_key_is_announced_and_only_the_ata_driver_sets_the_flag) {
     host.cfg.registry_keys = GetParam().keys;
     intel_ide_driver = 1;
-    ASSERT_EQ(init_nt_host(), 0);
+    ASSERT_EQ(init_nt_host(working_buffers_of_the_run()), 0);
     std::string expected;
     for (int i = 0; i < GetParam().messages; ++i) expected += INTEL;
     EXPECT_EQ(host.console, expected);

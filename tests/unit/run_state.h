@@ -6,12 +6,14 @@
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
 #include "entry/options.h"
+#include "entry/run_opening.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
 #include "transport/aspi_adapters.h"
 #include "transport/drive_commands.h"
 #include "transport/transport.h"
+#include "update/update.h"
 
 inline void reset_run_state() {
     reset_entry_state();
@@ -23,6 +25,7 @@ inline void reset_run_state() {
     reset_enumeration_state();
     reset_drive_identity_state();
     reset_firmware_image_state();
+    reset_update_mode_state();
     reset_revision_checks_state();
     reset_dialogue_state();
 }

@@ -73,10 +73,14 @@ inline void as_windows_9x(sim::machine& h, std::vector<sim::adapter_config> adap
 // The ASPI route started and ended as host detection and release do: the
 // run's working blocks taken, the manager's adapters inquired and classified.
 inline int aspi_start() {
-    const int result = aspi_initialize(ASPI_WORKING_BLOCKS, ASPI_BLOCK_COUNT);
+    const run_buffers& run = working_buffers_of_the_run();
+    const int result = aspi_initialize(run.aspi_blocks, run.aspi_count);
     if (result == 0) classify_aspi_adapters();
     return result;
 }
-inline int aspi_stop() { return aspi_release(ASPI_WORKING_BLOCKS, ASPI_BLOCK_COUNT); }
+inline int aspi_stop() {
+    const run_buffers& run = working_buffers_of_the_run();
+    return aspi_release(run.aspi_blocks, run.aspi_count);
+}
 
 inline std::string bytes(const char* text) { return std::string(text); }

@@ -29,7 +29,7 @@ enum class host_kind { nt, nt_firewire, nine_x, nine_x_with_intel };
 class transfer_base : public sim_folder_test {
   protected:
     void TearDown() override {
-        if (prepared) release_host_environment();
+        if (prepared) release_host_environment(working_buffers_of_the_run());
         sim_folder_test::TearDown();
     }
     // Makes a drive already in its update firmware target 0 of a prepared host
@@ -45,7 +45,7 @@ class transfer_base : public sim_folder_test {
             if (kind == host_kind::nt_firewire) slot.address_error = ERROR_NOT_SUPPORTED;
         }
         init_firmware_descriptor();
-        detect_host_environment();
+        detect_host_environment(working_buffers_of_the_run());
         prepared = true;
         target_table[0] = target_record{0, 0, 'E'};
         target_count = 1;

@@ -275,7 +275,7 @@ TEST_F(update_drive_failures, drive_that_cannot_be_opened_for_identification_end
     put_image();
     host.add_drive_at_letter('E');
     init_firmware_descriptor();
-    detect_host_environment();
+    detect_host_environment(working_buffers_of_the_run());
     ASSERT_EQ(enumerate_targets(descriptor_rows()), 1);
     host.drives[0].vanished = true;  // unplugged after enumeration
     current_target = 0;
@@ -284,7 +284,7 @@ TEST_F(update_drive_failures, drive_that_cannot_be_opened_for_identification_end
 
     EXPECT_EQ(host.drive(0).log().size(), 2u);
     EXPECT_EQ(host.console, english(9));
-    release_host_environment();
+    release_host_environment(working_buffers_of_the_run());
 }
 
 TEST_F(update_drive_failures, missing_image_stops_the_run) {
@@ -483,11 +483,11 @@ TEST_F(update_drive_failures, only_yes_flashes_and_only_no_declines) {
         host.cfg.answers = {answer};
         host.next_answer_ = 0;
         init_firmware_descriptor();
-        detect_host_environment();
+        detect_host_environment(working_buffers_of_the_run());
         ASSERT_EQ(enumerate_targets(descriptor_rows()), 1);
         current_target = 0;
         EXPECT_EQ(update_drive(descriptor_rows(), update_all), result);
-        release_host_environment();
+        release_host_environment(working_buffers_of_the_run());
         EXPECT_EQ(cdbs(host.drive(0)).back(), READY);
     }
 }

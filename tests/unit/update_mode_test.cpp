@@ -32,7 +32,7 @@ class update_mode_base : public sim_test {
             host.add_drive_at_letter('E', config);
         }
         init_firmware_descriptor();
-        detect_host_environment();
+        detect_host_environment(working_buffers_of_the_run());
         prepared = true;
         ASSERT_TRUE(working_buffers_ready());
         target_table[0] = target_record{0, 0, 'E'};
@@ -45,7 +45,7 @@ class update_mode_base : public sim_test {
         host.waits.clear();
     }
     void TearDown() override {
-        if (prepared) release_host_environment();
+        if (prepared) release_host_environment(working_buffers_of_the_run());
         sim_test::TearDown();
     }
     const emu::command_record& last_command() { return host.drive(0).log().back(); }
