@@ -198,8 +198,11 @@ if(DEFINED ANSWERS)
 endif()
 # Wine now and then fails to make the first window on a display just started
 # (MessageBoxA returns 0 before any box shows, and the program, rightly, stops),
-# and a display may not start on a machine busy with other cases: that run is
-# made again once, from the same start, and said so.
+# a display may not start on a machine busy with other cases, and a process
+# that ends itself from its console handler's thread while its main thread
+# waits in a box can lose the race with Wine's own client, which ends it with
+# 1 and "wine client error:N: write: ..." (Windows has no such client): that
+# run is made again once, from the same start, and said so.
 foreach(attempt RANGE 1 2)
   string(TIMESTAMP started %s UTC)
   execute_process(COMMAND ${run_command} WORKING_DIRECTORY ${run}
@@ -213,6 +216,10 @@ foreach(attempt RANGE 1 2)
   endif()
   file(READ ${WORK}/boxes.log boxes_seen)
   file(READ ${WORK}/stderr.txt errors_seen)
+  set(wine_client_lost FALSE)
+  if(errors_seen MATCHES "wine client error:[0-9a-f]+: write: " AND "${code}" STREQUAL "1" AND NOT "${EXIT}" STREQUAL "1")
+    set(wine_client_lost TRUE)
+  endif()
   set(no_display FALSE)
   if(boxes_seen MATCHES "Xvfb did not start")
     set(no_display TRUE)
@@ -221,11 +228,13 @@ foreach(attempt RANGE 1 2)
   if(NOT ANSWERS STREQUAL "none" AND boxes_seen MATCHES "box 1: none came" AND errors_seen MATCHES "could not be shown")
     set(no_first_box TRUE)
   endif()
-  if(attempt EQUAL 2 OR NOT (no_display OR no_first_box))
+  if(attempt EQUAL 2 OR NOT (no_display OR no_first_box OR wine_client_lost))
     break()
   endif()
   if(no_display)
     message(STATUS "${case_name}: the display did not start; the run is made again")
+  elseif(wine_client_lost)
+    message(STATUS "${case_name}: Wine's client ended the process first (${errors_seen}); the run is made again")
   else()
     message(STATUS "${case_name}: Wine showed no box on its new display; the run is made again")
   endif()

@@ -515,7 +515,10 @@ int sim_final_exit_code(int exit_code, int) { return exit_code; }
 bool sim_console_is_a_screen() { return !active->cfg.console_redirected; }
 
 void sim_system_error_text(char* text, size_t size) {
-    if (size) std::snprintf(text, size, "Windows error %lu", static_cast<unsigned long>(active->last_error_));
+    const DWORD error = active->last_error_;
+    if (size == 0) return;
+    text[0] = '\0';
+    if (error != ERROR_SUCCESS) std::snprintf(text, size, "Windows error %lu", static_cast<unsigned long>(error));
 }
 
 // The serial number the scenario gives the drive, as a system holds it.

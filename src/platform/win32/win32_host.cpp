@@ -161,7 +161,10 @@ void w_prepare_last_record(const char* path, const char* line) { run_record.prep
 int w_final_exit_code(int exit_code, int) { return exit_code; }
 
 void w_system_error_text(char* text, size_t size) {
-    if (size) std::snprintf(text, size, "Windows error %lu", static_cast<unsigned long>(::GetLastError()));
+    const DWORD error = ::GetLastError();
+    if (size == 0) return;
+    text[0] = '\0';
+    if (error != ERROR_SUCCESS) std::snprintf(text, size, "Windows error %lu", static_cast<unsigned long>(error));
 }
 
 // The storage device descriptor the port driver keeps: no command reaches
