@@ -83,7 +83,7 @@ void transfer_one_block(benchmark::State& state) {
     }
     if (failures) state.SkipWithError("a block was refused");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * BLOCK);
-    release_host_environment(working_buffers_of_the_run());
+    release_host_environment();
 }
 BENCHMARK(transfer_one_block)->Unit(benchmark::kMicrosecond);
 

@@ -55,7 +55,7 @@ int read_drive_info() {
     identity_state = -1;
     int result = read_buffer(target_of(current_target), MODE_DATA, BUFFER_IDENTITY, 0, IDENTITY_LENGTH, drive_info);
     if (result != 0) return result;
-    identity_state = drive_info[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
+    identity_state = identity_shows_update_firmware(drive_info) ? 1 : 0;
     update_mode = identity_state;
     return 0;
 }

@@ -59,10 +59,6 @@ bool update_vendor_matches(const model_row& row) {
            std::memcmp(drive_info + IDENTITY_SIGNATURE, row.update_vendor, IDENTITY_FIELD_WIDTH) == 0;
 }
 
-// 1 when the probes show the drive's update firmware: its revision, or the
-// blank update vendor of its identity block.
-int found_in_update_firmware() { return may_run_update_firmware(drive_data_buffer.address, drive_info); }
-
 // Appends a record and returns its number, or -1 when the table is full.
 int append_target() {
     if (target_count >= MAX_TARGETS) return -1;
@@ -92,7 +88,7 @@ void enumerate_letters(const model_rows& models) {
             int number = append_target();
             if (number >= 0) {
                 target_table[number].drive_letter = letter;
-                target_table[number].in_update_firmware = found_in_update_firmware();
+                target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
                 current_target = number;
             }
         }
@@ -109,7 +105,7 @@ void scan_adapter(const model_rows& models, int adapter, int last_id) {
         if (number < 0) return;
         target_table[number].host_adapter = adapter;
         target_table[number].target_id = id;
-        target_table[number].in_update_firmware = found_in_update_firmware();
+        target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
     }
 }
 

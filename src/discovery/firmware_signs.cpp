@@ -15,6 +15,8 @@ bool answers_as_update_firmware(const uint8_t* inquiry) {
            std::memcmp(inquiry + INQUIRY_VENDOR, UPDATE_FIRMWARE_IDENTITY, sizeof UPDATE_FIRMWARE_IDENTITY - 1) == 0;
 }
 
+bool identity_shows_update_firmware(const uint8_t* identity) { return identity[IDENTITY_UPDATE_VENDOR] == ' '; }
+
 int may_run_update_firmware(const uint8_t* inquiry, const uint8_t* identity) {
-    return update_firmware_revision(inquiry) || identity[IDENTITY_UPDATE_VENDOR] == ' ' ? 1 : 0;
+    return update_firmware_revision(inquiry) || identity_shows_update_firmware(identity) ? 1 : 0;
 }

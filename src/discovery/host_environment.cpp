@@ -80,8 +80,7 @@ void detect_host_environment(const run_buffers& buffers) {
     // A failure of either (a missing buffer, no manager, no adapter) leaves
     // enumeration nothing to find, and the run ends as one without targets.
     if (win9x_family) {
-        hold_working_buffers(buffers);
-        if (aspi_initialize(buffers.aspi_blocks, buffers.aspi_count) == 0) classify_aspi_adapters();
+        start_aspi_route(buffers);
     } else {
         init_nt_host(buffers);
     }
@@ -123,8 +122,16 @@ void classify_aspi_adapters() {
     }
 }
 
-int release_host_environment(const run_buffers& buffers) {
-    buffers_taken = nullptr;
+int start_aspi_route(const run_buffers& buffers) {
+    hold_working_buffers(buffers);
+    const int result = aspi_initialize(buffers.aspi_blocks, buffers.aspi_count);
+    if (result == 0) classify_aspi_adapters();
+    return result;
+}
+
+int release_host_environment() {
+    const run_buffers none{};
+    const run_buffers& buffers = buffers_taken ? *buffers_taken : none;
     if (win9x_family) return aspi_release(buffers.aspi_blocks, buffers.aspi_count);
     release_notification_control();
     for (int i = buffers.nt_count - 1; i >= 0; --i) free_working_buffer(*buffers.nt_buffers[i]);

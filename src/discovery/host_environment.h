@@ -35,12 +35,18 @@ extern notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
 extern int notification_count;
 
 void detect_host_environment(const run_buffers& buffers);
-// Holds `buffers` as the list the host is learned with, until release:
-// detection does so itself; a run that brings buffers of its own does so here.
+// Holds `buffers` as the list the host is learned with, which release gives
+// back: detection does so itself; a run that brings buffers of its own does
+// so here.
 void hold_working_buffers(const run_buffers& buffers);
 int init_nt_host(const run_buffers& buffers);
+// The ASPI route's start: the blocks of `buffers` taken, the manager's
+// adapters inquired and classified. aspi_initialize's result.
+int start_aspi_route(const run_buffers& buffers);
 void classify_aspi_adapters();
-int release_host_environment(const run_buffers& buffers);
+// Gives back what detection took: the held list's buffers, the ASPI route's
+// records, the media change notification control.
+int release_host_environment();
 
 // True when every working buffer the route needs, of the list the host was
 // learned with, is allocated.

@@ -113,7 +113,7 @@ int check_run() {
         const std::string line = drive_line(v);
         host::write_console(line.data(), line.size());
     }
-    release_host_environment(working_buffers_of_the_run());
+    release_host_environment();
     silence_console(false);
     if (target_count == 0 && drives_refused == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));
     if (image_missing)

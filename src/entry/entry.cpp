@@ -1,15 +1,12 @@
 // The spine of the run: the banner, the language, host detection and
 // enumeration, the target loop, the summary and the exit code. Owns the run
 // state.
-#include <cstdio>
-#include <cstring>
 
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "entry/entry.h"
 #include "entry/options.h"
 #include "entry/run_log.h"
-#include "image/firmware_image.h"
 #include "image/image_integrity.h"
 #include "messages/messages.h"
 #include "model/drive_model.h"
@@ -73,7 +70,7 @@ int unattended_exit_code(int fleet) {
 // nothing more is done, and the exit code says the run did not finish.
 int abandon_run() {
     host::write_notice(notice_text(NOTICE_QUESTION_NOT_SHOWN));
-    release_host_environment(working_buffers_of_the_run());
+    release_host_environment();
     return 1;
 }
 
@@ -111,7 +108,7 @@ int update_run() {
 
     if (target_count == 0) {
         show_message(MSG_NO_TARGET, KIND_INFO);
-        release_host_environment(working_buffers_of_the_run());
+        release_host_environment();
         return options.yes ? (drives_refused != 0 ? EXIT_UPDATE_FAILED : EXIT_NOTHING_HERE) : 1;
     }
     if (target_count > 1) {
@@ -158,7 +155,7 @@ int update_run() {
         } else if (result == RUN_STOPPED) {
             log_drives_not_visited(i + 1);
             show_message(MSG_TERMINATED, KIND_WARNING);
-            release_host_environment(working_buffers_of_the_run());
+            release_host_environment();
             // Drives not reached are for a later run.
             if (i + 1 < target_count) fleet = more_urgent(fleet, EXIT_TRY_AGAIN_LATER);
             return options.yes ? unattended_exit_code(fleet) : 1;
@@ -175,7 +172,7 @@ int update_run() {
         // Nothing on the console says why nothing was updated.
         host::write_notice(notice_text(NOTICE_ALL_DECLINED));
     }
-    release_host_environment(working_buffers_of_the_run());
+    release_host_environment();
     return options.yes ? unattended_exit_code(fleet) : 0;
 }
 

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "discovery/enumeration.h"
-#include "discovery/host_environment.h"
 #include "entry/entry.h"
 #include "entry/options.h"
 #include "image/firmware_image.h"

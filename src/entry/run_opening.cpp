@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "discovery/drive_identity.h"
 #include "entry/exit_codes.h"
@@ -28,7 +29,9 @@ void copy_text(char* field, const char* text, size_t width) { std::memcpy(field,
 working_buffer* const ASPI_BLOCKS[] = {&drive_data_buffer, &request_block_area, &image_buffer, &small_buffer};
 working_buffer* const NT_BUFFERS[] = {&drive_data_buffer, &image_buffer, &small_buffer};
 const uint32_t NT_SIZES[] = {NT_DRIVE_DATA_SIZE, NT_IMAGE_SIZE, NT_SMALL_SIZE};
-const run_buffers RUN_BUFFERS = {ASPI_BLOCKS, 4, NT_BUFFERS, NT_SIZES, 3};
+static_assert(std::size(NT_BUFFERS) == std::size(NT_SIZES));
+const run_buffers RUN_BUFFERS = {ASPI_BLOCKS, static_cast<int>(std::size(ASPI_BLOCKS)), NT_BUFFERS, NT_SIZES,
+                                 static_cast<int>(std::size(NT_BUFFERS))};
 
 }  // namespace
 

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "discovery/enumeration.h"
-#include "discovery/host_environment.h"
 #include "image/firmware_image.h"
 #include "image/image_integrity.h"
 #include "image/revision_checks.h"
@@ -117,7 +116,7 @@ image_header decode_image_header(const uint8_t* bytes) {
 
 std::string image_date_text(const image_header& header) {
     if (!header.month_name_form) return std::string(reinterpret_cast<const char*>(header.date_field), 8);
-    return format_text("%02x/%02x/%02x", header.date >> 16 & 0xFF, header.date >> 8 & 0xFF, header.date & 0xFF);
+    return bcd_date_text(header.date);
 }
 
 int load_image() {

@@ -7,7 +7,6 @@
 
 #include "entry/entry.h"
 #include "entry/options.h"
-#include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "platform/win32/win32_host.h"
 
@@ -46,10 +45,8 @@ void print_usage() {
 }
 
 void print_version() {
-    init_firmware_descriptor();
-    const uint16_t version = image_version;
-    print_text(format_text("%s (firmware %x.%02x, %s)\r\n", updater_title().c_str(), version >> 8, version & 0xFF,
-                           firmware_descriptor[0].image_file_name)
+    print_text(format_text("%s (firmware %s, %s)\r\n", updater_title().c_str(), release_version_text().c_str(),
+                           release_image_file_name().c_str())
                    .c_str());
 }
 

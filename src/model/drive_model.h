@@ -56,12 +56,13 @@ inline std::string release_image_file_name() {
     std::snprintf(name, sizeof name, IMAGE_FILE_FORMAT, RELEASE_VERSION);
     return name;
 }
-inline std::string release_image_date_text() {
+// A BCD date 0xYYYYMMDD as YY/MM/DD.
+inline std::string bcd_date_text(uint32_t date) {
     char text[12];
-    std::snprintf(text, sizeof text, "%02x/%02x/%02x", (MINIMUM_IMAGE_DATE >> 16) & 0xFFu, (MINIMUM_IMAGE_DATE >> 8) & 0xFFu,
-                  MINIMUM_IMAGE_DATE & 0xFFu);
+    std::snprintf(text, sizeof text, "%02x/%02x/%02x", (date >> 16) & 0xFFu, (date >> 8) & 0xFFu, date & 0xFFu);
     return text;
 }
+inline std::string release_image_date_text() { return bcd_date_text(MINIMUM_IMAGE_DATE); }
 
 // The release's own image, where a build pins it: its size in bytes and its
 // SHA-256 (64 lower-case hexadecimal digits). A pinned build refuses every

@@ -1,6 +1,6 @@
 // Owns the ASPI route: the manager's entry points, the host adapter inquiry
-// records and the adapter identifiers. On the 9x family it also takes the four
-// working blocks and gives them back at the end of the run.
+// records and the adapter identifiers. On the 9x family it also takes the
+// working blocks it is handed, and gives them back at the end of the run.
 #include "transport/aspi_adapters.h"
 
 #include <algorithm>

@@ -159,7 +159,6 @@ int aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer);
 // last_sense_code. Always 0.
 int fetch_sense();
 
-
 // The two branches of execute_command and what they share; a request reaches
 // them with its target checked and the command begun.
 void begin_command(void* data_in, int32_t data_length);

@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "discovery/enumeration.h"
-#include "discovery/host_environment.h"
 #include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "transport/drive_commands.h"

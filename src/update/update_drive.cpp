@@ -7,7 +7,6 @@
 
 #include "discovery/enumeration.h"
 #include "discovery/firmware_signs.h"
-#include "discovery/host_environment.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"
@@ -31,11 +30,7 @@ constexpr int PASSES_ALLOWED = 3;
 // offered the retry.
 constexpr int STILL_IN_UPDATE_FIRMWARE = 2;
 
-// What the drive's latest INQUIRY answer and identity block show.
-// (An identity block that could not be read was zeroed by its command.)
-int shows_update_firmware() { return may_run_update_firmware(inquiry_data, drive_info); }
-
-// What the platform is told when the window closes: 0 only when the last
+// What the drive is noted as, and the platform told, as the window closes: 0 only when the last
 // revision read after the switch showed firmware other than the update
 // firmware (an answer too short to hold a revision shows none).
 int left_in_update_firmware(bool revision_read) {
@@ -46,7 +41,7 @@ int left_in_update_firmware(bool revision_read) {
 
 // One pass from the switch into update firmware to the judged new revision.
 // Returns DRIVE_UPDATED, RUN_STOPPED or STILL_IN_UPDATE_FIRMWARE; `left` gets
-// what the platform is told when the window closes.
+// what the drive is noted as when the window closes.
 int flash_drive(int& left) {
     const uint32_t model_code = current_release.model_code;
     left = 0;
@@ -178,7 +173,8 @@ int update_drive(const model_rows& models, int update_all) {
     const int identified = identify_drive(models);
     if (drive_identified) drive_identified();
     if (identified != 0) return DRIVE_LEFT_AS_IS;
-    note_drive_firmware(current_target, shows_update_firmware());
+    // (An identity block that could not be read was zeroed by its command.)
+    note_drive_firmware(current_target, may_run_update_firmware(inquiry_data, drive_info));
     for (int pass = 1;; ++pass) {
         update_mode = 0;
         if (load_image() != 0) {
@@ -191,7 +187,7 @@ int update_drive(const model_rows& models, int update_all) {
         const char* signature = reinterpret_cast<const char*>(drive_info + IDENTITY_SIGNATURE);
         print_text(format_text("\nCurrent Signature = %s", shown_field(signature, IDENTITY_FIELD_WIDTH).c_str()).c_str());
         const int compatible = check_compatibility(FULL_CHECK, update_all);
-        if (identity_state != -1) note_drive_firmware(current_target, shows_update_firmware());
+        if (identity_state != -1) note_drive_firmware(current_target, may_run_update_firmware(inquiry_data, drive_info));
         if (compatible != 0) return compatible == 1 ? DRIVE_UP_TO_DATE : DRIVE_LEFT_AS_IS;
         if (media_check() != 0) return DRIVE_LEFT_AS_IS;
         // Only a Yes flashes the drive; a question that could not be shown ends the run.

@@ -7,7 +7,6 @@
 
 #include "discovery/enumeration.h"
 #include "discovery/firmware_signs.h"
-#include "discovery/host_environment.h"
 #include "image/firmware_image.h"
 #include "image/revision_checks.h"
 #include "messages/messages.h"

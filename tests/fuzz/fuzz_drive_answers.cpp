@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             (std::memcmp(inquiry_answer + 32, "000", 3) == 0 || no_zero(inquiry_answer + 37, 8));
         fuzz::require((identify_drive(descriptor_rows()) == 0) == judged, "identification reads both answers, and refuses one it cannot judge");
         if (!judged) {
-            release_host_environment(working_buffers_of_the_run());
+            release_host_environment();
             fuzz::require(h.open_handles() == 0, "no handle is left open");
             fuzz::end_run(0x10000);
             return 0;
@@ -131,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      std::memcmp(inquiry_answer + 8, "QUARLEN DVD-RW  KWR-", 20) == 0;
         fuzz::require((check_update_mode() == 0) == update_firmware, "update mode is told by the drive's answer");
         fuzz::require(report_revision(1) == 0, "the new revision is read");
-        release_host_environment(working_buffers_of_the_run());
+        release_host_environment();
         fuzz::require(h.open_handles() == 0, "no handle is left open");
     }
     fuzz::end_run(0x10000);

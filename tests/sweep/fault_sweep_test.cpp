@@ -710,8 +710,7 @@ void records_the_system_s_words(const run_view& r, const report& broken) {
     std::set<std::string> given;
     for (const emu::command_record& c : r.log) {
         if (!c.result.transport_failure && !c.result.timed_out) continue;
-        const int error = c.result.refused ? ERROR_ACCESS_DENIED : c.result.transport_failure ? ERROR_IO_DEVICE : ERROR_SEM_TIMEOUT;
-        given.insert(aspi ? "ASPI status" : "Windows error " + std::to_string(error));
+        given.insert(aspi ? "ASPI status" : "Windows error " + std::to_string(sim::pass_through_error(c.result)));
     }
     const bool last_failed = !r.log.empty() && (r.log.back().result.transport_failure || r.log.back().result.timed_out);
     std::ifstream in(record_path());

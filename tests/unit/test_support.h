@@ -69,18 +69,13 @@ inline void as_windows_9x(sim::machine& h, std::vector<sim::adapter_config> adap
     h.cfg.adapters = std::move(adapters);
 }
 
-// Bytes as a string, for comparing console output with embedded zero bytes or CR.
 // The ASPI route started and ended as host detection and release do: the
 // run's working blocks taken, the manager's adapters inquired and classified.
-inline int aspi_start() {
-    const run_buffers& run = working_buffers_of_the_run();
-    const int result = aspi_initialize(run.aspi_blocks, run.aspi_count);
-    if (result == 0) classify_aspi_adapters();
-    return result;
-}
+inline int aspi_start() { return start_aspi_route(working_buffers_of_the_run()); }
 inline int aspi_stop() {
     const run_buffers& run = working_buffers_of_the_run();
     return aspi_release(run.aspi_blocks, run.aspi_count);
 }
 
+// Bytes as a string, for comparing console output with embedded zero bytes or CR.
 inline std::string bytes(const char* text) { return std::string(text); }

@@ -29,7 +29,7 @@ enum class host_kind { nt, nt_firewire, nine_x, nine_x_with_intel };
 class transfer_base : public sim_folder_test {
   protected:
     void TearDown() override {
-        if (prepared) release_host_environment(working_buffers_of_the_run());
+        if (prepared) release_host_environment();
         sim_folder_test::TearDown();
     }
     // Makes a drive already in its update firmware target 0 of a prepared host

@@ -284,7 +284,7 @@ TEST_F(update_drive_failures, drive_that_cannot_be_opened_for_identification_end
 
     EXPECT_EQ(host.drive(0).log().size(), 2u);
     EXPECT_EQ(host.console, english(9));
-    release_host_environment(working_buffers_of_the_run());
+    release_host_environment();
 }
 
 TEST_F(update_drive_failures, missing_image_stops_the_run) {
@@ -487,7 +487,7 @@ TEST_F(update_drive_failures, only_yes_flashes_and_only_no_declines) {
         ASSERT_EQ(enumerate_targets(descriptor_rows()), 1);
         current_target = 0;
         EXPECT_EQ(update_drive(descriptor_rows(), update_all), result);
-        release_host_environment(working_buffers_of_the_run());
+        release_host_environment();
         EXPECT_EQ(cdbs(host.drive(0)).back(), READY);
     }
 }

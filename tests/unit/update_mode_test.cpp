@@ -45,7 +45,7 @@ class update_mode_base : public sim_test {
         host.waits.clear();
     }
     void TearDown() override {
-        if (prepared) release_host_environment(working_buffers_of_the_run());
+        if (prepared) release_host_environment();
         sim_test::TearDown();
     }
     const emu::command_record& last_command() { return host.drive(0).log().back(); }

@@ -73,15 +73,6 @@ BOOL fail_with(DWORD error) {
     return FALSE;
 }
 
-// The error a pass-through call fails with for a command that did not end
-// with the drive's status; ERROR_SUCCESS for one that did.
-DWORD pass_through_error(const emu::command_result& r) {
-    if (r.refused) return ERROR_ACCESS_DENIED;
-    if (r.transport_failure) return ERROR_IO_DEVICE;
-    if (r.timed_out) return ERROR_SEM_TIMEOUT;
-    return ERROR_SUCCESS;
-}
-
 BOOL pass_through(machine& h, int slot, LPVOID in, DWORD in_size, DWORD out_size, LPDWORD returned) {
     auto* sptd = static_cast<SCSI_PASS_THROUGH_DIRECT*>(in);
     if (DWORD error = check_pass_through_block(sptd, in_size, out_size); error != ERROR_SUCCESS) return fail_with(error);
@@ -96,7 +87,7 @@ BOOL pass_through(machine& h, int slot, LPVOID in, DWORD in_size, DWORD out_size
                                           static_cast<uint8_t*>(sptd->DataBuffer), sptd->DataTransferLength,
                                           timeout_ms, true);
     h.advance(r.duration_ms);
-    if (const DWORD error = pass_through_error(r); error != ERROR_SUCCESS) return fail_with(error);
+    if (const DWORD error = sim::pass_through_error(r); error != ERROR_SUCCESS) return fail_with(error);
     sptd->ScsiStatus = r.status;
     sptd->DataTransferLength = r.transferred;
     uint32_t sense = std::min<uint32_t>(sptd->SenseInfoLength, r.sense_length);
@@ -663,6 +654,13 @@ int machine::slot_for_address(int adapter, int target) const {
     for (size_t i = 0; i < drives.size(); ++i)
         if (drives[i].adapter == adapter && drives[i].target == target) return static_cast<int>(i);
     return -1;
+}
+
+DWORD pass_through_error(const emu::command_result& r) {
+    if (r.refused) return ERROR_ACCESS_DENIED;
+    if (r.transport_failure) return ERROR_IO_DEVICE;
+    if (r.timed_out) return ERROR_SEM_TIMEOUT;
+    return ERROR_SUCCESS;
 }
 
 emu::command_result machine::run_command(int slot, const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data,

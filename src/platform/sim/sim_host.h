@@ -92,6 +92,10 @@ struct update_window {
 // What the virtual ASPI manager serves from a scenario's machine.
 emu::aspi_settings aspi_settings_of(const config& cfg);
 
+// The error a pass-through call fails with for a command that did not end
+// with the drive's status; ERROR_SUCCESS for one that did.
+DWORD pass_through_error(const emu::command_result& r);
+
 class machine : private emu::aspi_owner {
   public:
     machine();
