@@ -302,11 +302,13 @@ never_answered_block | usb_never_answered_block)
   # left in its update firmware.
   scenario '{ "letter": "D", "revision": "1.23", "faults": [ { "cdb": "3B 07 F0 02 00", "command": 1, "kind": "timeout" } ] }' \
     '"yes", "ok", "no", "ok"'
-  guest_case <<<"update 'y\n\nn\n\n'"
+  guest_case <<<"update 'y\n\nn\n\n' /case/odd-fwupdate --log /case/runs.log"
   boot
   expect_code 1
   expect_same_console_as_simulator
   expect_state update_mode 1
+  # The record says how the kernel gave up on the block: its time-out.
+  expect_in "$folder/runs.log" '"system_error":"SG_IO host status 0x03, driver status 0x00"}'
   [[ $attach == add_usb_drive || ($(count_commands '3B 07 F0') == 5 && $(count_commands '3B 05') == 0) ]] ||
     fail "five blocks, the last unanswered, no leave"
   expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 is still in its update firmware; run odd-fwupdate again to complete its update\n'
