@@ -30,17 +30,22 @@ int question_date_offset() {
     return four_digit_year ? INQUIRY_DATE + 2 : INQUIRY_DATE;
 }
 
-int identify_drive(const model_rows& models) {
+int identify_drive(const model_rows& models, outcome_reason* why) {
+    outcome_reason ignored;
+    outcome_reason& reason = why ? *why : ignored;
+    reason = outcome_reason::none;
     int result = inquiry(target_of(current_target), inquiry_data);
     // An answer too short to hold the revision and the date is no answer:
     // such a drive could never be judged after its update.
     if (result == 0 && !holds_revision_and_date()) result = COMMAND_FAILED;
     if (result != 0) {
+        reason = reason_of_command(last_outcome);
         show_message(MSG_INQUIRY_FAILED, KIND_ERROR);
         return result;
     }
     result = read_drive_info();
     if (result != 0) {
+        reason = outcome_reason::identity_unreadable;
         show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
         return result;
     }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "discovery/drive_outcome.h"
 #include "model/drive_model.h"
 #include "transport/drive_layout.h"
 
@@ -16,8 +17,9 @@ extern uint8_t inquiry_data[INQUIRY_LENGTH];
 
 // Identification of the drive at current_target: INQUIRY, the identity block,
 // and the matching row of `models` made the current release. 0 also when no
-// row matches (the release stays as it was), else the failing command's code.
-int identify_drive(const model_rows& models);
+// row matches (the release stays as it was), else the failing command's code,
+// with `why` (when given) telling what could not be read.
+int identify_drive(const model_rows& models, outcome_reason* why = nullptr);
 // Reads the identity block into drive_info and sets identity_state and update_mode.
 int read_drive_info();
 // True when the INQUIRY data holds a revision and, unless it is the update

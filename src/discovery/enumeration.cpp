@@ -17,6 +17,8 @@ int target_count = 0;
 int current_target = 0;
 int drives_refused = 0;
 uint8_t drive_info[64];
+listed_drive listed_drives[MAX_LISTED];
+int listed_count = 0;
 
 namespace {
 
@@ -65,32 +67,120 @@ int append_target() {
     return target_count++;
 }
 
+// Lists the drive at `letter` (or `adapter`, `id`): its place, or -1 when the list is full.
+int list_drive(char letter, int adapter, int id) {
+    if (listed_count >= MAX_LISTED) return -1;
+    listed_drive& drive = listed_drives[listed_count];
+    drive = listed_drive{};
+    drive.drive_letter = letter;
+    drive.host_adapter = adapter;
+    drive.target_id = id;
+    return listed_count++;
+}
+
+// The drive just listed could not be reached or read, for `reason`, with the
+// system's words for it when it gave any.
+void list_unreached(char letter, int adapter, int id, outcome_reason reason, const char* words) {
+    const int place = list_drive(letter, adapter, id);
+    if (place < 0) return;
+    drive_outcome& outcome = listed_drives[place].outcome;
+    outcome.fate = drive_fate::unreadable;
+    outcome.reason = reason;
+    outcome.system_error = words;
+}
+
+// A drive met on the way whose answers do not make it one of the targets:
+// found in its update firmware, unreadable, or another model.
+void list_other_drive(char letter, int adapter, int id, const uint8_t* inquiry, bool identity_read,
+                      const model_rows& models, const char* words) {
+    const int place = list_drive(letter, adapter, id);
+    if (place < 0) return;
+    drive_outcome& outcome = listed_drives[place].outcome;
+    std::memcpy(outcome.before, inquiry, sizeof outcome.before);
+    bool names_a_model = false;
+    for (int row = 0; row < models.count; ++row) names_a_model = names_a_model || names_model(inquiry, models.first[row]);
+    if (!identity_read && answers_as_update_firmware(inquiry)) {
+        // Only this build's update firmware answers so: a person must see to it.
+        outcome.fate = drive_fate::update_firmware;
+        outcome.reason = outcome_reason::identity_unreadable;
+        outcome.in_update_firmware = 1;
+    } else if (!identity_read && names_a_model) {
+        outcome.fate = drive_fate::unreadable;
+        outcome.reason = outcome_reason::identity_unreadable;
+    } else {
+        outcome.fate = drive_fate::not_this_model;
+        outcome.reason = outcome_reason::another_vendor;
+        return;
+    }
+    outcome.system_error = words;
+}
+
+// The system's words for the call that failed last.
+std::string system_words() {
+    char words[sizeof last_outcome.system_words] = {};
+    host::system_error_text(words, sizeof words);
+    return words;
+}
+
+// Makes target `number` the drive just listed.
+void list_target(int number) {
+    const int place = list_drive(0, -1, -1);
+    if (place < 0) return;
+    target_record& target = target_table[number];
+    listed_drives[place].drive_letter = target.drive_letter;
+    listed_drives[place].host_adapter = target.host_adapter;
+    listed_drives[place].target_id = target.target_id;
+    listed_drives[place].target = number;
+    target.listed = place;
+}
+
+bool is_optical(uint8_t peripheral) { return peripheral == PERIPHERAL_WRITE_ONCE || peripheral == PERIPHERAL_CD_DVD; }
+
 void enumerate_letters(const model_rows& models) {
     notification_count = 0;
     for (char letter = FIRST_LETTER; letter <= LAST_LETTER; ++letter) {
+        // What the system calls an optical drive is listed, whether or not it
+        // can be reached; any other letter only when it answers as one.
+        const char root[] = {letter, ':', '\\', '\0'};
+        const bool optical_letter = host::GetDriveTypeA(root) == DRIVE_CDROM;
         if (open_drive_device(letter, current_target) != 0) {
             // The system says a drive is there that the run has no right to
-            // (Linux: no access to its device, or no CAP_SYS_RAWIO). Windows
-            // refuses a user's every letter alike, disks too, and says nothing here.
-            if (host::GetLastError() == ERROR_PRIVILEGE_NOT_HELD) ++drives_refused;
+            // (Linux: no access to its device, or no CAP_SYS_RAWIO; Windows: a
+            // user who is not an administrator).
+            const DWORD error = host::GetLastError();
+            if (error == ERROR_PRIVILEGE_NOT_HELD) {
+                ++drives_refused;
+                list_unreached(letter, -1, -1, outcome_reason::no_right, "");
+            } else if (optical_letter) {
+                list_unreached(letter, -1, -1,
+                               error == ERROR_ACCESS_DENIED ? outcome_reason::no_right : outcome_reason::cannot_open,
+                               system_words().c_str());
+            }
             continue;
         }
         if (pass_through_inquiry(drive_data_buffer.address) != 0) {
+            const command_outcome probe = last_outcome;
             close_drive_device();
+            if (optical_letter) list_unreached(letter, -1, -1, reason_of_command(probe), probe.system_words);
             continue;
         }
         uint8_t peripheral = drive_data_buffer.address[0];
         // Taken from every CD/DVD drive, whoever made it, so that the system's
         // media change polling keeps away from the drives while they are updated.
-        if (peripheral == PERIPHERAL_WRITE_ONCE || peripheral == PERIPHERAL_CD_DVD) take_notification_control(letter);
-        if (pass_through_read_drive_info(drive_info) != 0) std::memset(drive_info, 0, sizeof drive_info);
+        if (is_optical(peripheral)) take_notification_control(letter);
+        const bool identity_read = pass_through_read_drive_info(drive_info) == 0;
+        const std::string words = identity_read ? std::string() : std::string(last_outcome.system_words);
+        if (!identity_read) std::memset(drive_info, 0, sizeof drive_info);
         if (identify_model(drive_data_buffer.address, models) >= 0) {
             int number = append_target();
             if (number >= 0) {
                 target_table[number].drive_letter = letter;
                 target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
+                list_target(number);
                 current_target = number;
             }
+        } else if (optical_letter || is_optical(peripheral)) {
+            list_other_drive(letter, -1, -1, drive_data_buffer.address, identity_read, models, words.c_str());
         }
         close_drive_device();
     }
@@ -98,14 +188,26 @@ void enumerate_letters(const model_rows& models) {
 
 void scan_adapter(const model_rows& models, int adapter, int last_id) {
     for (int id = 0; id <= last_id; ++id) {
-        if (aspi_inquiry(adapter, id, drive_data_buffer.address) != 0) continue;
-        if (aspi_read_drive_info(adapter, id, drive_info) != 0) std::memset(drive_info, 0, sizeof drive_info);
-        if (identify_model(drive_data_buffer.address, models) < 0) continue;
+        if (aspi_inquiry(adapter, id, drive_data_buffer.address) != 0) {
+            // No device at that id is no drive; a device that did not answer may be one.
+            if (last_outcome.kind != outcome_kind::not_sent)
+                list_unreached(0, adapter, id, reason_of_command(last_outcome), last_outcome.system_words);
+            continue;
+        }
+        const bool identity_read = aspi_read_drive_info(adapter, id, drive_info) == 0;
+        const std::string words = identity_read ? std::string() : std::string(last_outcome.system_words);
+        if (!identity_read) std::memset(drive_info, 0, sizeof drive_info);
+        if (identify_model(drive_data_buffer.address, models) < 0) {
+            if (is_optical(drive_data_buffer.address[0]))
+                list_other_drive(0, adapter, id, drive_data_buffer.address, identity_read, models, words.c_str());
+            continue;
+        }
         int number = append_target();
         if (number < 0) return;
         target_table[number].host_adapter = adapter;
         target_table[number].target_id = id;
         target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
+        list_target(number);
     }
 }
 
@@ -132,6 +234,7 @@ void enumerate_adapters(const model_rows& models) {
 int enumerate_targets(const model_rows& models) {
     target_count = 0;
     drives_refused = 0;
+    listed_count = 0;
     if (!working_buffers_ready()) return 0;
     if (win9x_family)
         enumerate_adapters(models);
@@ -155,7 +258,19 @@ int identify_model(const uint8_t* inquiry_data, const model_rows& models) {
     return -1;
 }
 
+drive_outcome& outcome_of_target(int target) {
+    static drive_outcome unlisted;
+    const int place = target >= 0 && target < target_count ? target_table[target].listed : -1;
+    if (place < 0) {
+        unlisted = drive_outcome{};
+        return unlisted;
+    }
+    return listed_drives[place].outcome;
+}
+
 void reset_enumeration_state() {
+    for (listed_drive& drive : listed_drives) drive = listed_drive{};
+    listed_count = 0;
     for (target_record& record : target_table) record = target_record{};
     target_count = 0;
     current_target = 0;

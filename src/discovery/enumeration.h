@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "discovery/drive_outcome.h"
 #include "model/drive_model.h"
 #include "platform/host.h"
 #include "transport/transport.h"
@@ -13,9 +14,27 @@ struct target_record {
     int target_id;     // ASPI
     char drive_letter; // pass-through
     int in_update_firmware = 0;  // 1 while the drive runs, or may run, its update firmware
+    int listed = -1;             // its place among the drives listed
 };
 
 constexpr int MAX_TARGETS = 256;
+
+// Every optical drive the host lists, in the order met: where it sits, its
+// record in the target table when it is one this build updates, and its
+// outcome (decided here for a drive that is not: another model, a drive
+// that could not be reached or read, one found in its update firmware).
+struct listed_drive {
+    int host_adapter = -1;   // ASPI
+    int target_id = -1;      // ASPI
+    char drive_letter = 0;   // pass-through
+    int target = -1;         // its record in the target table, or -1
+    drive_outcome outcome;
+};
+constexpr int MAX_LISTED = MAX_TARGETS;
+extern listed_drive listed_drives[MAX_LISTED];
+extern int listed_count;
+// The outcome of the drive in the target table at `target`.
+drive_outcome& outcome_of_target(int target);
 
 extern target_record target_table[MAX_TARGETS];
 extern int target_count;

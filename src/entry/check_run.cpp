@@ -4,12 +4,14 @@
 // alone shows (its revision, whether it runs its update firmware). Nothing that changes a drive is sent:
 // enumeration's INQUIRY and identity READ BUFFER, the same again for each
 // drive, and the media change notification enumeration takes and gives back.
+#include <cstring>
 #include <string>
 
 #include "discovery/enumeration.h"
 #include "discovery/firmware_signs.h"
 #include "discovery/host_environment.h"
 #include "entry/check_run.h"
+#include "entry/drive_outcomes.h"
 #include "entry/exit_codes.h"
 #include "entry/run_opening.h"
 #include "entry/run_log.h"
@@ -22,66 +24,73 @@
 
 namespace {
 
-// What a run would do to the drive at current_target, and what that tells
-// a deployment tool.
-struct verdict {
-    std::string word;
-    int exit_code = EXIT_UP_TO_DATE;
-};
-
 bool image_loaded = false;  // for the drive being judged
 
-verdict judge_drive() {
+// Ends the judgement of a drive as `fate`, for `reason`.
+void judged(drive_outcome& outcome, drive_fate fate, outcome_reason reason = outcome_reason::none) {
+    outcome.fate = fate;
+    outcome.reason = reason;
+}
+
+// What a run would do to the drive at current_target, into `outcome`.
+void judge_drive(drive_outcome& outcome) {
     // A drive enumeration found in its update firmware stays that, unreadable or not.
-    const verdict unreadable = target_table[current_target].in_update_firmware
-                                   ? verdict{"update-firmware", EXIT_LEFT_IN_UPDATE_FIRMWARE}
-                                   : verdict{"unreadable", EXIT_TRY_AGAIN_LATER};
-    if (identify_drive(descriptor_rows()) != 0) return unreadable;
+    outcome.in_update_firmware = target_table[current_target].in_update_firmware;
+    forget_last_message();
+    last_failure_words[0] = '\0';
+    outcome_reason why = outcome_reason::none;
+    if (identify_drive(descriptor_rows(), &why) != 0) {
+        note_failed_command(outcome);
+        if (why == outcome_reason::identity_unreadable && answers_as_update_firmware(inquiry_data))
+            outcome.in_update_firmware = 1;
+        return judged(outcome, drive_fate::unreadable, why);
+    }
+    outcome.in_update_firmware = 0;
     update_mode = 0;
     image_loaded = load_image() == 0;
-    if (report_revision(REVISION_BEFORE_UPDATE) != 0) return unreadable;
+    if (report_revision(REVISION_BEFORE_UPDATE) != 0) {
+        note_failed_command(outcome);
+        return judged(outcome, drive_fate::unreadable, reason_of_command(last_outcome));
+    }
     // Without the image the drive is judged by what it alone shows.
     if (!image_loaded) {
-        if (identity_state == 1 && answers_as_update_firmware(inquiry_data))
-            return {"update-firmware", EXIT_LEFT_IN_UPDATE_FIRMWARE};
-        return {"no-image", EXIT_IMAGE_REFUSED};
+        if (identity_state == 1 && answers_as_update_firmware(inquiry_data)) outcome.in_update_firmware = 1;
+        return judged(outcome, drive_fate::no_image, outcome_reason::image_refused);
     }
-    last_message_code = -1;
     // A check asks nothing: each drive is judged as one asked about alone.
-    const int compatible = check_compatibility(FULL_CHECK, 0);
-    switch (last_message_code) {
-    case MSG_DRIVE_INFO_FAILED: return unreadable;
-    case MSG_HARDWARE_REVISION_MISMATCH: return {"not-this-model (hardware revision)", EXIT_NOTHING_HERE};
-    case MSG_KERNEL_MODEL_MISMATCH: return {"not-this-model (signature)", EXIT_NOTHING_HERE};
-    case MSG_NORMAL_MODEL_MISMATCH: return {"not-this-model (vendor)", EXIT_NOTHING_HERE};
-    default: break;
+    const int compatible = check_compatibility(FULL_CHECK, 0, &why);
+    if (why == outcome_reason::identity_unreadable) {
+        note_failed_command(outcome);
+        return judged(outcome, drive_fate::unreadable, why);
     }
-    if (compatible == 1) return {"up-to-date", EXIT_UP_TO_DATE};
+    if (compatible < 0) return judged(outcome, drive_fate::not_this_model, why);
+    if (compatible == 1) return judged(outcome, drive_fate::up_to_date);
     // Found in its update firmware (both answers say so, as the run judges
     // it): only an update brings it back, and a person is needed.
-    if (identity_state == 1 && answers_as_update_firmware(inquiry_data))
-        return {"update-firmware", EXIT_LEFT_IN_UPDATE_FIRMWARE};
-    return {"update", EXIT_UPDATE_APPLIES};
+    if (identity_state == 1 && answers_as_update_firmware(inquiry_data)) {
+        outcome.in_update_firmware = 1;
+        return judged(outcome, drive_fate::update_applies);
+    }
+    judged(outcome, drive_fate::update_applies);
 }
 
 // The drive's line: device, vendor and product, revision and date now, the
 // image's version and date, and the verdict, separated by tabs.
-std::string drive_line(const verdict& v) {
-    const target_record& target = target_table[current_target];
-    const std::string path = drive_device_path(target.drive_letter);
-    std::string device = target.drive_letter ? format_text("%c:", target.drive_letter)
-                                             : format_text("No.%d", current_target + 1);
+std::string drive_line(int listed, const drive_outcome& outcome, const uint8_t* inquiry) {
+    const std::string path = drive_device_path(listed_drives[listed].drive_letter);
+    std::string device = listed_drive_name(listed);
     char name[64] = {};
     host::device_name(path.c_str(), name, sizeof name);
     if (name[0] != '\0') device += std::string(" ") + name;
     const bool image = image_loaded && image_buffer.address != nullptr && transfer_length > 0;
-    const int date_offset = question_date_offset();
+    const bool four_digit_year = inquiry[INQUIRY_DATE + 4] == '/' && inquiry[INQUIRY_DATE + 7] == '/';
     return format_text("%s\t%s\t%s %s\t%s %s\t%s\n", device.c_str(),
-                       shown_field(inquiry_data + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
-                       shown_field(inquiry_data + INQUIRY_REVISION, 4).c_str(),
-                       shown_field(inquiry_data + date_offset, 8).c_str(),
+                       shown_field(inquiry + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
+                       shown_field(inquiry + INQUIRY_REVISION, 4).c_str(),
+                       shown_field(inquiry + (four_digit_year ? INQUIRY_DATE + 2 : INQUIRY_DATE), 8).c_str(),
                        image ? shown_field(loaded_header.version_text, 4).c_str() : "",
-                       image ? shown_field(image_date_text(loaded_header).c_str(), 8).c_str() : "", v.word.c_str());
+                       image ? shown_field(image_date_text(loaded_header).c_str(), 8).c_str() : "",
+                       outcome_word(outcome, true).c_str());
 }
 
 }  // namespace
@@ -98,24 +107,33 @@ int check_run() {
     detect_host_environment(working_buffers_of_the_run());
     target_count = enumerate_targets(descriptor_rows());
     log_drives_found();
-    int result = target_count == 0 ? EXIT_NOTHING_HERE : EXIT_UP_TO_DATE;
-    // A drive the run had no right to reach may be one to update: a person
-    // must give the right, and the host has said which is missing.
-    if (drives_refused != 0) result = EXIT_UPDATE_FAILED;
+    tell_drives_not_targets();
     bool image_missing = false;
-    for (int i = 0; i < target_count; ++i) {
-        current_target = i;
-        image_loaded = true;
-        const verdict v = judge_drive();
-        result = more_urgent(result, v.exit_code);
-        image_missing = image_missing || !image_loaded;
-        log_check(v.word.c_str());
-        const std::string line = drive_line(v);
+    for (int i = 0; i < listed_count; ++i) {
+        const listed_drive& drive = listed_drives[i];
+        std::string line;
+        if (drive.target < 0) {
+            // Another maker's drive, or another model's, is no concern of a check.
+            if (drive.outcome.fate == drive_fate::not_this_model) continue;
+            image_loaded = false;
+            line = drive_line(i, drive.outcome, drive.outcome.before);
+        } else {
+            current_target = drive.target;
+            image_loaded = true;
+            drive_outcome& outcome = outcome_of_target(current_target);
+            judge_drive(outcome);
+            outcome.system_error = last_failure_words;
+            std::memcpy(outcome.before, inquiry_data, sizeof outcome.before);
+            image_missing = image_missing || !image_loaded;
+            log_check(outcome);
+            line = drive_line(i, outcome, inquiry_data);
+        }
         host::write_console(line.data(), line.size());
     }
+    const int result = fleet_exit_code();
     release_host_environment();
     silence_console(false);
-    if (target_count == 0 && drives_refused == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));
+    if (result == EXIT_NOTHING_HERE && target_count == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));
     if (image_missing)
         host::write_notice(format_text(notice_text(NOTICE_IMAGE_NOT_LOADED), current_release.image_file_name).c_str());
     return result;

@@ -4,6 +4,7 @@
 
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
+#include "entry/drive_outcomes.h"
 #include "entry/entry.h"
 #include "entry/options.h"
 #include "entry/run_log.h"
@@ -29,41 +30,15 @@ constexpr uint32_t MODEL_CLASS_MASK = 0xF000;
 constexpr uint32_t MODEL_CLASS_DRIVE_UPDATE = 0x1000;
 constexpr uint32_t PAUSE_AFTER_UPDATE_MS = 2000;
 
-// What a drive's visit tells a deployment tool, from its result and the
-// message that told it (the drive's last).
-int fleet_code_of_drive(int result) {
-    if (target_table[current_target].in_update_firmware) return EXIT_LEFT_IN_UPDATE_FIRMWARE;
-    if (result == DRIVE_UPDATED || result == DRIVE_UP_TO_DATE) return EXIT_UP_TO_DATE;
-    switch (last_message_code) {
-    case MSG_IMAGE_NOT_LOADED:
-    case MSG_IMAGE_TOO_OLD:
-    case MSG_ILLEGAL_IMAGE: return EXIT_IMAGE_REFUSED;
-    case MSG_HARDWARE_REVISION_MISMATCH:
-    case MSG_KERNEL_MODEL_MISMATCH:
-    case MSG_NORMAL_MODEL_MISMATCH: return EXIT_NOTHING_HERE;
-    case MSG_DISC_INSERTED:
-    case MSG_BECOMING_READY:
-    case MSG_UNKNOWN_ERROR:
-    case MSG_DRIVE_INFO_FAILED: return result == RUN_STOPPED ? EXIT_UPDATE_FAILED : EXIT_TRY_AGAIN_LATER;
-    case MSG_INQUIRY_FAILED: return result == DRIVE_LEFT_AS_IS ? EXIT_TRY_AGAIN_LATER : EXIT_UPDATE_FAILED;
-    default: return EXIT_UPDATE_FAILED;
-    }
-}
-
 // Every drive from `first` on gets its record: the run stopped before it.
 void log_drives_not_visited(int first) {
     for (int i = first; i < target_count; ++i) {
         current_target = i;
+        drive_outcome& outcome = outcome_of_target(i);
+        outcome.fate = drive_fate::not_visited;
+        outcome.reason = outcome_reason::not_visited;
         log_drive_not_visited();
     }
-}
-
-// The exit code of a run with --yes: the drives' own, and 7 while any drive
-// of the machine is, or may be, in its update firmware (a drive not reached).
-int unattended_exit_code(int fleet) {
-    for (int i = 0; i < target_count; ++i)
-        if (target_table[i].in_update_firmware) return EXIT_LEFT_IN_UPDATE_FIRMWARE;
-    return fleet;
 }
 
 // The way out when a question could not be shown: nobody answered, so
@@ -105,11 +80,12 @@ int update_run() {
         // Named at the end of the run unless seen in other firmware by then.
         if (target_table[i].in_update_firmware) note_drive_firmware(i, 1);
     }
+    tell_drives_not_targets();
 
     if (target_count == 0) {
         show_message(MSG_NO_TARGET, KIND_INFO);
         release_host_environment();
-        return options.yes ? (drives_refused != 0 ? EXIT_UPDATE_FAILED : EXIT_NOTHING_HERE) : 1;
+        return options.yes ? fleet_exit_code() : 1;
     }
     if (target_count > 1) {
         // Only a Yes spares the per-drive questions; a question that could not
@@ -125,8 +101,6 @@ int update_run() {
 
     updated_count = 0;
     bool declined = false;
-    // A drive the run had no right to reach may be one to update.
-    int fleet = drives_refused != 0 ? EXIT_UPDATE_FAILED : EXIT_UP_TO_DATE;
     entering_update_window = log_drive_updating;
     drive_identified = log_drive_found;
     for (int i = 0; i < target_count; ++i) {
@@ -135,9 +109,9 @@ int update_run() {
         drive.number = i + 1;
         show_message(MSG_START_DEVICE, KIND_CONSOLE, drive);
         if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
-        int result = update_drive(descriptor_rows(), update_all);
-        log_drive(result);
-        fleet = more_urgent(fleet, fleet_code_of_drive(result));
+        drive_outcome& outcome = outcome_of_target(i);
+        int result = update_drive(descriptor_rows(), update_all, outcome);
+        log_drive(outcome);
         if (result == DRIVE_UPDATED) ++updated_count;
         // The drive's own result is counted and recorded; an interrupt held
         // during its update then stops the run before the next drive.
@@ -156,9 +130,7 @@ int update_run() {
             log_drives_not_visited(i + 1);
             show_message(MSG_TERMINATED, KIND_WARNING);
             release_host_environment();
-            // Drives not reached are for a later run.
-            if (i + 1 < target_count) fleet = more_urgent(fleet, EXIT_TRY_AGAIN_LATER);
-            return options.yes ? unattended_exit_code(fleet) : 1;
+            return options.yes ? fleet_exit_code() : 1;
         }
     }
 
@@ -173,7 +145,7 @@ int update_run() {
         host::write_notice(notice_text(NOTICE_ALL_DECLINED));
     }
     release_host_environment();
-    return options.yes ? unattended_exit_code(fleet) : 0;
+    return options.yes ? fleet_exit_code() : 0;
 }
 
 void reset_entry_state() {

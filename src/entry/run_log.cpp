@@ -9,6 +9,7 @@
 #include <string>
 
 #include "discovery/enumeration.h"
+#include "entry/drive_outcomes.h"
 #include "entry/entry.h"
 #include "entry/options.h"
 #include "image/firmware_image.h"
@@ -103,12 +104,10 @@ std::string line_start(const char* kind) {
                        win9x_family ? "aspi" : "pass-through");
 }
 
-std::string device_fields(int target_index, const uint8_t* inquiry) {
-    const target_record& target = target_table[target_index];
-    std::string device = target.drive_letter ? format_text("%c:", target.drive_letter)
-                                             : format_text("No.%d", target_index + 1);
+std::string device_fields(int listed, const uint8_t* inquiry) {
+    const std::string device = listed_drive_name(listed);
     char name[64] = {};
-    const std::string path = drive_device_path(target.drive_letter);
+    const std::string path = drive_device_path(listed_drives[listed].drive_letter);
     host::device_name(path.c_str(), name, sizeof name);
     // The serial number tells the drive when its letter or name has changed.
     char serial[128] = {};
@@ -119,52 +118,59 @@ std::string device_fields(int target_index, const uint8_t* inquiry) {
                        json_text(field(inquiry + INQUIRY_PRODUCT, PRODUCT_WIDTH)).c_str());
 }
 
-std::string device_fields() { return device_fields(current_target, found_inquiry); }
+// The listed place of the drive at current_target.
+int current_listed() { return target_table[current_target].listed; }
 
 // The image by name, and, once read, by its header's version and date and by
 // its size and SHA-256 as the run first read it.
 std::string image_fields() {
-    const char* name = current_release.image_file_name;
-    if (image_buffer.address == nullptr || transfer_length <= 0)
-        return format_text(",\"image\":%s", json_text(name).c_str());
+    const char* name = current_release.image_file_name[0] ? current_release.image_file_name
+                                                         : firmware_descriptor[0].image_file_name;
     const image_identity& identity = first_image_read(name);
+    const std::string read = identity.known ? format_text(",\"image_size\":%u,\"image_sha256\":\"%s\"", identity.size,
+                                                          sha256_text(identity.sha256).c_str())
+                                            : std::string();
+    if (image_buffer.address == nullptr || transfer_length <= 0)
+        return format_text(",\"image\":%s", json_text(name).c_str()) + read;
     return format_text(",\"image\":%s,\"image_version\":%s,\"image_date\":%s", json_text(name).c_str(),
                        json_text(field(loaded_header.version_text, 4)).c_str(),
-                       json_text(image_date_text(loaded_header)).c_str()) +
-           (identity.known ? format_text(",\"image_size\":%u,\"image_sha256\":\"%s\"", identity.size,
-                                         sha256_text(identity.sha256).c_str())
-                           : std::string());
-}
-
-// The message of the drive's failure as it was shown, fields filled in, in
-// English whatever the run's language.
-std::string message_field() {
-    if (last_message_code < 0 || last_message_code > MESSAGE_CODE_LIMIT || english_catalogue[last_message_code] == nullptr)
-        return "";
-    std::string text = last_message_in_english();
-    text.erase(0, text.find_first_not_of("\r\n"));
-    return format_text(",\"message\":%s", json_text(text).c_str());
+                       json_text(image_date_text(loaded_header).c_str()).c_str()) +
+           read;
 }
 
 // A drive left in its update firmware is told so when the run ends, by the
 // line that names it: its record says the same, not the last message shown.
-std::string left_message_field(int target_index = current_target) {
-    const target_record& target = target_table[target_index];
-    const std::string name = target.drive_letter ? format_text("%c:", target.drive_letter)
-                                                 : format_text("No.%d", target_index + 1);
+std::string left_message_field(int listed) {
     std::string text = english_notices[NOTICE_LEFT_IN_UPDATE_FIRMWARE];
-    text.replace(text.find("%s"), 2, name);
+    text.replace(text.find("%s"), 2, listed_drive_name(listed));
     text.erase(0, text.find(": ") + 2);
     text.erase(text.find_last_not_of('\n') + 1);
     return format_text(",\"message\":%s", json_text(text).c_str());
 }
 
-// How the system put the failure of the drive's last failed command, when
-// one failed since its line began: what a fleet's tools act on beyond the
-// message (a denied right, a lost device, a time-out).
-std::string system_error_field() {
-    if (last_failure_words[0] == '\0') return "";
-    return format_text(",\"system_error\":%s", json_text(last_failure_words).c_str());
+// The drive's word under `key` ("result" or "verdict"), why, what it was
+// told, and how the system put the failure behind it: what a fleet's tools
+// sort and act on.
+std::string outcome_fields(int listed, const drive_outcome& outcome, const char* key) {
+    const bool check = std::string(key) == "verdict";
+    std::string fields = format_text(",\"%s\":%s", key, json_text(outcome_word(outcome, check)).c_str());
+    const bool settled = outcome.fate == drive_fate::updated || outcome.fate == drive_fate::up_to_date ||
+                         outcome.fate == drive_fate::update_applies;
+    if (settled && !outcome.in_update_firmware) return fields;
+    if (outcome.reason != outcome_reason::none) fields += format_text(",\"reason\":\"%s\"", reason_word(outcome.reason));
+    if (outcome.reason == outcome_reason::block_refused && outcome.block >= 0)
+        fields += format_text(",\"block\":%d,\"pass\":%d", outcome.block, outcome.pass);
+    if (outcome.sense_known)
+        fields += format_text(",\"sense\":\"%02X/%02X/%02X\"", static_cast<unsigned>(outcome.sense_code >> 16),
+                              static_cast<unsigned>(outcome.sense_code >> 8 & 0xFF),
+                              static_cast<unsigned>(outcome.sense_code & 0xFF));
+    if (outcome.in_update_firmware || outcome.fate == drive_fate::update_firmware)
+        fields += left_message_field(listed);
+    else if (!outcome.message.empty() && outcome.fate != drive_fate::declined)
+        fields += format_text(",\"message\":%s", json_text(outcome.message).c_str());
+    if (!outcome.system_error.empty())
+        fields += format_text(",\"system_error\":%s", json_text(outcome.system_error).c_str());
+    return fields;
 }
 
 void append(std::string line) {
@@ -177,27 +183,6 @@ void append(std::string line) {
     if (host::append_to_file(options.log.c_str(), line.data(), line.size()) == 0 || failure_told) return;
     failure_told = true;
     host::write_notice(format_text(notice_text(NOTICE_LOG_NOT_WRITTEN), options.log.c_str()).c_str());
-}
-
-// The run's word for the drive: where a check would have judged the same
-// condition (another model, an unreadable drive), the check's word.
-const char* result_word(int result) {
-    if (target_table[current_target].in_update_firmware) return "left-in-update-firmware";
-    switch (result) {
-    case DRIVE_UPDATED: return "updated";
-    case DRIVE_UP_TO_DATE: return "up-to-date";
-    case DRIVE_DECLINED: return "declined";
-    case RUN_STOPPED: return "failed";
-    default: break;
-    }
-    switch (last_message_code) {
-    case MSG_HARDWARE_REVISION_MISMATCH: return "not-this-model (hardware revision)";
-    case MSG_KERNEL_MODEL_MISMATCH: return "not-this-model (signature)";
-    case MSG_NORMAL_MODEL_MISMATCH: return "not-this-model (vendor)";
-    case MSG_DRIVE_INFO_FAILED:
-    case MSG_INQUIRY_FAILED: return "unreadable";
-    default: return "left-as-is";
-    }
 }
 
 }  // namespace
@@ -222,29 +207,25 @@ void final_record_written() {
 
 }  // namespace
 
-void log_drive(int result) {
+void log_drive(const drive_outcome& outcome) {
     if (options.log.empty()) return;
-    const bool told = result != DRIVE_UPDATED && result != DRIVE_UP_TO_DATE && result != DRIVE_DECLINED;
-    append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) +
-           drive_fields("after", inquiry_data) + image_fields() +
-           format_text(",\"result\":\"%s\"", result_word(result)) +
-           (target_table[current_target].in_update_firmware ? left_message_field() : told ? message_field() : "") +
-           (told ? system_error_field() : ""));
+    append(line_start("drive") + device_fields(current_listed(), found_inquiry) + drive_fields("before", outcome.before) +
+           drive_fields("after", outcome.after) + image_fields() + outcome_fields(current_listed(), outcome, "result"));
     final_record_written();
 }
 
-void log_check(const char* verdict) {
+void log_check(const drive_outcome& outcome) {
     if (options.log.empty()) return;
     log_drive_found();
-    append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) + image_fields() +
-           format_text(",\"verdict\":%s", json_text(verdict).c_str()) + system_error_field());
+    append(line_start("drive") + device_fields(current_listed(), found_inquiry) + drive_fields("before", found_inquiry) +
+           image_fields() + outcome_fields(current_listed(), outcome, "verdict"));
     final_record_written();
 }
 
 void log_drive_updating() {
     if (options.log.empty()) return;
-    append(line_start("drive") + device_fields() + drive_fields("before", found_inquiry) + image_fields() +
-           ",\"result\":\"updating\"");
+    append(line_start("drive") + device_fields(current_listed(), found_inquiry) + drive_fields("before", found_inquiry) +
+           image_fields() + ",\"result\":\"updating\"");
     window_entered = true;
     prepare_run_record();
 }
@@ -252,7 +233,8 @@ void log_drive_updating() {
 void log_drive_not_visited() {
     if (options.log.empty()) return;
     std::memset(found_inquiry, 0, sizeof found_inquiry);
-    append(line_start("drive") + device_fields() + ",\"result\":\"not-visited\"");
+    append(line_start("drive") + device_fields(current_listed(), found_inquiry) + image_fields() +
+           outcome_fields(current_listed(), outcome_of_target(current_target), "result"));
     final_record_written();
 }
 
@@ -262,7 +244,7 @@ namespace {
 std::string run_fields() {
     return line_start("run") + format_text(",\"program\":%s,\"check\":%s,\"yes\":%s,\"drives\":%d",
                                            json_text(updater_title()).c_str(), options.check ? "true" : "false",
-                                           options.yes ? "true" : "false", target_count);
+                                           options.yes ? "true" : "false", listed_count);
 }
 
 }  // namespace
@@ -282,14 +264,17 @@ std::string pending_line(int target) {
     const char* key = options.check ? "verdict" : "result";
     const bool visiting = target == first_pending && visit_begun;
     static const uint8_t nothing_read[INQUIRY_LENGTH] = {};
-    std::string line = line_start("drive") + device_fields(target, visiting ? found_inquiry : nothing_read);
-    if (!visiting) return line + format_text(",\"%s\":\"not-visited\"}\n", key);
+    const int listed = target_table[target].listed;
+    std::string line = line_start("drive") + device_fields(listed, visiting ? found_inquiry : nothing_read);
+    drive_outcome outcome;
+    outcome.fate = drive_fate::not_visited;
+    outcome.reason = outcome_reason::not_visited;
+    if (!visiting) return line + image_fields() + outcome_fields(listed, outcome, key) + "}\n";
     line += drive_fields("before", found_inquiry) + image_fields();
-    if (window_entered || target_table[target].in_update_firmware)
-        return line +
-               format_text(",\"%s\":\"%s\"", key, options.check ? "update-firmware" : "left-in-update-firmware") +
-               left_message_field(target) + "}\n";
-    return line + format_text(",\"%s\":\"interrupted\"}\n", key);
+    outcome.fate = drive_fate::interrupted;
+    outcome.reason = outcome_reason::interrupted;
+    outcome.in_update_firmware = window_entered || target_table[target].in_update_firmware;
+    return line + outcome_fields(listed, outcome, key) + "}\n";
 }
 
 }  // namespace
@@ -299,6 +284,14 @@ void log_drives_found() {
     drives_found = true;
     first_pending = 0;
     visit_begun = window_entered = false;
+    // A drive that is not one to update has its outcome from enumeration: its
+    // final line now.
+    for (int i = 0; i < listed_count && !options.log.empty(); ++i) {
+        const listed_drive& drive = listed_drives[i];
+        if (drive.target >= 0) continue;
+        append(line_start("drive") + device_fields(i, drive.outcome.before) + drive_fields("before", drive.outcome.before) +
+               image_fields() + outcome_fields(i, drive.outcome, options.check ? "verdict" : "result"));
+    }
     prepare_run_record();
 }
 

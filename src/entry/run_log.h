@@ -4,12 +4,14 @@
 // standard error; it never stops or changes an update.
 #pragma once
 
+#include "discovery/drive_outcome.h"
+
 // The drive at current_target as it was found (its INQUIRY data now).
 void log_drive_found();
-// The drive at current_target after its visit: the update procedure's result.
-void log_drive(int result);
+// The drive at current_target after its visit: what became of it.
+void log_drive(const drive_outcome& outcome);
 // The drive at current_target as a check judged it.
-void log_check(const char* verdict);
+void log_check(const drive_outcome& outcome);
 // The drive at current_target as it enters its update window, so that a run
 // killed there leaves a line that says so; its final record follows.
 void log_drive_updating();
@@ -21,7 +23,8 @@ void log_run(int exit_code);
 // drive without one, then the run's), to append with its own exit code should
 // the run be ended from outside before log_run.
 void prepare_run_record();
-// The drives are found: from now on each is owed its final line.
+// The drives are found: from now on each is owed its final line, and each
+// that is not one to update gets it now.
 void log_drives_found();
 
 void reset_run_log();

@@ -119,7 +119,10 @@ std::string image_date_text(const image_header& header) {
     return bcd_date_text(header.date);
 }
 
-int load_image() {
+int load_image(outcome_reason* why) {
+    outcome_reason ignored;
+    outcome_reason& reason = why ? *why : ignored;
+    reason = outcome_reason::image_refused;
     image_date = 0;
     HANDLE file = host::CreateFileA(current_release.image_file_name, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -129,7 +132,10 @@ int load_image() {
     if (result != 0) return result;
     // What was read is what the run's record tells, refused or not.
     loaded_header = decode_image_header(image_buffer.address);
-    if (same_as_first_read(current_release.image_file_name, image_buffer.address, transfer_length) != 0) return -1;
+    if (const int same = same_as_first_read(current_release.image_file_name, image_buffer.address, transfer_length)) {
+        if (same == IMAGE_CHANGED) reason = outcome_reason::image_changed;
+        return -1;
+    }
     if (image_date < current_release.minimum_image_date) {
         show_message(MSG_IMAGE_TOO_OLD, KIND_ERROR);
         return -1;
@@ -139,6 +145,7 @@ int load_image() {
         show_message(MSG_ILLEGAL_IMAGE, KIND_ERROR);
         return -1;
     }
+    reason = outcome_reason::none;
     return 0;
 }
 

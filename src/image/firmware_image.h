@@ -6,6 +6,7 @@
 #include <string>
 
 #include "discovery/drive_identity.h"
+#include "discovery/drive_outcome.h"
 #include "model/drive_model.h"
 #include "platform/working_buffer.h"
 #include "transport/drive_layout.h"
@@ -54,7 +55,9 @@ extern uint16_t& image_version;
 // Reads the current release's image file whole into the image buffer and checks
 // its header. 0 or -1; a file that cannot be opened, sized or read whole, that
 // would not fit the buffer or is shorter than its header, gets no message here.
-int load_image();
+// `why`, when given, gets image_changed when the file no longer holds the
+// bytes the run first read, image_refused for any other failure.
+int load_image(outcome_reason* why = nullptr);
 
 // Converts exactly `digits` hexadecimal digits at `text` into `value`; -1,
 // with `value` untouched, when any of them is something else.

@@ -179,7 +179,7 @@ int same_as_first_read(const char* name, const uint8_t* bytes, uint32_t size) {
     if (loaded.size == image->identity.size && std::memcmp(loaded.sha256, image->identity.sha256, SHA256_SIZE) == 0)
         return 0;
     tell(NOTICE_IMAGE_CHANGED, name);
-    return -1;
+    return IMAGE_CHANGED;
 }
 
 void reset_image_integrity_state() {

@@ -27,7 +27,9 @@ int vet_image(const char* name);
 
 // The bytes one load of image file `name` put in memory: 0 when they are the
 // bytes the run first read (the first read whole is the one all others must
-// hold), -1 after telling that the file changed.
+// hold), -1 for an image refused already, IMAGE_CHANGED after telling that
+// the file changed.
+constexpr int IMAGE_CHANGED = -2;
 int same_as_first_read(const char* name, const uint8_t* bytes, uint32_t size);
 
 void reset_image_integrity_state();

@@ -143,22 +143,29 @@ bool runs_the_image(const uint8_t* identity) {
     return image_date != 0 && decoded_drive_date() == image_date;
 }
 
-int check_compatibility(int full, int update_all) {
+int check_compatibility(int full, int update_all, outcome_reason* why) {
+    outcome_reason ignored;
+    outcome_reason& reason = why ? *why : ignored;
+    reason = outcome_reason::none;
     int result = read_drive_info();
     if (result != 0) {
+        reason = outcome_reason::identity_unreadable;
         show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
         return result;
     }
     if (!same_text(drive_info + IDENTITY_HARDWARE_REVISION, loaded_header.hardware_revision)) {
+        reason = outcome_reason::another_revision;
         show_message(MSG_HARDWARE_REVISION_MISMATCH, KIND_ERROR);
         return -1;
     }
     if (!accepted(drive_info + IDENTITY_SIGNATURE, loaded_header.vendor)) {
+        reason = outcome_reason::another_signature;
         show_message(MSG_KERNEL_MODEL_MISMATCH, KIND_ERROR);
         return -1;
     }
     if (full == 0 || identity_state == 1) return 0;
     if (!accepted(drive_info + IDENTITY_UPDATE_VENDOR, loaded_header.second_vendor)) {
+        reason = outcome_reason::another_vendor;
         show_message(MSG_NORMAL_MODEL_MISMATCH, KIND_ERROR);
         return -1;
     }

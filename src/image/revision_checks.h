@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "discovery/drive_outcome.h"
+
 extern uint32_t drive_date;
 extern uint16_t drive_revision;
 
@@ -16,8 +18,9 @@ int report_revision(int mode);
 // failing identity read's code. With `full` 0 it ends after the signature.
 // With `update_all` 1 (every drive agreed to at once) a drive up to date is
 // told on the console only, otherwise in a box too.
+// `why`, when given, gets why a drive was refused or could not be judged.
 constexpr int FULL_CHECK = 1;
-int check_compatibility(int full, int update_all);
+int check_compatibility(int full, int update_all, outcome_reason* why = nullptr);
 
 // True when the INQUIRY data, read after the drive's restart, shows the drive
 // running the loaded image: vendor and product `identity` (24 bytes; null:

@@ -269,6 +269,8 @@ const char* const english_notices[NOTICE_COUNT] = {
     "odd-fwupdate: the checksum file %s.sha256 gives no SHA-256 for %s; no drive was touched\n",
     /* image changed */
     "odd-fwupdate: the image file %s changed during the run; the run stops before the drive receives it\n",
+    /* drive not read */
+    "odd-fwupdate: %s could not be read (%s); it may be a drive to update: run odd-fwupdate again later\n",
 };
 const char* const japanese_notices[NOTICE_COUNT] = {
     // "odd-fwupdate: %s はまだ更新用ファームウェアのままです。もう一度 odd-fwupdate を実行して更新を完了してください"
@@ -319,4 +321,6 @@ const char* const japanese_notices[NOTICE_COUNT] = {
     "odd-fwupdate: \x83" "C\x83\x81\x81[\x83W\x83t\x83@\x83" "C\x83\x8B %s \x82\xAA\x8E\xC0\x8Ds\x92\x86"
     "\x82\xC9\x95\xCF\x82\xED\x82\xE8\x82\xDC\x82\xB5\x82\xBD\x81" "B\x83h\x83\x89\x83" "C\x83u\x82\xC9"
     "\x91\x97\x82\xE9\x91O\x82\xC9\x8FI\x97\xB9\x82\xB5\x82\xDC\x82\xB7\n",
+    // "odd-fwupdate: %s を読み取れませんでした（%s）。更新するドライブかもしれません。あとでもう一度 odd-fwupdate を実行してください"
+    "odd-fwupdate: %s \x82\xF0\x93\xC7\x82\xDD\x8E\xE6\x82\xEA\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\x81i%s\x81j\x81" "B\x8DX\x90V\x82\xB7\x82\xE9\x83h\x83\x89\x83" "C\x83u\x82\xA9\x82\xE0\x82\xB5\x82\xEA\x82\xDC\x82\xB9\x82\xF1\x81" "B\x82\xA0\x82\xC6\x82\xC5\x82\xE0\x82\xA4\x88\xEA\x93x odd-fwupdate \x82\xF0\x8E\xC0\x8Ds\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2\n",
 };

@@ -48,6 +48,16 @@ std::string format_message(int code, const message_fields& fields, bool english 
 
 std::string last_message_in_english() { return format_message(last_message_code, last_fields, true); }
 
+std::string last_message_shown_in_english() {
+    if (last_message_code < 0 || last_message_code > MESSAGE_CODE_LIMIT || english_catalogue[last_message_code] == nullptr)
+        return "";
+    std::string text = last_message_in_english();
+    text.erase(0, text.find_first_not_of("\r\n"));
+    return text;
+}
+
+void forget_last_message() { last_message_code = -1; }
+
 std::string format_text(const char* format, ...) {
     va_list args;
     va_start(args, format);

@@ -61,7 +61,8 @@ constexpr int NOTICE_IMAGE_NOT_THIS_BUILDS = 8;   // %s: the image file's name
 constexpr int NOTICE_CHECKSUM_MISMATCH = 9;       // %s, %s: the image file's name twice
 constexpr int NOTICE_CHECKSUM_UNREADABLE = 10;    // %s, %s: the image file's name twice
 constexpr int NOTICE_IMAGE_CHANGED = 11;          // %s: the image file's name
-constexpr int NOTICE_COUNT = 12;
+constexpr int NOTICE_DRIVE_NOT_READ = 12;         // %s: the drive's name, %s: why, in the record's word
+constexpr int NOTICE_COUNT = 13;
 
 // Slots a catalogue does not fill are null.
 extern const char* const english_catalogue[MESSAGE_CODE_LIMIT + 1];
@@ -110,6 +111,10 @@ void silence_console(bool silenced);
 extern int last_message_code;
 // The message shown last as the English catalogue shows it, with its fields.
 std::string last_message_in_english();
+// The same without the line breaks it starts with; empty when no catalogue
+// message was shown since forget_last_message.
+std::string last_message_shown_in_english();
+void forget_last_message();
 // Writes `text` to the console unchanged.
 void print_text(const char* text);
 // True for a run with --check or --yes whose console goes to a file or a

@@ -29,6 +29,9 @@ struct host_calls {
     DWORD (*GetLastError)();
     DWORD (*GetFileSize)(HANDLE file, LPDWORD size_high);
     BOOL (*ReadFile)(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped);
+    // What the system says is at a drive letter's root ("E:\\"): DRIVE_CDROM
+    // for an optical drive, whether or not it can be opened or answers.
+    UINT (*GetDriveTypeA)(LPCSTR root);
 
     // System identity and configuration.
     BOOL (*GetVersionExA)(OSVERSIONINFOA* info);
@@ -137,7 +140,7 @@ struct host_calls {
 // table, which it fills field by field, so a call left out does not compile.
 constexpr bool every_call_filled(const host_calls& c) {
     return c.CreateFileA && c.DeviceIoControl && c.CloseHandle && c.GetLastError && c.GetFileSize &&
-           c.ReadFile && c.GetVersionExA && c.RegOpenKeyExA && c.RegCloseKey && c.GetOEMCP && c.GlobalAlloc &&
+           c.ReadFile && c.GetDriveTypeA && c.GetVersionExA && c.RegOpenKeyExA && c.RegCloseKey && c.GetOEMCP && c.GlobalAlloc &&
            c.GlobalLock && c.GlobalUnlock && c.GlobalFree && c.LoadLibraryA && c.GetProcAddress &&
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
@@ -167,6 +170,7 @@ inline DWORD GetFileSize(HANDLE file, LPDWORD size_high) { return installed_host
 inline BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped) {
     return installed_host->ReadFile(file, buffer, to_read, read, overlapped);
 }
+inline UINT GetDriveTypeA(LPCSTR root) { return installed_host->GetDriveTypeA(root); }
 inline BOOL GetVersionExA(OSVERSIONINFOA* info) { return installed_host->GetVersionExA(info); }
 inline LONG RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PHKEY result) {
     return installed_host->RegOpenKeyExA(key, sub_key, options, desired, result);

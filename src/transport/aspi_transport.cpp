@@ -161,8 +161,23 @@ int probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, u
     completion_event = host::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!completion_event) return COMMAND_FAILED;
     fill_block(block, host_adapter, target_id, SRB_EVENT_NOTIFY | SRB_DIR_IN, 0, cdb, cdb_length, data, data_length);
-    const bool done = send_and_wait(block, LONGEST_UNTIMED_WAIT_MS) == COMMAND_OK && request_status(block) == SS_COMP;
+    const int waited = send_and_wait(block, LONGEST_UNTIMED_WAIT_MS);
+    const BYTE status = request_status(block);
+    const bool done = waited == COMMAND_OK && status == SS_COMP;
     const int result = done ? COMMAND_OK : COMMAND_FAILED;
+    // What enumeration learns of the id: the manager knows no device there
+    // (nothing to list), or a device that did not answer.
+    if (done || (status == SS_ERR && block->SRB_HaStat == HOST_ADAPTER_OK)) {
+        last_outcome.kind = outcome_kind::answered;
+        last_outcome.status = block->SRB_TargStat;
+    } else if (waited == COMMAND_OK && (status == SS_NO_DEVICE || status == SS_INVALID_HA)) {
+        last_outcome.kind = outcome_kind::not_sent;
+    } else {
+        last_outcome.kind = waited == COMMAND_NO_ANSWER ? outcome_kind::timed_out : outcome_kind::lost;
+        char words[sizeof last_outcome.system_words];
+        std::snprintf(words, sizeof words, "ASPI status 0x%02X, host adapter status 0x%02X", status, block->SRB_HaStat);
+        std::snprintf(last_outcome.system_words, sizeof last_outcome.system_words, "%s", words);
+    }
     abort_if_pending(block);
     close_completion_event();
     return result;

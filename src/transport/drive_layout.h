@@ -31,6 +31,8 @@ constexpr uint32_t BUFFER_OFFSET_LIMIT = 0xFFFFFF;  // 24 bits
 constexpr uint32_t BUFFER_LENGTH_LIMIT = 0xFFFF;    // 16 bits: CDB byte 6 stays 0
 
 // The INQUIRY answer; text fields are blank-padded without a terminator.
+constexpr uint8_t SCSI_STATUS_BUSY = 0x08;
+
 constexpr uint32_t INQUIRY_LENGTH = 96;
 constexpr int INQUIRY_PERIPHERAL = 0;
 constexpr int INQUIRY_VENDOR = 8;           // 8, then the product: 24 compared as one

@@ -27,7 +27,7 @@ bool intel_driver_on_9x() { return win9x_family == 1 && intel_ide_driver != 0; }
 
 }  // namespace
 
-int transfer_image() {
+int transfer_image(int* refused_block) {
     if (transfer_length <= 0 || image_buffer.address == nullptr ||
         static_cast<uint32_t>(transfer_length) > image_buffer.size) {
         show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
@@ -53,6 +53,7 @@ int transfer_image() {
         }
         if (transfer_length - offset < block) block = static_cast<uint16_t>(transfer_length - offset);
         if (write_image_chunk(drive, static_cast<uint32_t>(offset), block, image_buffer.address + offset) != 0) {
+            if (refused_block) *refused_block = offset / BLOCK_LENGTH;
             show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
             return -1;
         }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "discovery/drive_outcome.h"
 #include "messages/messages.h"
 #include "model/drive_model.h"
 #include "platform/working_buffer.h"
@@ -19,7 +20,8 @@ constexpr int RUN_ABANDONED = -2;    // a question could not be shown: the run e
 
 // The update of the drive at current_target, one of `models`; `update_all`
 // 1 when every drive was agreed to at once (no question per drive).
-int update_drive(const model_rows& models, int update_all);
+// `outcome` gets what became of the drive, as it happens.
+int update_drive(const model_rows& models, int update_all, drive_outcome& outcome);
 // Called once the drive is identified, or could not be, before anything
 // else is sent to it (the run's record of the drive as found); null: nothing.
 extern void (*drive_identified)();
@@ -32,8 +34,9 @@ extern void (*entering_update_window)();
 // Tells the platform what is now known of the drive at `target`: 1 when it
 // runs, or may run, its update firmware (kept in the target table).
 void note_drive_firmware(int target, int in_update_firmware);
-// 0 when no disc is in the drive, -1 after its message otherwise.
-int media_check();
+// 0 when no disc is in the drive, -1 after its message otherwise, with
+// `why` (when given) saying what was met.
+int media_check(outcome_reason* why = nullptr);
 // The update question's fields for the drive at current_target and the loaded image.
 message_fields update_question_fields();
 // 0, or the entry command's failure code after message 14.
@@ -41,8 +44,9 @@ int enter_update_mode(uint32_t model_code);
 // 0 when the drive answers as its update firmware (sets update_mode), 1 when it
 // answers otherwise, -1 when its INQUIRY failed (after message 9).
 int check_update_mode();
-// 0 when every block was accepted, -1 after message 42.
-int transfer_image();
+// 0 when every block was accepted, -1 after message 42, with the number of
+// the refused block (0 first) in `refused_block` when given.
+int transfer_image(int* refused_block = nullptr);
 // 0 (also for an excused failure), or the leave command's failure code after message 15.
 int leave_update_mode(uint32_t model_code);
 void settle_wait(int leave_result);

@@ -39,10 +39,17 @@ int left_in_update_firmware(bool revision_read) {
     return other_firmware ? 0 : 1;
 }
 
+// Ends a drive's visit as `fate`, for `reason`: returns `result`.
+int ends(drive_outcome& outcome, int result, drive_fate fate, outcome_reason reason) {
+    outcome.fate = fate;
+    outcome.reason = reason;
+    return result;
+}
+
 // One pass from the switch into update firmware to the judged new revision.
 // Returns DRIVE_UPDATED, RUN_STOPPED or STILL_IN_UPDATE_FIRMWARE; `left` gets
-// what the drive is noted as when the window closes.
-int flash_drive(int& left) {
+// what the drive is noted as when the window closes; `outcome` why it failed.
+int flash_drive(int& left, drive_outcome& outcome, int pass) {
     const uint32_t model_code = current_release.model_code;
     left = 0;
     // The drive must come back as the drive it is now; one found in its update
@@ -58,51 +65,72 @@ int flash_drive(int& left) {
             // A switch whose answer was lost may have happened all the same;
             // one the system refused never reached the drive.
             left = last_outcome.drive_answered() || last_outcome.kind == outcome_kind::refused ? 0 : 1;
-            return RUN_STOPPED;
+            note_failed_command(outcome);
+            return ends(outcome, RUN_STOPPED, drive_fate::failed, outcome_reason::switch_refused);
         }
         wait_ms(PAUSE_BEFORE_ENTRY_CHECK_MS);
         const int check = check_update_mode();
         if (check != 0) {
             left = left_in_update_firmware(check > 0);
-            return RUN_STOPPED;
+            if (check < 0) note_failed_command(outcome);
+            return ends(outcome, RUN_STOPPED, drive_fate::failed,
+                        check > 0 ? outcome_reason::switch_refused : reason_of_command(last_outcome));
         }
     }
     // After a refused block the drive's own answer decides; no leave command
     // is sent, and only a pass that sent the whole image and the leave
     // command can have updated the drive.
-    const bool image_sent = transfer_image() == 0;
-    if (image_sent) settle_wait(leave_update_mode(model_code));
+    int refused_block = -1;
+    const bool image_sent = transfer_image(&refused_block) == 0;
+    outcome_reason reason = outcome_reason::not_back_as_itself;
+    if (!image_sent) {
+        note_failed_command(outcome);
+        outcome.block = refused_block;
+        outcome.pass = pass;
+        reason = outcome_reason::block_refused;
+    } else {
+        const int leave = leave_update_mode(model_code);
+        if (leave != 0) {
+            note_failed_command(outcome);
+            reason = outcome_reason::leave_refused;
+        }
+        settle_wait(leave);
+    }
 
     const int read = report_revision(REVISION_AFTER_UPDATE);
     left = left_in_update_firmware(read == 0);
-    if (read != 0) return RUN_STOPPED;
+    if (read != 0) {
+        if (reason == outcome_reason::not_back_as_itself) reason = reason_of_command(last_outcome);
+        return ends(outcome, RUN_STOPPED, drive_fate::failed, reason);
+    }
     if (!update_firmware_revision(inquiry_data)) {
         if (image_sent && runs_the_image(found_in_update_firmware ? nullptr : identity)) {
             show_message(MSG_SUCCESS_UPDATED, KIND_CONSOLE);
-            return DRIVE_UPDATED;
+            return ends(outcome, DRIVE_UPDATED, drive_fate::updated, outcome_reason::none);
         }
         // Back in firmware other than the image's (after a refused block or a
         // refused leave command, or with a garbled answer): the update failed,
         // and the technician and the exit code both learn it.
         if (image_sent) show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
-        return RUN_STOPPED;
+        return ends(outcome, RUN_STOPPED, drive_fate::failed, reason);
     }
     // The Intel driver's drive is told once more to leave its update firmware,
     // but never after a refused block: it would re-flash an incomplete image.
     if (win9x_family == 1 && intel_ide_driver != 0 && image_sent) settle_wait(leave_update_mode(model_code));
-    return STILL_IN_UPDATE_FIRMWARE;
+    if (reason == outcome_reason::not_back_as_itself) reason = outcome_reason::stays_in_update_firmware;
+    return ends(outcome, STILL_IN_UPDATE_FIRMWARE, drive_fate::failed, reason);
 }
 
 // The pass the user agreed to, inside the platform's update window. The
 // drive is named as in its update firmware before the window opens, so that a
 // way out at its first instant still names it. An interrupt held meanwhile
 // changes nothing of this drive's result; the run stops before the next one.
-int update_with_consent() {
+int update_with_consent(drive_outcome& outcome, int pass) {
     if (entering_update_window) entering_update_window();
     note_drive_firmware(current_target, 1);
     host::begin_drive_update(drive_device_path(target_table[current_target].drive_letter).c_str());
     int left = 0;
-    const int result = flash_drive(left);
+    const int result = flash_drive(left, outcome, pass);
     note_drive_firmware(current_target, left);
     if (host::end_drive_update() != 0) interrupt_held = 1;
     return result;
@@ -139,15 +167,20 @@ void (*drive_identified)() = nullptr;
 
 void note_drive_firmware(int target, int in_update_firmware) {
     target_table[target].in_update_firmware = in_update_firmware;
+    outcome_of_target(target).in_update_firmware = in_update_firmware;
     host::drive_firmware_state(target + 1, drive_device_path(target_table[target].drive_letter).c_str(),
                                in_update_firmware, notice_text(NOTICE_LEFT_IN_UPDATE_FIRMWARE));
 }
 
-int media_check() {
+int media_check(outcome_reason* why) {
+    outcome_reason ignored;
+    outcome_reason& reason = why ? *why : ignored;
+    reason = outcome_reason::none;
     stop_unit(target_of(current_target));
     int unit_attentions = 0;
     for (;;) {
         if (test_unit_ready(target_of(current_target)) == 0) {
+            reason = outcome_reason::disc_present;
             show_message(MSG_DISC_INSERTED, KIND_INFO);
             return -1;
         }
@@ -155,6 +188,7 @@ int media_check() {
         const sense_category sense = last_sense_category();
         if (sense == sense_category::no_medium || sense == sense_category::initializing_required) return 0;
         if (sense == sense_category::becoming_ready) {
+            reason = outcome_reason::not_ready;
             show_message(MSG_BECOMING_READY, KIND_CONSOLE);
             return -1;
         }
@@ -163,44 +197,94 @@ int media_check() {
         // The Intel driver reports an empty drive without any sense; a command
         // that never reached the drive says nothing about a disc.
         if (intel_ide_driver != 0 && sense == sense_category::none && last_outcome.drive_answered()) return 0;
+        reason = last_outcome.drive_answered() ? outcome_reason::unknown_error : reason_of_command(last_outcome);
         show_message(MSG_UNKNOWN_ERROR, KIND_CONSOLE);
         return -1;
     }
 }
 
-int update_drive(const model_rows& models, int update_all) {
+namespace {
+
+// The visit itself: update_drive without what it notes of every drive.
+int visit_drive(const model_rows& models, int update_all, drive_outcome& outcome) {
     // A drive that could not be identified has had its message; nothing more is sent to it.
-    const int identified = identify_drive(models);
+    outcome_reason why = outcome_reason::none;
+    const int identified = identify_drive(models, &why);
+    std::memcpy(outcome.before, inquiry_data, sizeof outcome.before);
     if (drive_identified) drive_identified();
-    if (identified != 0) return DRIVE_LEFT_AS_IS;
+    if (identified != 0) {
+        note_failed_command(outcome);
+        // Only this build's update firmware answers as it does, whatever its identity block.
+        if (why == outcome_reason::identity_unreadable && answers_as_update_firmware(inquiry_data))
+            return ends(outcome, DRIVE_LEFT_AS_IS, drive_fate::update_firmware, why);
+        return ends(outcome, DRIVE_LEFT_AS_IS, drive_fate::unreadable, why);
+    }
     // (An identity block that could not be read was zeroed by its command.)
     note_drive_firmware(current_target, may_run_update_firmware(inquiry_data, drive_info));
     for (int pass = 1;; ++pass) {
         update_mode = 0;
-        if (load_image() != 0) {
+        if (load_image(&why) != 0) {
             message_fields image;
             image.file_name = current_release.image_file_name;
             show_message(MSG_IMAGE_NOT_LOADED, KIND_ERROR, image);
-            return RUN_STOPPED;
+            return ends(outcome, RUN_STOPPED, drive_fate::failed, why);
         }
-        if (report_revision(REVISION_BEFORE_UPDATE) != 0) return RUN_STOPPED;
+        if (report_revision(REVISION_BEFORE_UPDATE) != 0) {
+            note_failed_command(outcome);
+            return ends(outcome, RUN_STOPPED, drive_fate::failed, reason_of_command(last_outcome));
+        }
         const char* signature = reinterpret_cast<const char*>(drive_info + IDENTITY_SIGNATURE);
         print_text(format_text("\nCurrent Signature = %s", shown_field(signature, IDENTITY_FIELD_WIDTH).c_str()).c_str());
-        const int compatible = check_compatibility(FULL_CHECK, update_all);
+        const int compatible = check_compatibility(FULL_CHECK, update_all, &why);
         if (identity_state != -1) note_drive_firmware(current_target, may_run_update_firmware(inquiry_data, drive_info));
-        if (compatible != 0) return compatible == 1 ? DRIVE_UP_TO_DATE : DRIVE_LEFT_AS_IS;
-        if (media_check() != 0) return DRIVE_LEFT_AS_IS;
+        if (compatible == 1) return ends(outcome, DRIVE_UP_TO_DATE, drive_fate::up_to_date, outcome_reason::none);
+        if (compatible != 0) {
+            if (why == outcome_reason::identity_unreadable) {
+                note_failed_command(outcome);
+                return ends(outcome, DRIVE_LEFT_AS_IS, drive_fate::unreadable, why);
+            }
+            return ends(outcome, DRIVE_LEFT_AS_IS, drive_fate::not_this_model, why);
+        }
+        if (media_check(&why) != 0) {
+            if (why != outcome_reason::disc_present) note_failed_command(outcome);
+            return ends(outcome, DRIVE_LEFT_AS_IS, drive_fate::left_as_is, why);
+        }
         // Only a Yes flashes the drive; a question that could not be shown ends the run.
         if (update_all == 0) {
-            if (const int refused = consent(MSG_UPDATE_QUESTION, update_question_fields())) return refused;
+            if (const int refused = consent(MSG_UPDATE_QUESTION, update_question_fields())) {
+                return refused == DRIVE_DECLINED
+                           ? ends(outcome, refused, drive_fate::declined, outcome_reason::declined)
+                           : ends(outcome, refused, drive_fate::left_as_is, outcome_reason::question_not_shown);
+            }
         }
         show_message(MSG_UPDATING, KIND_CONSOLE);
-        const int result = update_with_consent();
+        const int result = update_with_consent(outcome, pass);
         if (result != STILL_IN_UPDATE_FIRMWARE) return result;
-        // After an interrupt nobody is offered another pass: the drive stays
-        // as its pass left it, named as in its update firmware.
-        if (pass == PASSES_ALLOWED || interrupt_held) return RUN_STOPPED;
+        // An interrupt held meanwhile waits for the drive's passes: it changes
+        // nothing of this drive's result.
+        if (pass == PASSES_ALLOWED) return RUN_STOPPED;
         const int retry = consent(MSG_RETRY_QUESTION);
-        if (retry != 0) return retry == DRIVE_DECLINED ? RUN_STOPPED : retry;
+        if (retry != 0) {
+            if (retry != DRIVE_DECLINED) outcome.reason = outcome_reason::question_not_shown;
+            return retry == DRIVE_DECLINED ? RUN_STOPPED : retry;
+        }
     }
+}
+
+}  // namespace
+
+int update_drive(const model_rows& models, int update_all, drive_outcome& outcome) {
+    forget_last_message();
+    last_failure_words[0] = '\0';
+    const int result = visit_drive(models, update_all, outcome);
+    // Where the drive was not updated, the person was told why: the record says the same.
+    if (outcome.fate != drive_fate::updated && outcome.fate != drive_fate::up_to_date &&
+        outcome.fate != drive_fate::declined)
+        outcome.message = last_message_shown_in_english();
+    if (outcome.fate != drive_fate::updated && outcome.fate != drive_fate::up_to_date)
+        outcome.system_error = last_failure_words;
+    std::memcpy(outcome.after, inquiry_data, sizeof outcome.after);
+    outcome.in_update_firmware = target_table[current_target].in_update_firmware;
+    if (outcome.in_update_firmware && outcome.fate == drive_fate::failed) outcome.fate = drive_fate::left_in_update_firmware;
+    return result;
 }

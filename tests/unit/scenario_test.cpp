@@ -358,8 +358,11 @@ const fleet_case FLEET_CASES[] = {
     {"found_in_update_firmware_unreadable",
      R"({ "letter": "E", "starts_in_update_mode": true,
           "faults": [ { "command": 4, "kind": "check-condition", "key": 4, "asc": 68, "ascq": 0 } ] })", true, 7},
+    // A machine with a drive of this model is judged by it, whatever sits beside it.
     {"up_to_date_and_another_revision",
-     R"({ "letter": "E", "revision": "1.28" }, { "letter": "F", "hardware_revision": "REV00002" })", false, 4},
+     R"({ "letter": "E", "revision": "1.28" }, { "letter": "F", "hardware_revision": "REV00002" })", false, 0},
+    {"updated_beside_another_revision", R"({ "letter": "E" }, { "letter": "F", "hardware_revision": "REV00002" })",
+     false, 0},
     {"disc_and_applies", R"({ "letter": "E", "disc_present": true }, { "letter": "F" })", true, 3},
     {"disc_and_left", R"({ "letter": "E", "disc_present": true }, { "letter": "F", "stay_in_update_mode": true })",
      false, 7},
@@ -375,9 +378,66 @@ const fleet_case FLEET_CASES[] = {
     {"no_right_to_the_drive", R"({ "letter": "E", "open_fails": true, "open_error": 1314 })", false, 1},
     {"no_right_to_one_drive",
      R"({ "letter": "E", "open_fails": true, "open_error": 1314 }, { "letter": "F", "revision": "1.28" })", false, 1},
-    // Windows refuses a user every letter, disks too: nothing told, nothing counted.
-    {"access_denied_letter", R"({ "letter": "E", "open_fails": true })", false, 4},
+    // An optical drive the system would not open for this user: a right is missing.
+    {"access_denied_letter", R"({ "letter": "E", "open_fails": true })", false, 1},
 };
+
+// A drive the run cannot reach or read is never "nothing here": try again
+// later (5), or, when its answers show its update firmware, a person is needed
+// (7); by the check and by the update alike, alone and beside another drive.
+struct unreached_drive {
+    const char* name;
+    const char* drive;
+    int exit_code;
+    const char* word;
+};
+const unreached_drive UNREACHED_DRIVES[] = {
+    {"no_answer", R"("faults": [ { "command": 1, "kind": "timeout" } ])", 5, "unreadable"},
+    {"lost_in_transport", R"("faults": [ { "command": 1, "kind": "transport" } ])", 5, "unreadable"},
+    {"not_ready", R"("faults": [ { "command": 1, "kind": "check-condition", "key": 2, "asc": 4, "ascq": 1 } ])", 5,
+     "unreadable"},
+    {"not_ready_after_a_killed_reflash",
+     R"("starts_in_update_mode": true, "faults": [ { "command": 1, "kind": "check-condition", "key": 2, "asc": 4, "ascq": 7 } ])",
+     5, "unreadable"},
+    {"busy", R"("faults": [ { "command": 1, "kind": "busy" } ])", 5, "unreadable"},
+    {"device_will_not_open", R"("open_fails": true, "open_error": 1117)", 5, "unreadable"},
+    {"identity_unreadable", R"("faults": [ { "command": 2, "kind": "check-condition", "key": 4, "asc": 68, "ascq": 0 } ])",
+     5, "unreadable"},
+    {"identity_unreadable_in_update_firmware",
+     R"("starts_in_update_mode": true, "faults": [ { "command": 2, "kind": "check-condition", "key": 4, "asc": 68, "ascq": 0 } ])",
+     7, "update-firmware"},
+};
+
+class unreached_drive_run : public ::testing::TestWithParam<std::tuple<unreached_drive, bool, bool>> {};
+
+TEST_P(unreached_drive_run, is_told_and_counted) {
+    const auto& [drive, check, beside_another] = GetParam();
+    const std::string drives = std::string(R"({ "letter": "E", )") + drive.drive + " }" +
+                               (beside_another ? R"(, { "letter": "F", "revision": "1.28" })" : "");
+    folder_run run(std::string(R"({ "images": [ { "path": "A0013431.128" } ], "drives": [ )") + drives + " ] }",
+                   [&](const std::filesystem::path& folder) {
+                       options.check = check;
+                       options.yes = !check;
+                       options.log = (folder / "runs.log").string();
+                   });
+    EXPECT_EQ(run.exit_code, drive.exit_code);
+    // One final line for each drive, the unreached one with its word and a reason.
+    std::vector<nlohmann::json> finals;
+    for (const nlohmann::json& r : run.records)
+        if (r.value("device", "") == "E:" && r.value("result", "") != "updating") finals.push_back(r);
+    ASSERT_EQ(finals.size(), 1u);
+    EXPECT_EQ(finals[0].value(check ? "verdict" : "result", ""), drive.word) << finals[0];
+    EXPECT_TRUE(finals[0].contains("reason")) << finals[0];
+    EXPECT_EQ(run.records.back().value("drives", 0), beside_another ? 2 : 1);
+    if (check) EXPECT_NE(run.console.find(std::string("\t") + drive.word + "\n"), std::string::npos) << run.console;
+}
+
+INSTANTIATE_TEST_SUITE_P(machines, unreached_drive_run,
+                         ::testing::Combine(::testing::ValuesIn(UNREACHED_DRIVES), ::testing::Bool(), ::testing::Bool()),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "_check" : "_yes") +
+                                    (std::get<2>(info.param) ? "_beside_another" : "");
+                         });
 
 class fleet_exit_code : public ::testing::TestWithParam<fleet_case> {};
 

@@ -5,6 +5,7 @@
 // files.cpp, the user's side in console.cpp; what they share in host_state.h.
 #include "platform/linux/linux_host.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -65,6 +66,21 @@ HANDLE l_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DW
     open_handle* h = free_handle();
     if (h == nullptr) return fail_open(ERROR_NOT_ENOUGH_MEMORY);
     return std::strncmp(name, "\\\\.\\", 4) == 0 ? open_drive(*h, name, access) : open_file(*h, name, access);
+}
+
+// D: to Z: stand for /dev/sr0 to /dev/sr22: every one there is an optical
+// drive, whether or not this run may open it. A path-only open asks the
+// device nothing.
+UINT l_GetDriveTypeA(LPCSTR root) {
+    if (root == nullptr || std::strlen(root) < 2 || root[1] != ':') return DRIVE_NO_ROOT_DIR;
+    const std::string device = device_for_path((std::string("\\\\.\\") + root[0] + ":").c_str());
+    if (device.empty()) return DRIVE_NO_ROOT_DIR;
+    const int there = open_retrying(device.c_str(), O_PATH | O_CLOEXEC);
+    if (there >= 0) {
+        ::close(there);
+        return DRIVE_CDROM;
+    }
+    return errno == ENOENT || errno == ENXIO || errno == ENODEV ? DRIVE_NO_ROOT_DIR : DRIVE_CDROM;
 }
 
 BOOL l_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
@@ -204,6 +220,7 @@ constexpr host_calls linux_calls() {
     c.RegOpenKeyExA = l_RegOpenKeyExA;
     c.RegCloseKey = l_RegCloseKey;
     c.GetOEMCP = l_GetOEMCP;
+    c.GetDriveTypeA = l_GetDriveTypeA;
     c.GlobalAlloc = l_GlobalAlloc;
     c.GlobalLock = l_GlobalLock;
     c.GlobalUnlock = l_GlobalUnlock;

@@ -234,6 +234,16 @@ LONG sim_RegCloseKey(HKEY key) {
 
 UINT sim_GetOEMCP() { return active->cfg.oem_code_page; }
 
+// A letter holds an optical drive when a drive sits there that answers as one.
+UINT sim_GetDriveTypeA(LPCSTR root) {
+    const machine& h = *active;
+    if (root == nullptr || std::strlen(root) < 2 || root[1] != ':') return DRIVE_NO_ROOT_DIR;
+    const int slot = h.slot_for_path(std::string("\\\\.\\") + root[0] + ":");
+    if (slot < 0 || h.drives[slot].vanished) return DRIVE_NO_ROOT_DIR;
+    const uint8_t peripheral = h.drives[slot].drive->config().peripheral;
+    return peripheral == 0x04 || peripheral == 0x05 ? DRIVE_CDROM : DRIVE_FIXED;
+}
+
 HGLOBAL sim_GlobalAlloc(UINT flags, SIZE_T bytes) {
     machine& h = *active;
     ++h.allocations_;
@@ -532,6 +542,7 @@ constexpr host_calls sim_calls() {
     c.RegOpenKeyExA = sim_RegOpenKeyExA;
     c.RegCloseKey = sim_RegCloseKey;
     c.GetOEMCP = sim_GetOEMCP;
+    c.GetDriveTypeA = sim_GetDriveTypeA;
     c.GlobalAlloc = sim_GlobalAlloc;
     c.GlobalLock = sim_GlobalLock;
     c.GlobalUnlock = sim_GlobalUnlock;

@@ -46,6 +46,7 @@ LONG w_RegOpenKeyExA(HKEY key, LPCSTR sub_key, DWORD options, REGSAM desired, PH
 }
 LONG w_RegCloseKey(HKEY key) { return ::RegCloseKey(key); }
 UINT w_GetOEMCP() { return ::GetOEMCP(); }
+UINT w_GetDriveTypeA(LPCSTR root) { return ::GetDriveTypeA(root); }
 HGLOBAL w_GlobalAlloc(UINT flags, SIZE_T bytes) { return ::GlobalAlloc(flags, bytes); }
 LPVOID w_GlobalLock(HGLOBAL memory) { return ::GlobalLock(memory); }
 BOOL w_GlobalUnlock(HGLOBAL memory) { return ::GlobalUnlock(memory); }
@@ -409,6 +410,7 @@ constexpr host_calls win32_calls() {
     c.RegOpenKeyExA = w_RegOpenKeyExA;
     c.RegCloseKey = w_RegCloseKey;
     c.GetOEMCP = w_GetOEMCP;
+    c.GetDriveTypeA = w_GetDriveTypeA;
     c.GlobalAlloc = w_GlobalAlloc;
     c.GlobalLock = w_GlobalLock;
     c.GlobalUnlock = w_GlobalUnlock;
