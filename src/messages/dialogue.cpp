@@ -146,6 +146,7 @@ int ask(int code, const message_fields& fields) {
 }
 
 void set_unattended(bool unattended) { unattended_run = unattended; }
+bool unattended() { return unattended_run; }
 
 void reset_dialogue_state() {
     oem_code_page = 0;

@@ -104,6 +104,8 @@ int ask(int code, const message_fields& fields = {});
 // With `unattended` (a run with --yes), a box that only informs is not shown
 // and every question is answered Yes in advance by the one who started the run.
 void set_unattended(bool unattended);
+// True in the unattended run: its questions were answered when it started.
+bool unattended();
 // With `silenced`, nothing reaches the console or a box (a check of the
 // drives); show_message still records its code.
 void silence_console(bool silenced);

@@ -260,9 +260,10 @@ int visit_drive(const model_rows& models, int update_all, drive_outcome& outcome
         show_message(MSG_UPDATING, KIND_CONSOLE);
         const int result = update_with_consent(outcome, pass);
         if (result != STILL_IN_UPDATE_FIRMWARE) return result;
-        // An interrupt held meanwhile waits for the drive's passes: it changes
-        // nothing of this drive's result.
-        if (pass == PASSES_ALLOWED) return RUN_STOPPED;
+        // An interrupt held meanwhile waits for the passes the unattended run
+        // agreed to in advance, and changes nothing of the drive's result;
+        // a person who interrupted is not offered another pass.
+        if (pass == PASSES_ALLOWED || (interrupt_held && !unattended())) return RUN_STOPPED;
         const int retry = consent(MSG_RETRY_QUESTION);
         if (retry != 0) {
             if (retry != DRIVE_DECLINED) outcome.reason = outcome_reason::question_not_shown;

@@ -553,8 +553,9 @@ signal_outside_the_update_with_a_log)
   [[ $(wc -l <"$work/runs.log") == 3 ]] || { cat "$work/runs.log"; fail "three lines expected in the log"; }
   expect_in "$work/runs.log" '"device":"E:","device_name":"/dev/sr1"'
   expect_in "$work/runs.log" '"before_revision":"1.23"'
-  expect_in "$work/runs.log" '"result":"interrupted"}\n'
-  expect_in "$work/runs.log" '"device":"F:","device_name":"/dev/sr2","serial":"","vendor":"","product":"","result":"not-visited"}\n'
+  expect_in "$work/runs.log" '"result":"interrupted","reason":"interrupted"}\n'
+  expect_in "$work/runs.log" '"device":"F:","device_name":"/dev/sr2","serial":"","vendor":"","product":"","image"'
+  expect_in "$work/runs.log" '"result":"not-visited","reason":"not-visited"}\n'
   expect_in "$work/runs.log" '"drives":2,"exit_code":143}\n'
   ;;
 signal_during_transfer_with_a_log)
@@ -573,7 +574,8 @@ signal_during_transfer_with_a_log)
   [[ $(wc -l <"$work/runs.log") == 4 ]] || { cat "$work/runs.log"; fail "four lines expected in the log"; }
   expect_in "$work/runs.log" '"device":"E:","device_name":"/dev/sr1"'
   expect_in "$work/runs.log" '"result":"updated"}'
-  expect_in "$work/runs.log" '"device":"F:","device_name":"/dev/sr2","serial":"","vendor":"","product":"","result":"not-visited"}'
+  expect_in "$work/runs.log" '"device":"F:","device_name":"/dev/sr2","serial":"","vendor":"","product":"","image"'
+  expect_in "$work/runs.log" '"result":"not-visited","reason":"not-visited"}'
   expect_in "$work/runs.log" '"drives":2,"exit_code":143}\n'
   ;;
 full_disk_log)
@@ -718,7 +720,7 @@ refused_write_buffer)
   run_updater 'y\n\n'
   expect_code 1
   # The record says how the system refused it.
-  expect_in "$work/runs.log" '"result":"failed","message":"Failed to move to the kernel mode.","system_error":"errno 1"}'
+  expect_in "$work/runs.log" '"result":"failed","reason":"switch-refused","message":"Failed to move to the kernel mode.","system_error":"errno 1"}'
   [[ $(grep -c 'refused' "$work/err") == 1 ]] || { cat "$work/err"; fail "the refusal must be told once"; }
   expect_in "$work/err" 'odd-fwupdate: access to /dev/sr1 was refused: run as root, or with write access to /dev/sr1 and the CAP_SYS_RAWIO capability\n'
   expect_in "$work/out" '\nFailed to move to the kernel mode.'

@@ -39,6 +39,8 @@
 
 #include "dialogue_expectations.h"
 #include "drive_expectations.h"
+#include "discovery/enumeration.h"
+#include "entry/drive_outcomes.h"
 #include "entry/entry.h"
 #include "entry/options.h"
 #include "platform/sim/sim_host.h"
@@ -694,10 +696,11 @@ void check_record(std::istream& in, int exit_code, size_t drives, const std::str
 void keeps_a_record_of_every_ending(const run_view& r, const report& broken) {
     if (options.log.empty()) return;  // a made-up run keeps none
     std::ifstream in(record_path());
-    check_record(in, r.exit_code, r.h.targets_found.size(), "", broken);
+    // Every drive the machine has gets its final line, reached or not.
+    check_record(in, r.exit_code, r.h.drives.size(), "", broken);
     for (size_t i = 0; i < r.h.records_ended_at_questions.size(); ++i) {
         std::istringstream ended(r.h.records_ended_at_questions[i]);
-        check_record(ended, 130, r.h.targets_found.size(), "ended at question " + std::to_string(i + 1) + ": ", broken);
+        check_record(ended, 130, r.h.drives.size(), "ended at question " + std::to_string(i + 1) + ": ", broken);
     }
 }
 
@@ -726,6 +729,61 @@ void records_the_system_s_words(const run_view& r, const report& broken) {
     }
 }
 
+// A drive's outcome read anew: the run's word for it, whether it is named at
+// the end as in its update firmware, and what it tells a deployment tool.
+struct telling {
+    std::string word;
+    bool named;
+    int code;
+};
+telling told_by(const drive_outcome& o) {
+    if (o.fate == drive_fate::update_firmware) return {"update-firmware", true, 7};
+    if (o.in_update_firmware) return {"left-in-update-firmware", true, 7};
+    const bool image = o.reason == outcome_reason::image_refused || o.reason == outcome_reason::image_changed;
+    switch (o.fate) {
+    case drive_fate::updated: return {"updated", false, 0};
+    case drive_fate::up_to_date: return {"up-to-date", false, 0};
+    case drive_fate::declined: return {"declined", false, 1};
+    case drive_fate::failed: return {"failed", false, image ? 6 : 1};
+    case drive_fate::left_as_is: return {"left-as-is", false, o.reason == outcome_reason::question_not_shown ? 1 : 5};
+    case drive_fate::unreadable: return {"unreadable", false, o.reason == outcome_reason::no_right ? 1 : 5};
+    case drive_fate::not_this_model: return {"not-this-model", false, 4};
+    case drive_fate::not_visited: return {"not-visited", false, 5};
+    default: return {"(no fate)", false, -1};
+    }
+}
+
+// Every drive listed has an outcome, and the record's word for it, the drives
+// named at the end and the run's exit code for a deployment tool are what
+// its outcome tells.
+void tells_each_drive_by_its_outcome(const run_view& r, const report& broken) {
+    if (options.log.empty()) return;
+    std::map<std::string, std::string> words;  // final word by device
+    std::ifstream in(record_path());
+    for (std::string text; std::getline(in, text);) {
+        const nlohmann::json line = nlohmann::json::parse(text, nullptr, false);
+        if (!line.is_discarded() && line.value("record", "") == "drive" && line.value("result", "") != "updating")
+            words[line.value("device", "")] = line.value("result", "");
+    }
+    if (static_cast<size_t>(listed_count) != r.h.drives.size())
+        broken(std::to_string(listed_count) + " drives listed of " + std::to_string(r.h.drives.size()));
+    int named = 0, code = 4;
+    for (int i = 0; i < listed_count; ++i) {
+        const telling t = told_by(listed_drives[i].outcome);
+        const std::string device = listed_drive_name(i);
+        if (words[device].rfind(t.word, 0) != 0)
+            broken(device + " recorded as \"" + words[device] + "\", its outcome tells \"" + t.word + "\"");
+        named += t.named ? 1 : 0;
+        if (t.word != "not-this-model") code = code == 4 ? t.code : more_urgent(code, t.code);
+    }
+    const int named_at_end = static_cast<int>(std::count_if(r.h.firmware_states.begin(), r.h.firmware_states.end(),
+                                                            [](const auto& state) { return state.second == 1; }));
+    if (named_at_end != named)
+        broken(std::to_string(named_at_end) + " drives named at the end, their outcomes name " + std::to_string(named));
+    if (fleet_exit_code() != code)
+        broken("exit code for a fleet " + std::to_string(fleet_exit_code()) + ", the outcomes tell " + std::to_string(code));
+}
+
 struct named_invariant {
     const char* name;
     void (*check)(const run_view&, const report&);
@@ -750,6 +808,7 @@ const named_invariant INVARIANTS[] = {
     {"switch first", switches_before_the_first_block},
     {"first read", flashes_only_the_first_read},
     {"record", keeps_a_record_of_every_ending},
+    {"one outcome", tells_each_drive_by_its_outcome},
 };
 
 void check_invariants(const sim::machine& h, const std::vector<event>& events, int exit_code, run_outcome& out) {
