@@ -122,10 +122,11 @@ std::string system_words() {
     return words;
 }
 
-// Makes target `number` the drive just listed.
-void list_target(int number) {
+// Makes target `number`, which answered `inquiry`, the drive just listed.
+void list_target(int number, const uint8_t* inquiry) {
     const int place = list_drive(0, -1, -1);
     if (place < 0) return;
+    std::memcpy(listed_drives[place].outcome.before, inquiry, INQUIRY_LENGTH);
     target_record& target = target_table[number];
     listed_drives[place].drive_letter = target.drive_letter;
     listed_drives[place].host_adapter = target.host_adapter;
@@ -176,7 +177,7 @@ void enumerate_letters(const model_rows& models) {
             if (number >= 0) {
                 target_table[number].drive_letter = letter;
                 target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
-                list_target(number);
+                list_target(number, drive_data_buffer.address);
                 current_target = number;
             }
         } else if (optical_letter || is_optical(peripheral)) {
@@ -207,7 +208,7 @@ void scan_adapter(const model_rows& models, int adapter, int last_id) {
         target_table[number].host_adapter = adapter;
         target_table[number].target_id = id;
         target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
-        list_target(number);
+        list_target(number, drive_data_buffer.address);
     }
 }
 

@@ -134,7 +134,7 @@ int check_run() {
     release_host_environment();
     silence_console(false);
     if (result == EXIT_NOTHING_HERE && target_count == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));
-    if (image_missing)
+    if (image_missing && !image_refused_at_opening)
         host::write_notice(format_text(notice_text(NOTICE_IMAGE_NOT_LOADED), current_release.image_file_name).c_str());
     return result;
 }

@@ -2,6 +2,8 @@
 // enumeration, the target loop, the summary and the exit code. Owns the run
 // state.
 
+#include <cstring>
+
 #include "discovery/enumeration.h"
 #include "discovery/host_environment.h"
 #include "entry/drive_outcomes.h"
@@ -39,6 +41,21 @@ void log_drives_not_visited(int first) {
         outcome.reason = outcome_reason::not_visited;
         log_drive_not_visited();
     }
+}
+
+// The drives of a run whose image was refused: each is told with that
+// reason, and none is sent anything more than its listing took.
+int list_drives_for_a_refused_image() {
+    for (int i = 0; i < target_count; ++i) {
+        current_target = i;
+        drive_outcome& outcome = outcome_of_target(i);
+        outcome.fate = outcome.in_update_firmware ? drive_fate::update_firmware : drive_fate::failed;
+        outcome.reason = outcome_reason::image_refused;
+        std::memcpy(outcome.after, outcome.before, sizeof outcome.after);
+        log_drive(outcome);
+    }
+    release_host_environment();
+    return fleet_exit_code();
 }
 
 // The way out when a question could not be shown: nobody answered, so
@@ -81,6 +98,7 @@ int update_run() {
         if (target_table[i].in_update_firmware) note_drive_firmware(i, 1);
     }
     tell_drives_not_targets();
+    if (image_refused_at_opening) return list_drives_for_a_refused_image();
 
     if (target_count == 0) {
         show_message(MSG_NO_TARGET, KIND_INFO);

@@ -127,9 +127,12 @@ std::string image_fields() {
     const char* name = current_release.image_file_name[0] ? current_release.image_file_name
                                                          : firmware_descriptor[0].image_file_name;
     const image_identity& identity = first_image_read(name);
-    const std::string read = identity.known ? format_text(",\"image_size\":%u,\"image_sha256\":\"%s\"", identity.size,
-                                                          sha256_text(identity.sha256).c_str())
-                                            : std::string();
+    std::string read = identity.known ? format_text(",\"image_size\":%u,\"image_sha256\":\"%s\"", identity.size,
+                                                    sha256_text(identity.sha256).c_str())
+                                      : std::string();
+    // A checksum file that disagrees: the digest it gave, beside the one found.
+    if (identity.known && identity.other_expected)
+        read += format_text(",\"image_sha256_expected\":\"%s\"", sha256_text(identity.expected_sha256).c_str());
     if (image_buffer.address == nullptr || transfer_length <= 0)
         return format_text(",\"image\":%s", json_text(name).c_str()) + read;
     return format_text(",\"image\":%s,\"image_version\":%s,\"image_date\":%s", json_text(name).c_str(),
@@ -209,7 +212,7 @@ void final_record_written() {
 
 void log_drive(const drive_outcome& outcome) {
     if (options.log.empty()) return;
-    append(line_start("drive") + device_fields(current_listed(), found_inquiry) + drive_fields("before", outcome.before) +
+    append(line_start("drive") + device_fields(current_listed(), outcome.before) + drive_fields("before", outcome.before) +
            drive_fields("after", outcome.after) + image_fields() + outcome_fields(current_listed(), outcome, "result"));
     final_record_written();
 }

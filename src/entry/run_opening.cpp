@@ -19,6 +19,7 @@
 
 model_row firmware_descriptor[MAX_MODEL_ROWS];
 int release_count = 0;
+bool image_refused_at_opening = false;
 
 namespace {
 
@@ -72,12 +73,16 @@ int open_run() {
             return EXIT_USAGE;
         }
     }
-    for (int row = 0; row < release_count; ++row)
-        if (vet_image(firmware_descriptor[row].image_file_name) != 0) return fleet ? EXIT_IMAGE_REFUSED : 1;
+    for (int row = 0; row < release_count; ++row) {
+        if (vet_image(firmware_descriptor[row].image_file_name) == 0) continue;
+        if (!fleet) return 1;
+        image_refused_at_opening = true;
+    }
     return 0;
 }
 
 void reset_run_opening_state() {
+    image_refused_at_opening = false;
     std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
     release_count = 0;
 }

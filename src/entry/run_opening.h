@@ -13,8 +13,11 @@ void init_firmware_descriptor();
 
 // Before the first command to any drive: the machine claimed for this run,
 // a record that is not the image, the image read once and vetted. 0 to go
-// on, else the run's exit code after its one line.
+// on, else the run's exit code after its one line. A run with --check or
+// --yes whose image is refused goes on to list the drives, sending them
+// only what a check sends: image_refused_at_opening says so.
 int open_run();
+extern bool image_refused_at_opening;
 
 // The working buffers the run takes as its host is learned, in the order
 // each route takes them.

@@ -107,7 +107,7 @@ void tell(int notice, const char* name) { host::write_notice(format_text(notice_
 
 // 0 when no checksum file lies beside the image or it gives the image's digest;
 // otherwise -1 after telling which.
-int check_against_checksum_file(const char* name, const image_identity& identity) {
+int check_against_checksum_file(const char* name, image_identity& identity) {
     const std::string checksum_name = std::string(name) + ".sha256";
     const HANDLE file = open_to_read(checksum_name.c_str());
     if (file == INVALID_HANDLE_VALUE) return 0;
@@ -121,6 +121,8 @@ int check_against_checksum_file(const char* name, const image_identity& identity
         return -1;
     }
     if (std::memcmp(expected, identity.sha256, SHA256_SIZE) != 0) {
+        identity.other_expected = true;
+        std::memcpy(identity.expected_sha256, expected, SHA256_SIZE);
         tell(NOTICE_CHECKSUM_MISMATCH, name);
         return -1;
     }
@@ -142,7 +144,7 @@ int accept_first_read(known_image& image, const image_identity& identity, const 
         image.refused = true;
         return -1;
     }
-    image.refused = check_against_checksum_file(name, identity) != 0;
+    image.refused = check_against_checksum_file(name, image.identity) != 0;
     return image.refused ? -1 : 0;
 }
 

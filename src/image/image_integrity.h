@@ -13,6 +13,9 @@ struct image_identity {
     bool known = false;
     uint32_t size = 0;
     uint8_t sha256[SHA256_SIZE] = {};
+    // The digest a checksum file beside it gave instead, when the two differ.
+    bool other_expected = false;
+    uint8_t expected_sha256[SHA256_SIZE] = {};
 };
 
 // The image file `name` as this run first read it; unknown until read whole.

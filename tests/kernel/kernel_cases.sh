@@ -449,6 +449,27 @@ EOF
   expect_state reflash_count 1
   expect_quiet_update_window D
   ;;
+killed_during_reflash_then_yes)
+  # SIGKILL once the drive re-flashes itself, and --yes at once: the drive,
+  # not ready while it re-flashes, is told so (5, unreadable, not ready), or
+  # is found done (0); never "nothing here" (4).
+  scenario '{ "letter": "D", "revision": "1.23", "reflash_ms": 15000 }' ''
+  guest_case <<'EOF'
+start_update 'y\n' 100
+while ! grep -q 're-flashing' /case/out; do sleep 0.05; done
+sleep 1
+kill -KILL $program
+wait $program
+update '' /case/odd-fwupdate --yes --log /case/runs.log
+EOF
+  boot
+  code=$(cat "$folder/code")
+  case $code in
+    5) expect_in "$folder/runs.log" '"result":"unreadable","reason":"not-ready"' ;;
+    0) expect_state revision 1.28 ;;
+    *) cat "$folder/err" "$folder/runs.log"; fail "exit code $code after a killed re-flash, expected 5 or 0" ;;
+  esac
+  ;;
 two_runs_at_once)
   # A second run while the first updates the drive sends it nothing, not
   # even an open, and says why; the first updates it undisturbed.

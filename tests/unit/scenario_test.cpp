@@ -297,7 +297,18 @@ TEST_P(run_opening, is_decided_before_any_command) {
     }
     ASSERT_EQ(run.notices.size(), 1u);
     EXPECT_EQ(run.notices[0].rfind(c.notice, 0), 0u) << run.notices[0];
-    EXPECT_EQ(run.commands, 0u);
+    if (c.exit_code != EXIT_IMAGE_REFUSED) {
+        EXPECT_EQ(run.commands, 0u);
+        return;
+    }
+    // A refused image: the drive is still listed, by its INQUIRY and identity
+    // block alone (a check: as it judges a drive without its image), and
+    // recorded with the image's fault.
+    EXPECT_EQ(run.commands, c.check ? 5u : 2u);
+    ASSERT_EQ(run.records.size(), 2u);
+    EXPECT_EQ(run.records[0].value("reason", ""), "image-refused") << run.records[0];
+    EXPECT_EQ(run.records[0].value("image_sha256", ""), digest_of(run.folder / "A0013431.128"));
+    EXPECT_EQ(run.records[0].contains("image_sha256_expected"), std::string(c.name) == "checksum_differs");
 }
 
 INSTANTIATE_TEST_SUITE_P(runs, run_opening, ::testing::ValuesIn(OPENINGS),
