@@ -418,11 +418,12 @@ yes_and_log)
   expect_code 3
   expect_bytes "$work/out" $'E: /dev/sr1\tQUARLEN DVD-RW  KWR-322 \t1.23 08/07/25\t1.28 08/07/25\tupdate\n'
   [[ $(grep -c 'cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "the log's failure must be told once"; }
-  # Nor does a FIFO nobody reads hold the run.
+  # Nor does a FIFO nobody reads hold the run; it is told as a log that cannot be written.
   mkfifo "$work/fifo.log"
   arguments=(--check --log "$work/fifo.log")
   run_updater ''
   expect_code 3
+  [[ $(grep -c 'fifo.log cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "the FIFO's failure must be told once"; }
   ;;
 typed_ahead)
   # A y typed while drive 1 is flashed answers nothing drive 2 asks later.
@@ -577,8 +578,9 @@ signal_during_transfer_with_a_log)
   expect_in "$work/runs.log" '"drives":2,"exit_code":143}\n'
   ;;
 full_disk_log)
-  # A record cut short on a full disk is taken back, and the next record, once
-  # there is room, starts on a line of its own: every line is a whole record.
+  # A record cut short on a full disk is left as it is (another machine may
+  # have appended after it), and the next record, once there is room, starts
+  # on a line of its own: every line but the cut one is a whole record.
   unshare -rm true 2>/dev/null || { echo "SKIP: no mount namespace to make a small disk in (unshare -rm)"; exit 77; }
   one_drive_scenario '' ''
   mkdir -p "$work/disk"
@@ -597,9 +599,9 @@ full_disk_log)
   [[ $? != 99 ]] || { echo "SKIP: tmpfs cannot be mounted here"; exit 77; }
   [[ $(cat "$work/codes") == $'3\n3' ]] || fail "exit codes $(cat "$work/codes" | tr '\n' ' '), expected 3 twice"
   expect_in "$work/err" 'odd-fwupdate: the log disk/runs.log cannot be written; the run goes on without it'
-  cmp -s "$work/after_full.log" "$work/earlier.log" || fail "the cut record was not taken back: $(wc -c <"$work/after_full.log") bytes"
-  [[ $(wc -l <"$work/runs.log") == 3 ]] || { cat "$work/runs.log"; fail "three lines expected in the log"; }
-  ! grep -qv '^{.*}$' "$work/runs.log" || { cat "$work/runs.log"; fail "a line of the log is not a whole record"; }
+  cmp -s -n "$(wc -c <"$work/earlier.log")" "$work/after_full.log" "$work/earlier.log" || fail "the earlier record changed"
+  [[ $(wc -l <"$work/runs.log") == 4 ]] || { cat "$work/runs.log"; fail "four lines expected: the earlier, the cut, the drive's and the run's"; }
+  ! sed 2d "$work/runs.log" | grep -qv '^{.*}$' || { cat "$work/runs.log"; fail "a line of the log but the cut one is not a whole record"; }
   ;;
 guide_shell_loop)
   # The guide's shell loop, its own text, over twelve machines: ssh is a
@@ -670,6 +672,24 @@ host_name_in_utf8)
      ODD_SGIO_REPORT="$PWD/report" "$1" --check --log runs.log >out 2>err; echo $? >code' "$shim" "$build/odd-fwupdate")
   [[ $(cat "$work/code") == 3 ]] || { cat "$work/err"; fail "exit code $(cat "$work/code"), expected 3"; }
   expect_in "$work/runs.log" '"host":"東京-pc"'
+  ;;
+cut_record_beside_another_machine)
+  # A record cut short at this run's file size limit, and another machine's
+  # record appended right after the cut: nothing is taken back, so the
+  # earlier record and the other machine's stay whole, each on a line of its
+  # own. The cut is told once, and the run ends as without it.
+  one_drive_scenario '' ''
+  { printf '{"record":"earlier","pad":"'; head -c 960 /dev/zero | tr '\0' x; printf '"}\n'; } >"$work/runs.log"
+  cp "$work/runs.log" "$work/earlier.log"
+  other='{"record":"run","host":"another-machine","exit_code":0}'
+  arguments=(--check --log "$work/runs.log")
+  (ulimit -S -f 1 && run_updater '' LD_PRELOAD="$shim:$build/libother-machine-append.so" \
+    ODD_OTHER_LOG="$work/runs.log" ODD_OTHER_RECORD="$other" && exit "$code")
+  code=$?
+  expect_code 3
+  [[ $(grep -c 'cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "the log's failure must be told once"; }
+  cmp -s -n "$(wc -c <"$work/earlier.log")" "$work/runs.log" "$work/earlier.log" || fail "the earlier record changed"
+  [[ $(sed -n 3p "$work/runs.log") == "$other" ]] || { cat "$work/runs.log"; fail "the other machine's record is not whole on the third line"; }
   ;;
 static_file)
   # The file a technician copies: statically linked, and whole in a root that

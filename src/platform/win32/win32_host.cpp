@@ -317,8 +317,21 @@ void w_machine_identity(char* name, size_t name_size, char* system, size_t syste
     std::snprintf(name, name_size, "%s", utf8.c_str());
 }
 
-// True when the file ends inside a line (a record an earlier write cut
-// short): the next record must start on a line of its own.
+// Writes `length` bytes of whole lines to `file` in one write: true when all
+// went. A write cut short (a full disk) is ended with a line end where one
+// can be written, so that the next record, this run's or another machine's,
+// starts a line of its own; what was written stays, since another machine
+// may have appended to a shared log after it.
+bool write_record(HANDLE file, const char* bytes, size_t length) {
+    DWORD written = 0;
+    if (::WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr) && written == length) return true;
+    DWORD ended = 0;
+    if (written != 0) ::WriteFile(file, "\n", 1, &ended, nullptr);
+    return false;
+}
+
+// True when the file ends inside a line (a record cut short here or by
+// another machine): the next record must start on a line of its own.
 bool ends_inside_a_line(HANDLE file, DWORD size) {
     if (size == 0 || size == INVALID_FILE_SIZE || ::SetFilePointer(file, static_cast<LONG>(size - 1), nullptr, FILE_BEGIN) ==
                                                      INVALID_SET_FILE_POINTER)
@@ -336,24 +349,11 @@ int w_append_to_file(const char* path, const char* bytes, size_t length) {
     if (file == INVALID_HANDLE_VALUE)  // a drop box: written, not read
         file = ::CreateFileA(path, FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    const DWORD start = ::GetFileSize(file, nullptr);
-    std::string line = ends_inside_a_line(file, start) ? "\n" : "";
+    std::string line = ends_inside_a_line(file, ::GetFileSize(file, nullptr)) ? "\n" : "";
     line.append(bytes, length);
-    DWORD written = 0;
-    const BOOL done = ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    const bool written = write_record(file, line.data(), line.size());
     ::CloseHandle(file);
-    if (done && written == line.size()) return 0;
-    // A write cut short (a full disk) is taken back: no half record is left
-    // for the next one to be glued to.
-    if (written != 0 && start != INVALID_FILE_SIZE) {
-        const HANDLE undo = ::CreateFileA(path, GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (undo != INVALID_HANDLE_VALUE) {
-            if (::SetFilePointer(undo, static_cast<LONG>(start), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
-                ::SetEndOfFile(undo);
-            ::CloseHandle(undo);
-        }
-    }
-    return -1;
+    return written ? 0 : -1;
 }
 
 // The claim on the machine's drives is a named mutex, held (never closed)
