@@ -669,9 +669,53 @@ host_name_in_utf8)
   unshare -ru true 2>/dev/null || { echo "SKIP: no UTS namespace to rename the host in (unshare -ru)"; exit 77; }
   one_drive_scenario '' ''
   (cd "$work" && unshare -ru bash -c 'printf "東京-pc" >/proc/sys/kernel/hostname && env LD_PRELOAD="$0" ODD_SGIO_SCENARIO="$PWD/scenario.json" \
-     ODD_SGIO_REPORT="$PWD/report" "$1" --check --log runs.log >out 2>err; echo $? >code' "$shim" "$build/odd-fwupdate")
-  [[ $(cat "$work/code") == 3 ]] || { cat "$work/err"; fail "exit code $(cat "$work/code"), expected 3"; }
+     ODD_SGIO_REPORT="$PWD/report" "$1" --check --log runs.log >out 2>err; echo $? >code
+     LC_ALL= LANG=ja_JP.UTF-8 env LD_PRELOAD="$0" ODD_SGIO_SCENARIO="$PWD/scenario.json" \
+     ODD_SGIO_REPORT="$PWD/report" "$1" --check --log - >record 2>>err; echo $? >>code' "$shim" "$build/odd-fwupdate")
+  [[ $(cat "$work/code") == $'3\n3' ]] || { cat "$work/err"; fail "exit codes $(cat "$work/code" | tr '\n' ' '), expected 3 twice"; }
   expect_in "$work/runs.log" '"host":"東京-pc"'
+  # On standard output too, whatever the console's language.
+  expect_in "$work/record" '"host":"東京-pc"'
+  ;;
+log_on_standard_output)
+  # --log -: standard output carries the record alone, a JSON value a line,
+  # and the console's text goes to standard error. SIGTERM in the pause
+  # after E: (outside any update) still ends the record there: F: not visited
+  # and the run's line with the signal's exit code.
+  scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" }, { "letter": "F", "revision": "1.23" } ] }'
+  make_image
+  arguments=(--yes --log -)
+  trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+  start_updater
+  wait_for "$work/out" '"result":"updated"'
+  kill -TERM "$pid"
+  finish_updater
+  expect_code 143
+  python3 -c 'import json, sys
+for line in open(sys.argv[1], "rb"):
+    r = json.loads(line)
+    print(r.get("device", r["record"]), r.get("result", r.get("exit_code")))' "$work/out" >"$work/records" ||
+    { cat "$work/out"; fail "standard output is not JSON lines alone"; }
+  expect_bytes "$work/records" $'E: updating\nE: updated\nF: not-visited\nrun 143\n'
+  expect_in "$work/err" "$banner"
+  expect_in "$work/err" 'Success to update the firmware.'
+  # A standard output whose reader is gone, or a full one: the record is told
+  # once as not written; the run, its drive and its exit code are as without it.
+  one_drive_scenario '' ''
+  for output in closed-pipe /dev/full; do
+    (cd "$work" && python3 -c 'import os, subprocess, sys
+if sys.argv[1] == "closed-pipe":
+    reader, out = os.pipe()
+    os.close(reader)
+else:
+    out = os.open(sys.argv[1], os.O_WRONLY)
+sys.exit(subprocess.call(sys.argv[2:], stdout=out))' "$output" env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" \
+      ODD_SGIO_REPORT="$work/report" "$build/odd-fwupdate" --yes --log - </dev/null 2>"$work/err")
+    code=$?
+    expect_code 0
+    expect_state revision 1.28
+    [[ $(grep -c 'the log - cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "$output: the record's failure must be told once"; }
+  done
   ;;
 cut_record_beside_another_machine)
   # A record cut short at this run's file size limit, and another machine's
