@@ -73,6 +73,7 @@ std::string updater_title() {
 }
 
 int updater_main(int, char**) {
+    start_run_record();
     start_console((options.check || options.yes) && !host::console_is_a_screen());
     set_unattended(options.yes);
     const int run_code = options.check ? check_run() : update_run();

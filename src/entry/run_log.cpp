@@ -176,19 +176,21 @@ std::string outcome_fields(int listed, const drive_outcome& outcome, const char*
     return fields;
 }
 
+// The record's bytes go as they are, to standard output too ("-"): never as
+// console text, which the host shows in the console's code page.
 void append(std::string line) {
     if (options.log.empty()) return;
     line += "}\n";
-    if (options.log == "-") {  // standard output, after the console's text of the run
-        host::write_console(line.data(), line.size());
-        return;
-    }
     if (host::append_to_file(options.log.c_str(), line.data(), line.size()) == 0 || failure_told) return;
     failure_told = true;
     host::write_notice(format_text(notice_text(NOTICE_LOG_NOT_WRITTEN), options.log.c_str()).c_str());
 }
 
 }  // namespace
+
+void start_run_record() {
+    if (options.log == "-") host::record_on_standard_output();
+}
 
 void log_drive_found() {
     std::memcpy(found_inquiry, inquiry_data, sizeof found_inquiry);
@@ -299,7 +301,7 @@ void log_drives_found() {
 }
 
 void prepare_run_record() {
-    if (options.log.empty() || options.log == "-") return;
+    if (options.log.empty()) return;
     // The drives' lines that fit, then the run's; the %d the host fills in is
     // the one conversion left.
     std::string lines;

@@ -1,10 +1,15 @@
 // The record of a run (--log FILE): one line of JSON appended for each drive
 // visited and one for the run, each with one write, so that the runs of many
-// machines can share one file. A file that cannot be written is told once on
-// standard error; it never stops or changes an update.
+// machines can share one file; "-" is standard output, which then carries the
+// record alone. A record that cannot be written is told once on standard
+// error; it never stops or changes an update.
 #pragma once
 
 #include "discovery/drive_outcome.h"
+
+// Before the run's first word: a record on standard output has it to itself,
+// the console's text going to standard error.
+void start_run_record();
 
 // The drive at current_target as it was found (its INQUIRY data now).
 void log_drive_found();

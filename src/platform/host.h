@@ -102,6 +102,12 @@ struct host_calls {
     // one write, so that lines of runs on other machines do not interleave.
     // 0, or non-zero when the file could not be opened or written.
     int (*append_to_file)(const char* path, const char* bytes, size_t length);
+    // The record goes to standard output (a log named "-"); told before the
+    // run writes anything. From then on the console's text goes to standard
+    // error, so that standard output carries the record alone, and
+    // append_to_file and prepare_last_record take "-" for standard output,
+    // which gets the record's bytes as they are, never as console text.
+    void (*record_on_standard_output)();
     // Claims the machine's drives for this run until the process ends, however
     // it ends (a killed run leaves nothing behind): 0 claimed, or non-zero
     // when another run holds them, so that two runs never send commands into
@@ -145,7 +151,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
-           c.machine_identity && c.append_to_file && c.claim_machine && c.same_file && c.prepare_last_record &&
+           c.machine_identity && c.append_to_file && c.record_on_standard_output && c.claim_machine && c.same_file && c.prepare_last_record &&
            c.final_exit_code && c.console_is_a_screen && c.drive_serial &&
            c.system_error_text;
 }
@@ -213,6 +219,7 @@ inline void machine_identity(char* name, size_t name_size, char* system, size_t 
 inline int append_to_file(const char* path, const char* bytes, size_t length) {
     return installed_host->append_to_file(path, bytes, length);
 }
+inline void record_on_standard_output() { installed_host->record_on_standard_output(); }
 
 inline int claim_machine(int reads_only) { return installed_host->claim_machine(reads_only); }
 inline bool same_file(const char* a, const char* b) { return installed_host->same_file(a, b); }

@@ -16,7 +16,7 @@ struct last_record {
     char path[512] = {};
     char before[CAPACITY] = {};  // the lines up to the exit code
     char after[8] = {};          // and after it ("}\n")
-    char text[CAPACITY + 32] = {};  // as last rendered
+    char text[CAPACITY + 32] = {};  // as last rendered, a line end first at most
     size_t before_length = 0, after_length = 0;
 
     // Keeps `lines` (with one %d for the exit code; "%%" a percent sign) for
@@ -44,11 +44,15 @@ struct last_record {
         std::memcpy(path, new_path, path_length + 1);
     }
 
-    // The lines with `exit_code`, in `text`: their length, or 0 when none are kept.
-    size_t render(int exit_code) {
+    // The lines with `exit_code`, in `text`, after a line end when
+    // `line_first` (the file ends inside a line): their length, or 0 when
+    // none are kept.
+    size_t render(int exit_code, bool line_first = false) {
         if (path[0] == '\0') return 0;
-        std::memcpy(text, before, before_length);
-        size_t length = before_length;
+        size_t length = 0;
+        if (line_first) text[length++] = '\n';
+        std::memcpy(text + length, before, before_length);
+        length += before_length;
         char digits[12];
         size_t count = 0;
         unsigned value = exit_code < 0 ? 0u - static_cast<unsigned>(exit_code) : static_cast<unsigned>(exit_code);

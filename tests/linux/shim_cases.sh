@@ -418,11 +418,12 @@ yes_and_log)
   expect_code 3
   expect_bytes "$work/out" $'E: /dev/sr1\tQUARLEN DVD-RW  KWR-322 \t1.23 08/07/25\t1.28 08/07/25\tupdate\n'
   [[ $(grep -c 'cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "the log's failure must be told once"; }
-  # Nor does a FIFO nobody reads hold the run.
+  # Nor does a FIFO nobody reads hold the run; it is told as a log that cannot be written.
   mkfifo "$work/fifo.log"
   arguments=(--check --log "$work/fifo.log")
   run_updater ''
   expect_code 3
+  [[ $(grep -c 'fifo.log cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "the FIFO's failure must be told once"; }
   ;;
 typed_ahead)
   # A y typed while drive 1 is flashed answers nothing drive 2 asks later.
@@ -579,8 +580,9 @@ signal_during_transfer_with_a_log)
   expect_in "$work/runs.log" '"drives":2,"exit_code":143}\n'
   ;;
 full_disk_log)
-  # A record cut short on a full disk is taken back, and the next record, once
-  # there is room, starts on a line of its own: every line is a whole record.
+  # A record cut short on a full disk is left as it is (another machine may
+  # have appended after it), and the next record, once there is room, starts
+  # on a line of its own: every line but the cut one is a whole record.
   unshare -rm true 2>/dev/null || { echo "SKIP: no mount namespace to make a small disk in (unshare -rm)"; exit 77; }
   one_drive_scenario '' ''
   mkdir -p "$work/disk"
@@ -599,9 +601,9 @@ full_disk_log)
   [[ $? != 99 ]] || { echo "SKIP: tmpfs cannot be mounted here"; exit 77; }
   [[ $(cat "$work/codes") == $'3\n3' ]] || fail "exit codes $(cat "$work/codes" | tr '\n' ' '), expected 3 twice"
   expect_in "$work/err" 'odd-fwupdate: the log disk/runs.log cannot be written; the run goes on without it'
-  cmp -s "$work/after_full.log" "$work/earlier.log" || fail "the cut record was not taken back: $(wc -c <"$work/after_full.log") bytes"
-  [[ $(wc -l <"$work/runs.log") == 3 ]] || { cat "$work/runs.log"; fail "three lines expected in the log"; }
-  ! grep -qv '^{.*}$' "$work/runs.log" || { cat "$work/runs.log"; fail "a line of the log is not a whole record"; }
+  cmp -s -n "$(wc -c <"$work/earlier.log")" "$work/after_full.log" "$work/earlier.log" || fail "the earlier record changed"
+  [[ $(wc -l <"$work/runs.log") == 4 ]] || { cat "$work/runs.log"; fail "four lines expected: the earlier, the cut, the drive's and the run's"; }
+  ! sed 2d "$work/runs.log" | grep -qv '^{.*}$' || { cat "$work/runs.log"; fail "a line of the log but the cut one is not a whole record"; }
   ;;
 guide_shell_loop)
   # The guide's shell loop, its own text, over twelve machines: ssh is a
@@ -669,9 +671,71 @@ host_name_in_utf8)
   unshare -ru true 2>/dev/null || { echo "SKIP: no UTS namespace to rename the host in (unshare -ru)"; exit 77; }
   one_drive_scenario '' ''
   (cd "$work" && unshare -ru bash -c 'printf "東京-pc" >/proc/sys/kernel/hostname && env LD_PRELOAD="$0" ODD_SGIO_SCENARIO="$PWD/scenario.json" \
-     ODD_SGIO_REPORT="$PWD/report" "$1" --check --log runs.log >out 2>err; echo $? >code' "$shim" "$build/odd-fwupdate")
-  [[ $(cat "$work/code") == 3 ]] || { cat "$work/err"; fail "exit code $(cat "$work/code"), expected 3"; }
+     ODD_SGIO_REPORT="$PWD/report" "$1" --check --log runs.log >out 2>err; echo $? >code
+     LC_ALL= LANG=ja_JP.UTF-8 env LD_PRELOAD="$0" ODD_SGIO_SCENARIO="$PWD/scenario.json" \
+     ODD_SGIO_REPORT="$PWD/report" "$1" --check --log - >record 2>>err; echo $? >>code' "$shim" "$build/odd-fwupdate")
+  [[ $(cat "$work/code") == $'3\n3' ]] || { cat "$work/err"; fail "exit codes $(cat "$work/code" | tr '\n' ' '), expected 3 twice"; }
   expect_in "$work/runs.log" '"host":"東京-pc"'
+  # On standard output too, whatever the console's language.
+  expect_in "$work/record" '"host":"東京-pc"'
+  ;;
+log_on_standard_output)
+  # --log -: standard output carries the record alone, a JSON value a line,
+  # and the console's text goes to standard error. SIGTERM in the pause
+  # after E: (outside any update) still ends the record there: F: not visited
+  # and the run's line with the signal's exit code.
+  scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" }, { "letter": "F", "revision": "1.23" } ] }'
+  make_image
+  arguments=(--yes --log -)
+  trap 'kill -KILL "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+  start_updater
+  wait_for "$work/out" '"result":"updated"'
+  kill -TERM "$pid"
+  finish_updater
+  expect_code 143
+  python3 -c 'import json, sys
+for line in open(sys.argv[1], "rb"):
+    r = json.loads(line)
+    print(r.get("device", r["record"]), r.get("result", r.get("exit_code")))' "$work/out" >"$work/records" ||
+    { cat "$work/out"; fail "standard output is not JSON lines alone"; }
+  expect_bytes "$work/records" $'E: updating\nE: updated\nF: not-visited\nrun 143\n'
+  expect_in "$work/err" "$banner"
+  expect_in "$work/err" 'Success to update the firmware.'
+  # A standard output whose reader is gone, or a full one: the record is told
+  # once as not written; the run, its drive and its exit code are as without it.
+  one_drive_scenario '' ''
+  for output in closed-pipe /dev/full; do
+    (cd "$work" && python3 -c 'import os, subprocess, sys
+if sys.argv[1] == "closed-pipe":
+    reader, out = os.pipe()
+    os.close(reader)
+else:
+    out = os.open(sys.argv[1], os.O_WRONLY)
+sys.exit(subprocess.call(sys.argv[2:], stdout=out))' "$output" env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" \
+      ODD_SGIO_REPORT="$work/report" "$build/odd-fwupdate" --yes --log - </dev/null 2>"$work/err")
+    code=$?
+    expect_code 0
+    expect_state revision 1.28
+    [[ $(grep -c 'the log - cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "$output: the record's failure must be told once"; }
+  done
+  ;;
+cut_record_beside_another_machine)
+  # A record cut short at this run's file size limit, and another machine's
+  # record appended right after the cut: nothing is taken back, so the
+  # earlier record and the other machine's stay whole, each on a line of its
+  # own. The cut is told once, and the run ends as without it.
+  one_drive_scenario '' ''
+  { printf '{"record":"earlier","pad":"'; head -c 960 /dev/zero | tr '\0' x; printf '"}\n'; } >"$work/runs.log"
+  cp "$work/runs.log" "$work/earlier.log"
+  other='{"record":"run","host":"another-machine","exit_code":0}'
+  arguments=(--check --log "$work/runs.log")
+  (ulimit -S -f 1 && run_updater '' LD_PRELOAD="$shim:$build/libother-machine-append.so" \
+    ODD_OTHER_LOG="$work/runs.log" ODD_OTHER_RECORD="$other" && exit "$code")
+  code=$?
+  expect_code 3
+  [[ $(grep -c 'cannot be written' "$work/err") == 1 ]] || { cat "$work/err"; fail "the log's failure must be told once"; }
+  cmp -s -n "$(wc -c <"$work/earlier.log")" "$work/runs.log" "$work/earlier.log" || fail "the earlier record changed"
+  [[ $(sed -n 3p "$work/runs.log") == "$other" ]] || { cat "$work/runs.log"; fail "the other machine's record is not whole on the third line"; }
   ;;
 static_file)
   # The file a technician copies: statically linked, and whole in a root that

@@ -30,6 +30,10 @@ namespace {
 
 bool stderr_was_closed = false;
 std::string previous_console_text;
+// Where the console's text goes: standard output, or standard error when the
+// record has standard output to itself; and whether that is a terminal.
+bool console_on_stderr = false;
+bool console_is_terminal = false;
 
 bool is_null_device(int fd) {
     struct stat status;
@@ -58,6 +62,7 @@ void learn_console() {
     stdout_is_terminal = ::isatty(STDOUT_FILENO) == 1;
     stderr_is_terminal = ::isatty(STDERR_FILENO) == 1;
     stdin_is_terminal = ::isatty(STDIN_FILENO) == 1;
+    console_is_terminal = console_on_stderr ? stderr_is_terminal : stdout_is_terminal;
     stderr_goes_nowhere = stderr_was_closed || is_null_device(STDERR_FILENO);
     locate_notice_output();
 }
@@ -69,7 +74,7 @@ int l_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
     manner.japanese = locale.japanese;
     manner.out_is_terminal = stderr_is_terminal;
     // The updater has just written an acknowledgement's text to the console.
-    manner.text_shown = stdout_is_terminal && stderr_is_terminal;
+    manner.text_shown = console_is_terminal && stderr_is_terminal;
     manner.in_is_terminal = stdin_is_terminal;
     // A box on a standard error that goes nowhere is seen by nobody, and
     // whatever stands on standard input answers nothing it asked.
@@ -82,20 +87,32 @@ int l_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
 }
 
 void l_write_console(const char* bytes, size_t length) {
-    if (console_to_utf8() || stdout_is_terminal) {
+    std::FILE* const out = console_on_stderr ? stderr : stdout;
+    if (console_to_utf8() || console_is_terminal) {
         std::string shown = terminal_text(bytes, length, console_to_utf8());
-        if (stdout_is_terminal) shown = without_control_bytes(shown, !locale.japanese);
-        std::fwrite(shown.data(), 1, shown.size(), stdout);
+        if (console_is_terminal) shown = without_control_bytes(shown, !locale.japanese);
+        std::fwrite(shown.data(), 1, shown.size(), out);
     } else {
-        std::fwrite(bytes, 1, length, stdout);
+        std::fwrite(bytes, 1, length, out);
     }
     console_written(bytes, length);
     // Progress lines must show while the drive works; a line that repeats the
     // one before shows nothing new and goes out with the next one.
     if (previous_console_text.compare(0, std::string::npos, bytes, length) != 0) {
         previous_console_text.assign(bytes, length);
-        std::fflush(stdout);
+        std::fflush(out);
     }
+}
+
+bool l_console_is_a_screen() { return console_is_terminal; }
+
+// Standard output is the record's alone: the console's text goes where the
+// notices and the boxes go, shown as there.
+void l_record_on_standard_output() {
+    std::fflush(stdout);
+    console_on_stderr = true;
+    console_is_terminal = stderr_is_terminal;
+    console_on_standard_error();
 }
 
 void l_drive_firmware_state(int, const char* path, int in_update_firmware, const char* notice) {

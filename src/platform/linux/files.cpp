@@ -1,14 +1,17 @@
 // The Linux host's files: the image file (only a regular file can be one),
-// its size and its bytes, and the record a run appends to.
+// its size and its bytes, and the record a run appends to (a file, or
+// standard output for "-").
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "platform/linux/host_state.h"
+#include "platform/linux/record_writes.h"
 #include "platform/linux/retrying_calls.h"
 #include "platform/linux/sg_io.h"
 
@@ -65,36 +68,15 @@ BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERL
     return TRUE;
 }
 
-namespace {
-
-// True when the regular file open at `fd` ends inside a line (a record an
-// earlier write cut short): the next record must start on a line of its own.
-bool ends_inside_a_line(int fd) {
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0) return false;
-    char last = '\n';
-    return ::pread(fd, &last, 1, status.st_size - 1) == 1 && last != '\n';
-}
-
-}  // namespace
-
 int l_append_to_file(const char* path, const char* bytes, size_t length) {
-    // A FIFO nobody reads would hold the run for ever: it is refused at once.
-    constexpr int flags = O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    int fd = open_retrying(path, O_RDWR | flags, 0644);
-    if (fd < 0 && errno == EACCES) fd = open_retrying(path, O_WRONLY | flags, 0644);  // a drop box: written, not read
+    const int fd = open_record(path);
     if (fd < 0) return -1;
-    std::string line;
-    if (ends_inside_a_line(fd)) line = "\n";
+    std::string line = record_ends_inside_a_line(fd, path) ? "\n" : "";
     line.append(bytes, length);
-    // A write cut short (a full disk) is completed, or else taken back, so
-    // that no half record is left for the next one to be glued to.
-    struct stat status;
-    const off_t start = ::fstat(fd, &status) == 0 ? status.st_size : -1;
-    const size_t done = write_all_retrying(fd, line.data(), line.size());
-    if (done != line.size() && done != 0 && start >= 0 && S_ISREG(status.st_mode)) (void)::ftruncate(fd, start);
-    ::close(fd);
-    return done == line.size() ? 0 : -1;
+    if (fd == STDOUT_FILENO) std::fflush(stdout);
+    const bool written = write_record(fd, line.data(), line.size());
+    close_record(fd);
+    return written ? 0 : -1;
 }
 
 }  // namespace linux_host

@@ -70,6 +70,8 @@ void tell(const std::string& line);
 void learn_console();
 int l_MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
 void l_write_console(const char* bytes, size_t length);
+bool l_console_is_a_screen();
+void l_record_on_standard_output();
 void l_write_notice(const char* text);
 void l_target_found(int number, const char* path);
 void l_drive_firmware_state(int number, const char* path, int in_update_firmware, const char* notice);

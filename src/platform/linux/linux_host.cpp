@@ -243,11 +243,12 @@ constexpr host_calls linux_calls() {
     c.device_name = l_device_name;
     c.machine_identity = l_machine_identity;
     c.append_to_file = l_append_to_file;
+    c.record_on_standard_output = l_record_on_standard_output;
     c.claim_machine = l_claim_machine;
     c.same_file = l_same_file;
     c.prepare_last_record = prepare_last_record;
     c.final_exit_code = exit_code_of_run;
-    c.console_is_a_screen = [] { return stdout_is_terminal; };
+    c.console_is_a_screen = l_console_is_a_screen;
     c.drive_serial = l_drive_serial;
     c.system_error_text = l_system_error_text;
     return c;

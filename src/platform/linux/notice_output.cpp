@@ -23,6 +23,8 @@ void locate_notice_output() {
                                  out.st_dev == err.st_dev && out.st_ino == err.st_ino && out.st_rdev == err.st_rdev;
 }
 
+void console_on_standard_error() { console_shares_destination = true; }
+
 void console_written(const char* bytes, size_t length) {
     if (console_shares_destination && length > 0) line_open = bytes[length - 1] != '\n';
 }

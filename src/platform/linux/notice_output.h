@@ -8,7 +8,10 @@
 
 // Learns whether standard output and standard error go to the same place.
 void locate_notice_output();
-// The console's bytes as they went to standard output.
+// The console's text goes to standard error from now on, with the notices
+// (standard output carries the record).
+void console_on_standard_error();
+// The console's bytes as they went out.
 void console_written(const char* bytes, size_t length);
 // A box was asked on standard error; `line_open`: what it wrote last, with
 // what the person typed, ends inside a line.

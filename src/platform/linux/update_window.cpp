@@ -3,7 +3,6 @@
 // it, and goes out with write(2).
 #include "platform/linux/update_window.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 #include "platform/linux/device_map.h"
 #include "platform/linux/media_polling.h"
 #include "platform/linux/notice_output.h"
+#include "platform/linux/record_writes.h"
 #include "platform/linux/retrying_calls.h"
 #include "platform/last_record.h"
 
@@ -61,17 +61,17 @@ notice held_notice;
 sigset_t handled_signals;
 last_record run_record;  // the record's last lines, for a run a signal ends
 
-// Appends the run's last line with `exit_code`, once; async-signal-safe.
+// Appends the run's last lines with `exit_code` to the record (standard
+// output for "-"), once; async-signal-safe.
 void write_last_record(int exit_code) {
-    const size_t length = run_record.render(exit_code);
-    if (length == 0) return;
+    if (run_record.path[0] == '\0') return;
     char path[sizeof run_record.path];
     std::memcpy(path, run_record.path, sizeof path);
+    const int fd = open_record(path);
+    const size_t length = fd < 0 ? 0 : run_record.render(exit_code, record_ends_inside_a_line(fd, path));
     run_record.path[0] = '\0';
-    const int fd = open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
-    if (fd < 0) return;
-    write_retrying(fd, run_record.text, length);
-    ::close(fd);
+    if (length != 0) write_record(fd, run_record.text, length);
+    if (fd >= 0) close_record(fd);
 }
 
 void set_notice(notice& n, const char* format, const char* device) {

@@ -347,8 +347,11 @@ void sim_Sleep(DWORD ms) {
 void note_record_ended_here(machine& h) {
     static last_record record;
     record.prepare(h.last_record_path.c_str(), h.last_record_line.c_str());
-    std::ifstream in(h.last_record_path, std::ios::binary);
-    std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string file = h.standard_output_record;
+    if (h.last_record_path != "-") {
+        std::ifstream in(h.last_record_path, std::ios::binary);
+        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     h.records_ended_at_questions.push_back(file + std::string(record.text, record.render(130)));
 }
 
@@ -371,9 +374,9 @@ void sim_write_console(const char* bytes, size_t length) {
     machine& h = *active;
     h.console.append(bytes, length);
     h.trace_line(trace_console(h.now_ms(), bytes, length));
-    if (h.console_echo) {
-        h.console_echo->write(bytes, static_cast<std::streamsize>(length));
-        h.console_echo->flush();
+    if (std::ostream* echo = h.record_on_standard_output ? h.box_echo : h.console_echo) {
+        echo->write(bytes, static_cast<std::streamsize>(length));
+        echo->flush();
     }
 }
 
@@ -469,8 +472,15 @@ void sim_machine_identity(char* name, size_t name_size, char* system, size_t sys
 }
 
 // Appends to a real file: the record of a simulated run is read like any
-// other, and starts on a line of its own as a real host's does.
+// other, and starts on a line of its own as a real host's does. "-" is the
+// simulated standard output, echoed where the console's text went before.
 int sim_append_to_file(const char* path, const char* bytes, size_t length) {
+    machine& h = *active;
+    if (std::strcmp(path, "-") == 0) {
+        h.standard_output_record.append(bytes, length);
+        if (h.console_echo) h.console_echo->write(bytes, static_cast<std::streamsize>(length)).flush();
+        return 0;
+    }
     std::FILE* file = std::fopen(path, "a+b");
     if (file == nullptr) return -1;
     bool inside_a_line = false;
@@ -504,6 +514,8 @@ bool sim_same_file(const char* a, const char* b) {
         }
     return false;
 }
+
+void sim_record_on_standard_output() { active->record_on_standard_output = true; }
 
 void sim_prepare_last_record(const char* path, const char* line) {
     machine& h = *active;
@@ -565,6 +577,7 @@ constexpr host_calls sim_calls() {
     c.device_name = sim_device_name;
     c.machine_identity = sim_machine_identity;
     c.append_to_file = sim_append_to_file;
+    c.record_on_standard_output = sim_record_on_standard_output;
     c.claim_machine = sim_claim_machine;
     c.same_file = sim_same_file;
     c.prepare_last_record = sim_prepare_last_record;

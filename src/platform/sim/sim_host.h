@@ -131,6 +131,11 @@ class machine : private emu::aspi_owner {
     std::vector<std::string> notices;    // every line written to standard error
     // The record's last line a real host appends when the run is ended from outside, as last prepared.
     std::string last_record_path, last_record_line;
+    // The record on standard output (a log named "-"): the console's echo
+    // then goes to the box echo, as a real host's console text goes to
+    // standard error, and the record's bytes here and to the console echo.
+    bool record_on_standard_output = false;
+    std::string standard_output_record;
     bool claimed_to_read_only = false;  // the run said it sends only commands that read
     // The record file as a real host would leave it were the run ended from
     // outside at each question (the exit code 130 of an interrupt).

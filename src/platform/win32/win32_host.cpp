@@ -64,6 +64,11 @@ int w_MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style) {
 // Whether the console's text ends inside a line (a progress line), so that a
 // notice on standard error, shown in the same console, starts a line of its own.
 std::atomic<bool> console_line_open{false};
+// The record has standard output to itself (a log named "-"): the console's
+// text goes to standard error, with the notices.
+bool console_on_stderr = false;
+
+HANDLE console_handle() { return ::GetStdHandle(console_on_stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE); }
 
 bool same_console() {
     const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
@@ -75,11 +80,13 @@ bool same_console() {
 // Each text goes out in one WriteFile: the C runtime writes an unbuffered
 // console one byte per call, and a console shows a code page 932 character
 // split across two writes as garbage. The bytes are the text's own, with no
-// "\n" made "\r\n". Without a standard output handle the runtime writes.
+// "\n" made "\r\n". Without a standard output handle the runtime writes;
+// without a standard error handle the text goes nowhere.
 void w_write_console(const char* bytes, size_t length) {
     if (length > 0) console_line_open = bytes[length - 1] != '\n';
-    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE out = console_handle();
     if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        if (console_on_stderr) return;
         std::fwrite(bytes, 1, length, stdout);
         std::fflush(stdout);  // progress lines must show while the drive works
         return;
@@ -120,7 +127,8 @@ void write_to_standard_error(const char* text, DWORD length) {
 // A whole line on standard error, starting a line of its own in the console.
 void write_notice_line(const char* text, DWORD length) {
     if (length == 0) return;
-    if (console_line_open.exchange(false) && same_console()) write_to_standard_error("\n", 1);
+    if (console_line_open.exchange(false) && (console_on_stderr || same_console()))
+        write_to_standard_error("\n", 1);
     write_to_standard_error(text, length);
 }
 
@@ -196,20 +204,36 @@ void w_drive_serial(const char* device, char* serial, size_t size) {
 
 bool w_console_is_a_screen() {
     DWORD mode = 0;
-    return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    return ::GetConsoleMode(console_handle(), &mode) != 0;
 }
 
-// Appends the run's last line with `exit_code` and ends the process with it.
+void w_record_on_standard_output() { console_on_stderr = true; }
+
+// Writes `length` bytes of whole lines to `file` in one write: true when all
+// went. A write cut short (a full disk) is ended with a line end where one
+// can be written, so that the next record, this run's or another machine's,
+// starts a line of its own; what was written stays, since another machine
+// may have appended to a shared log after it.
+bool write_record(HANDLE file, const char* bytes, size_t length) {
+    DWORD written = 0;
+    if (::WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr) && written == length) return true;
+    DWORD ended = 0;
+    if (written != 0) ::WriteFile(file, "\n", 1, &ended, nullptr);
+    return false;
+}
+
+// Appends the run's last lines with `exit_code` to the record (standard
+// output for "-") and ends the process with it.
 [[noreturn]] void end_from_outside(UINT exit_code) {
     const size_t length = run_record.render(static_cast<int>(exit_code));
-    if (length != 0) {
-        const HANDLE file = ::CreateFileA(run_record.path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            ::WriteFile(file, run_record.text, static_cast<DWORD>(length), &written, nullptr);
-            ::CloseHandle(file);
-        }
+    const bool to_output = std::strcmp(run_record.path, "-") == 0;
+    const HANDLE file = length == 0  ? INVALID_HANDLE_VALUE
+                        : to_output ? ::GetStdHandle(STD_OUTPUT_HANDLE)
+                                    : ::CreateFileA(run_record.path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != nullptr && file != INVALID_HANDLE_VALUE) {
+        write_record(file, run_record.text, length);
+        if (!to_output) ::CloseHandle(file);
     }
     // At once, from the handler's thread: the main thread may be inside a
     // box or a command, and a process that unwinds around it can end with
@@ -318,8 +342,8 @@ void w_machine_identity(char* name, size_t name_size, char* system, size_t syste
     std::snprintf(name, name_size, "%s", utf8.c_str());
 }
 
-// True when the file ends inside a line (a record an earlier write cut
-// short): the next record must start on a line of its own.
+// True when the file ends inside a line (a record cut short here or by
+// another machine): the next record must start on a line of its own.
 bool ends_inside_a_line(HANDLE file, DWORD size) {
     if (size == 0 || size == INVALID_FILE_SIZE || ::SetFilePointer(file, static_cast<LONG>(size - 1), nullptr, FILE_BEGIN) ==
                                                      INVALID_SET_FILE_POINTER)
@@ -330,6 +354,10 @@ bool ends_inside_a_line(HANDLE file, DWORD size) {
 }
 
 int w_append_to_file(const char* path, const char* bytes, size_t length) {
+    if (std::strcmp(path, "-") == 0) {
+        const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        return out != nullptr && out != INVALID_HANDLE_VALUE && write_record(out, bytes, length) ? 0 : -1;
+    }
     // Appending, whoever else appends to the same file on a shared folder.
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA, share, nullptr, OPEN_ALWAYS,
@@ -337,24 +365,11 @@ int w_append_to_file(const char* path, const char* bytes, size_t length) {
     if (file == INVALID_HANDLE_VALUE)  // a drop box: written, not read
         file = ::CreateFileA(path, FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    const DWORD start = ::GetFileSize(file, nullptr);
-    std::string line = ends_inside_a_line(file, start) ? "\n" : "";
+    std::string line = ends_inside_a_line(file, ::GetFileSize(file, nullptr)) ? "\n" : "";
     line.append(bytes, length);
-    DWORD written = 0;
-    const BOOL done = ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    const bool written = write_record(file, line.data(), line.size());
     ::CloseHandle(file);
-    if (done && written == line.size()) return 0;
-    // A write cut short (a full disk) is taken back: no half record is left
-    // for the next one to be glued to.
-    if (written != 0 && start != INVALID_FILE_SIZE) {
-        const HANDLE undo = ::CreateFileA(path, GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (undo != INVALID_HANDLE_VALUE) {
-            if (::SetFilePointer(undo, static_cast<LONG>(start), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
-                ::SetEndOfFile(undo);
-            ::CloseHandle(undo);
-        }
-    }
-    return -1;
+    return written ? 0 : -1;
 }
 
 // The claim on the machine's drives is a named mutex, held (never closed)
@@ -433,6 +448,7 @@ constexpr host_calls win32_calls() {
     c.device_name = w_device_name;
     c.machine_identity = w_machine_identity;
     c.append_to_file = w_append_to_file;
+    c.record_on_standard_output = w_record_on_standard_output;
     c.claim_machine = w_claim_machine;
     c.same_file = w_same_file;
     c.prepare_last_record = w_prepare_last_record;
