@@ -179,7 +179,7 @@ int update_drive(const model_rows& models, int update_all) {
         update_mode = 0;
         if (load_image() != 0) {
             message_fields image;
-            image.file_name = current_release.image_file_name;
+            image.file_name = file_name_in_path(current_release.image_file_name);
             show_message(MSG_IMAGE_NOT_LOADED, KIND_ERROR, image);
             return RUN_STOPPED;
         }

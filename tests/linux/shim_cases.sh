@@ -326,15 +326,16 @@ image_not_a_file)
 arguments)
   # Only a run without arguments may touch a drive, though Yes is typed for every one.
   one_drive_scenario '' ''
-  # '--log --check': a script's empty $LOG; the option is not the record's name.
-  for arguments in --help -h --version --force x '--help --version' '--log --check' '--log=-x.log --yes'; do
+  # '--log --check': a script's empty $LOG; the option is not the record's name (nor the image's).
+  for arguments in --help -h --version --force x '--help --version' '--log --check' '--log=-x.log --yes' '--image --yes'; do
     read -ra arguments <<<"$arguments"
     run_updater 'y\ny\n\n'
     [[ ! -e $work/report/E.state ]] || fail "odd-fwupdate ${arguments[*]} sent commands to the drive"
     case "${arguments[*]}" in
     --help | -h)
       expect_code 0
-      expect_in "$work/out" 'Usage: odd-fwupdate [--check] [--yes] [--log FILE]\n'
+      expect_in "$work/out" 'Usage: odd-fwupdate [--check] [--yes] [--log FILE] [--image PATH]\n'
+      expect_in "$work/out" '  --image PATH  reads the image from PATH'
       expect_in "$work/out" 'the image file A0013431.128'
       expect_in "$work/out" 'E: = /dev/sr1'
       expect_in "$work/out" 'CAP_SYS_RAWIO'
@@ -479,6 +480,35 @@ damaged_image_with_checksum)
   expect_code 6
   expect_in "$work/err" 'odd-fwupdate: the image file A0013431.128 does not match its checksum file A0013431.128.sha256; no drive was touched\n'
   expect_untouched_then_updated
+  ;;
+image_in_another_folder)
+  # --image reads the image, and the checksum file beside it (as sha256sum
+  # wrote it from elsewhere), from a folder the run is not in; the run's own
+  # folder holds no image. A checksum that disagrees, or a log that is that
+  # image, is refused before any drive is touched; a missing one is named by
+  # its own file name in message 11.
+  one_drive_scenario '' ''
+  mkdir "$work/firmware"
+  mv "$image" "$work/firmware/KWR322.BIN"
+  printf '%064d  KWR322.BIN\n' 0 >"$work/firmware/KWR322.BIN.sha256"
+  arguments=(--yes --image firmware/KWR322.BIN --log runs.log)
+  run_updater ''
+  expect_code 6
+  expect_in "$work/err" 'odd-fwupdate: the image file firmware/KWR322.BIN does not match its checksum file firmware/KWR322.BIN.sha256; no drive was touched\n'
+  arguments=(--yes --image firmware/KWR322.BIN --log firmware/./KWR322.BIN)
+  run_updater ''
+  expect_code 2
+  [[ ! -s $work/report/E.commands ]] || fail "a command reached the drive"
+  arguments=(--image firmware/MISSING.BIN)
+  run_updater '\n'
+  expect_code 1
+  expect_in "$work/out" '\r\nFailed to load binary file.\r\n(File Name : MISSING.BIN)'
+  (cd "$work" && sha256sum firmware/KWR322.BIN >firmware/KWR322.BIN.sha256)
+  arguments=(--yes --image firmware/KWR322.BIN --log runs.log)
+  run_updater ''
+  expect_code 0
+  expect_state revision 1.28
+  expect_in "$work/runs.log" '"image":"firmware/KWR322.BIN","image_version":"1.28"'
   ;;
 truncated_image_in_a_pinned_build)
   # A build pinned to its release's image refuses the first half of it, and takes it whole.
