@@ -632,19 +632,22 @@ full_disk_log)
   ! grep -qv '^{.*}$' "$work/runs.log" || { cat "$work/runs.log"; fail "a line of the log is not a whole record"; }
   ;;
 guide_shell_loop)
-  # The guide's shell loop, its own text, over twelve machines: ssh is a
-  # function that runs the command on the machine's emulated drives, the
-  # machine's folder standing for /opt/odd. Each machine ends with its own
-  # code, and its record has one final line for every drive of each run.
+  # The guide's shell loop, its own text, over thirteen machines: ssh is a
+  # program first in PATH (so that timeout runs it) that runs the command on
+  # the machine's emulated drives, the machine's folder standing for /opt/odd,
+  # and ends with 255 as ssh does for a machine that has no folder. Each
+  # machine ends with its own code, and its record has one final line for
+  # every drive of each run.
   machines=$work/machines
   while read -r machine drives; do
+    echo "$machine" >>"$work/machines.txt"
+    [[ $machine != unreachable ]] || continue
     mkdir -p "$machines/$machine"/{report,state,run,sys}
     cat >"$machines/$machine/scenario.json" <<EOF
 { "images": [ { "path": "A0013431.128", "size": 2097152, "version": "1.28 ", "date": "08/07/25" } ],
   "drives": [ $drives ] }
 EOF
     ln -s "$build/odd-fwupdate" "$machines/$machine/odd-fwupdate"
-    echo "$machine" >>"$work/machines.txt"
   done <<'EOF'
 up-to-date { "letter": "E", "revision": "1.28" }
 to-update { "letter": "E", "revision": "1.23" }
@@ -656,18 +659,23 @@ restarts-old { "letter": "E", "refuse_block": 3, "refused_block_restarts": true 
 stuck { "letter": "E", "stay_in_update_mode": true }
 disc { "letter": "E", "disc_present": true }
 found-in-update { "letter": "E", "starts_in_update_mode": true }
+unreachable
 unreadable { "letter": "E", "faults": [ { "command": 4, "kind": "check-condition", "key": 4, "asc": 68, "ascq": 0 } ] }
 switch-refused { "letter": "E", "sg_io_errno": 1, "sg_io_errno_opcode": 59 }
 EOF
   make_image
-  for machine in $(cat "$work/machines.txt"); do cp "$image" "$machines/$machine/"; done
-  { printf 'ssh() {\n  local home=%q/${2#root@}\n' "$machines"
-    printf '  env LD_PRELOAD=%q ODD_SGIO_SCENARIO="$home/scenario.json" ODD_SGIO_REPORT="$home/report" \\\n' "$shim"
-    printf '    ODD_SGIO_STATE="$home/state" ODD_RUN_ROOT="$home/run" ODD_SYSFS_ROOT="$home/sys" bash -c "${3//\\/opt\\/odd/$home}"\n}\n'
-    awk '/^Linux \(a shell loop/ { found = 1 } found && /^```sh$/ { inside = 1; next } inside && /^```$/ { exit } inside' \
-      "$source/docs/guide.md"; } >"$work/loop.sh"
+  for machine in $(cat "$work/machines.txt"); do [[ ! -d $machines/$machine ]] || cp "$image" "$machines/$machine/"; done
+  mkdir "$work/bin"
+  { printf '#!/usr/bin/env bash\nhome=%q/${2#root@}\n' "$machines"
+    printf '[[ -d $home ]] || { echo "ssh: connect to host ${2#root@} port 22: No route to host" >&2; exit 255; }\n'
+    printf 'exec env LD_PRELOAD=%q ODD_SGIO_SCENARIO="$home/scenario.json" ODD_SGIO_REPORT="$home/report" \\\n' "$shim"
+    printf '  ODD_SGIO_STATE="$home/state" ODD_RUN_ROOT="$home/run" ODD_SYSFS_ROOT="$home/sys" bash -c "${3//\\/opt\\/odd/$home}"\n'
+  } >"$work/bin/ssh"
+  chmod +x "$work/bin/ssh"
+  awk '/^Linux \(a shell loop/ { found = 1 } found && /^```sh$/ { inside = 1; next } inside && /^```$/ { exit } inside' \
+    "$source/docs/guide.md" >"$work/loop.sh"
   grep -q 'while read -r machine' "$work/loop.sh" || fail "the guide's shell loop was not found"
-  (cd "$work" && bash loop.sh >"$work/out" 2>"$work/err")
+  (cd "$work" && PATH=$work/bin:$PATH bash loop.sh >"$work/out" 2>"$work/err")
   code=$?
   expect_code 1
   expected='up-to-date: up to date (exit code 0)
@@ -679,12 +687,20 @@ stays-in-update: needs a look (exit code 7)
 restarts-old: needs a look (exit code 1)
 stuck: needs a look (exit code 7)
 disc: try again later (exit code 5)
-found-in-update: needs a look (exit code 7)
+found-in-update: up to date (exit code 0)
+unreachable: not reached, try again later (exit code 255)
 unreadable: try again later (exit code 5)
 switch-refused: needs a look (exit code 1)'
   [[ $(cat "$work/out") == "$expected" ]] || { diff <(echo "$expected") "$work/out"; cat "$work/err"; fail "the loop's lines differ"; }
+  # A 7 got one more --yes: the drive found in its update firmware was
+  # completed by its first, the stuck one had two before a person was called.
+  updates() { grep -c '"record":"run".*"check":false,"yes":true' "$machines/$1/runs.log"; }
+  [[ $(updates found-in-update) == 1 && $(updates stuck) == 2 && $(updates to-update) == 1 ]] ||
+    fail "updates run: found-in-update $(updates found-in-update), stuck $(updates stuck), to-update $(updates to-update)"
+  expect_in "$work/err" 'ssh: connect to host unreachable port 22: No route to host'
   # Each run's record: a final line for every drive it found, the run's line last.
   for machine in $(cat "$work/machines.txt"); do
+    [[ $machine != unreachable ]] || continue
     awk -v m="$machine" '
       /"record":"drive"/ && !/"result":"updating"/ { finals[$0 ~ /"run_id":"[^"]*"/ ? substr($0, index($0, "\"run_id\""), 30) : ""]++ }
       /"record":"run"/ { id = substr($0, index($0, "\"run_id\""), 30); d = $0; sub(/.*"drives":/, "", d); sub(/,.*/, "", d)
