@@ -502,7 +502,8 @@ image_in_another_folder)
   arguments=(--image firmware/MISSING.BIN)
   run_updater '\n'
   expect_code 1
-  expect_in "$work/out" '\r\nFailed to load binary file.\r\n(File Name : MISSING.BIN)'
+  expect_in "$work/out" 'Failed to load binary file.'
+  expect_in "$work/out" '(File Name : MISSING.BIN)'
   (cd "$work" && sha256sum firmware/KWR322.BIN >firmware/KWR322.BIN.sha256)
   arguments=(--yes --image firmware/KWR322.BIN --log runs.log)
   run_updater ''
