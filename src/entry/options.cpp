@@ -2,6 +2,9 @@
 #include "entry/options.h"
 
 #include <cctype>
+#include <cstring>
+
+#include "model/drive_model.h"
 
 run_options options;
 
@@ -12,68 +15,96 @@ std::string lower(std::string text) {
     return text;
 }
 
-// True when `argument` is an option's name (with its value for /log:).
+bool starts_with(const std::string& text, const char* start) { return text.rfind(start, 0) == 0; }
+
+// True when `argument` is an option's name (with its value for /log:, --log=,
+// /image: and --image=).
 bool names_option(const std::string& argument, bool slash_forms) {
     const std::string key = slash_forms ? lower(argument) : argument;
-    if (key == "--check" || key == "--yes" || key == "--log" || key.rfind("--log=", 0) == 0) return true;
-    return slash_forms && (key == "/check" || key == "/yes" || key.rfind("/log:", 0) == 0);
+    if (key == "--check" || key == "--yes" || key == "--log" || starts_with(key, "--log=") || key == "--image" ||
+        starts_with(key, "--image="))
+        return true;
+    return slash_forms && (key == "/check" || key == "/yes" || starts_with(key, "/log:") || starts_with(key, "/image:"));
 }
 
-// A file name for the record: not empty, and not an option, nor anything that
-// starts like one ("-" alone is standard output), so that a script's empty
-// variable before --check is never taken for the record's name.
-bool log_name(const std::string& value, bool slash_forms) {
+// A file name an option takes: not empty, and not an option, nor anything
+// that starts like one ("-" alone is standard output where `dash_alone` says
+// so), so that a script's empty variable before --check is never taken for
+// the file's name.
+bool file_name(const std::string& value, bool slash_forms, bool dash_alone) {
     if (value.empty()) return false;
-    if (value == "-") return true;
+    if (value == "-") return dash_alone;
     return value[0] != '-' && !names_option(value, slash_forms);
 }
+
+// The option that takes a file name, by the forms of each system: its value
+// after "=" or ":" in the same argument, or as the next argument.
+struct value_option {
+    const char* name;      // --log
+    const char* attached;  // --log=
+    const char* slash;     // /log:
+    std::string run_options::*value;
+    bool dash_alone;  // "-" is a name of its own
+};
+
+const value_option VALUE_OPTIONS[] = {
+    {"--log", "--log=", "/log:", &run_options::log, true},
+    {"--image", "--image=", "/image:", &run_options::image, false},
+};
 
 }  // namespace
 
 int parse_options(int argc, char** argv, bool slash_forms, std::string& refused) {
     options = run_options{};
-    bool log_given = false;
+    bool given[sizeof VALUE_OPTIONS / sizeof VALUE_OPTIONS[0]] = {};
+    const auto refuse = [&refused](const std::string& argument, int result) {
+        refused = argument;
+        options = run_options{};
+        return result;
+    };
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         // Windows takes its options in any case; a file name keeps its own.
         const std::string key = slash_forms ? lower(argument) : argument;
         bool* flag = nullptr;
+        const value_option* takes = nullptr;
         std::string value;
         if (key == "--check" || (slash_forms && key == "/check")) {
             flag = &options.check;
         } else if (key == "--yes" || (slash_forms && key == "/yes")) {
             flag = &options.yes;
-        } else if (key == "--log") {
-            if (i + 1 >= argc || !log_name(argv[i + 1], slash_forms)) {
-                refused = argument;
-                options = run_options{};
-                return OPTION_UNKNOWN;
-            }
-            value = argv[++i];
-        } else if (key.rfind("--log=", 0) == 0 || (slash_forms && key.rfind("/log:", 0) == 0)) {
-            value = argument.substr(key[1] == '-' ? 6 : 5);
-            if (!log_name(value, slash_forms)) {
-                refused = argument;
-                options = run_options{};
-                return OPTION_UNKNOWN;
-            }
         } else {
-            refused = argument;
-            options = run_options{};
-            return OPTION_UNKNOWN;
+            for (const value_option& option : VALUE_OPTIONS) {
+                if (key == option.name) {
+                    if (i + 1 >= argc || !file_name(argv[i + 1], slash_forms, option.dash_alone))
+                        return refuse(argument, OPTION_UNKNOWN);
+                    value = argv[++i];
+                } else if (starts_with(key, option.attached) || (slash_forms && starts_with(key, option.slash))) {
+                    const char* form = starts_with(key, option.attached) ? option.attached : option.slash;
+                    value = argument.substr(std::strlen(form));
+                    if (!file_name(value, slash_forms, option.dash_alone)) return refuse(argument, OPTION_UNKNOWN);
+                } else {
+                    continue;
+                }
+                takes = &option;
+                break;
+            }
+            if (takes == nullptr) return refuse(argument, OPTION_UNKNOWN);
         }
         // Given twice, or --check with --yes: the command line says two things.
-        const bool again = flag ? *flag : log_given;
-        if (again || (flag == &options.check && options.yes) || (flag == &options.yes && options.check)) {
-            refused = argument;
-            options = run_options{};
-            return OPTION_CONTRADICTS;
+        const bool again = flag ? *flag : given[takes - VALUE_OPTIONS];
+        if (again || (flag == &options.check && options.yes) || (flag == &options.yes && options.check))
+            return refuse(argument, OPTION_CONTRADICTS);
+        if (flag) {
+            *flag = true;
+            continue;
         }
-        if (flag) *flag = true;
-        else {
-            log_given = true;
-            options.log = value;
-        }
+        // The image is read by the name the descriptor holds; a path cut short
+        // there would name another file.
+        if (takes->value == &run_options::image && value.size() >= sizeof(model_row{}.image_file_name))
+            return refuse(value, OPTION_TOO_LONG);
+        given[takes - VALUE_OPTIONS] = true;
+        options.*(takes->value) = value;
     }
     return 0;
 }

@@ -1,7 +1,9 @@
 // The options of a run for many machines, the same on every host: --check
 // (judge every drive, change none), --yes (the unattended run, consent given
-// in advance), --log FILE (a record of every drive). Windows takes /check,
-// /yes and /log:FILE as well. Without them a run is the dialogue of old.
+// in advance), --log FILE (a record of every drive), --image PATH (the image
+// file read from PATH instead of the current folder). Windows takes /check,
+// /yes, /log:FILE and /image:PATH as well. Without them a run is the dialogue
+// of old.
 #pragma once
 
 #include <string>
@@ -9,19 +11,23 @@
 struct run_options {
     bool check = false;
     bool yes = false;
-    std::string log;  // empty: no record; "-": standard output
+    std::string log;    // empty: no record; "-": standard output
+    std::string image;  // empty: the model's image file in the current folder
 };
 
 extern run_options options;
 
-// Reads the arguments after the program's name: 0, or with `refused` the
-// argument refused, OPTION_UNKNOWN (no option, or --log without a file name:
-// nothing, or what starts like an option) or OPTION_CONTRADICTS (an option
-// given again, or --check with --yes). `slash_forms`: Windows' /check, /yes,
-// /log:FILE as well, and every option in any case. A log named "-" is
-// standard output.
+// Reads the arguments after the program's name: 0, or with `refused` what
+// was refused: OPTION_UNKNOWN (the argument: no option, or --log or --image
+// without a file name: nothing, or what starts like an option),
+// OPTION_CONTRADICTS (the argument: an option given again, or --check with
+// --yes) or OPTION_TOO_LONG (the path itself: an image path longer than the
+// descriptor's image file name holds). `slash_forms`: Windows' /check, /yes,
+// /log:FILE, /image:PATH as well, and every option in any case. A log named
+// "-" is standard output.
 constexpr int OPTION_UNKNOWN = -1;
 constexpr int OPTION_CONTRADICTS = -2;
+constexpr int OPTION_TOO_LONG = -3;
 int parse_options(int argc, char** argv, bool slash_forms, std::string& refused);
 
 void reset_options();

@@ -45,7 +45,10 @@ void init_firmware_descriptor() {
 
     image_version = RELEASE_VERSION;
     model_row& row = firmware_descriptor[0];
-    std::snprintf(row.image_file_name, sizeof row.image_file_name, "%s", release_image_file_name().c_str());
+    // The image is read from the path the run was given, else by the model's
+    // file name in the current folder.
+    const std::string image = options.image.empty() ? release_image_file_name() : options.image;
+    std::snprintf(row.image_file_name, sizeof row.image_file_name, "%s", image.c_str());
     copy_text(row.update_vendor, MODEL_UPDATE_VENDOR, sizeof row.update_vendor);
     copy_text(row.vendor_id, MODEL_VENDOR_ID, sizeof row.vendor_id);
     copy_text(row.product_id, MODEL_PRODUCT_ID, sizeof row.product_id);

@@ -119,6 +119,12 @@ std::string image_date_text(const image_header& header) {
     return bcd_date_text(header.date);
 }
 
+std::string file_name_in_path(const char* path) {
+    const std::string name = path;
+    const size_t folder_end = name.find_last_of("/\\");
+    return folder_end == std::string::npos ? name : name.substr(folder_end + 1);
+}
+
 int load_image(outcome_reason* why) {
     outcome_reason ignored;
     outcome_reason& reason = why ? *why : ignored;

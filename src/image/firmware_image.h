@@ -52,6 +52,11 @@ extern int32_t transfer_length;
 extern uint32_t& image_date;
 extern uint16_t& image_version;
 
+// The file's own name at the end of `path` (after its last / or \\): what
+// message 11 shows as the file looked for, whose field is as wide as the
+// model's file name.
+std::string file_name_in_path(const char* path);
+
 // Reads the current release's image file whole into the image buffer and checks
 // its header. 0 or -1; a file that cannot be opened, sized or read whole, that
 // would not fit the buffer or is shorter than its header, gets no message here.

@@ -73,10 +73,12 @@ bool same_name(const std::string& a, const char* b) {
     return true;
 }
 
-// The digest a checksum file gives the image `name`, in sha256sum's format
+// The digest a checksum file gives the image at `path`, in sha256sum's format
 // ("<64 digits>  <name>", "*" before the name in binary mode, the name maybe
-// with a folder before it) or as a line of 64 digits alone. False when no line says.
-bool digest_for(const std::string& text, const char* name, uint8_t digest[SHA256_SIZE]) {
+// with a folder before it, as sha256sum writes it wherever it was run) or as
+// a line of 64 digits alone. False when no line says.
+bool digest_for(const std::string& text, const char* path, uint8_t digest[SHA256_SIZE]) {
+    const std::string name = file_name_in_path(path);
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
@@ -98,7 +100,7 @@ bool digest_for(const std::string& text, const char* name, uint8_t digest[SHA256
         file.erase(0, 2);
         const size_t folder_end = file.find_last_of("/\\");
         if (folder_end != std::string::npos) file.erase(0, folder_end + 1);
-        if (same_name(file, name)) return true;
+        if (same_name(file, name.c_str())) return true;
     }
     return false;
 }

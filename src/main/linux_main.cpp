@@ -1,6 +1,6 @@
 // odd-fwupdate: the updater on a Linux host, drive letters D: to Z: standing
 // for /dev/sr0 to /dev/sr22. With no argument it runs the update; --check,
-// --yes and --log FILE are the options for many machines; --help, -h and
+// --yes, --log FILE and --image PATH are the options for many machines; --help, -h and
 // --version answer without opening a device; any other argument is a usage
 // error (exit code 2), so that no mistyped option can flash a drive.
 #include <cstdio>
@@ -21,13 +21,13 @@ void print_usage() {
                        std::string(model.product_id, sizeof model.product_id);
     name.erase(name.find_last_not_of(' ') + 1);
     std::printf(
-        "Usage: odd-fwupdate [--check] [--yes] [--log FILE]\n"
+        "Usage: odd-fwupdate [--check] [--yes] [--log FILE] [--image PATH]\n"
         "       odd-fwupdate --help | --version\n"
         "\n"
         "Updates the firmware of the %s drives of this machine.\n"
-        "Run it with no argument from the folder that holds the image file %s;\n"
-        "it asks before anything that cannot be undone, and an update once started is\n"
-        "not cut short.\n"
+        "Run it with no argument from the folder that holds the image file %s\n"
+        "(or name the image elsewhere with --image PATH); it asks before anything that\n"
+        "cannot be undone, and an update once started is not cut short.\n"
         "\n"
         "Drive letters stand for the optical drives: D: = /dev/sr0, E: = /dev/sr1, ...,\n"
         "Z: = /dev/sr22.\n"
@@ -41,6 +41,8 @@ void print_usage() {
         "              and changes nothing; read access to the drive is enough\n"
         "  --yes       updates without asking: Yes given in advance to every question\n"
         "  --log FILE  appends one line of JSON per drive and per run to FILE\n"
+        "  --image PATH  reads the image from PATH, and its checksum from PATH.sha256,\n"
+        "                instead of %s in the current folder\n"
         "\n"
         "Exit codes: 0 every drive found was visited; 1 no drive was found, an error\n"
         "stopped the run, or a question could not be shown; 2 a wrong argument;\n"
@@ -50,7 +52,7 @@ void print_usage() {
         "open; 6 the image is missing, damaged or not this program's; 5 try again\n"
         "later (a disc, a drive not ready, another run); 3 (--check) the update\n"
         "applies; 4 no drive this program updates; 0 every drive is up to date.\n",
-        name.c_str(), model.image_file_name);
+        name.c_str(), model.image_file_name, model.image_file_name);
 }
 
 }  // namespace
@@ -70,7 +72,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      wrong == OPTION_CONTRADICTS
                          ? "odd-fwupdate: '%s' repeats or contradicts an option before it (see odd-fwupdate --help)\n"
-                         : "odd-fwupdate: unexpected argument '%s' (see odd-fwupdate --help)\n",
+                     : wrong == OPTION_TOO_LONG ? "odd-fwupdate: the image path '%s' is too long; move the image nearer the root\n"
+                                                : "odd-fwupdate: unexpected argument '%s' (see odd-fwupdate --help)\n",
                      refused.c_str());
         return EXIT_USAGE;
     }

@@ -1,7 +1,8 @@
 // odd-fwupdate.exe: the updater on the real Windows host. With no argument it
-// updates; /check, /yes and /log:FILE (or --check, --yes, --log FILE) are the
-// options for many machines; /?, -h and --help show the usage and --version
-// the version, and any other argument is refused, all without touching a drive.
+// updates; /check, /yes, /log:FILE and /image:PATH (or --check, --yes,
+// --log FILE, --image PATH) are the options for many machines; /?, -h and
+// --help show the usage and --version the version, and any other argument is
+// refused, all without touching a drive.
 #include <cstdio>
 #include <cstring>
 
@@ -27,8 +28,10 @@ void print_usage() {
                            "                                applies, change nothing\r\n"
                            "       odd-fwupdate /yes        update without asking (Yes in advance)\r\n"
                            "       odd-fwupdate /log:FILE   append a line of JSON per drive and run\r\n"
+                           "       odd-fwupdate /image:PATH read the image (and PATH.sha256) from PATH\r\n"
                            "       odd-fwupdate /? | -h | --help | --version\r\n\r\n"
-                           "Run it from a command prompt whose folder holds %s.\r\n"
+                           "Run it from a command prompt whose folder holds %s,\r\n"
+                           "or name the image with /image:PATH.\r\n"
                            "On Windows NT, 2000, XP and later open the prompt as Administrator:\r\n"
                            "without write access to a drive the drive is not found.\r\n\r\n"
                            "Exit code: 0 every drive found was visited, 1 no drive was found, an\r\n"
@@ -67,7 +70,8 @@ int main(int argc, char** argv) {
         const std::string refusal = format_text(
             wrong == OPTION_CONTRADICTS
                 ? "odd-fwupdate: \"%s\" repeats or contradicts an option before it (odd-fwupdate /? shows the usage)\n"
-                : "odd-fwupdate: unknown option \"%s\" (odd-fwupdate /? shows the usage)\n",
+            : wrong == OPTION_TOO_LONG ? "odd-fwupdate: the image path \"%s\" is too long; move the image nearer the root\n"
+                                       : "odd-fwupdate: unknown option \"%s\" (odd-fwupdate /? shows the usage)\n",
             refused.c_str());
         std::fputs(refusal.c_str(), stderr);
         return EXIT_USAGE;

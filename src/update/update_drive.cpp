@@ -225,7 +225,7 @@ int visit_drive(const model_rows& models, int update_all, drive_outcome& outcome
         update_mode = 0;
         if (load_image(&why) != 0) {
             message_fields image;
-            image.file_name = current_release.image_file_name;
+            image.file_name = file_name_in_path(current_release.image_file_name);
             show_message(MSG_IMAGE_NOT_LOADED, KIND_ERROR, image);
             return ends(outcome, RUN_STOPPED, drive_fate::failed, why);
         }

@@ -326,15 +326,16 @@ image_not_a_file)
 arguments)
   # Only a run without arguments may touch a drive, though Yes is typed for every one.
   one_drive_scenario '' ''
-  # '--log --check': a script's empty $LOG; the option is not the record's name.
-  for arguments in --help -h --version --force x '--help --version' '--log --check' '--log=-x.log --yes'; do
+  # '--log --check': a script's empty $LOG; the option is not the record's name (nor the image's).
+  for arguments in --help -h --version --force x '--help --version' '--log --check' '--log=-x.log --yes' '--image --yes'; do
     read -ra arguments <<<"$arguments"
     run_updater 'y\ny\n\n'
     [[ ! -e $work/report/E.state ]] || fail "odd-fwupdate ${arguments[*]} sent commands to the drive"
     case "${arguments[*]}" in
     --help | -h)
       expect_code 0
-      expect_in "$work/out" 'Usage: odd-fwupdate [--check] [--yes] [--log FILE]\n'
+      expect_in "$work/out" 'Usage: odd-fwupdate [--check] [--yes] [--log FILE] [--image PATH]\n'
+      expect_in "$work/out" '  --image PATH  reads the image from PATH'
       expect_in "$work/out" 'the image file A0013431.128'
       expect_in "$work/out" 'E: = /dev/sr1'
       expect_in "$work/out" 'CAP_SYS_RAWIO'
@@ -481,6 +482,36 @@ damaged_image_with_checksum)
   expect_in "$work/err" 'odd-fwupdate: the image file A0013431.128 does not match its checksum file A0013431.128.sha256; no drive was touched\n'
   expect_untouched_then_updated
   ;;
+image_in_another_folder)
+  # --image reads the image, and the checksum file beside it (as sha256sum
+  # wrote it from elsewhere), from a folder the run is not in; the run's own
+  # folder holds no image. A checksum that disagrees, or a log that is that
+  # image, is refused before any drive is touched; a missing one is named by
+  # its own file name in message 11.
+  one_drive_scenario '' ''
+  mkdir "$work/firmware"
+  mv "$image" "$work/firmware/KWR322.BIN"
+  printf '%064d  KWR322.BIN\n' 0 >"$work/firmware/KWR322.BIN.sha256"
+  arguments=(--yes --image firmware/KWR322.BIN --log runs.log)
+  run_updater ''
+  expect_code 6
+  expect_in "$work/err" 'odd-fwupdate: the image file firmware/KWR322.BIN does not match its checksum file firmware/KWR322.BIN.sha256; no drive was touched\n'
+  arguments=(--yes --image firmware/KWR322.BIN --log firmware/./KWR322.BIN)
+  run_updater ''
+  expect_code 2
+  [[ ! -s $work/report/E.commands ]] || fail "a command reached the drive"
+  arguments=(--image firmware/MISSING.BIN)
+  run_updater '\n'
+  expect_code 1
+  expect_in "$work/out" 'Failed to load binary file.'
+  expect_in "$work/out" '(File Name : MISSING.BIN)'
+  (cd "$work" && sha256sum firmware/KWR322.BIN >firmware/KWR322.BIN.sha256)
+  arguments=(--yes --image firmware/KWR322.BIN --log runs.log)
+  run_updater ''
+  expect_code 0
+  expect_state revision 1.28
+  expect_in "$work/runs.log" '"image":"firmware/KWR322.BIN","image_version":"1.28"'
+  ;;
 truncated_image_in_a_pinned_build)
   # A build pinned to its release's image refuses the first half of it, and takes it whole.
   one_drive_scenario '' ''
@@ -606,19 +637,22 @@ full_disk_log)
   ! sed 2d "$work/runs.log" | grep -qv '^{.*}$' || { cat "$work/runs.log"; fail "a line of the log but the cut one is not a whole record"; }
   ;;
 guide_shell_loop)
-  # The guide's shell loop, its own text, over twelve machines: ssh is a
-  # function that runs the command on the machine's emulated drives, the
-  # machine's folder standing for /opt/odd. Each machine ends with its own
-  # code, and its record has one final line for every drive of each run.
+  # The guide's shell loop, its own text, over thirteen machines: ssh is a
+  # program first in PATH (so that timeout runs it) that runs the command on
+  # the machine's emulated drives, the machine's folder standing for /opt/odd,
+  # and ends with 255 as ssh does for a machine that has no folder. Each
+  # machine ends with its own code, and its record has one final line for
+  # every drive of each run.
   machines=$work/machines
   while read -r machine drives; do
+    echo "$machine" >>"$work/machines.txt"
+    [[ $machine != unreachable ]] || continue
     mkdir -p "$machines/$machine"/{report,state,run,sys}
     cat >"$machines/$machine/scenario.json" <<EOF
 { "images": [ { "path": "A0013431.128", "size": 2097152, "version": "1.28 ", "date": "08/07/25" } ],
   "drives": [ $drives ] }
 EOF
     ln -s "$build/odd-fwupdate" "$machines/$machine/odd-fwupdate"
-    echo "$machine" >>"$work/machines.txt"
   done <<'EOF'
 up-to-date { "letter": "E", "revision": "1.28" }
 to-update { "letter": "E", "revision": "1.23" }
@@ -630,18 +664,23 @@ restarts-old { "letter": "E", "refuse_block": 3, "refused_block_restarts": true 
 stuck { "letter": "E", "stay_in_update_mode": true }
 disc { "letter": "E", "disc_present": true }
 found-in-update { "letter": "E", "starts_in_update_mode": true }
+unreachable
 unreadable { "letter": "E", "faults": [ { "command": 4, "kind": "check-condition", "key": 4, "asc": 68, "ascq": 0 } ] }
 switch-refused { "letter": "E", "sg_io_errno": 1, "sg_io_errno_opcode": 59 }
 EOF
   make_image
-  for machine in $(cat "$work/machines.txt"); do cp "$image" "$machines/$machine/"; done
-  { printf 'ssh() {\n  local home=%q/${2#root@}\n' "$machines"
-    printf '  env LD_PRELOAD=%q ODD_SGIO_SCENARIO="$home/scenario.json" ODD_SGIO_REPORT="$home/report" \\\n' "$shim"
-    printf '    ODD_SGIO_STATE="$home/state" ODD_RUN_ROOT="$home/run" ODD_SYSFS_ROOT="$home/sys" bash -c "${3//\\/opt\\/odd/$home}"\n}\n'
-    awk '/^Linux \(a shell loop/ { found = 1 } found && /^```sh$/ { inside = 1; next } inside && /^```$/ { exit } inside' \
-      "$source/docs/guide.md"; } >"$work/loop.sh"
+  for machine in $(cat "$work/machines.txt"); do [[ ! -d $machines/$machine ]] || cp "$image" "$machines/$machine/"; done
+  mkdir "$work/bin"
+  { printf '#!/usr/bin/env bash\nhome=%q/${2#root@}\n' "$machines"
+    printf '[[ -d $home ]] || { echo "ssh: connect to host ${2#root@} port 22: No route to host" >&2; exit 255; }\n'
+    printf 'exec env LD_PRELOAD=%q ODD_SGIO_SCENARIO="$home/scenario.json" ODD_SGIO_REPORT="$home/report" \\\n' "$shim"
+    printf '  ODD_SGIO_STATE="$home/state" ODD_RUN_ROOT="$home/run" ODD_SYSFS_ROOT="$home/sys" bash -c "${3//\\/opt\\/odd/$home}"\n'
+  } >"$work/bin/ssh"
+  chmod +x "$work/bin/ssh"
+  awk '/^Linux \(a shell loop/ { found = 1 } found && /^```sh$/ { inside = 1; next } inside && /^```$/ { exit } inside' \
+    "$source/docs/guide.md" >"$work/loop.sh"
   grep -q 'while read -r machine' "$work/loop.sh" || fail "the guide's shell loop was not found"
-  (cd "$work" && bash loop.sh >"$work/out" 2>"$work/err")
+  (cd "$work" && PATH=$work/bin:$PATH bash loop.sh >"$work/out" 2>"$work/err")
   code=$?
   expect_code 1
   expected='up-to-date: up to date (exit code 0)
@@ -653,12 +692,20 @@ stays-in-update: needs a look (exit code 7)
 restarts-old: needs a look (exit code 1)
 stuck: needs a look (exit code 7)
 disc: try again later (exit code 5)
-found-in-update: needs a look (exit code 7)
+found-in-update: up to date (exit code 0)
+unreachable: not reached, try again later (exit code 255)
 unreadable: try again later (exit code 5)
 switch-refused: needs a look (exit code 1)'
   [[ $(cat "$work/out") == "$expected" ]] || { diff <(echo "$expected") "$work/out"; cat "$work/err"; fail "the loop's lines differ"; }
+  # A 7 got one more --yes: the drive found in its update firmware was
+  # completed by its first, the stuck one had two before a person was called.
+  updates() { grep -c '"record":"run".*"check":false,"yes":true' "$machines/$1/runs.log"; }
+  [[ $(updates found-in-update) == 1 && $(updates stuck) == 2 && $(updates to-update) == 1 ]] ||
+    fail "updates run: found-in-update $(updates found-in-update), stuck $(updates stuck), to-update $(updates to-update)"
+  expect_in "$work/err" 'ssh: connect to host unreachable port 22: No route to host'
   # Each run's record: a final line for every drive it found, the run's line last.
   for machine in $(cat "$work/machines.txt"); do
+    [[ $machine != unreachable ]] || continue
     awk -v m="$machine" '
       /"record":"drive"/ && !/"result":"updating"/ { finals[$0 ~ /"run_id":"[^"]*"/ ? substr($0, index($0, "\"run_id\""), 30) : ""]++ }
       /"record":"run"/ { id = substr($0, index($0, "\"run_id\""), 30); d = $0; sub(/.*"drives":/, "", d); sub(/,.*/, "", d)

@@ -113,7 +113,12 @@ struct option_case {
     int result;
     bool check, yes;
     const char* log;
+    const char* image = "";
 };
+
+// The longest image path the descriptor holds, and one byte more.
+const std::string LONGEST_IMAGE_PATH = "/" + std::string(sizeof(model_row{}.image_file_name) - 2, 'x');
+const std::string TOO_LONG_IMAGE_PATH = LONGEST_IMAGE_PATH + "x";
 
 const option_case OPTION_CASES[] = {
     {{"--check", "--log", "runs.log"}, false, 0, true, false, "runs.log"},
@@ -132,6 +137,21 @@ const option_case OPTION_CASES[] = {
     {{"/yes", "/check"}, true, OPTION_CONTRADICTS, false, false, ""},
     {{"--check", "--check"}, false, OPTION_CONTRADICTS, false, false, ""},
     {{"--log", "a.log", "--log=b.log"}, false, OPTION_CONTRADICTS, false, false, ""},
+    {{"--yes", "--image", "/srv/fw/A0013431.128"}, false, 0, false, true, "", "/srv/fw/A0013431.128"},
+    {{"--image=fw/Image.128", "--log", "-"}, false, 0, false, false, "-", "fw/Image.128"},
+    {{"/IMAGE:\\server\Share\A0013431.128", "/yes"}, true, 0, false, true, "", "\\server\Share\A0013431.128"},
+    {{"/check", "--Image", "D:\fw\A0013431.128"}, true, 0, true, false, "", "D:\fw\A0013431.128"},
+    {{"--image", LONGEST_IMAGE_PATH.c_str()}, false, 0, false, false, "", LONGEST_IMAGE_PATH.c_str()},
+    {{"/image:C:\fw.bin"}, false, OPTION_UNKNOWN, false, false, ""},
+    // An empty $IMAGE in a script, or a value that is an option or starts like one.
+    {{"--image", "--yes"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--image"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--image", "-"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--image="}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"/image:/log:x.log"}, true, OPTION_UNKNOWN, false, false, ""},
+    {{"--log", "--image", "a.bin"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--image", "a.bin", "/Image:b.bin"}, true, OPTION_CONTRADICTS, false, false, ""},
+    {{"--image", TOO_LONG_IMAGE_PATH.c_str()}, false, OPTION_TOO_LONG, false, false, ""},
 };
 
 TEST(options_test, takes_each_system_s_forms_and_refuses_what_is_not_one_thing) {
@@ -145,6 +165,7 @@ TEST(options_test, takes_each_system_s_forms_and_refuses_what_is_not_one_thing) 
         EXPECT_EQ(options.check, c.check);
         EXPECT_EQ(options.yes, c.yes);
         EXPECT_EQ(options.log, c.log);
+        EXPECT_EQ(options.image, c.image);
         EXPECT_EQ(refused.empty(), result == 0);
     }
     reset_options();

@@ -56,7 +56,8 @@ HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
         info.memory = &memory->second;
         return h.new_handle(info);
     }
-    std::string full = h.cfg.directory.empty() ? path : h.cfg.directory + "/" + path;
+    // A relative name is in the folder the utility runs in; a path from the root is as given.
+    std::string full = h.cfg.directory.empty() || path.rfind('/', 0) == 0 ? path : h.cfg.directory + "/" + path;
     std::FILE* f = std::fopen(full.c_str(), "rb");
     if (!f) {
         h.last_error_ = ERROR_FILE_NOT_FOUND;
