@@ -176,6 +176,15 @@ std::string outcome_fields(int listed, const drive_outcome& outcome, const char*
     return fields;
 }
 
+// Every way out of the run waits while one is held: it sees the record
+// before the steps or after them.
+struct ways_out_held {
+    ways_out_held() { host::hold_ways_out(1); }
+    ~ways_out_held() { host::hold_ways_out(0); }
+    ways_out_held(const ways_out_held&) = delete;
+    ways_out_held& operator=(const ways_out_held&) = delete;
+};
+
 // The record's bytes go as they are, to standard output too ("-"): never as
 // console text, which the host shows in the console's code page.
 void append(std::string line) {
@@ -214,6 +223,7 @@ void final_record_written() {
 
 void log_drive(const drive_outcome& outcome) {
     if (options.log.empty()) return;
+    const ways_out_held held;
     append(line_start("drive") + device_fields(current_listed(), outcome.before) + drive_fields("before", outcome.before) +
            drive_fields("after", outcome.after) + image_fields() + outcome_fields(current_listed(), outcome, "result"));
     final_record_written();
@@ -221,6 +231,7 @@ void log_drive(const drive_outcome& outcome) {
 
 void log_check(const drive_outcome& outcome) {
     if (options.log.empty()) return;
+    const ways_out_held held;
     log_drive_found();
     append(line_start("drive") + device_fields(current_listed(), found_inquiry) + drive_fields("before", found_inquiry) +
            image_fields() + outcome_fields(current_listed(), outcome, "verdict"));
@@ -229,6 +240,7 @@ void log_check(const drive_outcome& outcome) {
 
 void log_drive_updating() {
     if (options.log.empty()) return;
+    const ways_out_held held;
     append(line_start("drive") + device_fields(current_listed(), found_inquiry) + drive_fields("before", found_inquiry) +
            image_fields() + ",\"result\":\"updating\"");
     window_entered = true;
@@ -237,6 +249,7 @@ void log_drive_updating() {
 
 void log_drive_not_visited() {
     if (options.log.empty()) return;
+    const ways_out_held held;
     std::memset(found_inquiry, 0, sizeof found_inquiry);
     append(line_start("drive") + device_fields(current_listed(), found_inquiry) + image_fields() +
            outcome_fields(current_listed(), outcome_of_target(current_target), "result"));
@@ -256,6 +269,7 @@ std::string run_fields() {
 
 void log_run(int exit_code) {
     if (options.log.empty()) return;
+    const ways_out_held held;
     host::prepare_last_record("", "");  // the run writes its own
     append(run_fields() + format_text(",\"exit_code\":%d", exit_code));
 }
@@ -285,6 +299,7 @@ std::string pending_line(int target) {
 }  // namespace
 
 void log_drives_found() {
+    const ways_out_held held;
     last_failure_words[0] = '\0';
     drives_found = true;
     first_pending = 0;

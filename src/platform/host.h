@@ -123,6 +123,12 @@ struct host_calls {
     // `line` with %d where the exit code goes, appended to `path` on such a
     // way out. An empty path: no record. Given again as the run learns more.
     void (*prepare_last_record)(const char* path, const char* line);
+    // Holds every way out (a signal, Ctrl-C, a closed console, the session's
+    // end) while the run changes its record by more than one step (a drive's
+    // final line written, then the lines prepared without it): a way out
+    // taken meanwhile waits, and sees the record before or after, never
+    // between. 1 holds, 0 lets go; holds nest.
+    void (*hold_ways_out)(int hold);
     // The exit code the process ends with, asked once the run has ended with
     // `exit_code`; `stopped_by_interrupt` when an interrupt held during a
     // drive's update stopped it (a backend that then ends by the signal says
@@ -151,7 +157,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
-           c.machine_identity && c.append_to_file && c.record_on_standard_output && c.claim_machine && c.same_file && c.prepare_last_record &&
+           c.machine_identity && c.append_to_file && c.record_on_standard_output && c.claim_machine && c.same_file && c.prepare_last_record && c.hold_ways_out &&
            c.final_exit_code && c.console_is_a_screen && c.drive_serial &&
            c.system_error_text;
 }
@@ -224,6 +230,7 @@ inline void record_on_standard_output() { installed_host->record_on_standard_out
 inline int claim_machine(int reads_only) { return installed_host->claim_machine(reads_only); }
 inline bool same_file(const char* a, const char* b) { return installed_host->same_file(a, b); }
 inline void prepare_last_record(const char* path, const char* line) { installed_host->prepare_last_record(path, line); }
+inline void hold_ways_out(int hold) { installed_host->hold_ways_out(hold); }
 inline bool console_is_a_screen() { return installed_host->console_is_a_screen(); }
 inline void drive_serial(const char* device, char* serial, size_t size) {
     installed_host->drive_serial(device, serial, size);

@@ -661,6 +661,8 @@ std::string record_path() {
     return path;
 }
 
+constexpr size_t AS_THE_RUN_LINE_SAYS = static_cast<size_t>(-1);
+
 // One record, as the file holds it: `where` says which ending it is of.
 void check_record(std::istream& in, int exit_code, size_t drives, const std::string& where, const report& broken) {
     std::vector<nlohmann::json> lines;
@@ -688,6 +690,8 @@ void check_record(std::istream& in, int exit_code, size_t drives, const std::str
     }
     if (lines.empty() || lines.back().value("record", "") != "run" || lines.back().value("exit_code", -1) != exit_code)
         broken(where + "the run's line is not the record's last, with its exit code");
+    // Before the drives are listed, the run's line says none.
+    if (drives == AS_THE_RUN_LINE_SAYS && !lines.empty()) drives = lines.back().value("drives", size_t{0});
     if (finals.size() != drives)
         broken(where + std::to_string(finals.size()) + " final drive records for " + std::to_string(drives) + " drives");
 }
@@ -701,6 +705,12 @@ void keeps_a_record_of_every_ending(const run_view& r, const report& broken) {
     for (size_t i = 0; i < r.h.records_ended_at_questions.size(); ++i) {
         std::istringstream ended(r.h.records_ended_at_questions[i]);
         check_record(ended, 130, r.h.drives.size(), "ended at question " + std::to_string(i + 1) + ": ", broken);
+    }
+    // A way out between any two steps the run takes on its record sees it
+    // before the steps or after them: each drive's final line once, and the run's.
+    for (size_t i = 0; i < r.h.records_ended_between_steps.size(); ++i) {
+        std::istringstream ended(r.h.records_ended_between_steps[i]);
+        check_record(ended, 130, AS_THE_RUN_LINE_SAYS, "ended after step " + std::to_string(i + 1) + ": ", broken);
     }
 }
 

@@ -247,6 +247,7 @@ constexpr host_calls linux_calls() {
     c.claim_machine = l_claim_machine;
     c.same_file = l_same_file;
     c.prepare_last_record = prepare_last_record;
+    c.hold_ways_out = hold_ways_out;
     c.final_exit_code = exit_code_of_run;
     c.console_is_a_screen = l_console_is_a_screen;
     c.drive_serial = l_drive_serial;

@@ -237,6 +237,13 @@ int end_update_window() {
     return 0;
 }
 
+void hold_ways_out(int hold) {
+    static int holds = 0;
+    static sigset_t before;
+    if (hold && holds++ == 0) ::sigprocmask(SIG_BLOCK, &handled_signals, &before);
+    if (!hold && holds > 0 && --holds == 0) ::sigprocmask(SIG_SETMASK, &before, nullptr);
+}
+
 void prepare_last_record(const char* path, const char* line) {
     sigset_t before;
     ::sigprocmask(SIG_BLOCK, &handled_signals, &before);

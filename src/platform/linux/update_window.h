@@ -35,6 +35,8 @@ void end_by_held_signal();
 // The record's last line for a run a signal ends outside a window (the
 // platform call of the same name).
 void prepare_last_record(const char* path, const char* line);
+// Blocks the signals that end the run while held (nested).
+void hold_ways_out(int hold);
 // The exit code the run ends with: 128 + N when a signal N held in a window
 // stopped it (end_by_held_signal then ends it so), else `exit_code`.
 int exit_code_of_run(int exit_code, int stopped_by_interrupt);

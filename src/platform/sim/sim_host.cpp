@@ -345,7 +345,7 @@ void sim_Sleep(DWORD ms) {
 // --- the user and the clock -------------------------------------------------
 
 // The record file as a real host leaves it when an interrupt ends the run now.
-void note_record_ended_here(machine& h) {
+std::string record_ended_here(machine& h) {
     static last_record record;
     record.prepare(h.last_record_path.c_str(), h.last_record_line.c_str());
     std::string file = h.standard_output_record;
@@ -353,7 +353,15 @@ void note_record_ended_here(machine& h) {
         std::ifstream in(h.last_record_path, std::ios::binary);
         file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    h.records_ended_at_questions.push_back(file + std::string(record.text, record.render(130)));
+    return file + std::string(record.text, record.render(130));
+}
+
+void note_record_ended_here(machine& h) { h.records_ended_at_questions.push_back(record_ended_here(h)); }
+
+// A way out taken right after a step on the record, where the run lets one be taken.
+void note_step_on_the_record(machine& h) {
+    if (h.ways_out_held == 0 && !h.last_record_path.empty())
+        h.records_ended_between_steps.push_back(record_ended_here(h));
 }
 
 int sim_MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT style) {
@@ -480,6 +488,7 @@ int sim_append_to_file(const char* path, const char* bytes, size_t length) {
     if (std::strcmp(path, "-") == 0) {
         h.standard_output_record.append(bytes, length);
         if (h.console_echo) h.console_echo->write(bytes, static_cast<std::streamsize>(length)).flush();
+        note_step_on_the_record(h);
         return 0;
     }
     std::FILE* file = std::fopen(path, "a+b");
@@ -488,7 +497,9 @@ int sim_append_to_file(const char* path, const char* bytes, size_t length) {
     if (std::fseek(file, -1, SEEK_END) == 0) inside_a_line = std::fgetc(file) != '\n';
     std::fseek(file, 0, SEEK_END);
     const bool written = (!inside_a_line || std::fputc('\n', file) != EOF) && std::fwrite(bytes, 1, length, file) == length;
-    return std::fclose(file) == 0 && written ? 0 : -1;
+    const int result = std::fclose(file) == 0 && written ? 0 : -1;
+    note_step_on_the_record(h);
+    return result;
 }
 
 // Another run on the simulated machine is the scenario's to say.
@@ -522,6 +533,13 @@ void sim_prepare_last_record(const char* path, const char* line) {
     machine& h = *active;
     h.last_record_path = path ? path : "";
     h.last_record_line = line ? line : "";
+    note_step_on_the_record(h);
+}
+
+void sim_hold_ways_out(int hold) {
+    machine& h = *active;
+    h.ways_out_held += hold ? 1 : -1;
+    if (h.ways_out_held == 0) note_step_on_the_record(h);
 }
 
 int sim_final_exit_code(int exit_code, int) { return exit_code; }
@@ -582,6 +600,7 @@ constexpr host_calls sim_calls() {
     c.claim_machine = sim_claim_machine;
     c.same_file = sim_same_file;
     c.prepare_last_record = sim_prepare_last_record;
+    c.hold_ways_out = sim_hold_ways_out;
     c.final_exit_code = sim_final_exit_code;
     c.console_is_a_screen = sim_console_is_a_screen;
     c.drive_serial = sim_drive_serial;

@@ -140,6 +140,10 @@ class machine : private emu::aspi_owner {
     // The record file as a real host would leave it were the run ended from
     // outside at each question (the exit code 130 of an interrupt).
     std::vector<std::string> records_ended_at_questions;
+    // And were it ended after each step the run takes on its record (a line
+    // written, the last lines prepared), unless the run holds its ways out.
+    std::vector<std::string> records_ended_between_steps;
+    int ways_out_held = 0;
     // The lines a real host writes when the run ends: one for each drive last told in its update firmware.
     std::vector<std::string> left_drive_notices() const;
     size_t commands_run = 0;             // on every drive, by any route

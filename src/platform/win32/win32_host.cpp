@@ -165,8 +165,21 @@ std::atomic<bool> held_notice_japanese{false};
 constexpr UINT EXIT_INTERRUPTED = 130;
 constexpr UINT EXIT_CONSOLE_CLOSED = 129;
 last_record run_record;
+// The main thread prepares the record's last lines, a handler's thread (a
+// console event, the session's end) renders them: under this lock each sees
+// them whole, and a way out waits while the run holds it (hold_ways_out).
+CRITICAL_SECTION record_lock;
 
-void w_prepare_last_record(const char* path, const char* line) { run_record.prepare(path, line); }
+void w_prepare_last_record(const char* path, const char* line) {
+    ::EnterCriticalSection(&record_lock);
+    run_record.prepare(path, line);
+    ::LeaveCriticalSection(&record_lock);
+}
+
+void w_hold_ways_out(int hold) {
+    if (hold) ::EnterCriticalSection(&record_lock);
+    else ::LeaveCriticalSection(&record_lock);
+}
 int w_final_exit_code(int exit_code, int) { return exit_code; }
 
 void w_system_error_text(char* text, size_t size) {
@@ -225,6 +238,9 @@ bool write_record(HANDLE file, const char* bytes, size_t length) {
 // Appends the run's last lines with `exit_code` to the record (standard
 // output for "-") and ends the process with it.
 [[noreturn]] void end_from_outside(UINT exit_code) {
+    // Never let go: the process ends holding it, so the main thread changes
+    // the record no more.
+    ::EnterCriticalSection(&record_lock);
     const size_t length = run_record.render(static_cast<int>(exit_code));
     const bool to_output = std::strcmp(run_record.path, "-") == 0;
     const HANDLE file = length == 0  ? INVALID_HANDLE_VALUE
@@ -452,6 +468,7 @@ constexpr host_calls win32_calls() {
     c.claim_machine = w_claim_machine;
     c.same_file = w_same_file;
     c.prepare_last_record = w_prepare_last_record;
+    c.hold_ways_out = w_hold_ways_out;
     c.final_exit_code = w_final_exit_code;
     c.console_is_a_screen = w_console_is_a_screen;
     c.drive_serial = w_drive_serial;
@@ -465,6 +482,7 @@ static_assert(every_call_filled(win32_table), "a platform call left out of the t
 }  // namespace
 
 void install_win32_host() {
+    ::InitializeCriticalSection(&record_lock);
     // The catalogue's bytes go out as they are: no "\n" becomes "\r\n" on the way.
     _setmode(_fileno(stdout), _O_BINARY);
     ::SetConsoleCtrlHandler(guard_console_events, TRUE);
