@@ -713,6 +713,77 @@ switch-refused: needs a look (exit code 1)'
       END { exit bad }' "$machines/$machine/runs.log" || fail "a run of $machine lacks a drive's final line"
   done
   ;;
+eight_machines)
+  # Eight machines as a fleet meets them, each run with --yes and a log: the
+  # exit code of each, and every drive's final word and reason. A drive that
+  # cannot be reached or read is never "nothing here"; 4 only where no drive
+  # of this model is. The table goes to standard output for the record.
+  make_image
+  machine() {  # NAME EXPECTED-CODE DRIVES...
+    local name=$1 expected=$2 home=$work/$1
+    shift 2
+    mkdir -p "$home/report" "$home/state"
+    cp "$image" "$home/"
+    printf '{ "drives": [ %s ] }\n' "$(IFS=,; echo "$*")" >"$home/scenario.json"
+  }
+  run_on() {  # NAME [extra environment]: --yes --log on that machine
+    local home=$work/$1
+    shift
+    (cd "$home" && timeout 60 env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$home/scenario.json" \
+      ODD_SGIO_REPORT="$home/report" ODD_SGIO_STATE="$home/state" "$@" "$build/odd-fwupdate" --yes --log "$home/runs.log" \
+      </dev/null >"$home/out" 2>"$home/err")
+  }
+  finals() {  # the last run's drive lines: device, word, reason
+    awk '/"record":"run"/ { last = lines; lines = "" } /"record":"drive"/ && !/"result":"updating"/ {
+           d = $0; sub(/.*"device":"/, "", d); sub(/".*/, "", d); w = $0; sub(/.*"result":"/, "", w); sub(/".*/, "", w)
+           r = ""; if ($0 ~ /"reason":/) { r = $0; sub(/.*"reason":"/, "", r); sub(/".*/, "", r); r = " (" r ")" }
+           lines = lines d " " w r "; " } END { print last }' "$1"
+  }
+  check_machine() {  # NAME CODE WORDS: the code and the final words of its last run
+    run_on "$1"
+    local got=$? words
+    words=$(finals "$work/$1/runs.log")
+    printf '%-24s %s  %s\n' "$1" "$got" "$words"
+    [[ $got == "$2" ]] || { cat "$work/$1/err"; fail "$1 ended with $got, expected $2"; }
+    [[ $words == "$3" ]] || fail "$1 recorded: $words; expected: $3"
+  }
+  machine up-to-date-and-other 0 '{ "letter": "E", "revision": "1.28" }' '{ "letter": "F", "hardware_revision": "REV00002" }'
+  check_machine up-to-date-and-other 0 'E: up-to-date; F: not-this-model (hardware revision) (another-revision); '
+  machine two-to-update 0 '{ "letter": "E" }' '{ "letter": "F" }'
+  check_machine two-to-update 0 'E: updated; F: updated; '
+  machine no-drive 4
+  check_machine no-drive 4 ''
+  machine disc-and-unreadable 5 '{ "letter": "E", "disc_present": true }' \
+    '{ "letter": "F", "faults": [ { "command": 1, "kind": "timeout" } ] }'
+  check_machine disc-and-unreadable 5 'F: unreadable (no-answer); E: left-as-is (disc-present); '
+  machine refused-block 1 '{ "letter": "E", "refuse_block": 10, "refused_block_restarts": true }'
+  check_machine refused-block 1 'E: failed (block-refused); '
+  expect_in "$work/refused-block/runs.log" '"reason":"block-refused","block":10,"pass":1,"sense":"'
+  machine stuck-in-update-firmware 7 '{ "letter": "E", "stay_in_update_mode": true }'
+  check_machine stuck-in-update-firmware 7 'E: left-in-update-firmware (stays-in-update-firmware); '
+  machine damaged-image 6 '{ "letter": "E" }'
+  sha256sum "$image" | sed 's|  .*|  A0013431.128|' >"$work/damaged-image/A0013431.128.sha256"
+  printf 'x' | dd of="$work/damaged-image/A0013431.128" bs=1 seek=4096 conv=notrunc status=none
+  check_machine damaged-image 6 'E: failed (image-refused); '
+  grep -q '"image_sha256_expected"' "$work/damaged-image/runs.log" || fail "the digest the checksum file gave is not recorded"
+  # Killed while the drive re-flashes itself, then run again at once: the
+  # drive still re-flashing is not ready (5), and a run once it is done finds
+  # it updated.
+  machine killed-during-reflash 5 '{ "letter": "E", "leave_command_ms": 0, "reflash_ms": 4000 }'
+  home=$work/killed-during-reflash
+  (cd "$home" && exec env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$home/scenario.json" ODD_SGIO_REPORT="$home/report" \
+    ODD_SGIO_STATE="$home/state" "$build/odd-fwupdate" --yes --log "$home/runs.log" </dev/null >"$home/out" 2>"$home/err") &
+  pid=$!
+  for tries in $(seq 300) never; do
+    LC_ALL=C grep -qaP '^\x3b\x05\xff\x00{4}\x01\x00\x00' "$home/state/E.journal" 2>/dev/null && break; sleep 0.02
+  done
+  [[ $tries != never ]] || fail "the leave command never reached the drive"
+  kill -KILL "$pid"
+  { wait "$pid"; } 2>/dev/null
+  check_machine killed-during-reflash 5 'E: unreadable (not-ready); '
+  sleep 4
+  check_machine killed-during-reflash 0 'E: up-to-date; '
+  ;;
 host_name_in_utf8)
   # A host named in Japanese is written in the record as its own UTF-8, not byte by byte.
   unshare -ru true 2>/dev/null || { echo "SKIP: no UTS namespace to rename the host in (unshare -ru)"; exit 77; }
