@@ -496,6 +496,10 @@ image_in_another_folder)
   run_updater ''
   expect_code 6
   expect_in "$work/err" 'odd-fwupdate: the image file firmware/KWR322.BIN does not match its checksum file firmware/KWR322.BIN.sha256; no drive was touched\n'
+  # The drive is still listed, by what a check reads of it, and recorded with the image's fault.
+  [[ -s $work/report/E.commands ]] && ! grep -qv '^\(12\|3C\) ' "$work/report/E.commands" || { cat "$work/report/E.commands"; fail "more than INQUIRY and READ BUFFER reached the drive"; }
+  expect_in "$work/runs.log" '"reason":"image-refused"'
+  rm -f "$work/report/E.commands"
   arguments=(--yes --image firmware/KWR322.BIN --log firmware/./KWR322.BIN)
   run_updater ''
   expect_code 2
