@@ -27,10 +27,23 @@ DWORD aspi_manager::send(void* request_block) {
     auto* bytes = static_cast<BYTE*>(request_block);
     switch (bytes[0]) {
     case SC_HA_INQUIRY: return host_adapter_inquiry(*static_cast<SRB_HAInquiry*>(request_block));
+    case SC_GET_DEV_TYPE: return device_type(*static_cast<SRB_GDEVBlock*>(request_block));
     case SC_EXEC_SCSI_CMD: return execute(*static_cast<SRB_ExecSCSICmd*>(request_block));
     case SC_ABORT_SRB: return abort(*static_cast<SRB_Abort*>(request_block));
     default: bytes[1] = SS_INVALID_CMD; return SS_INVALID_CMD;
     }
+}
+
+// A manager knows its devices from the scan of its buses, whether or not they
+// answer a command now.
+DWORD aspi_manager::device_type(SRB_GDEVBlock& srb) const {
+    const std::vector<aspi_adapter>& adapters = *owner_.settings().adapters;
+    const int drive = owner_.drive_at(srb.SRB_HaId, srb.SRB_Target);
+    if (srb.SRB_HaId >= adapters.size()) srb.SRB_Status = SS_INVALID_HA;
+    else if (drive < 0 || srb.SRB_Lun != 0) srb.SRB_Status = SS_NO_DEVICE;
+    else srb.SRB_Status = SS_COMP;
+    srb.SRB_DeviceType = srb.SRB_Status == SS_COMP ? static_cast<BYTE>(owner_.device_type(drive) & 0x1F) : 0;
+    return srb.SRB_Status;
 }
 
 DWORD aspi_manager::host_adapter_inquiry(SRB_HAInquiry& srb) const {

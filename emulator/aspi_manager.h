@@ -42,6 +42,8 @@ class aspi_owner {
     virtual uint64_t clock_ms() const = 0;
     // The owner's number for the drive at (adapter, SCSI id), or -1.
     virtual int drive_at(int adapter, int target) const = 0;
+    // The peripheral type of drive `drive`, as its INQUIRY answer gives it.
+    virtual uint8_t device_type(int drive) const = 0;
     // Runs one command on a drive now, with no time-out of its own.
     virtual command_result run(int drive, const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data,
                                uint32_t data_length) = 0;
@@ -86,6 +88,7 @@ class aspi_manager {
 
   private:
     DWORD host_adapter_inquiry(SRB_HAInquiry& srb) const;
+    DWORD device_type(SRB_GDEVBlock& srb) const;
     DWORD execute(SRB_ExecSCSICmd& block);
     DWORD abort(SRB_Abort& srb);
     void end(const request& r);

@@ -136,6 +136,7 @@ void list_target(int number, const uint8_t* inquiry) {
 }
 
 bool is_optical(uint8_t peripheral) { return peripheral == PERIPHERAL_WRITE_ONCE || peripheral == PERIPHERAL_CD_DVD; }
+bool is_optical_type(int device_type) { return device_type >= 0 && is_optical(static_cast<uint8_t>(device_type)); }
 
 void enumerate_letters(const model_rows& models) {
     notification_count = 0;
@@ -190,9 +191,11 @@ void enumerate_letters(const model_rows& models) {
 void scan_adapter(const model_rows& models, int adapter, int last_id) {
     for (int id = 0; id <= last_id; ++id) {
         if (aspi_inquiry(adapter, id, drive_data_buffer.address) != 0) {
-            // No device at that id is no drive; a device that did not answer may be one.
-            if (last_outcome.kind != outcome_kind::not_sent)
-                list_unreached(0, adapter, id, reason_of_command(last_outcome), last_outcome.system_words);
+            // No device at that id is no drive; an optical drive the manager
+            // knows there that did not answer is one that could not be reached.
+            const command_outcome probe = last_outcome;
+            if (probe.kind != outcome_kind::not_sent && is_optical_type(aspi_device_type(adapter, id)))
+                list_unreached(0, adapter, id, reason_of_command(probe), probe.system_words);
             continue;
         }
         const bool identity_read = aspi_read_drive_info(adapter, id, drive_info) == 0;

@@ -10,6 +10,7 @@
 #endif
 
 constexpr BYTE SC_HA_INQUIRY = 0x00;
+constexpr BYTE SC_GET_DEV_TYPE = 0x01;
 constexpr BYTE SC_EXEC_SCSI_CMD = 0x02;
 constexpr BYTE SC_ABORT_SRB = 0x03;
 
@@ -41,6 +42,20 @@ struct SRB_HAInquiry {
     BYTE HA_Identifier[16];
     BYTE HA_Unique[16];
     WORD HA_Rsvd1;
+};
+
+// The manager's own knowledge of a device: its peripheral type, with no
+// command to the device.
+struct SRB_GDEVBlock {
+    BYTE SRB_Cmd;
+    BYTE SRB_Status;
+    BYTE SRB_HaId;
+    BYTE SRB_Flags;
+    DWORD SRB_Hdr_Rsvd;
+    BYTE SRB_Target;
+    BYTE SRB_Lun;
+    BYTE SRB_DeviceType;
+    BYTE SRB_Rsvd1;
 };
 
 struct SRB_ExecSCSICmd {
@@ -82,6 +97,7 @@ constexpr int ASPI_ORDINAL_SUPPORT_INFO = 1;
 constexpr int ASPI_ORDINAL_SEND_COMMAND = 2;
 
 static_assert(sizeof(SRB_HAInquiry) == 60, "host adapter inquiry block");
+static_assert(sizeof(SRB_GDEVBlock) == 12, "device type block");
 #if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(SRB_ExecSCSICmd) == 84, "execute block");
 static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 48, "CDB in the execute block");

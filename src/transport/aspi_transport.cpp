@@ -216,6 +216,15 @@ int aspi_inquiry(int host_adapter, int target_id, uint8_t* answer) {
     return probe(host_adapter, target_id, INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, answer, INQUIRY_LENGTH);
 }
 
+int aspi_device_type(int host_adapter, int target_id) {
+    if (!send_aspi_command) return -1;
+    SRB_GDEVBlock block{};
+    block.SRB_Cmd = SC_GET_DEV_TYPE;
+    block.SRB_HaId = static_cast<BYTE>(host_adapter);
+    block.SRB_Target = static_cast<BYTE>(target_id);
+    return send_aspi_command(&block) == SS_COMP && block.SRB_Status == SS_COMP ? block.SRB_DeviceType : -1;
+}
+
 int aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer) {
     return probe(host_adapter, target_id, DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, answer, IDENTITY_LENGTH);
 }

@@ -155,6 +155,9 @@ int pass_through_read_drive_info(uint8_t* answer);
 // Probes of enumeration through the ASPI manager, likewise: 0 or -1; they keep no sense.
 int aspi_inquiry(int host_adapter, int target_id, uint8_t* answer);
 int aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer);
+// The peripheral type the ASPI manager holds for the device at `host_adapter`,
+// `target_id` (no command reaches it), or -1 when it knows no device there.
+int aspi_device_type(int host_adapter, int target_id);
 // Refreshes last_sense from the pass-through block (NT family) and decodes
 // last_sense_code. Always 0.
 int fetch_sense();

@@ -47,6 +47,9 @@ struct manager_state : emu::aspi_owner {
     }
 
     int drive_at(int adapter, int target) const override { return machine.slot_for_address(adapter, target); }
+    uint8_t device_type(int drive) const override {
+        return machine.drives[static_cast<size_t>(drive)].drive->config().peripheral;
+    }
 
     emu::command_result run(int drive, const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data,
                             uint32_t data_length) override {

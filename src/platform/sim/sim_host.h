@@ -211,6 +211,7 @@ class machine : private emu::aspi_owner {
     emu::aspi_settings settings() const override { return aspi_settings_of(cfg); }
     uint64_t clock_ms() const override { return elapsed_ms; }
     int drive_at(int adapter, int target) const override { return slot_for_address(adapter, target); }
+    uint8_t device_type(int drive) const override { return drives[static_cast<size_t>(drive)].drive->config().peripheral; }
     emu::command_result run(int drive, const uint8_t* cdb, size_t cdb_length, int direction, uint8_t* data,
                             uint32_t data_length) override {
         return run_command(drive, cdb, cdb_length, direction, data, data_length, 0);
