@@ -122,6 +122,10 @@ int check_run() {
             image_loaded = true;
             drive_outcome& outcome = outcome_of_target(current_target);
             judge_drive(outcome);
+            // A drive in its update firmware is named when the run ends, as every run names it.
+            if (outcome.in_update_firmware)
+                host::drive_firmware_state(current_target + 1, drive_device_path(drive.drive_letter).c_str(), 1,
+                                           notice_text(NOTICE_LEFT_IN_UPDATE_FIRMWARE));
             outcome.system_error = last_failure_words;
             std::memcpy(outcome.before, inquiry_data, sizeof outcome.before);
             image_missing = image_missing || !image_loaded;

@@ -222,6 +222,12 @@ drive_behaviour restarts_showing(const char* name, std::function<void(emu::drive
     return {name, std::move(set_up), ANSWERS_GIVEN, "exit 1, updated 0,"};
 }
 
+// A drive that cannot be reached or read when the run lists it: "Available
+// target is not found." ends the run.
+drive_behaviour unreached(const char* name, std::function<void(emu::drive_config&)> set_up) {
+    return {name, std::move(set_up), ANSWERS_GIVEN, "exit 1, updated 0,"};
+}
+
 // A drive of the image's version but a day older: the check lets the image
 // through, and only a real re-flash makes it up to date.
 void same_version_older_date(emu::drive_config& d) {
@@ -295,6 +301,18 @@ const drive_behaviour BEHAVIOURS[] = {
      "exit 1, updated 0,", 0, nullptr, true},
     // Held during the only drive's update: its result stands, and the run ends as without it.
     {"interrupt_during_the_update", [](emu::drive_config&) {}, ANSWERS_GIVEN, "exit 0, updated 1,", 0, nullptr, false, 1},
+    // Drives the run cannot reach or read when it lists them: no target, and
+    // never "nothing here" (the check's unreadable or update-firmware).
+    unreached("first_inquiry_never_answered", [](emu::drive_config& d) { d.injected = {expect::lost_at(1, emu::fault_kind::timeout)}; }),
+    unreached("first_inquiry_lost", [](emu::drive_config& d) { d.injected = {expect::lost_at(1, emu::fault_kind::transport)}; }),
+    unreached("first_inquiry_busy", [](emu::drive_config& d) { d.injected = {expect::lost_at(1, emu::fault_kind::busy)}; }),
+    unreached("first_inquiry_not_ready", [](emu::drive_config& d) { d.injected = {expect::sense_at(1, 0x02, 0x04, 0x01)}; }),
+    unreached("identity_unreadable", [](emu::drive_config& d) { d.injected = {expect::sense_at(2, 0x04, 0x44, 0x00)}; }),
+    unreached("identity_unreadable_in_update_firmware",
+              [](emu::drive_config& d) {
+                  d.starts_in_update_mode = true;
+                  d.injected = {expect::sense_at(2, 0x04, 0x44, 0x00)};
+              }),
 };
 
 // --- watching a run -----------------------------------------------------------
@@ -1161,6 +1179,10 @@ TEST_P(check_sweep, changes_nothing) {
         const auto code = codes.find(word.substr(0, word.find(' ')));
         ASSERT_NE(code, codes.end()) << h.console;
         EXPECT_EQ(exit_code, code->second) << h.console;
+        // A drive in its update firmware is named when the check ends, as every run names it.
+        const bool named = std::any_of(h.firmware_states.begin(), h.firmware_states.end(),
+                                       [](const auto& state) { return state.second == 1; });
+        EXPECT_EQ(named, word == "update-firmware") << h.console;
         EXPECT_FALSE(h.drives.at(0).drive->in_update_mode() && !drive.starts_in_update_mode);
     }
     reset_run_state();
