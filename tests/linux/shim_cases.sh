@@ -250,6 +250,24 @@ refused_block)
   expect_in "$work/err" 'odd-fwupdate: /dev/sr1 is still in its update firmware; run odd-fwupdate again to complete its update\n'
   expect_same_console_as_simulator
   ;;
+held_signal_when_a_second_pass_is_due)
+  # --yes: SIGTERM held during the first pass, whose leave command the drive
+  # refuses, so that it comes back in its update firmware: the held signal
+  # waits for the second pass, and the drive ends updated, the run with 0.
+  scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23",
+    "faults": [ { "cdb": "3B 05 FF", "command": 1, "kind": "check-condition", "key": 5, "asc": 36, "ascq": 0 } ] } ] }'
+  make_image
+  arguments=(--yes)
+  start_updater
+  wait_for "$work/out" 'Processing 50'
+  kill -TERM "$pid"
+  finish_updater
+  expect_code 0
+  expect_state revision 1.28
+  expect_state update_mode 0
+  [[ $(count_commands '3B 05 FF') == 2 ]] || fail "two leave commands expected, $(count_commands '3B 05 FF') sent"
+  expect_not_in "$work/err" 'still in its update firmware'
+  ;;
 signal_during_transfer)
   # Two drives, all updated: the signal is held until E: is updated, and F: is never flashed.
   scenario <<<'{ "drives": [ { "letter": "E", "revision": "1.23" }, { "letter": "F", "revision": "1.23" } ] }'

@@ -932,23 +932,6 @@ TEST_F(update_loop, an_interrupt_held_during_an_update_stops_the_run_before_the_
     EXPECT_EQ(host.update_windows.size(), 1u);
 }
 
-// Held in an unattended run while the first pass leaves the drive in its
-// update firmware (its leave command refused): the drive still gets its
-// second pass.
-TEST_F(update_loop, an_interrupt_held_waits_for_the_drive_s_passes) {
-    put_image();
-    emu::drive_config d;
-    d.injected = {expect::sense_at(75, 0x05, 0x24, 0x00)};  // the first leave command
-    host.add_drive_at_letter('E', d);
-    host.cfg.interrupt_in_update = 1;
-    options.yes = true;
-
-    EXPECT_EQ(run(), 0);
-
-    EXPECT_EQ(host.drive(0).reported_revision(), "1.28");
-    EXPECT_EQ(host.update_windows.size(), 2u);
-}
-
 TEST_F(update_loop, three_targets_all_updated_without_per_drive_questions) {
     put_image();
     for (char letter : {'E', 'G', 'K'}) host.add_drive_at_letter(letter);
