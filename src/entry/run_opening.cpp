@@ -20,6 +20,7 @@
 model_row firmware_descriptor[MAX_MODEL_ROWS];
 int release_count = 0;
 bool image_refused_at_opening = false;
+bool another_run_held_the_drives = false;
 
 namespace {
 
@@ -65,6 +66,7 @@ model_rows descriptor_rows() {
 int open_run() {
     const bool fleet = options.check || options.yes;
     if (host::claim_machine(options.check ? 1 : 0) != 0) {
+        another_run_held_the_drives = true;
         host::write_notice(notice_text(NOTICE_ANOTHER_RUN));
         return fleet ? EXIT_TRY_AGAIN_LATER : 1;
     }
@@ -86,6 +88,7 @@ int open_run() {
 
 void reset_run_opening_state() {
     image_refused_at_opening = false;
+    another_run_held_the_drives = false;
     std::memset(firmware_descriptor, 0, sizeof firmware_descriptor);
     release_count = 0;
 }

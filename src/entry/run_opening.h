@@ -18,6 +18,8 @@ void init_firmware_descriptor();
 // only what a check sends: image_refused_at_opening says so.
 int open_run();
 extern bool image_refused_at_opening;
+// The run was refused because another run holds the machine's drives.
+extern bool another_run_held_the_drives;
 
 // The working buffers the run takes as its host is learned, in the order
 // each route takes them.

@@ -299,6 +299,11 @@ TEST_P(run_opening, is_decided_before_any_command) {
     EXPECT_EQ(run.notices[0].rfind(c.notice, 0), 0u) << run.notices[0];
     if (c.exit_code != EXIT_IMAGE_REFUSED) {
         EXPECT_EQ(run.commands, 0u);
+        // Another run kept this one from the drives: its line says so.
+        if (std::string(c.name).rfind("another_run", 0) == 0) {
+            ASSERT_FALSE(run.records.empty());
+            EXPECT_EQ(run.records.back().value("reason", ""), "another-run");
+        }
         return;
     }
     // A refused image: the drive is still listed, by its INQUIRY and identity
