@@ -112,7 +112,10 @@ int update_run() {
         message_fields found;
         found.number = target_count;
         const int answer = ask(MSG_UPDATE_ALL_QUESTION, found);
-        if (answer == NOT_SHOWN) return abandon_run();
+        if (answer == NOT_SHOWN) {
+            log_drives_not_visited(0);
+            return abandon_run();
+        }
         if (answer == IDNO) update_all = 0;
     } else {
         update_all = 0;

@@ -3,7 +3,9 @@
 // the target loop around it.
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -953,8 +955,19 @@ TEST_F(update_loop, a_question_that_cannot_be_shown_ends_the_run) {
     put_image();
     host.add_drive_at_letter('E');
     host.add_drive_at_letter('F');
+    const std::filesystem::path log = std::filesystem::temp_directory_path() / "odd-unanswered.log";
+    std::filesystem::remove(log);
+    options.log = log.string();
 
     EXPECT_EQ(run(), 1);
+
+    // Each drive has its final line all the same: the run stopped before it.
+    std::ifstream record(log);
+    const std::string lines((std::istreambuf_iterator<char>(record)), std::istreambuf_iterator<char>());
+    size_t not_visited = 0;
+    for (size_t at = 0; (at = lines.find("\"result\":\"not-visited\"", at)) != std::string::npos; ++at) ++not_visited;
+    EXPECT_EQ(not_visited, 2u) << lines;
+    std::filesystem::remove(log);
 
     ASSERT_EQ(host.boxes.size(), 1u);
     ASSERT_EQ(host.notices.size(), 1u);
