@@ -158,12 +158,7 @@ for answer in $answers; do
       [ -n "$pid" ] && kill -INT "$pid"
     fi
     for _ in $(seq 100); do running || break; sleep 0.1; done
-    if running; then
-      say "box $number: $answer did not end the program"
-      stopped_on=stuck
-    else
-      say "box $number: $answer"
-    fi
+    if running; then say "box $number: $answer did not end the program"; stopped_on=stuck; else say "box $number: $answer"; fi
     break
   fi
   # A box just shown may not take keys yet; one still open two seconds after
