@@ -7,8 +7,9 @@
 #
 # Usage: answer_boxes.sh LOG "ANSWERS" COMMAND...
 #   ANSWERS: blank-separated y (Yes), n (No), ok (Enter on an OK box), c
-#   (Ctrl-C while the box waits, which ends the answers); "none" when no box
-#   may come.
+#   (Ctrl-C while the box waits, which ends the answers), e (the end of the
+#   session asked while the box waits, which ends the answers too); "none"
+#   when no box may come.
 # The command's output and exit code are its own; what happened to each box
 # goes to LOG. With SCREENSHOTS set to a folder, each box is pictured there
 # (box-N.png) before it is answered. With INTERRUPT_LOG and INTERRUPT_BLOCKS set, Ctrl-C (SIGINT, which
@@ -19,7 +20,9 @@
 # going to that folder (out, err, code) and its emulated drives' report to
 # report/ there. With END_SESSION set, the end of the session is asked then
 # (wineboot --end-session --kill, what Wine does for a logoff or shutdown:
-# the processes go once every window has agreed).
+# the processes go once every window has agreed). With END_SESSION_FILE
+# and END_SESSION_AFTER set, the end of the session is asked once that file
+# (the program's console, say) holds that text.
 set -uo pipefail
 
 log=$1 answers=$2
@@ -83,14 +86,29 @@ windows_program() {
   done
 }
 
+# The session asked to end, as a logoff or shutdown asks it (Wine's wineboot).
+end_session() { "$1" wineboot --end-session --kill >>"$log.end-session" 2>&1; }
+
+if [ -n "${END_SESSION_FILE:-}" ]; then
+  (
+    for _ in $(seq 1200); do
+      if grep -qF -- "$END_SESSION_AFTER" "$END_SESSION_FILE" 2>/dev/null; then
+        end_session "$@"
+        say "end of session asked once $END_SESSION_FILE held it: wineboot $?"
+        exit 0
+      fi
+      sleep 0.1
+    done
+  ) &
+fi
+
 if [ -n "${INTERRUPT_LOG:-}" ]; then
   (
     for _ in $(seq 1200); do
       blocks=$(grep -c '^3B 07 F0 .* good$' "$INTERRUPT_LOG" 2>/dev/null)
       if [ "${blocks:-0}" -ge "$INTERRUPT_BLOCKS" ]; then
         if [ -n "${END_SESSION:-}" ]; then
-          # The session asked to end, as a logoff or shutdown asks it (Wine's wineboot).
-          "$1" wineboot --end-session --kill >>"$log.end-session" 2>&1
+          end_session "$@"
           say "end of session asked after $blocks blocks: wineboot $?"
           exit 0
         fi
@@ -118,7 +136,7 @@ for answer in $answers; do
     y) key=y ;;
     n) key=n ;;
     ok) key=Return ;;
-    c) key="" ;;
+    c|e) key="" ;;
     *) say "unknown answer $answer"; stopped_on=bad; break ;;
   esac
   if ! window=$(wait_for_box 120); then
@@ -131,11 +149,16 @@ for answer in $answers; do
     import -window "$window" "$SCREENSHOTS/box-$number.png" >/dev/null 2>&1
   fi
   if [ -z "$key" ]; then
-    # Ctrl-C while the question waits: the box goes with the program.
-    pid=$(windows_program | head -n 1)
-    [ -n "$pid" ] && kill -INT "$pid"
+    # Ctrl-C, or the end of the session, while the box waits: the box goes with the program.
+    if [ "$answer" = e ]; then
+      end_session "$@"
+      say "end of session asked at box $number: wineboot $?"
+    else
+      pid=$(windows_program | head -n 1)
+      [ -n "$pid" ] && kill -INT "$pid"
+    fi
     for _ in $(seq 100); do running || break; sleep 0.1; done
-    if running; then say "box $number: c did not end the program"; stopped_on=stuck; else say "box $number: c"; fi
+    if running; then say "box $number: $answer did not end the program"; stopped_on=stuck; else say "box $number: $answer"; fi
     break
   fi
   # A box just shown may not take keys yet; one still open two seconds after

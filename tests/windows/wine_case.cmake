@@ -19,12 +19,14 @@
 # program never loads the ASPI manager); ARGS (the command line); INTERRUPT
 # ("A:T N": Ctrl-C once drive A:T has accepted N image blocks; with SECOND_RUN,
 # the program started again at that moment instead, which must refuse; with
-# END_SESSION, the end of the session asked then instead); ANSWERS ("none", or "y ok":
-# Yes, then Enter on an OK box) with ANSWER_BOXES, the script that answers;
+# END_SESSION, the end of the session asked then instead); END_SESSION_AFTER
+# (text: the end of the session asked once the console shows it);
+# ANSWERS ("none", or "y ok": Yes, then Enter on an OK box; "e" ends the
+# session at that box) with ANSWER_BOXES, the script that answers;
 # STDERR (text the program's standard error must hold); HOST_NAME (the
 # machine's name, set in the registry at the start of the program's session);
 # LOG_HOLDS ("text|text": the program keeps its record in runs.log, which
-# must hold each text).
+# must hold each text) and LOG_LINES (the number of lines it must hold).
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix ${WORK}/prefix)
@@ -195,6 +197,10 @@ if(DEFINED ANSWERS)
       set(ENV{END_SESSION} 1)
     endif()
   endif()
+  if(DEFINED END_SESSION_AFTER)
+    set(ENV{END_SESSION_FILE} ${WORK}/console.bin)
+    set(ENV{END_SESSION_AFTER} ${END_SESSION_AFTER})
+  endif()
 endif()
 # Wine now and then fails to make the first window on a display just started
 # (MessageBoxA returns 0 before any box shows, and the program, rightly, stops),
@@ -252,6 +258,11 @@ if(DEFINED ANSWERS)
   if(END_SESSION AND NOT boxes_text MATCHES "end of session asked after [0-9]+ blocks: wineboot 1")
     fail("the end of the session was not refused\n${boxes_text}")
   endif()
+  # Outside an update window every window agrees, and wineboot ends with 0.
+  if((DEFINED END_SESSION_AFTER OR ANSWERS MATCHES "(^| )e$") AND
+     NOT boxes_text MATCHES "end of session asked [^\n]*: wineboot 0")
+    fail("the end of the session was not asked, or was refused\n${boxes_text}")
+  endif()
   if(DEFINED INTERRUPT AND NOT SECOND_RUN AND NOT END_SESSION AND NOT boxes_text MATCHES "interrupted after")
     fail("Ctrl-C was never sent\n${boxes_text}")
   endif()
@@ -269,7 +280,7 @@ if(DEFINED ANSWERS)
       fail("the second run loaded the ASPI manager")
     endif()
   endif()
-  list(FILTER boxes INCLUDE REGEX "^box [0-9]+: (y|n|ok|c)$")
+  list(FILTER boxes INCLUDE REGEX "^box [0-9]+: (y|n|ok|c|e)$")
   # "none": on a display, where any box that comes is one too many.
   set(wanted_answers "")
   if(NOT ANSWERS STREQUAL "none")
@@ -310,6 +321,11 @@ if(DEFINED LOG_HOLDS)
       fail("the record lacks: ${text}\n--- runs.log ---\n${record}")
     endif()
   endforeach()
+  file(STRINGS ${run}/runs.log record_lines)
+  list(LENGTH record_lines record_count)
+  if(DEFINED LOG_LINES AND NOT record_count EQUAL LOG_LINES)
+    fail("the record holds ${record_count} lines, expected ${LOG_LINES}\n--- runs.log ---\n${record}")
+  endif()
 endif()
 file(READ ${WORK}/console.bin actual_hex HEX)
 file(READ ${EXPECTED} expected_hex HEX)

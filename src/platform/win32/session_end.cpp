@@ -1,10 +1,12 @@
 // A program that shows message boxes has loaded user32, and Windows then sends
 // it no CTRL_LOGOFF_EVENT or CTRL_SHUTDOWN_EVENT: a shutdown or logoff asks
-// its top-level windows instead. So a hidden top-level window (a message-only
-// window hears no broadcast) on a thread of its own answers
+// its top-level windows instead, and ends the process once they have agreed.
+// So a hidden top-level window (a message-only window hears no broadcast) on
+// a thread of its own lives from the run's start: it answers
 // WM_QUERYENDSESSION with FALSE while a drive's update is under way, and from
 // Vista on gives Windows the reason to show (ShutdownBlockReasonCreate,
-// looked up at run time: 95 to XP have none, and must still start).
+// looked up at run time: 95 to XP have none, and must still start); when the
+// session ends all the same, it lets the run end itself, with its record.
 #include "platform/win32/session_end.h"
 
 #include <windows.h>
@@ -19,7 +21,6 @@ const wchar_t REASON[] = L"A drive's firmware is being updated; turning off now 
 std::atomic<bool> holding{false};
 std::atomic<HWND> session_window{nullptr};
 void (*session_end_action)() = nullptr;
-HANDLE window_ready = nullptr;
 
 void tell_reason(HWND window, bool hold) {
     using create_fn = BOOL(WINAPI*)(HWND, LPCWSTR);
@@ -36,7 +37,8 @@ LRESULT CALLBACK on_message(HWND window, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
     case WM_QUERYENDSESSION: return holding ? FALSE : TRUE;
     case WM_ENDSESSION:
-        // The session ends all the same: the drives are named while there is time.
+        // The session ends all the same (wParam FALSE: it goes on). Windows
+        // ends the process once this returns, with a code of its own.
         if (w && session_end_action) session_end_action();
         return 0;
     case WM_HOLD_REASON: tell_reason(window, w != 0); return 0;
@@ -52,9 +54,12 @@ DWORD WINAPI run_window(LPVOID) {
     ::RegisterClassA(&window_class);
     const HWND window = ::CreateWindowExA(0, window_class.lpszClassName, "odd-fwupdate", WS_OVERLAPPED, 0, 0, 0, 0,
                                           nullptr, nullptr, window_class.hInstance, nullptr);
+    if (window == nullptr) return 0;  // no desktop to make it on (no display): no session to hear
     session_window = window;
-    ::SetEvent(window_ready);
-    if (window == nullptr) return 0;
+    // A hold taken before the window was there sees no window to tell; the
+    // window tells its reason itself. A hold let go meanwhile posts its
+    // withdrawal, which is read after this.
+    if (holding) tell_reason(window, true);
     MSG message;
     while (::GetMessageA(&message, nullptr, 0, 0) > 0) ::DispatchMessageA(&message);
     return 0;
@@ -62,18 +67,17 @@ DWORD WINAPI run_window(LPVOID) {
 
 }  // namespace
 
-void hold_session_end(bool hold, void (*on_session_end)()) {
+void hear_session_end(void (*on_session_end)()) {
     static bool started = false;
+    if (started) return;
+    started = true;
     session_end_action = on_session_end;
+    // Not waited for: the run goes on while the window is made.
+    const HANDLE thread = ::CreateThread(nullptr, 0, run_window, nullptr, 0, nullptr);
+    if (thread != nullptr) ::CloseHandle(thread);
+}
+
+void hold_session_end(bool hold) {
     holding = hold;
-    if (hold && !started) {
-        started = true;
-        window_ready = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        const HANDLE thread = ::CreateThread(nullptr, 0, run_window, nullptr, 0, nullptr);
-        if (thread != nullptr) {
-            ::WaitForSingleObject(window_ready, 5000);
-            ::CloseHandle(thread);
-        }
-    }
     if (const HWND window = session_window) ::PostMessageA(window, WM_HOLD_REASON, hold ? 1 : 0, 0);
 }

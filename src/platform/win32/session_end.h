@@ -1,8 +1,14 @@
-// The update window against the end of the session: a shutdown or a logoff
-// asked while a drive's update is under way waits for it.
+// The end of the session (a logoff, a shutdown) heard for the whole run, and
+// held while a drive's update is under way.
 #pragma once
 
-// Holds (true) or lets go (false) the end of the session. The first hold
-// starts a thread with a hidden window that answers WM_QUERYENDSESSION;
-// `on_session_end` runs if the session ends all the same (a forced shutdown).
-void hold_session_end(bool hold, void (*on_session_end)());
+// Starts, once, a thread with a hidden top-level window that hears the end of
+// the session for the rest of the process; returns at once, without waiting
+// for the window. `on_session_end` runs on that thread when the session ends
+// all the same (every program agreed, or a forced shutdown); it may end the
+// process.
+void hear_session_end(void (*on_session_end)());
+
+// Holds (true) or lets go (false) the end of the session: while held, the
+// window answers that the session may not end yet.
+void hold_session_end(bool hold);

@@ -144,8 +144,9 @@ void name_left_drives() {
 // (session_end.cpp). A closing console window Windows
 // does not let anyone refuse; its handler names the drives and holds the
 // process only as long as Windows allows, while the drive's update goes on in
-// the main thread. Outside a window every event ends the run as it would
-// have, after the drives are named.
+// the main thread. Outside a window every event, and the end of the session,
+// ends the run at once, after the drives are named, with the record's last
+// lines and an exit code that says so.
 std::atomic<bool> in_update_window{false};
 std::atomic<bool> interrupt_held{false};
 
@@ -159,11 +160,14 @@ const char HELD_JAPANESE[] =
     "\x83\x8D\x83O\x83\x89\x83\x80\x82\xF0\x8FI\x97\xB9\x82\xB5\x82\xDC\x82\xB7\n";
 std::atomic<bool> held_notice_japanese{false};
 
-// Exit codes of a run ended from outside a drive's update, as a signal's on
-// Linux (128 + SIGINT, 128 + SIGHUP), not the system's default, which a
-// batch file can read as success.
+// Exit codes of a run ended from outside, as the same way out ends the Linux
+// build by its signal, not the system's default, which a batch file can read
+// as success: Ctrl-C 128 + SIGINT; a closed console, like a terminal hung up,
+// 128 + SIGHUP; the end of the session (a logoff, a shutdown) 128 + SIGTERM,
+// the signal a Linux machine sends every process of a session that ends.
 constexpr UINT EXIT_INTERRUPTED = 130;
 constexpr UINT EXIT_CONSOLE_CLOSED = 129;
+constexpr UINT EXIT_SESSION_ENDED = 143;
 last_record run_record;
 // The main thread prepares the record's last lines, a handler's thread (a
 // console event, the session's end) renders them: under this lock each sees
@@ -271,9 +275,19 @@ BOOL WINAPI guard_console_events(DWORD event) {
     if (!interrupt) {
         // Windows holds a closing console only a few seconds: the drive's update goes on meanwhile.
         while (in_update_window) ::Sleep(100);
-        end_from_outside(EXIT_CONSOLE_CLOSED);
+        end_from_outside(event == CTRL_CLOSE_EVENT ? EXIT_CONSOLE_CLOSED : EXIT_SESSION_ENDED);
     }
     end_from_outside(EXIT_INTERRUPTED);
+}
+
+// The session ends all the same (on the session window's thread): Windows
+// ends the process as soon as this returns, so the run ends itself first,
+// with its last lines. Inside an update window only a forced shutdown comes
+// here, and the drive's update cannot outlive it: its line says the drive is
+// left in its update firmware.
+void end_with_session() {
+    name_left_drives();
+    end_from_outside(EXIT_SESSION_ENDED);
 }
 
 // Windows 95 and NT 4 have no execution state; there the machine's own power
@@ -290,11 +304,11 @@ void w_begin_drive_update(const char*) {
     interrupt_held = false;
     in_update_window = true;
     keep_awake(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    hold_session_end(true, name_left_drives);
+    hold_session_end(true);
 }
 
 int w_end_drive_update() {
-    hold_session_end(false, name_left_drives);
+    hold_session_end(false);
     keep_awake(ES_CONTINUOUS);
     in_update_window = false;
     return interrupt_held.exchange(false) ? 1 : 0;
@@ -486,6 +500,7 @@ void install_win32_host() {
     // The catalogue's bytes go out as they are: no "\n" becomes "\r\n" on the way.
     _setmode(_fileno(stdout), _O_BINARY);
     ::SetConsoleCtrlHandler(guard_console_events, TRUE);
+    hear_session_end(end_with_session);
     install_host(&win32_table);
 }
 
