@@ -52,6 +52,7 @@ enum class outcome_reason {
     image_refused,             // the image is missing, damaged or not this build's
     image_changed,             // the image file changed during the run
     unknown_error,             // the media check met an answer it cannot place
+    found_in_update_firmware,  // found in its update firmware: only an update brings it back
     interrupted,               // the run was ended from outside
     not_visited,               // the run stopped before it
 };

@@ -19,6 +19,7 @@ int drives_refused = 0;
 uint8_t drive_info[64];
 listed_drive listed_drives[MAX_LISTED];
 int listed_count = 0;
+bool drives_unlisted = false;
 
 namespace {
 
@@ -99,10 +100,11 @@ void list_other_drive(char letter, int adapter, int id, const uint8_t* inquiry, 
     std::memcpy(outcome.before, inquiry, sizeof outcome.before);
     bool names_a_model = false;
     for (int row = 0; row < models.count; ++row) names_a_model = names_a_model || names_model(inquiry, models.first[row]);
-    if (!identity_read && answers_as_update_firmware(inquiry)) {
-        // Only this build's update firmware answers so: a person must see to it.
+    if (answers_as_update_firmware(inquiry)) {
+        // Only this model's update firmware answers so, whatever its identity
+        // block shows: a person must see to it.
         outcome.fate = drive_fate::update_firmware;
-        outcome.reason = outcome_reason::identity_unreadable;
+        outcome.reason = identity_read ? outcome_reason::another_signature : outcome_reason::identity_unreadable;
         outcome.in_update_firmware = 1;
     } else if (!identity_read && names_a_model) {
         outcome.fate = drive_fate::unreadable;
@@ -192,8 +194,10 @@ void scan_adapter(const model_rows& models, int adapter, int last_id) {
     for (int id = 0; id <= last_id; ++id) {
         if (aspi_inquiry(adapter, id, drive_data_buffer.address) != 0) {
             // No device at that id is no drive; an optical drive the manager
-            // knows there that did not answer is one that could not be reached.
+            // knows there that did not answer is one that could not be reached;
+            // an adapter that refuses every request hides what it holds.
             const command_outcome probe = last_outcome;
+            if (probe.kind == outcome_kind::not_sent && probe.system_error == SS_INVALID_HA) drives_unlisted = true;
             if (probe.kind != outcome_kind::not_sent && is_optical_type(aspi_device_type(adapter, id)))
                 list_unreached(0, adapter, id, reason_of_command(probe), probe.system_words);
             continue;
@@ -216,8 +220,13 @@ void scan_adapter(const model_rows& models, int adapter, int last_id) {
 }
 
 void enumerate_adapters(const model_rows& models) {
+    // A manager with no host adapter shows no drive, whatever is there.
+    if (send_aspi_command == nullptr || adapter_count == 0) drives_unlisted = true;
     for (int adapter = 0; adapter < adapter_count; ++adapter) {
-        if (!adapter_answered[adapter]) continue;
+        if (!adapter_answered[adapter]) {
+            drives_unlisted = true;
+            continue;
+        }
         const uint8_t* identifier = adapter_identifiers[adapter];
         if (std::memcmp(identifier, ESDI_IDENTIFIER, ADAPTER_IDENTIFIER_COMPARED) == 0) {
             scan_adapter(models, adapter, LAST_IDE_ID);
@@ -239,7 +248,8 @@ int enumerate_targets(const model_rows& models) {
     target_count = 0;
     drives_refused = 0;
     listed_count = 0;
-    if (!working_buffers_ready()) return 0;
+    drives_unlisted = !working_buffers_ready();
+    if (drives_unlisted) return 0;
     if (win9x_family)
         enumerate_adapters(models);
     else
@@ -275,6 +285,7 @@ drive_outcome& outcome_of_target(int target) {
 void reset_enumeration_state() {
     for (listed_drive& drive : listed_drives) drive = listed_drive{};
     listed_count = 0;
+    drives_unlisted = false;
     for (target_record& record : target_table) record = target_record{};
     target_count = 0;
     current_target = 0;

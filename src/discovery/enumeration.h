@@ -33,6 +33,10 @@ struct listed_drive {
 constexpr int MAX_LISTED = MAX_TARGETS;
 extern listed_drive listed_drives[MAX_LISTED];
 extern int listed_count;
+// True when the host could not be asked for all its drives (its working
+// buffers not taken, no ASPI manager or host adapter that answers, an
+// adapter that refuses requests): a drive may be there unseen.
+extern bool drives_unlisted;
 // The outcome of the drive in the target table at `target`.
 drive_outcome& outcome_of_target(int target);
 

@@ -45,7 +45,9 @@ void judge_drive(drive_outcome& outcome) {
             outcome.in_update_firmware = 1;
         return judged(outcome, drive_fate::unreadable, why);
     }
-    outcome.in_update_firmware = 0;
+    // What the run would note of it: it may run its update firmware by either
+    // answer, until a judgement shows otherwise.
+    outcome.in_update_firmware = may_run_update_firmware(inquiry_data, drive_info);
     update_mode = 0;
     image_loaded = load_image() == 0;
     if (report_revision(REVISION_BEFORE_UPDATE) != 0) {
@@ -54,7 +56,7 @@ void judge_drive(drive_outcome& outcome) {
     }
     // Without the image the drive is judged by what it alone shows.
     if (!image_loaded) {
-        if (identity_state == 1 && answers_as_update_firmware(inquiry_data)) outcome.in_update_firmware = 1;
+        outcome.in_update_firmware = identity_state == 1 && answers_as_update_firmware(inquiry_data) ? 1 : 0;
         return judged(outcome, drive_fate::no_image, outcome_reason::image_refused);
     }
     // A check asks nothing: each drive is judged as one asked about alone.
@@ -63,15 +65,14 @@ void judge_drive(drive_outcome& outcome) {
         note_failed_command(outcome);
         return judged(outcome, drive_fate::unreadable, why);
     }
+    // Another model's in its update firmware still needs a person, as in a run.
     if (compatible < 0) return judged(outcome, drive_fate::not_this_model, why);
-    if (compatible == 1) return judged(outcome, drive_fate::up_to_date);
     // Found in its update firmware (both answers say so, as the run judges
     // it): only an update brings it back, and a person is needed.
-    if (identity_state == 1 && answers_as_update_firmware(inquiry_data)) {
-        outcome.in_update_firmware = 1;
-        return judged(outcome, drive_fate::update_applies);
-    }
-    judged(outcome, drive_fate::update_applies);
+    outcome.in_update_firmware = compatible != 1 && identity_state == 1 && answers_as_update_firmware(inquiry_data);
+    if (compatible == 1) return judged(outcome, drive_fate::up_to_date);
+    judged(outcome, drive_fate::update_applies,
+           outcome.in_update_firmware ? outcome_reason::found_in_update_firmware : outcome_reason::none);
 }
 
 // The drive's line: device, vendor and product, revision and date now, the

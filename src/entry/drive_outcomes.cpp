@@ -4,6 +4,7 @@
 
 #include "discovery/enumeration.h"
 #include "entry/exit_codes.h"
+#include "entry/options.h"
 #include "messages/messages.h"
 #include "platform/host.h"
 #include "transport/transport.h"
@@ -61,6 +62,7 @@ const char* reason_word(outcome_reason reason) {
     case outcome_reason::image_refused: return "image-refused";
     case outcome_reason::image_changed: return "image-changed";
     case outcome_reason::unknown_error: return "unknown-error";
+    case outcome_reason::found_in_update_firmware: return "found-in-update-firmware";
     case outcome_reason::interrupted: return "interrupted";
     case outcome_reason::not_visited: return "not-visited";
     default: return "";
@@ -90,8 +92,9 @@ int drive_exit_code(const drive_outcome& outcome) {
 }
 
 int fleet_exit_code() {
-    bool this_model = false;
-    int code = EXIT_UP_TO_DATE;
+    // Drives the host could not list may be of this model: a person must see why.
+    bool this_model = drives_unlisted;
+    int code = drives_unlisted ? EXIT_UPDATE_FAILED : EXIT_UP_TO_DATE;
     for (int i = 0; i < listed_count; ++i) {
         const drive_outcome& outcome = listed_drives[i].outcome;
         if (outcome.fate == drive_fate::not_this_model && !outcome.in_update_firmware) continue;
@@ -104,10 +107,14 @@ int fleet_exit_code() {
 std::string listed_drive_name(int listed) {
     const listed_drive& drive = listed_drives[listed];
     if (drive.drive_letter) return format_text("%c:", drive.drive_letter);
-    return format_text("No.%d", drive.target >= 0 ? drive.target + 1 : listed + 1);
+    // Behind the ASPI manager a target goes by its number, as the dialogue
+    // counts it; any other drive by its address, which no number can match.
+    if (drive.target >= 0) return format_text("No.%d", drive.target + 1);
+    return format_text("%d:%d", drive.host_adapter, drive.target_id);
 }
 
 void tell_drives_not_targets() {
+    if (drives_unlisted && (options.check || options.yes)) host::write_notice(notice_text(NOTICE_DRIVES_NOT_LISTED));
     // Numbered for the host after the targets, each drive once.
     int number = target_count;
     for (int i = 0; i < listed_count; ++i) {

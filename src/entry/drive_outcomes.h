@@ -18,8 +18,8 @@ int drive_exit_code(const drive_outcome& outcome);
 // of this model (every drive listed but those another model's answers show),
 // and 4 when there is none.
 int fleet_exit_code();
-// The name a drive is told by: its letter ("E:"), or its number among the
-// drives listed ("No.2") behind the ASPI manager.
+// The name a drive is told by: its letter ("E:"); behind the ASPI manager a
+// target's number ("No.2"), another drive's adapter and id ("0:1").
 std::string listed_drive_name(int listed);
 // Tells the person at the machine of every listed drive that is not a
 // target and could not be read, or is in its update firmware: one line each

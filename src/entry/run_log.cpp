@@ -259,12 +259,14 @@ void log_drive_not_visited() {
 namespace {
 
 // The run's line up to its exit code: a run that another run kept from the
-// drives lists none, and says why.
+// drives lists none, and says why, as does one whose host could not list them all.
 std::string run_fields() {
     return line_start("run") + format_text(",\"program\":%s,\"check\":%s,\"yes\":%s,\"drives\":%d",
                                            json_text(updater_title()).c_str(), options.check ? "true" : "false",
                                            options.yes ? "true" : "false", listed_count) +
-           (another_run_held_the_drives ? ",\"reason\":\"another-run\"" : "");
+           (another_run_held_the_drives ? ",\"reason\":\"another-run\""
+            : drives_unlisted           ? ",\"reason\":\"drives-not-listed\""
+                                        : "");
 }
 
 }  // namespace

@@ -172,6 +172,7 @@ int probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, u
         last_outcome.status = block->SRB_TargStat;
     } else if (waited == COMMAND_OK && (status == SS_NO_DEVICE || status == SS_INVALID_HA)) {
         last_outcome.kind = outcome_kind::not_sent;
+        last_outcome.system_error = status;  // no device there, or an adapter that takes no request
     } else {
         last_outcome.kind = waited == COMMAND_NO_ANSWER ? outcome_kind::timed_out : outcome_kind::lost;
         char words[sizeof last_outcome.system_words];

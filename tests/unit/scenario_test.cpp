@@ -396,7 +396,40 @@ const fleet_case FLEET_CASES[] = {
      R"({ "letter": "E", "open_fails": true, "open_error": 1314 }, { "letter": "F", "revision": "1.28" })", false, 1},
     // An optical drive the system would not open for this user: a right is missing.
     {"access_denied_letter", R"({ "letter": "E", "open_fails": true })", false, 1},
+    // Found in its update firmware, whatever else it shows: a person is needed, by the check as by the run.
+    {"update_firmware_of_another_revision", R"({ "letter": "E", "starts_in_update_mode": true, "hardware_revision": "REV00002" })",
+     true, 7},
+    {"update_firmware_of_another_signature", R"({ "letter": "E", "starts_in_update_mode": true, "signature": "XYZ_ADV " })",
+     true, 7},
+    {"update_firmware_whose_revision_read_fails",
+     R"({ "letter": "E", "starts_in_update_mode": true, "faults": [ { "command": 5, "kind": "busy" } ] })", true, 7},
 };
+
+// A host that cannot list all its drives never says "nothing here": a drive
+// may be there unseen (no memory for the working buffers, an ASPI manager
+// that fails or has no adapter, an adapter that refuses every request).
+TEST(unlisted_drives, are_not_nothing_here) {
+    const char* const machines[] = {
+        R"("host": { "fail_allocation": 1 }, "drives": [ { "letter": "E" } ])",
+        R"("host": { "family": "98" }, "aspi": { "status": 228 }, "drives": [ { "adapter": 0, "target": 0 } ])",
+        R"("host": { "family": "98" }, "aspi": { "adapters": [] }, "drives": [ { "adapter": 0, "target": 0 } ])",
+        R"("host": { "family": "98" }, "aspi": { "adapters": [ { "identifier": "ESDI_506", "rejects_requests": true } ] },
+           "drives": [ { "adapter": 0, "target": 0 } ])",
+    };
+    for (const char* machine : machines)
+        for (const bool check : {true, false}) {
+            SCOPED_TRACE(std::string(machine) + (check ? " --check" : " --yes"));
+            folder_run run(std::string(R"({ "images": [ { "path": "A0013431.128" } ], )") + machine + "}",
+                           [&](const std::filesystem::path& f) {
+                               options.check = check;
+                               options.yes = !check;
+                               options.log = (f / "runs.log").string();
+                           });
+            EXPECT_EQ(run.exit_code, EXIT_UPDATE_FAILED);
+            ASSERT_FALSE(run.records.empty());
+            EXPECT_EQ(run.records.back().value("reason", ""), "drives-not-listed");
+        }
+}
 
 // A drive the run cannot reach or read is never "nothing here": try again
 // later (5), or, when its answers show its update firmware, a person is needed
