@@ -25,8 +25,8 @@ bool holds_revision_and_date() {
     return revision_held && (update_firmware_revision(inquiry_data) || std::find(date, date + 8, 0) == date + 8);
 }
 
-int question_date_offset() {
-    bool four_digit_year = inquiry_data[INQUIRY_DATE + 4] == '/' && inquiry_data[INQUIRY_DATE + 7] == '/';
+int question_date_offset(const uint8_t* inquiry) {
+    bool four_digit_year = inquiry[INQUIRY_DATE + 4] == '/' && inquiry[INQUIRY_DATE + 7] == '/';
     return four_digit_year ? INQUIRY_DATE + 2 : INQUIRY_DATE;
 }
 

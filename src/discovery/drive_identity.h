@@ -27,6 +27,7 @@ int read_drive_info();
 bool holds_revision_and_date();
 // Where the INQUIRY date text starts when shown after "20": byte 39 for a
 // four-digit year (so "2008/07/25" shows whole), byte 37 otherwise.
-int question_date_offset();
+// `inquiry` is the INQUIRY answer it reads, the current drive's unless given.
+int question_date_offset(const uint8_t* inquiry = inquiry_data);
 
 void reset_drive_identity_state();

@@ -84,11 +84,10 @@ std::string drive_line(int listed, const drive_outcome& outcome, const uint8_t* 
     host::device_name(path.c_str(), name, sizeof name);
     if (name[0] != '\0') device += std::string(" ") + name;
     const bool image = image_loaded && image_buffer.address != nullptr && transfer_length > 0;
-    const bool four_digit_year = inquiry[INQUIRY_DATE + 4] == '/' && inquiry[INQUIRY_DATE + 7] == '/';
     return format_text("%s\t%s\t%s %s\t%s %s\t%s\n", device.c_str(),
                        shown_field(inquiry + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
                        shown_field(inquiry + INQUIRY_REVISION, 4).c_str(),
-                       shown_field(inquiry + (four_digit_year ? INQUIRY_DATE + 2 : INQUIRY_DATE), 8).c_str(),
+                       shown_field(inquiry + question_date_offset(inquiry), 8).c_str(),
                        image ? shown_field(loaded_header.version_text, 4).c_str() : "",
                        image ? shown_field(image_date_text(loaded_header).c_str(), 8).c_str() : "",
                        outcome_word(outcome, true).c_str());
