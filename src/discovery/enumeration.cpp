@@ -15,7 +15,6 @@
 target_record target_table[MAX_TARGETS];
 int target_count = 0;
 int current_target = 0;
-int drives_refused = 0;
 uint8_t drive_info[64];
 listed_drive listed_drives[MAX_LISTED];
 int listed_count = 0;
@@ -153,7 +152,6 @@ void enumerate_letters(const model_rows& models) {
             // user who is not an administrator).
             const DWORD error = host::GetLastError();
             if (error == ERROR_PRIVILEGE_NOT_HELD) {
-                ++drives_refused;
                 list_unreached(letter, -1, -1, outcome_reason::no_right, "");
             } else if (optical_letter) {
                 list_unreached(letter, -1, -1,
@@ -246,7 +244,6 @@ void enumerate_adapters(const model_rows& models) {
 // host could not be prepared.
 int enumerate_targets(const model_rows& models) {
     target_count = 0;
-    drives_refused = 0;
     listed_count = 0;
     drives_unlisted = !working_buffers_ready();
     if (drives_unlisted) return 0;
@@ -289,6 +286,5 @@ void reset_enumeration_state() {
     for (target_record& record : target_table) record = target_record{};
     target_count = 0;
     current_target = 0;
-    drives_refused = 0;
     std::memset(drive_info, 0, sizeof drive_info);
 }

@@ -43,9 +43,6 @@ drive_outcome& outcome_of_target(int target);
 extern target_record target_table[MAX_TARGETS];
 extern int target_count;
 extern int current_target;
-// Drives the system says are there but would not open for this run (no
-// right to them): they may be drives to update, unseen.
-extern int drives_refused;
 extern uint8_t drive_info[64];
 
 // Finds the drives of the `models` this build updates.
