@@ -4,6 +4,7 @@
 #include "transport/transport.h"
 
 outcome_reason reason_of_command(const command_outcome& command) {
+    if (command.system_error == ERROR_DEV_NOT_EXIST) return outcome_reason::detached;
     if (!command.drive_answered()) return outcome_reason::no_answer;
     if (command.status == SCSI_STATUS_BUSY) return outcome_reason::busy;
     return not_ready(command.sense) ? outcome_reason::not_ready : outcome_reason::no_answer;

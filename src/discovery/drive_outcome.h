@@ -55,6 +55,7 @@ enum class outcome_reason {
     found_in_update_firmware,  // found in its update firmware: only an update brings it back
     interrupted,               // the run was ended from outside
     not_visited,               // the run stopped before it
+    detached,                  // its name came to lead to a drive not proven to be it: nothing more went to it
 };
 
 struct drive_outcome {

@@ -65,6 +65,7 @@ const char* reason_word(outcome_reason reason) {
     case outcome_reason::found_in_update_firmware: return "found-in-update-firmware";
     case outcome_reason::interrupted: return "interrupted";
     case outcome_reason::not_visited: return "not-visited";
+    case outcome_reason::detached: return "detached";
     default: return "";
     }
 }

@@ -100,7 +100,9 @@ int flash_drive(int& left, drive_outcome& outcome, int pass) {
     const int read = report_revision(REVISION_AFTER_UPDATE);
     left = left_in_update_firmware(read == 0);
     if (read != 0) {
-        if (reason == outcome_reason::not_back_as_itself) reason = reason_of_command(last_outcome);
+        // A drive the run lost sight of is told as such, whatever failed first.
+        const outcome_reason unread = reason_of_command(last_outcome);
+        if (reason == outcome_reason::not_back_as_itself || unread == outcome_reason::detached) reason = unread;
         return ends(outcome, RUN_STOPPED, drive_fate::failed, reason);
     }
     if (!update_firmware_revision(inquiry_data)) {

@@ -143,6 +143,24 @@ peer() {
   code=$?
 }
 
+# swapped_under_its_name AFTER: the drive goes away after its AFTER-th command
+# (40: while its image goes over; 75: as it restarts after the leave command)
+# and its name comes back leading to a drive at another address: nothing more
+# is sent under the name, the drive is never judged from the other's answers,
+# and it is named as left in its update firmware.
+swapped_under_its_name() {
+  local after=$1
+  one_drive_scenario ", \"reattach_after_command\": $after, \"reattach_as_another\": true" ''
+  arguments=(--log "$work/runs.log")
+  run_updater 'y\n\n'
+  expect_code 1
+  expect_not_in "$work/out" 'Success to update'
+  expect_in "$work/err" 'odd-fwupdate: /dev/sr1 is still in its update firmware; run odd-fwupdate again to complete its update\n'
+  expect_in "$work/err" 'odd-fwupdate: /dev/sr1 was detached during the run, and the device now under its name cannot be proven to be the same drive: nothing more was sent to it\n'
+  expect_in "$work/runs.log" '"result":"left-in-update-firmware","reason":"detached"'
+  [[ $(wc -l <"$work/report/E.commands") == "$after" ]] || fail "$(wc -l <"$work/report/E.commands") commands reached the drive, expected $after"
+}
+
 one_drive_scenario() {
   scenario <<EOF
 { "images": [ { "path": "A0013431.128", "size": 2097152, "version": "1.28 ", "date": "08/07/25" } ],
@@ -595,6 +613,12 @@ detached_during_the_update)
   expect_code 1
   expect_in "$work/err" 'odd-fwupdate: /dev/sr1 is still in its update firmware; run odd-fwupdate again to complete its update\n'
   expect_in "$work/err" 'odd-fwupdate: /dev/sr1 was detached and attached again during the run; if it is not updated, it may now have another /dev/sr name\n'
+  ;;
+swapped_during_the_transfer)
+  swapped_under_its_name 40
+  ;;
+swapped_after_the_leave_command)
+  swapped_under_its_name 75
   ;;
 signal_outside_the_update_with_a_log)
   # SIGTERM while the update question of E: waits: the run ends by the signal,

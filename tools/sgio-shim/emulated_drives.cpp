@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -46,6 +47,28 @@ void take_shim_keys(const json& options, served_drive& d) {
     d.sg_io_errno = options.value("sg_io_errno", 0);
     d.sg_io_errno_opcode = options.value("sg_io_errno_opcode", -1);
     d.reattach_after = options.value("reattach_after_command", 0u);
+    d.reattach_as_another = options.value("reattach_as_another", false);
+}
+
+// The drive's device in the test's sysfs (ODD_SYSFS_ROOT), as the kernel
+// links it from /sys/dev/block/11:N: a SCSI device on a host of its own, or
+// after `another` the device of a drive at another address. Made if missing,
+// so that every process of a case meets the drive as the last one left it.
+void link_sysfs_device(const served_drive& d, bool another) {
+    const char* root = std::getenv("ODD_SYSFS_ROOT");
+    if (root == nullptr || *root == 0) return;
+    const unsigned minor = static_cast<unsigned>(d.letter - FIRST_LETTER);
+    const std::string block = std::string(root) + "/dev/block";
+    const std::string link = block + "/" + std::to_string(SCSI_CDROM_MAJOR) + ":" + std::to_string(minor) + "/device";
+    const std::string address = std::to_string(another ? minor + 100 : minor);
+    const std::string device = std::string(root) + "/devices/shim/host0/target0:0:" + address + "/0:0:" + address + ":0";
+    struct stat status;
+    if (!another && ::lstat(link.c_str(), &status) == 0) return;
+    std::error_code ignored;
+    std::filesystem::create_directories(device, ignored);
+    std::filesystem::create_directories(std::filesystem::path(link).parent_path(), ignored);
+    std::filesystem::remove(link, ignored);
+    std::filesystem::create_directory_symlink(device, link, ignored);
 }
 
 // Notes the identity of an existing stand-in path, by which descriptors opened
@@ -128,6 +151,13 @@ bool drive_table::load(std::string& error) {
     return true;
 }
 
+void drive_table::link_sysfs(int index) {
+    served_drive& d = drives_[static_cast<size_t>(index)];
+    if (d.sysfs_linked) return;
+    d.sysfs_linked = true;
+    link_sysfs_device(d, false);
+}
+
 bool drive_table::load_drives(const std::string& scenario_path, std::string& error) {
     sim::scenario_file file;
     try {
@@ -200,7 +230,10 @@ int drive_table::answer_sg_io(int index, uint32_t attachment, sg_io_hdr_t& reque
                                                    static_cast<uint8_t*>(request.dxferp), request.dxfer_len,
                                                    timeout_ms, at_ms);
     append_to_journal(d.journal, request, direction, timeout_ms, at_ms);
-    if (++d.commands_here == d.reattach_after) ++d.attachment;
+    if (++d.commands_here == d.reattach_after) {
+        ++d.attachment;
+        if (d.reattach_as_another) link_sysfs_device(d, true);
+    }
     if (cdb[0] == OP_WRITE_BUFFER && request.cmd_len >= 2 && (cdb[1] & 0x1F) == MODE_DOWNLOAD_WITH_OFFSETS) {
         d.block_entered_ns.push_back(entered_ns);
         d.block_left_ns.push_back(monotonic_ns());

@@ -53,6 +53,9 @@ struct served_drive {
     // After this many commands of this process the drive is detached and
     // attached again: descriptors opened before fail with ENODEV (0: never).
     uint32_t reattach_after = 0;
+    // ... and its name then leads to a device at another address (another drive, as sysfs tells it).
+    bool reattach_as_another = false;
+    bool sysfs_linked = false;          // its sysfs device is there for this process
     uint32_t attachment = 0;            // how many times it came back
     uint32_t commands_here = 0;
     int lowest_descriptor = -1;         // the lowest descriptor this process's commands came through
@@ -86,6 +89,8 @@ class drive_table {
     bool raw_io_granted() const { return raw_io_; }
 
     served_drive& operator[](int index) { return drives_[static_cast<size_t>(index)]; }
+    // Links the drive's device in the case's sysfs, unless a process did before.
+    void link_sysfs(int index);
 
     // Answers one SG_IO request on a descriptor opened during `attachment`
     // of the drive. `entered_ns` is when the caller's ioctl began. Returns 0

@@ -132,6 +132,7 @@ int open_emulated(int dirfd, const char* path, int flags) {
         errno = (*t)[d].open_errno;
         return -1;
     }
+    t->link_sysfs(d);
     const int fd = libc().open("/dev/null", flags & (O_ACCMODE | O_CLOEXEC | O_PATH));
     if (fd < 0) return -1;
     if (fd >= MAX_TRACKED_FD) {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/device_identity.h"
 #include "platform/linux/device_map.h"
 #include "platform/linux/host_state.h"
 #include "platform/linux/media_polling.h"
@@ -61,14 +62,25 @@ bool raw_io_allowed() {
     return allowed;
 }
 
-// Opens /dev/srN with `flags`, or hands out its kept descriptor; -1 with errno.
+// Returned by open_device when the name no longer leads to the drive the
+// run found there, or nothing tells whether it does.
+constexpr int DRIVE_NOT_PROVEN = -2;
+
+// Opens /dev/srN with `flags`, or hands out its kept descriptor; -1 with
+// errno, or DRIVE_NOT_PROVEN: then nothing was or will be sent under the name.
 int open_device(open_handle& h, int flags) {
     kept_device& kept = kept_devices[h.device];
     if (kept.fd >= 0 && kept.flags == flags) {
         h.kept = true;
         return kept.fd;
     }
-    const int fd = open_retrying(h.path, flags);
+    if (drive_lost(h.device)) return DRIVE_NOT_PROVEN;
+    int fd = open_retrying(h.path, flags);
+    if (fd >= 0 && (flags & O_PATH) == 0 && !same_drive_as_found(h.device, fd)) {
+        ::close(fd);
+        note_drive_detached(h.path, host_line(host_notice::not_proven, h.path).c_str());
+        return DRIVE_NOT_PROVEN;
+    }
     if (fd >= 0 && kept.fd < 0 && (flags & O_PATH) == 0) {
         kept.fd = fd;
         kept.flags = flags;
@@ -101,6 +113,7 @@ BOOL pass_through(open_handle& h, LPVOID in, DWORD in_size, LPVOID out, DWORD ou
         h.kept = false;
         h.fd = open_device(h, flags);
         const int open_error = errno;
+        if (h.fd == DRIVE_NOT_PROVEN) return fail(ERROR_DEV_NOT_EXIST);
         note_drive_detached(h.path,
                             host_line(h.fd < 0 ? host_notice::detached : host_notice::came_back, h.path).c_str());
         if (h.fd < 0) return fail_errno(open_error);
@@ -149,6 +162,7 @@ HANDLE open_drive(open_handle& h, LPCSTR name, DWORD access) {
     if (access == 0) flags |= O_PATH;
     else flags |= O_NONBLOCK | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY);  // no disc needed
     const int fd = open_device(h, flags);
+    if (fd == DRIVE_NOT_PROVEN) return fail_open(ERROR_DEV_NOT_EXIST);
     if (fd < 0) {
         const int error = errno;
         if (error == EACCES || error == EPERM) {
@@ -193,21 +207,9 @@ void l_drive_serial(const char* path, char* serial, size_t size) {
     serial[0] = '\0';
     const std::string device = device_for_path(path);
     if (device.empty()) return;
-    // The unit serial number page the kernel read when it found the drive:
-    // a 4-byte header (page 0x80, its length), then the number.
-    char file[300];
-    std::snprintf(file, sizeof file, "%s/class/block/%s/device/vpd_pg80", sysfs_folder(), device.c_str() + 5);
-    const int fd = open_retrying(file, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return;
-    unsigned char page[260];
-    const ssize_t got = ::read(fd, page, sizeof page);
-    ::close(fd);
-    if (got < 4 || page[1] != 0x80) return;
-    size_t length = std::min<size_t>(static_cast<size_t>(page[2]) << 8 | page[3], static_cast<size_t>(got) - 4);
-    const unsigned char* text = page + 4;
-    while (length > 0 && (*text == ' ' || *text == '\0')) ++text, --length;
-    while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
-    std::snprintf(serial, size, "%.*s", static_cast<int>(length), reinterpret_cast<const char*>(text));
+    char folder[300];
+    std::snprintf(folder, sizeof folder, "%s/class/block/%s/device", sysfs_folder(), device.c_str() + 5);
+    read_drive_serial(folder, serial, size);
 }
 
 void close_kept_devices() {

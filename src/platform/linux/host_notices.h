@@ -10,6 +10,7 @@ enum class host_notice {
     came_back,       // %s: the device
     read_refused,    // %s twice: the device (a check, which only reads)
     detached,        // %s: the device, gone and not back
+    not_proven,      // %s: the device, back under its name as a drive not proven the same
 };
 
 const char* host_notice_text(host_notice notice, bool japanese);
