@@ -65,18 +65,21 @@ model_rows descriptor_rows() {
 
 int open_run() {
     const bool fleet = options.check || options.yes;
-    if (host::claim_machine(options.check ? 1 : 0) != 0) {
-        another_run_held_the_drives = true;
-        host::write_notice(notice_text(NOTICE_ANOTHER_RUN));
-        return fleet ? EXIT_TRY_AGAIN_LATER : 1;
-    }
-    for (int row = 0; row < release_count; ++row) {
-        const char* image = firmware_descriptor[row].image_file_name;
-        if (!options.log.empty() && host::same_file(options.log.c_str(), image)) {
+    // Before anything is written anywhere: the record is opened once and
+    // judged by the file opened, which every line then goes to.
+    if (!options.log.empty()) {
+        host::keep_record_open(options.log.c_str());
+        for (int row = 0; row < release_count; ++row) {
+            if (!host::same_file(options.log.c_str(), firmware_descriptor[row].image_file_name)) continue;
             host::write_notice(format_text(notice_text(NOTICE_LOG_IS_IMAGE), options.log.c_str()).c_str());
             options.log.clear();  // not a byte of a record goes into the image
             return EXIT_USAGE;
         }
+    }
+    if (host::claim_machine(options.check ? 1 : 0) != 0) {
+        another_run_held_the_drives = true;
+        host::write_notice(notice_text(NOTICE_ANOTHER_RUN));
+        return fleet ? EXIT_TRY_AGAIN_LATER : 1;
     }
     for (int row = 0; row < release_count; ++row) {
         if (vet_image(firmware_descriptor[row].image_file_name) == 0) continue;

@@ -102,6 +102,13 @@ struct host_calls {
     // one write, so that lines of runs on other machines do not interleave.
     // 0, or non-zero when the file could not be opened or written.
     int (*append_to_file)(const char* path, const char* bytes, size_t length);
+    // Opens the record at `path` for appending (created if missing) and keeps
+    // it open until the process ends: from then on append_to_file and the
+    // last record of prepare_last_record with that path write to the file
+    // opened here, whatever the path names by then, and same_file judges
+    // `path` by it. 0, or non-zero when it cannot be opened: then nothing is
+    // written to that path. "-" is standard output, which needs no opening.
+    int (*keep_record_open)(const char* path);
     // The record goes to standard output (a log named "-"); told before the
     // run writes anything. From then on the console's text goes to standard
     // error, so that standard output carries the record alone, and
@@ -157,7 +164,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
-           c.machine_identity && c.append_to_file && c.record_on_standard_output && c.claim_machine && c.same_file && c.prepare_last_record && c.hold_ways_out &&
+           c.machine_identity && c.append_to_file && c.keep_record_open && c.record_on_standard_output && c.claim_machine && c.same_file && c.prepare_last_record && c.hold_ways_out &&
            c.final_exit_code && c.console_is_a_screen && c.drive_serial &&
            c.system_error_text;
 }
@@ -229,6 +236,7 @@ inline void record_on_standard_output() { installed_host->record_on_standard_out
 
 inline int claim_machine(int reads_only) { return installed_host->claim_machine(reads_only); }
 inline bool same_file(const char* a, const char* b) { return installed_host->same_file(a, b); }
+inline int keep_record_open(const char* path) { return installed_host->keep_record_open(path); }
 inline void prepare_last_record(const char* path, const char* line) { installed_host->prepare_last_record(path, line); }
 inline void hold_ways_out(int hold) { installed_host->hold_ways_out(hold); }
 inline bool console_is_a_screen() { return installed_host->console_is_a_screen(); }

@@ -429,6 +429,32 @@ EOF
   expect_state reflash_count 1
   cmp -s "$folder/report/D.image" "$folder/A0013431.128" || fail "the drive does not hold the image"
   ;;
+swapped_mid_transfer | swapped_after_the_leave)
+  # D is pulled halfway through its image, or as it restarts after the leave
+  # command, and another drive of the model (E, already at 1.28, kept off its
+  # bus until then) is plugged in two seconds later and may get D's free
+  # name: the run never judges E's answers as D's, sends E nothing, and names
+  # D as left in its update firmware.
+  scenario '{ "letter": "D", "revision": "1.23" }, { "letter": "E", "revision": "1.28" }' ''
+  moment="grep -q 'Processing 50%' /case/out"
+  [[ $case_name == swapped_after_the_leave ]] && moment="grep -q 're-flashing' /case/out"
+  guest_case <<EOF
+unplug_drive 1
+start_update 'y\n\n\n' 0
+while ! $moment; do sleep 0.05; done
+unplug_drive 0
+sleep 2
+plug_drive 1
+wait \$program
+echo \$? >/case/code
+EOF
+  boot
+  expect_code 1
+  expect_not_in "$folder/out" 'Success to update'
+  expect_in "$folder/err" 'odd-fwupdate: /dev/sr0 is still in its update firmware; run odd-fwupdate again to complete its update\n'
+  expect_state revision 1.28 E
+  ! grep -q 'odd-fwupdate-[0-9]* .*scsi_dispatch_cmd_start: .* lun=1 ' "$folder/trace" || fail "the run reached drive E"
+  ;;
 killed_then_completed)
   # SIGKILL while the image goes over leaves the drive in its update
   # firmware; the next run finds it so and completes its update.

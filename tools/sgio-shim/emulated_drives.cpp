@@ -54,21 +54,23 @@ void take_shim_keys(const json& options, served_drive& d) {
 // links it from /sys/dev/block/11:N: a SCSI device on a host of its own, or
 // after `another` the device of a drive at another address. Made if missing,
 // so that every process of a case meets the drive as the last one left it.
-void link_sysfs_device(const served_drive& d, bool another) {
+// False when the case has no sysfs of its own (yet).
+bool link_sysfs_device(const served_drive& d, bool another) {
     const char* root = std::getenv("ODD_SYSFS_ROOT");
-    if (root == nullptr || *root == 0) return;
+    if (root == nullptr || *root == 0) return false;
     const unsigned minor = static_cast<unsigned>(d.letter - FIRST_LETTER);
     const std::string block = std::string(root) + "/dev/block";
     const std::string link = block + "/" + std::to_string(SCSI_CDROM_MAJOR) + ":" + std::to_string(minor) + "/device";
     const std::string address = std::to_string(another ? minor + 100 : minor);
     const std::string device = std::string(root) + "/devices/shim/host0/target0:0:" + address + "/0:0:" + address + ":0";
     struct stat status;
-    if (!another && ::lstat(link.c_str(), &status) == 0) return;
+    if (!another && ::lstat(link.c_str(), &status) == 0) return true;
     std::error_code ignored;
     std::filesystem::create_directories(device, ignored);
     std::filesystem::create_directories(std::filesystem::path(link).parent_path(), ignored);
     std::filesystem::remove(link, ignored);
     std::filesystem::create_directory_symlink(device, link, ignored);
+    return true;
 }
 
 // Notes the identity of an existing stand-in path, by which descriptors opened
@@ -153,9 +155,7 @@ bool drive_table::load(std::string& error) {
 
 void drive_table::link_sysfs(int index) {
     served_drive& d = drives_[static_cast<size_t>(index)];
-    if (d.sysfs_linked) return;
-    d.sysfs_linked = true;
-    link_sysfs_device(d, false);
+    if (!d.sysfs_linked) d.sysfs_linked = link_sysfs_device(d, false);
 }
 
 bool drive_table::load_drives(const std::string& scenario_path, std::string& error) {

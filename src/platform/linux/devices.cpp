@@ -75,11 +75,23 @@ int open_device(open_handle& h, int flags) {
         return kept.fd;
     }
     if (drive_lost(h.device)) return DRIVE_NOT_PROVEN;
-    int fd = open_retrying(h.path, flags);
-    if (fd >= 0 && (flags & O_PATH) == 0 && !same_drive_as_found(h.device, fd)) {
-        ::close(fd);
-        note_drive_detached(h.path, host_line(host_notice::not_proven, h.path).c_str());
-        return DRIVE_NOT_PROVEN;
+    int fd = -1;
+    if ((flags & O_PATH) != 0) {
+        fd = open_retrying(h.path, flags);
+    } else {
+        // Opening the drive makes the kernel ask it for media events: the name
+        // is proven to lead to the drive found there first, through a path-only
+        // descriptor that asks the device nothing, and again through the open one.
+        const int probe = open_retrying(h.path, O_PATH | O_CLOEXEC);
+        if (probe < 0) return -1;
+        const bool proven = same_drive_as_found(h.device, probe);
+        ::close(probe);
+        if (proven) fd = open_retrying(h.path, flags);
+        if (!proven || (fd >= 0 && !same_drive_as_found(h.device, fd))) {
+            if (fd >= 0) ::close(fd);
+            note_drive_detached(h.path, host_line(host_notice::not_proven, h.path).c_str());
+            return DRIVE_NOT_PROVEN;
+        }
     }
     if (fd >= 0 && kept.fd < 0 && (flags & O_PATH) == 0) {
         kept.fd = fd;

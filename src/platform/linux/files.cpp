@@ -8,12 +8,16 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/linux/host_state.h"
 #include "platform/linux/record_writes.h"
 #include "platform/linux/retrying_calls.h"
 #include "platform/linux/sg_io.h"
+
+char kept_record_path[256] = {};
+int kept_record_fd = -1;
 
 namespace linux_host {
 
@@ -66,6 +70,23 @@ BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERL
     }
     if (read) *read = total;
     return TRUE;
+}
+
+int l_keep_record_open(const char* path) {
+    if (std::strcmp(path, "-") == 0) return 0;
+    if (kept_record_fd >= 0) ::close(kept_record_fd);
+    kept_record_fd = open_record_file(path);
+    std::snprintf(kept_record_path, sizeof kept_record_path, "%s", path);
+    return kept_record_fd >= 0 ? 0 : -1;
+}
+
+// The kept record is judged by its descriptor, never by its path again.
+bool l_same_file(const char* a, const char* b) {
+    struct stat first, second;
+    if (a == nullptr || b == nullptr || ::stat(b, &second) != 0) return false;
+    const bool kept = kept_record_path[0] != '\0' && std::strcmp(a, kept_record_path) == 0;
+    if (kept ? kept_record_fd < 0 || ::fstat(kept_record_fd, &first) != 0 : ::stat(a, &first) != 0) return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 int l_append_to_file(const char* path, const char* bytes, size_t length) {

@@ -95,6 +95,8 @@ HANDLE open_file(open_handle& h, LPCSTR name, DWORD access);
 DWORD l_GetFileSize(HANDLE file, LPDWORD size_high);
 BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped);
 int l_append_to_file(const char* path, const char* bytes, size_t length);
+int l_keep_record_open(const char* path);
+bool l_same_file(const char* a, const char* b);
 
 // --- the machine's claim (machine_claim.cpp) -------------------------------------------
 
@@ -104,6 +106,5 @@ const char* run_folder();
 int l_claim_machine(int reads_only);
 // True once the run has said it sends only commands that read (a check).
 bool run_reads_only();
-bool l_same_file(const char* a, const char* b);
 
 }  // namespace linux_host

@@ -243,6 +243,7 @@ constexpr host_calls linux_calls() {
     c.device_name = l_device_name;
     c.machine_identity = l_machine_identity;
     c.append_to_file = l_append_to_file;
+    c.keep_record_open = l_keep_record_open;
     c.record_on_standard_output = l_record_on_standard_output;
     c.claim_machine = l_claim_machine;
     c.same_file = l_same_file;

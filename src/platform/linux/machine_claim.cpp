@@ -59,10 +59,4 @@ int l_claim_machine(int reads_only) {
     return held_by_another ? 1 : 0;
 }
 
-bool l_same_file(const char* a, const char* b) {
-    struct stat first, second;
-    if (a == nullptr || b == nullptr || ::stat(a, &first) != 0 || ::stat(b, &second) != 0) return false;
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
 }  // namespace linux_host

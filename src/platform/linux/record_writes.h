@@ -15,17 +15,30 @@
 
 #include "platform/linux/retrying_calls.h"
 
-// The descriptor the record at `path` is written to: standard output for
-// "-", else the file opened for appending, created if missing; -1 when it
+// The record the run opened once it knew the record is not the image
+// (files.cpp): its path, and its descriptor, or -1 when it could not be
+// opened; an empty path while no record was kept.
+extern char kept_record_path[256];
+extern int kept_record_fd;
+
+// Opens the record at `path` for appending, created if missing; -1 when it
 // cannot be opened. For writing only: a FIFO nobody reads then fails at once
 // (ENXIO), where a descriptor that also read it would swallow every record.
-inline int open_record(const char* path) {
-    if (std::strcmp(path, "-") == 0) return STDOUT_FILENO;
+inline int open_record_file(const char* path) {
     return open_retrying(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
 }
 
+// The descriptor the record at `path` is written to: standard output for
+// "-", the kept one for the kept record's path (never reopened by the path,
+// which may lead elsewhere by now), else the file opened as above.
+inline int open_record(const char* path) {
+    if (std::strcmp(path, "-") == 0) return STDOUT_FILENO;
+    if (kept_record_path[0] != '\0' && std::strcmp(path, kept_record_path) == 0) return kept_record_fd;
+    return open_record_file(path);
+}
+
 inline void close_record(int fd) {
-    if (fd != STDOUT_FILENO) ::close(fd);
+    if (fd != STDOUT_FILENO && fd != kept_record_fd) ::close(fd);
 }
 
 // True when the record's file at `fd` is a regular file that ends inside a

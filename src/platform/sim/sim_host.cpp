@@ -16,6 +16,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <sys/stat.h>
+
 namespace sim {
 namespace {
 
@@ -491,15 +493,26 @@ int sim_append_to_file(const char* path, const char* bytes, size_t length) {
         note_step_on_the_record(h);
         return 0;
     }
-    std::FILE* file = std::fopen(path, "a+b");
+    const bool kept = !h.kept_record_path.empty() && h.kept_record_path == path;
+    std::FILE* file = kept ? h.kept_record.get() : std::fopen(path, "a+b");
     if (file == nullptr) return -1;
     bool inside_a_line = false;
     if (std::fseek(file, -1, SEEK_END) == 0) inside_a_line = std::fgetc(file) != '\n';
     std::fseek(file, 0, SEEK_END);
     const bool written = (!inside_a_line || std::fputc('\n', file) != EOF) && std::fwrite(bytes, 1, length, file) == length;
-    const int result = std::fclose(file) == 0 && written ? 0 : -1;
+    const int result = (kept ? std::fflush(file) : std::fclose(file)) == 0 && written ? 0 : -1;
     note_step_on_the_record(h);
     return result;
+}
+
+int sim_keep_record_open(const char* path) {
+    machine& h = *active;
+    if (std::strcmp(path, "-") == 0) return 0;
+    h.kept_record_path = path;
+    h.kept_record.reset(std::fopen(path, "a+b"), [](std::FILE* file) {
+        if (file) std::fclose(file);
+    });
+    return h.kept_record ? 0 : -1;
 }
 
 // Another run on the simulated machine is the scenario's to say.
@@ -519,6 +532,14 @@ bool sim_same_file(const char* a, const char* b) {
         if (!folder.empty() && name[0] != '/') paths.push_back(fs::path(folder) / name);
         return paths;
     };
+    // The kept record is judged by the file kept open.
+    if (!active->kept_record_path.empty() && active->kept_record_path == a) {
+        struct stat kept, other;
+        if (!active->kept_record || ::fstat(::fileno(active->kept_record.get()), &kept) != 0) return false;
+        for (const fs::path& y : ways(b))
+            if (::stat(y.c_str(), &other) == 0 && other.st_dev == kept.st_dev && other.st_ino == kept.st_ino) return true;
+        return false;
+    }
     for (const fs::path& x : ways(a))
         for (const fs::path& y : ways(b)) {
             std::error_code error;
@@ -596,6 +617,7 @@ constexpr host_calls sim_calls() {
     c.device_name = sim_device_name;
     c.machine_identity = sim_machine_identity;
     c.append_to_file = sim_append_to_file;
+    c.keep_record_open = sim_keep_record_open;
     c.record_on_standard_output = sim_record_on_standard_output;
     c.claim_machine = sim_claim_machine;
     c.same_file = sim_same_file;

@@ -131,6 +131,9 @@ class machine : private emu::aspi_owner {
     std::vector<std::string> notices;    // every line written to standard error
     // The record's last line a real host appends when the run is ended from outside, as last prepared.
     std::string last_record_path, last_record_line;
+    // The record kept open for the run (keep_record_open), by its path.
+    std::string kept_record_path;
+    std::shared_ptr<std::FILE> kept_record;
     // The record on standard output (a log named "-"): the console's echo
     // then goes to the box echo, as a real host's console text goes to
     // standard error, and the record's bytes here and to the console echo.

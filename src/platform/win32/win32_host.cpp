@@ -383,22 +383,42 @@ bool ends_inside_a_line(HANDLE file, DWORD size) {
     return ::ReadFile(file, &last, 1, &read, nullptr) && read == 1 && last != '\n';
 }
 
-int w_append_to_file(const char* path, const char* bytes, size_t length) {
-    if (std::strcmp(path, "-") == 0) {
-        const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-        return out != nullptr && out != INVALID_HANDLE_VALUE && write_record(out, bytes, length) ? 0 : -1;
-    }
-    // Appending, whoever else appends to the same file on a shared folder.
+// Opens the record at `path` for appending, whoever else appends to the
+// same file on a shared folder; INVALID_HANDLE_VALUE when it cannot be.
+HANDLE open_record_file(const char* path) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA, share, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)  // a drop box: written, not read
         file = ::CreateFileA(path, FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file;
+}
+
+// The record the run opened once it knew the record is not the image: never
+// reopened by its path, which may lead elsewhere by now.
+std::string kept_record_path;
+HANDLE kept_record = INVALID_HANDLE_VALUE;
+
+int w_keep_record_open(const char* path) {
+    if (std::strcmp(path, "-") == 0) return 0;
+    if (kept_record != INVALID_HANDLE_VALUE) ::CloseHandle(kept_record);
+    kept_record = open_record_file(path);
+    kept_record_path = path;
+    return kept_record != INVALID_HANDLE_VALUE ? 0 : -1;
+}
+
+int w_append_to_file(const char* path, const char* bytes, size_t length) {
+    if (std::strcmp(path, "-") == 0) {
+        const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        return out != nullptr && out != INVALID_HANDLE_VALUE && write_record(out, bytes, length) ? 0 : -1;
+    }
+    const bool kept = !kept_record_path.empty() && kept_record_path == path;
+    const HANDLE file = kept ? kept_record : open_record_file(path);
     if (file == INVALID_HANDLE_VALUE) return -1;
     std::string line = ends_inside_a_line(file, ::GetFileSize(file, nullptr)) ? "\n" : "";
     line.append(bytes, length);
     const bool written = write_record(file, line.data(), line.size());
-    ::CloseHandle(file);
+    if (!kept) ::CloseHandle(file);
     return written ? 0 : -1;
 }
 
@@ -478,6 +498,7 @@ constexpr host_calls win32_calls() {
     c.device_name = w_device_name;
     c.machine_identity = w_machine_identity;
     c.append_to_file = w_append_to_file;
+    c.keep_record_open = w_keep_record_open;
     c.record_on_standard_output = w_record_on_standard_output;
     c.claim_machine = w_claim_machine;
     c.same_file = w_same_file;
