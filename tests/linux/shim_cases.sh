@@ -581,6 +581,14 @@ log_that_is_the_image)
     expect_in "$work/err" "odd-fwupdate: the log $log is the image file; name another file for the log\n"
     cmp -s "$image" "$work/image_before" || fail "the image was written to"
   done
+  # While another run holds the machine too: the record is judged before the claim.
+  exec 8>"$work/run/odd-fwupdate.lock"
+  flock -x 8
+  arguments=(--check --log A0013431.128)
+  run_updater ''
+  exec 8>&-
+  expect_code 2
+  cmp -s "$image" "$work/image_before" || fail "the image was written to while the machine was held"
   [[ ! -s $work/report/E.commands ]] || fail "a command reached the drive"
   ;;
 polling_given_back_after_a_killed_run)
