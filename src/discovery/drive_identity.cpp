@@ -45,7 +45,7 @@ int identify_drive(const model_rows& models, outcome_reason* why) {
     }
     result = read_drive_info();
     if (result != 0) {
-        reason = outcome_reason::identity_unreadable;
+        reason = unless_detached(outcome_reason::identity_unreadable, last_outcome);
         show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
         return result;
     }

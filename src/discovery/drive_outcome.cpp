@@ -10,6 +10,10 @@ outcome_reason reason_of_command(const command_outcome& command) {
     return not_ready(command.sense) ? outcome_reason::not_ready : outcome_reason::no_answer;
 }
 
+outcome_reason unless_detached(outcome_reason reason, const command_outcome& command) {
+    return command.system_error == ERROR_DEV_NOT_EXIST ? outcome_reason::detached : reason;
+}
+
 void note_failed_command(drive_outcome& outcome) {
     const uint32_t key = last_sense[2] & 0x0F, asc = last_sense[12], ascq = last_sense[13];
     outcome.sense_known = last_outcome.drive_answered() && last_outcome.status != 0 && (key | asc | ascq) != 0;

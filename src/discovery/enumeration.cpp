@@ -99,15 +99,16 @@ void list_other_drive(char letter, int adapter, int id, const uint8_t* inquiry, 
     std::memcpy(outcome.before, inquiry, sizeof outcome.before);
     bool names_a_model = false;
     for (int row = 0; row < models.count; ++row) names_a_model = names_a_model || names_model(inquiry, models.first[row]);
+    const outcome_reason unread = unless_detached(outcome_reason::identity_unreadable, last_outcome);
     if (answers_as_update_firmware(inquiry)) {
         // Only this model's update firmware answers so, whatever its identity
         // block shows: a person must see to it.
         outcome.fate = drive_fate::update_firmware;
-        outcome.reason = identity_read ? outcome_reason::another_signature : outcome_reason::identity_unreadable;
+        outcome.reason = identity_read ? outcome_reason::another_signature : unread;
         outcome.in_update_firmware = 1;
     } else if (!identity_read && names_a_model) {
         outcome.fate = drive_fate::unreadable;
-        outcome.reason = outcome_reason::identity_unreadable;
+        outcome.reason = unread;
     } else {
         outcome.fate = drive_fate::not_this_model;
         outcome.reason = outcome_reason::another_vendor;

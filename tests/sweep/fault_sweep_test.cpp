@@ -214,6 +214,7 @@ struct drive_behaviour {
     std::function<void(image_fields&)> image = nullptr;  // the image file, when not the sweep's own
     bool image_changes_at_retry = false;  // the file is written anew while the retry is asked
     int interrupt_in_update = 0;          // an interrupt (Ctrl-C) held in this update window (1-based)
+    uint32_t replaced_after = 0;  // the drive unplugged after this command, another at its letter at once
 };
 
 // A drive that comes back from its re-flash showing something else than the
@@ -452,6 +453,7 @@ struct run_outcome {
     size_t commands = 0;              // commands the drive received
     std::vector<emu::command_record> log;
     std::string summary;  // exit code and the messages in order
+    size_t replacement_commands = 0;  // commands the drive that took its letter received
 };
 
 // A finished run as the invariants read it.
@@ -465,6 +467,9 @@ struct run_view {
     bool holds_image = false;         // the drive re-flashed the whole image byte for byte
     bool holds_new_firmware = false;  // and runs it, reporting the new revision
     int latest_answer = -1;           // the last answer to an update question (-1: none asked)
+    // Another drive took the drive's letter: every call for the drive after
+    // its last command was refused by the system (Windows error 55).
+    bool lost() const { return h.drives.at(0).attachment != 0; }
 };
 using report = std::function<void(const std::string&)>;
 
@@ -527,7 +532,7 @@ void names_a_drive_left_in_update_firmware(const run_view& r, const report& brok
     // run unsure; one the system refused before it left (pass-through only:
     // the ASPI manager cannot tell) leaves it sure.
     const bool aspi = r.h.drives.at(0).adapter >= 0;
-    const bool unsure = std::any_of(r.log.begin(), r.log.end(), [&](const emu::command_record& c) {
+    const bool unsure = r.lost() || std::any_of(r.log.begin(), r.log.end(), [&](const emu::command_record& c) {
         return c.result.timed_out || (c.result.transport_failure && (aspi || !c.result.refused));
     });
     if (named && !r.drive.in_update_mode() && !unsure)
@@ -610,6 +615,8 @@ void each_failure_told_once(const run_view& r, const report& broken) {
         const bool after_inquiry = last_command >= 0 && is_inquiry(r.log[static_cast<size_t>(last_command)].cdb);
         const bool verdict = (code == 42 && after_inquiry && !r.holds_new_firmware) ||
                              (code == 9 && after_inquiry && r.log[static_cast<size_t>(last_command)].result.transferred < 45);
+        // The calls after a lost drive's last command were refused one by one.
+        if (r.lost() && last_command == static_cast<long>(r.log.size()) - 1) continue;
         if (last_command < 0) {
             broken(which + " before any command");
         } else if (!verdict && !failed(r.log[static_cast<size_t>(last_command)])) {
@@ -739,6 +746,7 @@ void records_the_system_s_words(const run_view& r, const report& broken) {
     if (options.log.empty()) return;
     const bool aspi = r.h.drives.at(0).adapter >= 0;
     std::set<std::string> given;
+    if (r.lost()) given.insert("Windows error " + std::to_string(ERROR_DEV_NOT_EXIST));
     for (const emu::command_record& c : r.log) {
         if (!c.result.transport_failure && !c.result.timed_out) continue;
         given.insert(aspi ? "ASPI status" : "Windows error " + std::to_string(sim::pass_through_error(c.result)));
@@ -892,6 +900,12 @@ run_outcome run_update(const route& r, const emu::drive_config& drive, size_t co
         if (then != 0) h.cfg.answers.insert(h.cfg.answers.end(), ANSWERS_GIVEN, then);
         r.set_up(h, drive);
         if (behaviour) h.cfg.interrupt_in_update = behaviour->interrupt_in_update;
+        if (behaviour && behaviour->replaced_after != 0) {
+            emu::drive_config other;
+            other.revision = NEW_REVISION;
+            h.drives.at(0).replaced_after_command = behaviour->replaced_after;
+            h.drives.at(0).replacement = std::make_shared<emu::virtual_drive>(other);
+        }
         std::ofstream(record_path(), std::ios::trunc);
         options.log = record_path();
         h.install();
@@ -920,6 +934,7 @@ run_outcome run_update(const route& r, const emu::drive_config& drive, size_t co
 
         out.log = h.drives.at(0).drive->log();
         out.commands = out.log.size();
+        if (h.drives.at(0).replacement) out.replacement_commands = h.drives.at(0).replacement->log().size();
         if (ended) {
             check_invariants(h, events, exit_code, out);
             if (watch.left_untold()) out.broken.push_back("a drive left in its update firmware was told as not left");
@@ -1108,6 +1123,33 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<std::tuple<size_t, size_t>>& p) {
         return std::string(ROUTES[std::get<0>(p.param)].name) + "_" + FAILURES[std::get<1>(p.param)].name;
     });
+
+// The drive unplugged after each command of the clean run and another of the
+// model, already up to date, plugged in under its letter at once (the route
+// that opens the drive by its letter for every command): the run sends the
+// other drive nothing, and never tells a drive it did not finish as updated.
+TEST(replaced_drive_sweep, the_drive_in_its_place_hears_nothing) {
+    const route& r = ROUTES[0];
+    ASSERT_STREQ(r.name, "nt");
+    const run_outcome& clean = clean_run(0);
+    const size_t n = clean.log.size();
+    for (uint32_t after = 1; after < n; ++after) {
+        drive_behaviour replaced{"replaced", [](emu::drive_config&) {}, ANSWERS_GIVEN, ""};
+        replaced.replaced_after = after;
+        const std::string name = std::string(r.name) + ", replaced after command " + std::to_string(after) + " (" +
+                                 expect::hex(clean.log[after - 1].cdb) + ")";
+        run_outcome run = run_update(r, emu::drive_config{}, PASSES_ALLOWED * n, name, ANSWERS_GIVEN, 0, &replaced);
+        ++runs_made;
+        if (run.replacement_commands != 0)
+            run.broken.push_back(std::to_string(run.replacement_commands) + " commands reached the drive in its place");
+        if (run.summary.find("updated 1") != std::string::npos) run.broken.push_back("told as updated: " + run.summary);
+        if (!run.broken.empty()) ++runs_broken;
+        for (const std::string& broken : run.broken) {
+            ++breaks_seen;
+            ADD_FAILURE() << name << ": " << broken;
+        }
+    }
+}
 
 class behaviour_sweep : public ::testing::TestWithParam<std::tuple<size_t, size_t>> {};
 

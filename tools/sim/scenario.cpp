@@ -296,6 +296,11 @@ void load_scenario(machine& h, const std::string& json_text, const std::string& 
                 take(d, "ieee1394", ieee1394);
                 if (ieee1394) slot.address_error = ERROR_NOT_SUPPORTED;
                 take(d, "vanishes_after_command", slot.vanishes_after_command);
+                take(d, "replaced_after_command", slot.replaced_after_command);
+                if (auto replacement = d.find("replacement"); replacement != d.end())
+                    slot.replacement = std::make_shared<emu::virtual_drive>(drive_config_of(*replacement));
+                else if (slot.replaced_after_command != 0)
+                    fail("a drive replaced after a command needs its \"replacement\"");
                 take(d, "name", slot.name);
                 take(d, "serial", slot.serial);
             }

@@ -47,8 +47,16 @@ HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
             h.last_error_ = d.vanished ? ERROR_FILE_NOT_FOUND : d.open_error;
             return INVALID_HANDLE_VALUE;
         }
+        // Every open of the letter must reach the drive the run found there.
+        if (access != 0 && d.found_attachment >= 0 && d.found_attachment != d.attachment) d.lost = true;
+        if (access != 0 && d.lost) {
+            h.last_error_ = ERROR_DEV_NOT_EXIST;
+            return INVALID_HANDLE_VALUE;
+        }
+        if (access != 0 && d.found_attachment < 0) d.found_attachment = d.attachment;
         machine::handle_info info{access == 0 ? machine::handle_info::notification : machine::handle_info::device};
         info.slot = slot;
+        info.attachment = d.attachment;
         info.path = path;
         return h.new_handle(info);
     }
@@ -108,6 +116,7 @@ BOOL sim_DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_size, LP
         return fail_with(ERROR_INVALID_HANDLE);
     drive_slot& d = h.drives[info->slot];
     if (d.vanished) return fail_with(ERROR_FILE_NOT_FOUND);
+    if (info->attachment != d.attachment) return fail_with(ERROR_DEV_NOT_EXIST);  // its drive was unplugged
 
     switch (code) {
     case IOCTL_SCSI_GET_CAPABILITIES:
@@ -737,8 +746,9 @@ emu::command_result machine::run_command(int slot, const uint8_t* cdb, size_t cd
     if (d.vanished) {
         r.transport_failure = true;
     } else {
-        r = d.drive->execute(cdb, cdb_length, direction, data, data_length, timeout_ms, elapsed_ms);
+        r = d.serving().execute(cdb, cdb_length, direction, data, data_length, timeout_ms, elapsed_ms);
         if (d.vanishes_after_command) d.vanished = true;
+        if (d.replaced_after_command != 0 && ++d.commands == d.replaced_after_command) ++d.attachment;
     }
     trace_line(trace_command(now_ms(), d.name, cdb, cdb_length, direction, data_length, timeout_ms, r,
                              pass_through_call ? pass_through_error(r) : ERROR_SUCCESS));

@@ -38,6 +38,19 @@ struct drive_slot {
     bool vanished = false;
     std::string serial;      // the serial number the system holds for it ("": none)
     std::shared_ptr<emu::virtual_drive> drive;
+    // After this many commands the drive is unplugged and `replacement`,
+    // another drive, takes its letter at once (0: never). Windows tells the
+    // two apart by their device numbers (`attachment` here), with no command.
+    uint32_t replaced_after_command = 0;
+    std::shared_ptr<emu::virtual_drive> replacement;
+    uint32_t commands = 0;
+    uint32_t attachment = 0;
+    // The attachment the run first opened the letter to (-1: not yet), and
+    // whether the letter then led to another: nothing more goes there.
+    int64_t found_attachment = -1;
+    bool lost = false;
+    // The drive that answers at the letter now.
+    emu::virtual_drive& serving() const { return attachment > 0 && replacement ? *replacement : *drive; }
 };
 
 struct config {
@@ -175,6 +188,7 @@ class machine : private emu::aspi_owner {
         enum kind_t { device, notification, image_file, event, key } kind;
         explicit handle_info(kind_t k) : kind(k) {}
         int slot = -1;            // drive slot for devices and notification handles
+        uint32_t attachment = 0;  // the slot's attachment the device was opened to
         std::string path;
         std::FILE* file = nullptr;
         const std::vector<uint8_t>* memory = nullptr;  // a file held in memory
