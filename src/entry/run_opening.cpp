@@ -65,9 +65,9 @@ model_rows descriptor_rows() {
 
 int open_run() {
     const bool fleet = options.check || options.yes;
-    if (host::claim_machine(options.check ? 1 : 0) != 0) {
-        another_run_held_the_drives = true;
-        host::write_notice(notice_text(NOTICE_ANOTHER_RUN));
+    if (const int refused = host::claim_machine(options.check ? 1 : 0)) {
+        another_run_held_the_drives = refused == 1;
+        host::write_notice(notice_text(refused == 1 ? NOTICE_ANOTHER_RUN : NOTICE_CLAIM_NOT_TAKEN));
         return fleet ? EXIT_TRY_AGAIN_LATER : 1;
     }
     for (int row = 0; row < release_count; ++row) {
