@@ -32,7 +32,9 @@
 # name of its own, which Wine tells that version of Windows), SECOND_ARGS
 # (its command line, arguments apart by blanks), SECOND_EXIT (its exit code,
 # 1 unless given) and, for the pass-through route, SECOND_SHIM and
-# SECOND_SCENARIO (the shim preloaded into it alone, serving drive E:).
+# SECOND_SCENARIO (the shim preloaded into it alone, serving drive E:);
+# HOLD_NAME with HOLDER (hold-name.exe, which holds an event of that name
+# while the program runs).
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix ${WORK}/prefix)
@@ -59,7 +61,7 @@ function(wine_step out_var)
   set(${out_var} "${out}" PARENT_SCOPE)
 endfunction()
 
-foreach(file IN ITEMS ${EXE} ${DLL} ${SECOND_EXE})
+foreach(file IN ITEMS ${EXE} ${DLL} ${SECOND_EXE} ${HOLDER})
   if(NOT EXISTS ${file})
     message(FATAL_ERROR "${case_name}: ${file} is missing (make windows builds it)")
   endif()
@@ -182,6 +184,18 @@ if(SECOND_VERSION)
   endif()
   string(JOIN " " second_command ${second_command})
   set(ENV{SECOND_COMMAND} "${second_command}")
+endif()
+if(DEFINED HOLD_NAME)
+  # Held by another process of this prefix until its server ends.
+  file(COPY_FILE ${HOLDER} ${run}/hold-name.exe)
+  execute_process(COMMAND bash -c "\"$0\" hold-name.exe \"$1\" >held.txt 2>&1 </dev/null &
+                                   for _ in $(seq 300); do grep -q held held.txt && exit 0; sleep 0.1; done; exit 1"
+                          ${WINE} ${HOLD_NAME}
+                  WORKING_DIRECTORY ${run} RESULT_VARIABLE held OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
+  if(NOT held EQUAL 0)
+    file(READ ${run}/held.txt why)
+    fail("hold-name.exe could not hold ${HOLD_NAME}: ${why}")
+  endif()
 endif()
 if(NOT DEFINED SECOND_EXIT)
   set(SECOND_EXIT 1)
