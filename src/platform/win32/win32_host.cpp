@@ -518,7 +518,8 @@ bool index_kept(const std::string& path) {
 }
 
 // One file is one volume and one index on it, however its path is spelt;
-// where the volume keeps no index, one full path (file_identity.h).
+// where the volume keeps no index, or the index cannot be read, one full path
+// (file_identity.h). A name that leads to no file is not the image.
 bool w_same_file(const char* a, const char* b) {
     file_identity identity[2];
     std::string paths[2];
@@ -528,20 +529,22 @@ bool w_same_file(const char* a, const char* b) {
         if (names[i] == nullptr) return false;
         const HANDLE file = ::CreateFileA(names[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
+        if (file == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+        }
         BY_HANDLE_FILE_INFORMATION info{};
-        const BOOL known = ::GetFileInformationByHandle(file, &info);
-        ::CloseHandle(file);
-        if (!known) return false;
+        const bool known = file != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(file, &info);
+        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
         spelt[i] = full_path(names[i], paths[i]);
         identity[i].volume = info.dwVolumeSerialNumber;
         identity[i].index_high = info.nFileIndexHigh;
         identity[i].index_low = info.nFileIndexLow;
-        identity[i].index_kept = !spelt[i] || index_kept(paths[i]);
+        identity[i].index_kept = known && (!spelt[i] || index_kept(paths[i]));
     }
-    const path_match match = !spelt[0] || !spelt[1]                          ? path_match::unknown
-                             : ::lstrcmpiA(paths[0].c_str(), paths[1].c_str()) == 0 ? path_match::same
-                                                                              : path_match::different;
+    path_match match = path_match::unknown;
+    if (spelt[0] && spelt[1])
+        match = ::lstrcmpiA(paths[0].c_str(), paths[1].c_str()) == 0 ? path_match::same : path_match::different;
     return one_file(identity[0], identity[1], match);
 }
 
