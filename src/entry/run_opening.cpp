@@ -76,9 +76,9 @@ int open_run() {
             return EXIT_USAGE;
         }
     }
-    if (host::claim_machine(options.check ? 1 : 0) != 0) {
-        another_run_held_the_drives = true;
-        host::write_notice(notice_text(NOTICE_ANOTHER_RUN));
+    if (const int refused = host::claim_machine(options.check ? 1 : 0)) {
+        another_run_held_the_drives = refused == 1;
+        host::write_notice(notice_text(refused == 1 ? NOTICE_ANOTHER_RUN : NOTICE_CLAIM_NOT_TAKEN));
         return fleet ? EXIT_TRY_AGAIN_LATER : 1;
     }
     for (int row = 0; row < release_count; ++row) {

@@ -1,10 +1,12 @@
 // odd-fwupdate.exe: the updater on the real Windows host. With no argument it
 // updates; /check, /yes, /log:FILE and /image:PATH (or --check, --yes,
-// --log FILE, --image PATH) are the options for many machines; /?, -h and
-// --help show the usage and --version the version, and any other argument is
-// refused, all without touching a drive.
+// --log FILE, --image PATH) are the options for many machines; /?, -?, /h,
+// -h, /help and --help show the usage and /version and --version the version,
+// in any case as every Windows option, and any other argument is refused, all
+// without touching a drive.
+#include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 #include "entry/entry.h"
 #include "entry/options.h"
@@ -13,9 +15,20 @@
 
 namespace {
 
+std::string lower(const char* argument) {
+    std::string key = argument;
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
 bool is_help(const char* argument) {
-    return std::strcmp(argument, "/?") == 0 || std::strcmp(argument, "-h") == 0 ||
-           std::strcmp(argument, "--help") == 0;
+    const std::string key = lower(argument);
+    return key == "/?" || key == "-?" || key == "/h" || key == "-h" || key == "/help" || key == "--help";
+}
+
+bool is_version(const char* argument) {
+    const std::string key = lower(argument);
+    return key == "/version" || key == "--version";
 }
 
 void print_usage() {
@@ -61,7 +74,7 @@ int main(int argc, char** argv) {
         print_usage();
         return 0;
     }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    if (argc == 2 && is_version(argv[1])) {
         print_version();
         return 0;
     }

@@ -116,9 +116,10 @@ struct host_calls {
     // which gets the record's bytes as they are, never as console text.
     void (*record_on_standard_output)();
     // Claims the machine's drives for this run until the process ends, however
-    // it ends (a killed run leaves nothing behind): 0 claimed, or non-zero
-    // when another run holds them, so that two runs never send commands into
-    // one drive's update. Asked once, before the first command to any drive.
+    // it ends (a killed run leaves nothing behind): 0 claimed, 1 when another
+    // run holds them, so that two runs never send commands into one drive's
+    // update, 2 when the claim could not be taken (the run is then refused as
+    // well). Asked once, before the first command to any drive.
     // `reads_only` when the run sends only commands that read (a check): a
     // backend may then reach the drives with the rights reading needs.
     int (*claim_machine)(int reads_only);

@@ -369,7 +369,9 @@ arguments)
   # Only a run without arguments may touch a drive, though Yes is typed for every one.
   one_drive_scenario '' ''
   # '--log --check': a script's empty $LOG; the option is not the record's name (nor the image's).
-  for arguments in --help -h --version --force x '--help --version' '--log --check' '--log=-x.log --yes' '--image --yes'; do
+  # Linux options keep their case, and the forms of Windows are no options here.
+  for arguments in --help -h --version --force x '--help --version' '--log --check' '--log=-x.log --yes' '--image --yes' \
+    '-?' --HELP /h /HELP --VERSION; do
     read -ra arguments <<<"$arguments"
     run_updater 'y\ny\n\n'
     [[ ! -e $work/report/E.state ]] || fail "odd-fwupdate ${arguments[*]} sent commands to the drive"

@@ -16,6 +16,7 @@
 
 #include "entry/options.h"
 #include "image/sha256.h"
+#include "platform/win32/file_identity.h"
 #include "test_support.h"
 #include "tools/sim/scenario.h"
 
@@ -317,6 +318,38 @@ TEST_P(run_opening, is_decided_before_any_command) {
 }
 
 INSTANTIATE_TEST_SUITE_P(runs, run_opening, ::testing::ValuesIn(OPENINGS),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The Windows host's "the log is the image": a FAT volume under Windows 98
+// gives index 0, or one that changes, so its path tells; a hard link on NTFS
+// is told by its index. Whatever cannot be told is the image.
+struct identity_case {
+    const char* name;
+    file_identity a, b;
+    path_match paths;
+    bool one;
+};
+const identity_case IDENTITIES[] = {
+    {"ntfs_hard_link", {7, 0, 42, true}, {7, 0, 42, true}, path_match::different, true},
+    {"ntfs_other_file", {7, 0, 42, true}, {7, 0, 43, true}, path_match::different, false},
+    {"ntfs_other_volume", {7, 0, 42, true}, {8, 0, 42, true}, path_match::different, false},
+    {"fat_index_zero_same_path", {7, 0, 0, true}, {7, 0, 0, true}, path_match::same, true},
+    {"fat_index_zero_other_file", {7, 0, 0, true}, {7, 0, 0, true}, path_match::different, false},
+    {"fat_index_changed_same_path", {7, 0, 5, false}, {7, 0, 9, false}, path_match::same, true},
+    {"fat_index_repeated_other_file", {7, 0, 5, false}, {7, 0, 5, false}, path_match::different, false},
+    {"fat_path_not_had", {7, 0, 0, true}, {7, 0, 0, true}, path_match::unknown, true},
+    {"ntfs_path_not_had", {7, 0, 42, true}, {7, 0, 43, true}, path_match::unknown, false},
+};
+
+class windows_file_identity : public ::testing::TestWithParam<identity_case> {};
+
+TEST_P(windows_file_identity, keeps_a_log_out_of_the_image) {
+    const identity_case& c = GetParam();
+    EXPECT_EQ(one_file(c.a, c.b, c.paths), c.one);
+    EXPECT_EQ(one_file(c.b, c.a, c.paths), c.one);
+}
+
+INSTANTIATE_TEST_SUITE_P(volumes, windows_file_identity, ::testing::ValuesIn(IDENTITIES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // An interrupt held during the first of two drives on each route: that drive

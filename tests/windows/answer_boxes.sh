@@ -15,10 +15,11 @@
 # (box-N.png) before it is answered. With INTERRUPT_LOG and INTERRUPT_BLOCKS set, Ctrl-C (SIGINT, which
 # Wine hands to the console's handlers) is sent to the Windows program of this
 # prefix once INTERRUPT_LOG holds that many accepted image blocks. With
-# SECOND_RUN set to a folder as well, the same command is started a second
-# time at that moment instead, its console, standard error and exit code
-# going to that folder (out, err, code) and its emulated drives' report to
-# report/ there. With END_SESSION set, the end of the session is asked then
+# SECOND_RUN set to a folder as well, the same command (or SECOND_COMMAND,
+# words apart by blanks) is started a second time at that moment instead, its
+# console, standard error and exit code going to that folder (out, err, code)
+# and its emulated drives' report to report/ there; with SECOND_RUN_FILE and
+# SECOND_RUN_AFTER set, it is started once that file holds that text. With END_SESSION set, the end of the session is asked then
 # (wineboot --end-session --kill, what Wine does for a logoff or shutdown:
 # the processes go once every window has agreed). With END_SESSION_FILE
 # and END_SESSION_AFTER set, the end of the session is asked once that file
@@ -102,6 +103,29 @@ if [ -n "${END_SESSION_FILE:-}" ]; then
   ) &
 fi
 
+# The second copy, while the first holds the drives; `when` goes to the log.
+second_run() {
+  local when=$1 second
+  shift
+  if [ -n "${SECOND_COMMAND:-}" ]; then read -ra second <<<"$SECOND_COMMAND"; else second=("$@"); fi
+  mkdir -p "$SECOND_RUN/report"
+  say "second run after $when"
+  ODD_ASPI_REPORT=$SECOND_RUN/report "${second[@]}" >"$SECOND_RUN/out" 2>"$SECOND_RUN/err"
+  echo $? >"$SECOND_RUN/code"
+}
+
+if [ -n "${SECOND_RUN_FILE:-}" ]; then
+  (
+    for _ in $(seq 1200); do
+      if grep -qF -- "$SECOND_RUN_AFTER" "$SECOND_RUN_FILE" 2>/dev/null; then
+        second_run "$SECOND_RUN_FILE held it" "$@"
+        exit 0
+      fi
+      sleep 0.1
+    done
+  ) &
+fi
+
 if [ -n "${INTERRUPT_LOG:-}" ]; then
   (
     for _ in $(seq 1200); do
@@ -113,10 +137,7 @@ if [ -n "${INTERRUPT_LOG:-}" ]; then
           exit 0
         fi
         if [ -n "${SECOND_RUN:-}" ]; then
-          mkdir -p "$SECOND_RUN/report"
-          say "second run after $blocks blocks"
-          ODD_ASPI_REPORT=$SECOND_RUN/report "$@" >"$SECOND_RUN/out" 2>"$SECOND_RUN/err"
-          echo $? >"$SECOND_RUN/code"
+          second_run "$blocks blocks" "$@"
           exit 0
         fi
         pid=$(windows_program | head -n 1)

@@ -26,7 +26,15 @@
 # STDERR (text the program's standard error must hold); HOST_NAME (the
 # machine's name, set in the registry at the start of the program's session);
 # LOG_HOLDS ("text|text": the program keeps its record in runs.log, which
-# must hold each text) and LOG_LINES (the number of lines it must hold).
+# must hold each text) and LOG_LINES (the number of lines it must hold);
+# SECOND_RUN_AFTER (text: the second copy started once the console shows it);
+# SECOND_EXE with SECOND_VERSION (the second copy is that program under a
+# name of its own, which Wine tells that version of Windows), SECOND_ARGS
+# (its command line, arguments apart by blanks), SECOND_EXIT (its exit code,
+# 1 unless given) and, for the pass-through route, SECOND_SHIM and
+# SECOND_SCENARIO (the shim preloaded into it alone, serving drive E:);
+# HOLD_NAME with HOLDER (hold-name.exe, which holds an event of that name
+# while the program runs).
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix ${WORK}/prefix)
@@ -53,7 +61,7 @@ function(wine_step out_var)
   set(${out_var} "${out}" PARENT_SCOPE)
 endfunction()
 
-foreach(file IN ITEMS ${EXE} ${DLL})
+foreach(file IN ITEMS ${EXE} ${DLL} ${SECOND_EXE} ${HOLDER})
   if(NOT EXISTS ${file})
     message(FATAL_ERROR "${case_name}: ${file} is missing (make windows builds it)")
   endif()
@@ -164,6 +172,35 @@ if(SHIM)
   set(ENV{LD_PRELOAD} ${SHIM})
 endif()
 
+if(SECOND_VERSION)
+  # The second copy reads the version Wine tells a program of its name.
+  file(COPY_FILE ${SECOND_EXE} ${run}/second.exe)
+  wine_step(out reg add "HKCU\\Software\\Wine\\AppDefaults\\second.exe" /v Version /d ${SECOND_VERSION} /f)
+  set(second_command ${WINE} second.exe ${SECOND_ARGS})
+  if(SECOND_SHIM)
+    file(CREATE_LINK /dev/null ${prefix}/dosdevices/e:: SYMBOLIC)
+    set(second_command env LD_PRELOAD=${SECOND_SHIM} ODD_SGIO_SCENARIO=${SECOND_SCENARIO}
+        ODD_SGIO_REPORT=${WORK}/second/report ${second_command})
+  endif()
+  string(JOIN " " second_command ${second_command})
+  set(ENV{SECOND_COMMAND} "${second_command}")
+endif()
+if(DEFINED HOLD_NAME)
+  # Held by another process of this prefix until its server ends.
+  file(COPY_FILE ${HOLDER} ${run}/hold-name.exe)
+  execute_process(COMMAND bash -c "\"$0\" hold-name.exe \"$1\" >held.txt 2>&1 </dev/null &
+                                   for _ in $(seq 300); do grep -q held held.txt && exit 0; sleep 0.1; done; exit 1"
+                          ${WINE} ${HOLD_NAME}
+                  WORKING_DIRECTORY ${run} RESULT_VARIABLE held OUTPUT_QUIET ERROR_QUIET TIMEOUT 60)
+  if(NOT held EQUAL 0)
+    file(READ ${run}/held.txt why)
+    fail("hold-name.exe could not hold ${HOLD_NAME}: ${why}")
+  endif()
+endif()
+if(NOT DEFINED SECOND_EXIT)
+  set(SECOND_EXIT 1)
+endif()
+
 set(run_command ${WINE} odd-fwupdate.exe ${ARGS})
 if(DEFINED LOG_HOLDS)
   list(APPEND run_command /log:runs.log)
@@ -196,6 +233,13 @@ if(DEFINED ANSWERS)
     if(END_SESSION)
       set(ENV{END_SESSION} 1)
     endif()
+  endif()
+  if(DEFINED SECOND_RUN_AFTER)
+    file(REMOVE_RECURSE ${WORK}/second)
+    set(ENV{SECOND_RUN} ${WORK}/second)
+    set(ENV{SECOND_RUN_FILE} ${WORK}/console.bin)
+    set(ENV{SECOND_RUN_AFTER} ${SECOND_RUN_AFTER})
+    set(SECOND_RUN 1)
   endif()
   if(DEFINED END_SESSION_AFTER)
     set(ENV{END_SESSION_FILE} ${WORK}/console.bin)
@@ -267,17 +311,22 @@ if(DEFINED ANSWERS)
     fail("Ctrl-C was never sent\n${boxes_text}")
   endif()
   if(SECOND_RUN)
-    # The second copy ends at once, saying why, and never loads the ASPI manager.
+    # The second copy ends at once, saying why, and never loads the ASPI
+    # manager nor sends a command through pass-through.
     if(NOT boxes_text MATCHES "second run after" OR NOT EXISTS ${WORK}/second/code)
       fail("the second run was never started\n${boxes_text}")
     endif()
     file(STRINGS ${WORK}/second/code second_code)
     file(READ ${WORK}/second/err second_err)
-    if(NOT second_code EQUAL 1 OR NOT second_err MATCHES "another run is updating drives on this machine")
+    if(NOT second_code EQUAL SECOND_EXIT OR NOT second_err MATCHES "another run is updating drives on this machine")
       fail("the second run ended with ${second_code}: ${second_err}")
     endif()
     if(EXISTS ${WORK}/second/report/drives.txt)
       fail("the second run loaded the ASPI manager")
+    endif()
+    file(GLOB second_drives ${WORK}/second/report/*.state)
+    if(second_drives)
+      fail("the second run sent commands to a drive: ${second_drives}")
     endif()
   endif()
   list(FILTER boxes INCLUDE REGEX "^box [0-9]+: (y|n|ok|c|e)$")

@@ -12,6 +12,7 @@
 #include "platform/host.h"
 #include "platform/last_record.h"
 #include "platform/notice_line.h"
+#include "platform/win32/file_identity.h"
 #include "platform/win32/session_end.h"
 #include "platform/win32/win32_host.h"
 
@@ -422,41 +423,152 @@ int w_append_to_file(const char* path, const char* bytes, size_t length) {
     return written ? 0 : -1;
 }
 
-// The claim on the machine's drives is a named mutex, held (never closed)
-// until the process ends, when Windows drops it however the process ended.
-// From Windows 2000 on it lives in the global namespace, so that a run in
-// another session (a second user, a remote desktop, a service) meets it; 95,
-// 98, Me and NT 4 have one namespace and take no prefix. A mutex another
-// user created is there though this one may not open it.
-// Pass-through needs a handle with write access for every command, reading
-// ones too: a check claims the drives as an update does.
-int w_claim_machine(int) {
-    OSVERSIONINFOA version{};
-    version.dwOSVersionInfoSize = sizeof version;
-    const bool sessions = ::GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-                          version.dwMajorVersion >= 5;
-    const char* name = sessions ? "Global\\odd-fwupdate.drives" : "odd-fwupdate.drives";
-    const HANDLE claim = ::CreateMutexA(nullptr, FALSE, name);
-    const DWORD error = ::GetLastError();
-    if (claim == nullptr) return error == ERROR_ACCESS_DENIED ? 1 : 0;
-    return error == ERROR_ALREADY_EXISTS ? 1 : 0;
+// The claim on the machine's drives is a pair of named mutexes, held (never
+// closed) until the process ends, when Windows drops them however the process
+// ended. Every run takes every name another copy on this machine may hold,
+// whatever version Windows reports to it (the "Windows 98/Me" compatibility
+// mode reports 9x on a system with sessions): the name in the global
+// namespace, which a run in another session (a second user, a remote desktop,
+// a service) meets, and the bare one, which is all Windows 95, 98, Me and NT 4
+// have. Either one held by another run refuses this one; a name that cannot be
+// taken refuses it too, except the global one on a system with no such
+// namespace. A mutex another user created is there though this one may not
+// open it. Pass-through needs a handle with write access for every command,
+// reading ones too: a check claims the drives as an update does.
+constexpr char GLOBAL_CLAIM[] = "Global\\odd-fwupdate.drives";
+constexpr char BARE_CLAIM[] = "odd-fwupdate.drives";
+constexpr int CLAIMED = 0;
+constexpr int HELD_BY_ANOTHER_RUN = 1;
+constexpr int NOT_TAKEN = 2;
+
+// The system's answer when a name's namespace is not there: NT 4 has no
+// "Global" folder of objects, and 95, 98 and Me may take no backslash.
+bool no_such_namespace(DWORD error) {
+    return error == ERROR_PATH_NOT_FOUND || error == ERROR_BAD_PATHNAME || error == ERROR_INVALID_NAME;
 }
 
-// One file is one volume and one index on it, however its path is spelt.
+// Creates the mutex `name`: its handle (`existed` when another handle held it
+// already), or null with the system's error. Windows 95, 98 and Me may leave
+// a stale error after a call that succeeds, so the error is cleared first
+// and read only after a mutex came.
+HANDLE take_mutex(const char* name, bool& existed, DWORD& error) {
+    ::SetLastError(ERROR_SUCCESS);
+    const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+    error = ::GetLastError();
+    existed = mutex != nullptr && error == ERROR_ALREADY_EXISTS;
+    return mutex;
+}
+
+// Where the session has no namespace of its own (session 0 of Windows 2000
+// and XP, the services' session), the bare name is the global name: told by
+// a name only this process uses, made global and looked for bare.
+bool one_namespace_here() {
+    char probe[64];
+    std::snprintf(probe, sizeof probe, "Global\\odd-fwupdate.probe.%lu",
+                  static_cast<unsigned long>(::GetCurrentProcessId()));
+    bool existed = false;
+    DWORD error = 0;
+    const HANDLE global = take_mutex(probe, existed, error);
+    if (global == nullptr) return false;
+    const HANDLE bare = take_mutex(probe + 7, existed, error);
+    if (bare != nullptr) ::CloseHandle(bare);
+    ::CloseHandle(global);
+    return bare != nullptr && existed;
+}
+
+// The outcome of a name that came with no mutex.
+int refused_for(DWORD error) { return error == ERROR_ACCESS_DENIED ? HELD_BY_ANOTHER_RUN : NOT_TAKEN; }
+
+int w_claim_machine(int) {
+    bool existed = false;
+    DWORD error = 0;
+    const HANDLE global = take_mutex(GLOBAL_CLAIM, existed, error);
+    if (global == nullptr && !no_such_namespace(error)) return refused_for(error);
+    if (existed) {
+        ::CloseHandle(global);  // a refused run leaves the claim to its holder alone
+        return HELD_BY_ANOTHER_RUN;
+    }
+    const HANDLE bare = take_mutex(BARE_CLAIM, existed, error);
+    int outcome = bare == nullptr ? refused_for(error) : CLAIMED;
+    if (existed && !(global != nullptr && one_namespace_here())) outcome = HELD_BY_ANOTHER_RUN;
+    if (outcome != CLAIMED) {
+        if (bare != nullptr) ::CloseHandle(bare);
+        if (global != nullptr) ::CloseHandle(global);
+    }
+    return outcome;
+}
+
+// The full path of `name` in its long form (where the system has no long
+// forms, 95 and NT 4, in its short one: either way one spelling per file).
+bool full_path(const char* name, std::string& path) {
+    char full[MAX_PATH];
+    const DWORD length = ::GetFullPathNameA(name, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full) return false;
+    using long_path_fn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    const FARPROC address = kernel != nullptr ? ::GetProcAddress(kernel, "GetLongPathNameA") : nullptr;
+    char spelt[MAX_PATH];
+    const DWORD spelt_length =
+        address != nullptr ? reinterpret_cast<long_path_fn>(reinterpret_cast<void (*)()>(address))(full, spelt, sizeof spelt)
+                           : ::GetShortPathNameA(full, spelt, sizeof spelt);
+    if (spelt_length == 0 || spelt_length >= sizeof spelt) return false;
+    path = spelt;
+    return true;
+}
+
+// Whether the file system of the volume `path` is on keeps an index that
+// stays with each file: the FAT family does not. A volume whose file system
+// cannot be told is taken to keep one, and its index still counts.
+bool index_kept(const std::string& path) {
+    std::string root;
+    if (path.size() >= 3 && path[1] == ':') {
+        root = path.substr(0, 3);
+    } else if (path.rfind("\\\\", 0) == 0) {  // \\server\share\ ...
+        const size_t share = path.find('\\', 2);
+        const size_t end = share == std::string::npos ? share : path.find('\\', share + 1);
+        root = end == std::string::npos ? path + "\\" : path.substr(0, end + 1);
+    } else {
+        return true;
+    }
+    char system[MAX_PATH + 1] = {};
+    if (!::GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, system, sizeof system))
+        return true;
+    const std::string name = system;
+    return name.rfind("FAT", 0) != 0 && name != "exFAT" && name != "VFAT";
+}
+
+// One file is one volume and one index on it, however its path is spelt;
+// where the volume keeps no index, or the index cannot be read, one full path
+// (file_identity.h). A name that leads to no file is not the image. The kept
+// record is described through the handle kept, never by its path again.
 bool w_same_file(const char* a, const char* b) {
-    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    file_identity identity[2];
+    std::string paths[2];
+    bool spelt[2] = {};
     const char* names[2] = {a, b};
     for (int i = 0; i < 2; ++i) {
         if (names[i] == nullptr) return false;
-        const HANDLE file = ::CreateFileA(names[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        const BOOL known = ::GetFileInformationByHandle(file, &info[i]);
-        ::CloseHandle(file);
-        if (!known) return false;
+        const bool kept = kept_record != INVALID_HANDLE_VALUE && kept_record_path == names[i];
+        const HANDLE file = kept ? kept_record
+                                 : ::CreateFileA(names[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+        }
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool known = file != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(file, &info);
+        if (file != INVALID_HANDLE_VALUE && !kept) ::CloseHandle(file);
+        spelt[i] = full_path(names[i], paths[i]);
+        identity[i].volume = info.dwVolumeSerialNumber;
+        identity[i].index_high = info.nFileIndexHigh;
+        identity[i].index_low = info.nFileIndexLow;
+        identity[i].index_kept = known && (!spelt[i] || index_kept(paths[i]));
     }
-    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+    path_match match = path_match::unknown;
+    if (spelt[0] && spelt[1])
+        match = ::lstrcmpiA(paths[0].c_str(), paths[1].c_str()) == 0 ? path_match::same : path_match::different;
+    return one_file(identity[0], identity[1], match);
 }
 
 void w_write_notice(const char* text) {
