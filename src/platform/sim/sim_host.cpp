@@ -16,8 +16,6 @@
 #include <fstream>
 #include <iterator>
 
-#include <sys/stat.h>
-
 namespace sim {
 namespace {
 
@@ -521,6 +519,8 @@ int sim_keep_record_open(const char* path) {
     h.kept_record.reset(std::fopen(path, "a+b"), [](std::FILE* file) {
         if (file) std::fclose(file);
     });
+    std::error_code error;
+    h.kept_record_file = std::filesystem::canonical(path, error);
     return h.kept_record ? 0 : -1;
 }
 
@@ -541,12 +541,13 @@ bool sim_same_file(const char* a, const char* b) {
         if (!folder.empty() && name[0] != '/') paths.push_back(fs::path(folder) / name);
         return paths;
     };
-    // The kept record is judged by the file kept open.
+    // The kept record is judged by the file it led to when it was opened.
     if (!active->kept_record_path.empty() && active->kept_record_path == a) {
-        struct stat kept, other;
-        if (!active->kept_record || ::fstat(::fileno(active->kept_record.get()), &kept) != 0) return false;
-        for (const fs::path& y : ways(b))
-            if (::stat(y.c_str(), &other) == 0 && other.st_dev == kept.st_dev && other.st_ino == kept.st_ino) return true;
+        if (!active->kept_record) return false;
+        for (const fs::path& y : ways(b)) {
+            std::error_code error;
+            if (fs::equivalent(active->kept_record_file, y, error)) return true;
+        }
         return false;
     }
     for (const fs::path& x : ways(a))

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -147,6 +148,7 @@ class machine : private emu::aspi_owner {
     // The record kept open for the run (keep_record_open), by its path.
     std::string kept_record_path;
     std::shared_ptr<std::FILE> kept_record;
+    std::filesystem::path kept_record_file;  // the file the path led to then
     // The record on standard output (a log named "-"): the console's echo
     // then goes to the box echo, as a real host's console text goes to
     // standard error, and the record's bytes here and to the console echo.
