@@ -102,6 +102,8 @@ int l_append_to_file(const char* path, const char* bytes, size_t length);
 void locate_run_folder();
 const char* run_folder();
 int l_claim_machine(int reads_only);
+// The claim file's descriptor while this run holds it, or -1 (drive claims alone).
+int claim_descriptor();
 // True once the run has said it sends only commands that read (a check).
 bool run_reads_only();
 bool l_same_file(const char* a, const char* b);

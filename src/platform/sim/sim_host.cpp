@@ -45,6 +45,11 @@ HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
             h.last_error_ = d.vanished ? ERROR_FILE_NOT_FOUND : d.open_error;
             return INVALID_HANDLE_VALUE;
         }
+        // The drive's claim is another's: a handle that asks nothing of it (media change requests) opens still.
+        if (d.held_by_another && access != 0) {
+            h.last_error_ = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
         machine::handle_info info{access == 0 ? machine::handle_info::notification : machine::handle_info::device};
         info.slot = slot;
         info.path = path;
