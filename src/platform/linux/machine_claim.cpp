@@ -73,8 +73,6 @@ void locate_run_folder() {
 #endif
 }
 
-const char* run_folder() { return run_root; }
-
 bool run_reads_only() { return reads_only_claimed; }
 
 int claim_descriptor() { return claim_fd; }

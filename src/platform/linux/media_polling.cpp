@@ -125,6 +125,7 @@ void stop_media_polling(int device) {
     // lives in this run alone: given back on every way out but SIGKILL.
     p.kept_in = claim >= 0 && write_kept(claim, device, p.value, p.length) ? claim : -1;
     if (write_whole(p.path, "0", 1)) p.stopped = 1;
+    else if (p.kept_in >= 0) write_kept(p.kept_in, device, nullptr, 0);  // nothing to give back
 }
 
 void restore_media_polling(int device) {
