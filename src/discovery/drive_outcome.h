@@ -38,6 +38,7 @@ enum class outcome_reason {
     no_answer,                 // a command came back without the drive's answer (lost, timed out)
     cannot_open,               // the system would not open its device
     no_right,                  // this user has no right to open it
+    in_use,                    // another program or run holds its device
     identity_unreadable,       // its identity block could not be read
     another_revision,          // hardware revision other than the image's
     another_signature,         // signature other than the image's

@@ -150,10 +150,13 @@ void enumerate_letters(const model_rows& models) {
         if (open_drive_device(letter, current_target) != 0) {
             // The system says a drive is there that the run has no right to
             // (Linux: no access to its device, or no CAP_SYS_RAWIO; Windows: a
-            // user who is not an administrator).
+            // user who is not an administrator), or that another program or
+            // run holds, so that nothing of this run may reach it.
             const DWORD error = host::GetLastError();
             if (error == ERROR_PRIVILEGE_NOT_HELD) {
                 list_unreached(letter, -1, -1, outcome_reason::no_right, "");
+            } else if (error == ERROR_SHARING_VIOLATION) {
+                list_unreached(letter, -1, -1, outcome_reason::in_use, system_words().c_str());
             } else if (optical_letter) {
                 list_unreached(letter, -1, -1,
                                error == ERROR_ACCESS_DENIED ? outcome_reason::no_right : outcome_reason::cannot_open,

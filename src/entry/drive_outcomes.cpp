@@ -48,6 +48,7 @@ const char* reason_word(outcome_reason reason) {
     case outcome_reason::no_answer: return "no-answer";
     case outcome_reason::cannot_open: return "cannot-open";
     case outcome_reason::no_right: return "no-right";
+    case outcome_reason::in_use: return "in-use";
     case outcome_reason::identity_unreadable: return "identity-unreadable";
     case outcome_reason::another_revision: return "another-revision";
     case outcome_reason::another_signature: return "another-signature";

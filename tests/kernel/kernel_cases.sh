@@ -518,6 +518,38 @@ EOF
   ! grep -q "odd-fwupdate-$second .*\(sys_ioctl(\|scsi_dispatch\)" "$folder/trace" || fail "the second run reached the drive"
   expect_quiet_update_window D
   ;;
+two_runs_without_the_run_folder | check_of_a_user_during_an_update)
+  # No run can make the machine's file (/run read-only), or the second run,
+  # an ordinary user's check, cannot open root's (made under umask 077): the
+  # drive's own claim keeps the second run from the drive, before its open
+  # reaches it.
+  scenario '{ "letter": "D", "revision": "1.23" }' '"yes", "ok"'
+  if [[ $case_name == two_runs_without_the_run_folder ]]; then
+    setup='mount -t tmpfs -o ro tmpfs /run' as='sh -c' second='--yes'
+  else
+    setup='umask 077' as='su nobody -s /bin/sh -c' second='--check'
+  fi
+  guest_case <<EOF
+$setup
+start_update 'y\\n\\n' 10
+umask 022
+chmod 755 /tmp/run && chmod 644 /dev/sr0 /tmp/run/A0013431.128
+$as 'echo \$\$ >/tmp/second_pid; exec /case/odd-fwupdate $second' </dev/null >/case/second_out 2>/case/second_err
+echo \$? >/case/second_code
+cp /tmp/second_pid /case/second_pid
+wait \$program
+echo \$? >/case/code
+EOF
+  boot
+  expect_code 0
+  [[ $(cat "$folder/second_code") == 5 ]] || { cat "$folder/second_err"; fail "the second run's exit code is $(cat "$folder/second_code"), expected 5"; }
+  expect_in "$folder/second_err" 'odd-fwupdate: /dev/sr0 could not be read (in-use); it may be a drive to update: run odd-fwupdate again later\n'
+  expect_state revision 1.28
+  [[ $(count_commands '3B 07 F0') == 64 ]] || fail "64 blocks expected"
+  second=$(cat "$folder/second_pid")
+  ! grep -q "odd-fwupdate-$second .*\(sys_ioctl(\|scsi_dispatch\)" "$folder/trace" || fail "the second run reached the drive"
+  expect_quiet_update_window D
+  ;;
 sg_write_buffer)
   # sg3-utils as the peer: the same drive updated by hand through the same kernel.
   scenario '{ "letter": "D", "revision": "1.23", "leave_command_ms": 0, "reflash_ms": 0 }' ''

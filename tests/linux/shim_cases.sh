@@ -199,6 +199,20 @@ expect_only_listed_then_updated() {
   expect_state revision 1.28
 }
 
+# nobody_setup: drive E: to update, with a folder another user (nobody, in ${as_nobody[@]}) may work in.
+nobody_setup() {
+  [[ $EUID == 0 ]] || { echo "SKIP: another user is needed (run as root)"; exit 77; }
+  as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  one_drive_scenario '' ''
+  chmod 755 "$work" && chmod 777 "$work/report"
+}
+# The run updated drive E: with nothing of another run between.
+expect_updated_alone() {
+  expect_code 0
+  expect_state revision 1.28
+  [[ $(count_commands '3B 07 F0') == 64 ]] || fail "64 blocks expected"
+}
+
 # A mode block: model string, access value little-endian, zeros to 256 bytes.
 # This drive's signature (QUA_ADV) takes the access code 0x5E3A91C4 plus 4 both ways.
 mode_block() { { printf 'QUARLEN  KWR-322\xc8\x91\x3a\x5e'; head -c 236 /dev/zero; } >"$1"; }
@@ -584,7 +598,8 @@ log_that_is_the_image)
     cmp -s "$image" "$work/image_before" || fail "the image was written to"
   done
   # While another run holds the machine too: the record is judged before the claim.
-  exec 8>"$work/run/odd-fwupdate.lock"
+  (umask 077 && : >"$work/run/odd-fwupdate.lock")
+  exec 8<"$work/run/odd-fwupdate.lock"
   flock -x 8
   arguments=(--check --log A0013431.128)
   run_updater ''
@@ -613,7 +628,43 @@ polling_given_back_after_a_killed_run)
   [[ $code == 0 ]] || { cat "$work/out" "$work/err"; fail "exit code $code after the killed run"; }
   expect_in "$work/out" 'FW is already latest.'
   expect_polling 1 2000
-  [[ ! -e $work/run/odd-fwupdate.sr1.events_poll_msecs ]] || fail "the kept value outlived the run that gave it back"
+  ! grep -qa 2000 "$work/run/odd-fwupdate.lock" || fail "the kept value outlived the run that gave it back"
+  ;;
+second_run_of_a_user_without_the_machine_file)
+  # Two runs that are not root (CAP_SYS_RAWIO alone), where neither can make
+  # the machine's file: the drive's own claim keeps the second from the drive.
+  nobody_setup
+  state_folder=$work/state
+  # setpriv, preloaded too, meets the drive's journal first, as root.
+  mkdir -p "$state_folder/second" && touch "$state_folder/E.journal" && chmod -R 777 "$state_folder"
+  start_updater "${as_nobody[@]}"
+  wait_for "$work/out" 'Current Signature'  # at its question
+  (cd "$work" && env LD_PRELOAD="$shim" ODD_SGIO_SCENARIO="$work/scenario.json" ODD_SGIO_STATE="$state_folder" \
+    ODD_SGIO_REPORT="$state_folder/second" "${as_nobody[@]}" "$build/odd-fwupdate" --yes </dev/null >"$work/out2" 2>"$work/err2")
+  code=$?
+  expect_code 5
+  expect_in "$work/err2" 'odd-fwupdate: /dev/sr1 could not be read (in-use); it may be a drive to update: run odd-fwupdate again later\n'
+  [[ ! -s $state_folder/second/E.commands ]] || { cat "$state_folder/second/E.commands"; fail "the second run reached the drive"; }
+  [[ ! -e $work/run/odd-fwupdate.lock ]] || fail "a run that is not root made the machine's file"
+  answer 'y\n\n'
+  finish_updater
+  expect_updated_alone
+  ;;
+user_holding_the_machine_file)
+  # A user's flock on a machine file others could open (as an older run left
+  # it) keeps no root run waiting, and the file is made root's alone.
+  nobody_setup
+  touch "$work/run/odd-fwupdate.lock" && chmod 644 "$work/run/odd-fwupdate.lock"
+  "${as_nobody[@]}" flock -x "$work/run/odd-fwupdate.lock" sleep 60 >/dev/null 2>&1 &
+  holder=$!
+  trap 'kill "$holder" 2>/dev/null; rm -rf "$work"' EXIT
+  until ! flock -xn "$work/run/odd-fwupdate.lock" true; do sleep 0.1; done
+  arguments=(--yes)
+  run_updater ''
+  kill "$holder"
+  [[ $(stat -c '%a %u' "$work/run/odd-fwupdate.lock") == '600 0' ]] || fail "the machine's file is $(stat -c '%a %u' "$work/run/odd-fwupdate.lock")"
+  ! "${as_nobody[@]}" flock -xn "$work/run/odd-fwupdate.lock" true 2>/dev/null || fail "a user could hold the machine's file"
+  expect_updated_alone
   ;;
 detached_during_the_update)
   # The drive goes away and comes back in its update window, then stays in its

@@ -472,6 +472,7 @@ struct unreached_drive {
     const char* drive;
     int exit_code;
     const char* word;
+    const char* reason = nullptr;  // the reason's word, where the row pins it
 };
 const unreached_drive UNREACHED_DRIVES[] = {
     {"no_answer", R"("faults": [ { "command": 1, "kind": "timeout" } ])", 5, "unreadable"},
@@ -483,6 +484,7 @@ const unreached_drive UNREACHED_DRIVES[] = {
      5, "unreadable"},
     {"busy", R"("faults": [ { "command": 1, "kind": "busy" } ])", 5, "unreadable"},
     {"device_will_not_open", R"("open_fails": true, "open_error": 1117)", 5, "unreadable"},
+    {"held_by_another_program", R"("held_by_another": true)", 5, "unreadable", "in-use"},
     {"identity_unreadable", R"("faults": [ { "command": 2, "kind": "check-condition", "key": 4, "asc": 68, "ascq": 0 } ])",
      5, "unreadable"},
     {"identity_unreadable_in_update_firmware",
@@ -510,6 +512,9 @@ TEST_P(unreached_drive_run, is_told_and_counted) {
     ASSERT_EQ(finals.size(), 1u);
     EXPECT_EQ(finals[0].value(check ? "verdict" : "result", ""), drive.word) << finals[0];
     EXPECT_TRUE(finals[0].contains("reason")) << finals[0];
+    if (drive.reason) {
+        EXPECT_EQ(finals[0].value("reason", ""), drive.reason) << finals[0];
+    }
     EXPECT_EQ(run.records.back().value("drives", 0), beside_another ? 2 : 1);
     if (check) EXPECT_NE(run.console.find(std::string("\t") + drive.word + "\n"), std::string::npos) << run.console;
 }

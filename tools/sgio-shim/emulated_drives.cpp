@@ -2,6 +2,11 @@
 // drive's history is kept by drive_journal.cpp.
 #include "tools/sgio-shim/emulated_drives.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -130,6 +135,30 @@ size_t descriptor_format_sense(const uint8_t* fixed, size_t length, uint8_t* out
     return n;
 }
 
+int drive_table::take_claim(int index) {
+    served_drive& d = drives_[static_cast<size_t>(index)];
+    if (d.held_by_another || d.exclusive_fd >= 0) return EBUSY;
+    if (state_folder_.empty()) return 0;  // no other process meets this drive
+    const std::string path = state_folder_ + "/" + d.letter + ".claim";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    ::fchmod(fd, 0644);  // whoever may open the drive may try its claim
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        return error;
+    }
+    d.claim_lock = fd;
+    return 0;
+}
+
+void drive_table::release_claim(int index) {
+    served_drive& d = drives_[static_cast<size_t>(index)];
+    if (d.claim_lock >= 0) ::close(d.claim_lock);
+    d.claim_lock = -1;
+    d.exclusive_fd = -1;
+}
+
 bool drive_table::load(std::string& error) {
     const char* scenario_path = std::getenv("ODD_SGIO_SCENARIO");
     if (scenario_path == nullptr || *scenario_path == 0) return true;
@@ -193,6 +222,7 @@ bool drive_table::load_drives(const std::string& scenario_path, std::string& err
         d.device = "/dev/sr" + std::to_string(letter - FIRST_LETTER);
         d.drive = slot.drive;
         if (slot.open_fails) d.open_errno = errno_for_open_error(slot.open_error);
+        d.held_by_another = slot.held_by_another;
         try {
             take_shim_keys(listed[i], d);
         } catch (const json::exception& e) {

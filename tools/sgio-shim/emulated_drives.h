@@ -48,6 +48,13 @@ struct served_drive {
 
     bool descriptor_sense = false;      // sense goes out in descriptor format
     int open_errno = 0;                 // opening the drive fails with this errno
+    // The block layer's exclusive claim (O_EXCL): another program holds it
+    // for good (the scenario's "held_by_another"), or this process holds it
+    // through `exclusive_fd` and an flock on the drive's claim file in the
+    // state folder, which other processes meet.
+    bool held_by_another = false;
+    int exclusive_fd = -1;
+    int claim_lock = -1;
     int sg_io_errno = 0;                // SG_IO fails with this errno ...
     int sg_io_errno_opcode = -1;        // ... for this opcode only (-1: every command)
     // After this many commands of this process the drive is detached and
@@ -91,6 +98,13 @@ class drive_table {
     served_drive& operator[](int index) { return drives_[static_cast<size_t>(index)]; }
     // Links the drive's device in the case's sysfs, unless a process did before.
     void link_sysfs(int index);
+
+    // The drive's exclusive claim taken for an O_EXCL open: 0, or EBUSY when
+    // another open file holds it (in this process or, through the state
+    // folder, in another one), as the block layer refuses it before the
+    // driver's open. release_claim lets it go with the descriptor that held it.
+    int take_claim(int index);
+    void release_claim(int index);
 
     // Answers one SG_IO request on a descriptor opened during `attachment`
     // of the drive. `entered_ns` is when the caller's ioctl began. Returns 0

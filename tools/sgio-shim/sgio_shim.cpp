@@ -133,13 +133,22 @@ int open_emulated(int dirfd, const char* path, int flags) {
         return -1;
     }
     t->link_sysfs(d);
+    const bool exclusive = (flags & O_EXCL) != 0 && (flags & O_PATH) == 0;
+    if (exclusive) {
+        if (const int error = t->take_claim(d); error != 0) {
+            errno = error;
+            return -1;
+        }
+    }
     const int fd = libc().open("/dev/null", flags & (O_ACCMODE | O_CLOEXEC | O_PATH));
-    if (fd < 0) return -1;
-    if (fd >= MAX_TRACKED_FD) {
-        libc().close(fd);
-        errno = EMFILE;
+    if (fd < 0 || fd >= MAX_TRACKED_FD) {
+        const int error = fd < 0 ? errno : EMFILE;
+        if (fd >= 0) libc().close(fd);
+        if (exclusive) t->release_claim(d);
+        errno = error;
         return -1;
     }
+    if (exclusive) (*t)[d].exclusive_fd = fd;
     attachment_of[fd].store(static_cast<uint16_t>((*t)[d].attachment), std::memory_order_relaxed);
     tracked[fd].store(static_cast<int16_t>(d + 1), std::memory_order_relaxed);
     return fd;
@@ -248,6 +257,8 @@ SHIM_EXPORT int __openat64_2(int dirfd, const char* path, int flags) {
 }
 
 SHIM_EXPORT int close(int fd) {
+    const int d = tracked_drive(fd);
+    if (d >= 0 && table != nullptr && (*table)[d].exclusive_fd == fd) table->release_claim(d);
     if (fd >= 0 && fd < MAX_TRACKED_FD) tracked[fd].store(0, std::memory_order_relaxed);
     return libc().close(fd);
 }

@@ -290,6 +290,7 @@ void load_scenario(machine& h, const std::string& json_text, const std::string& 
                                                   : h.add_drive_at_letter(letter[0], config);
                 take(d, "open_fails", slot.open_fails);
                 take(d, "open_error", slot.open_error);
+                take(d, "held_by_another", slot.held_by_another);
                 take(d, "capabilities_error", slot.capabilities_error);
                 take(d, "address_error", slot.address_error);
                 bool ieee1394 = false;

@@ -123,4 +123,6 @@ bool same_drive_as_found(int device, int fd) {
 
 bool drive_lost(int device) { return device >= 0 && device < DEVICE_COUNT && found[device].lost; }
 
+bool drive_found(int device) { return device >= 0 && device < DEVICE_COUNT && found[device].taken; }
+
 }  // namespace linux_host

@@ -20,5 +20,7 @@ void read_drive_serial(const char* device_folder, char* serial, size_t size);
 // from then on the name is lost for the run (`drive_lost`).
 bool same_drive_as_found(int device, int fd);
 bool drive_lost(int device);
+// True once device N's identity was taken.
+bool drive_found(int device);
 
 }  // namespace linux_host

@@ -1,4 +1,4 @@
-// The Linux host's drives: /dev/srN opened (and kept open for the run),
+// The Linux host's drives: /dev/srN claimed, opened and kept open for the run,
 // SG_IO for the pass-through requests, the other storage requests answered as
 // Windows answers them, and the CAP_SYS_RAWIO the kernel asks of WRITE BUFFER.
 #include <fcntl.h>
@@ -68,6 +68,12 @@ constexpr int DRIVE_NOT_PROVEN = -2;
 
 // Opens /dev/srN with `flags`, or hands out its kept descriptor; -1 with
 // errno, or DRIVE_NOT_PROVEN: then nothing was or will be sent under the name.
+// The first open that may command the drive claims it for the run (O_EXCL):
+// the kernel then refuses the claim to every other open file, another run's,
+// whoever runs it, before its open reaches the drive, and drops it with the
+// run's last descriptor, however the run ends. The kept descriptor holds the
+// claim; while it does, the run's other opens need none (a second O_EXCL open,
+// even the run's own, would be refused). A path-only open asks nothing.
 int open_device(open_handle& h, int flags) {
     kept_device& kept = kept_devices[h.device];
     if (kept.fd >= 0 && kept.flags == flags) {
@@ -84,10 +90,11 @@ int open_device(open_handle& h, int flags) {
         // descriptor that asks the device nothing, and again through the open one.
         const int probe = open_retrying(h.path, O_PATH | O_CLOEXEC);
         if (probe < 0) return -1;
+        const bool again = drive_found(h.device);
         const bool proven = same_drive_as_found(h.device, probe);
         ::close(probe);
-        if (proven) fd = open_retrying(h.path, flags);
-        if (!proven || (fd >= 0 && !same_drive_as_found(h.device, fd))) {
+        if (proven) fd = kept.fd < 0 ? open_claiming(h.path, flags) : open_retrying(h.path, flags);
+        if (!proven || (again && fd >= 0 && !same_drive_as_found(h.device, fd))) {
             if (fd >= 0) ::close(fd);
             note_drive_detached(h.path, host_line(host_notice::not_proven, h.path).c_str());
             return DRIVE_NOT_PROVEN;
@@ -183,6 +190,9 @@ HANDLE open_drive(open_handle& h, LPCSTR name, DWORD access) {
             // A drive is there that this run has no right to: not an absent one.
             return fail_open(ERROR_PRIVILEGE_NOT_HELD, error);
         }
+        // Another open file holds the drive's claim: another run, udev's
+        // cdrom_id a moment too long, a mounted disc. Nothing of this run reaches it.
+        if (error == EBUSY) return fail_open(ERROR_SHARING_VIOLATION, error);
         return fail_open_errno(error);
     }
     h.kind = access == 0 ? open_handle::drive_query : open_handle::drive;

@@ -100,10 +100,11 @@ bool l_same_file(const char* a, const char* b);
 
 // --- the machine's claim (machine_claim.cpp) -------------------------------------------
 
-// Finds the folder of the run's claim and kept values (/run; test builds may move it).
+// Finds the folder of the machine's claim file (/run; test builds may move it).
 void locate_run_folder();
-const char* run_folder();
 int l_claim_machine(int reads_only);
+// The claim file's descriptor while this run holds it, or -1 (drive claims alone).
+int claim_descriptor();
 // True once the run has said it sends only commands that read (a check).
 bool run_reads_only();
 

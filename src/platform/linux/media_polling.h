@@ -3,8 +3,9 @@
 // even in its update firmware: stopped while the updater holds the drive's
 // media change notification, and given back its old value when the updater
 // lets go or the run ends, however it ends. The value read is also kept in
-// the run folder until it is given back, so that after a run that could not
-// give it back (SIGKILL) the next run gives back that value, not the 0 it finds.
+// the machine's claim file until it is given back, so that after a run that
+// could not give it back (SIGKILL) the next run gives back that value, not
+// the 0 it finds. A run without the claim file keeps it in memory alone.
 #pragma once
 
 // Reads the sysfs root: "/sys"; in a test build ODD_SYSFS_ROOT where the

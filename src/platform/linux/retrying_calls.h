@@ -22,6 +22,24 @@ inline int open_retrying(const char* path, int flags, mode_t mode = 0) {
     return fd;
 }
 
+// open(2) of a block device with O_EXCL, the block layer's exclusive claim,
+// again while another open file holds the claim (EBUSY), for 2 s at most:
+// udev's cdrom_id holds a drive so for a moment after each media event. The
+// claim is refused before the driver opens the drive, so waiting asks it
+// nothing. -1 with errno otherwise (EBUSY: still held).
+inline int open_claiming(const char* path, int flags) {
+    constexpr long PAUSE_NS = 100L * 1000000L;
+    constexpr int PAUSES = 20;
+    int fd = open_retrying(path, flags | O_EXCL);
+    for (int pause = 0; fd < 0 && errno == EBUSY && pause < PAUSES; ++pause) {
+        timespec length{0, PAUSE_NS};
+        while (::nanosleep(&length, &length) != 0 && errno == EINTR) {
+        }
+        fd = open_retrying(path, flags | O_EXCL);
+    }
+    return fd;
+}
+
 // ioctl(2), again while interrupted.
 inline int ioctl_retrying(int fd, unsigned long request, void* argument) {
     int done;

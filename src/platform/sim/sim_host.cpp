@@ -52,6 +52,11 @@ HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
             return INVALID_HANDLE_VALUE;
         }
         if (access != 0 && d.found_attachment < 0) d.found_attachment = d.attachment;
+        // The drive's claim is another's: a handle that asks nothing of it (media change requests) opens still.
+        if (d.held_by_another && access != 0) {
+            h.last_error_ = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
         machine::handle_info info{access == 0 ? machine::handle_info::notification : machine::handle_info::device};
         info.slot = slot;
         info.attachment = d.attachment;

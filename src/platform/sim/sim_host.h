@@ -33,6 +33,7 @@ struct drive_slot {
     int target = -1;         // ASPI: SCSI id
     bool open_fails = false;           // CreateFileA on its device path fails
     DWORD open_error = ERROR_ACCESS_DENIED;
+    bool held_by_another = false;      // another program or run holds its device: opened to be commanded, it is in use
     DWORD capabilities_error = 0;      // IOCTL_SCSI_GET_CAPABILITIES fails with this error
     DWORD address_error = 0;           // IOCTL_SCSI_GET_ADDRESS fails with this error (50: IEEE 1394)
     bool vanishes_after_command = false;  // every open after the next command fails (unplugged)
