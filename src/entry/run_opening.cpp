@@ -78,6 +78,12 @@ int open_run() {
             return EXIT_USAGE;
         }
     }
+    // An unattended run flashes only an image whose digest it was given; a
+    // check judges as that run would.
+    image_digest_rule rule;
+    rule.given = !options.sha256.empty() && digest_from_text(options.sha256, rule.sha256);
+    rule.required = fleet;
+    set_image_digest_rule(rule);
     for (int row = 0; row < release_count; ++row) {
         if (vet_image(firmware_descriptor[row].image_file_name) == 0) continue;
         if (!fleet) return 1;

@@ -63,7 +63,9 @@ constexpr int NOTICE_CHECKSUM_UNREADABLE = 10;    // %s, %s: the image file's na
 constexpr int NOTICE_IMAGE_CHANGED = 11;          // %s: the image file's name
 constexpr int NOTICE_DRIVE_NOT_READ = 12;         // %s: the drive's name, %s: why, in the record's word
 constexpr int NOTICE_DRIVES_NOT_LISTED = 13;
-constexpr int NOTICE_COUNT = 14;
+constexpr int NOTICE_DIGEST_MISMATCH = 14;        // %s: the image file's name
+constexpr int NOTICE_NO_DIGEST = 15;              // %s, %s, %s: the image file's name three times
+constexpr int NOTICE_COUNT = 16;
 
 // Slots a catalogue does not fill are null.
 extern const char* const english_catalogue[MESSAGE_CODE_LIMIT + 1];

@@ -64,7 +64,11 @@ polling() {
   if (($# > 1)); then mkdir -p "${file%/*}" && echo "$2" >"$file"; else cat "$file"; fi
 }
 expect_polling() { [[ $(polling "$1") == "$2" ]] || fail "/dev/sr$1 polls every '$(polling "$1")' ms, expected '$2'"; }
-make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"; }
+# make_image: the image, and beside it its checksum file as a release folder holds it.
+make_image() {
+  "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"
+  (cd "${image%/*}" && sha256sum "${image##*/}" >"${image##*/}.sha256") || fail "sha256sum"
+}
 
 # run_updater TYPED [VAR=VALUE ...]: odd-fwupdate (or $program) "${arguments[@]}" in the image's folder with TYPED on
 # stdin (ended after 60 s).
@@ -697,7 +701,7 @@ unreadable { "letter": "E", "faults": [ { "command": 4, "kind": "check-condition
 switch-refused { "letter": "E", "sg_io_errno": 1, "sg_io_errno_opcode": 59 }
 EOF
   make_image
-  for machine in $(cat "$work/machines.txt"); do [[ ! -d $machines/$machine ]] || cp "$image" "$machines/$machine/"; done
+  for machine in $(cat "$work/machines.txt"); do [[ ! -d $machines/$machine ]] || cp "$image" "$image.sha256" "$machines/$machine/"; done
   mkdir "$work/bin"
   { printf '#!/usr/bin/env bash\nhome=%q/${2#root@}\n' "$machines"
     printf '[[ -d $home ]] || { echo "ssh: connect to host ${2#root@} port 22: No route to host" >&2; exit 255; }\n'
@@ -751,7 +755,7 @@ eight_machines)
     local name=$1 expected=$2 home=$work/$1
     shift 2
     mkdir -p "$home/report" "$home/state"
-    cp "$image" "$home/"
+    cp "$image" "$image.sha256" "$home/"
     printf '{ "drives": [ %s ] }\n' "$(IFS=,; echo "$*")" >"$home/scenario.json"
   }
   run_on() {  # NAME [extra environment]: --yes --log on that machine
