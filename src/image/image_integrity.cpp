@@ -107,6 +107,41 @@ std::string plain_text(const std::string& text) {
     return plain;
 }
 
+// The digest the checksum file's text gives the image at `path`, in any form
+// sha256sum writes ("<64 digits>  <name>", " *" in binary mode, a folder
+// before the name, "SHA256 (<name>) = <64 digits>" with --tag) or a line of
+// 64 digits alone, as the file is saved on either system (CRLF, a UTF-8 byte
+// order mark, UTF-16LE with its mark). False when no line says.
+bool digest_for(const std::string& file_text, const char* path, uint8_t digest[SHA256_SIZE]) {
+    const std::string name = file_name_in_path(path);
+    const std::string text = plain_text(file_text);
+    static const char TAG[] = "SHA256 (";
+    static const char TAG_END[] = ") = ";
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (line.rfind(TAG, 0) == 0) {
+            const size_t name_end = line.rfind(TAG_END);
+            if (name_end == std::string::npos || name_end < sizeof TAG - 1) continue;
+            const size_t digits = name_end + sizeof TAG_END - 1;
+            if (line.size() == digits + 2 * SHA256_SIZE && digits_at(line, digits, digest) &&
+                names_image(line.substr(sizeof TAG - 1, name_end - (sizeof TAG - 1)), name))
+                return true;
+            continue;
+        }
+        if (!digits_at(line, 0, digest)) continue;
+        std::string file = line.substr(2 * SHA256_SIZE);
+        if (file.empty()) return true;
+        if (file.size() < 3 || file[0] != ' ' || (file[1] != ' ' && file[1] != '*')) continue;
+        if (names_image(file.substr(2), name)) return true;
+    }
+    return false;
+}
+
 // Where a checksum file beside the image stands.
 enum class checksum_file { absent, read, unreadable };
 
@@ -177,7 +212,8 @@ int check_against_digest_rule(const char* name, image_identity& identity, bool p
 }
 
 // Makes `identity` the image's first read whole, unless a pinned build's size
-// or digest, the release's version or a checksum file beside it refuses it.
+// or digest, the release's version, a checksum file beside it or the digest
+// rule refuses it.
 int accept_first_read(known_image& image, const image_identity& identity, const uint8_t* header) {
     image.identity = identity;
     const char* name = image.name.c_str();
@@ -201,36 +237,6 @@ int accept_first_read(known_image& image, const image_identity& identity, const 
 
 bool digest_from_text(const std::string& text, uint8_t digest[SHA256_SIZE]) {
     return text.size() == 2 * SHA256_SIZE && digits_at(text, 0, digest);
-}
-
-bool digest_for(const std::string& file_text, const char* path, uint8_t digest[SHA256_SIZE]) {
-    const std::string name = file_name_in_path(path);
-    const std::string text = plain_text(file_text);
-    static const char TAG[] = "SHA256 (";
-    static const char TAG_END[] = ") = ";
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        if (line.rfind(TAG, 0) == 0) {
-            const size_t name_end = line.rfind(TAG_END);
-            if (name_end == std::string::npos || name_end < sizeof TAG - 1) continue;
-            const size_t digits = name_end + sizeof TAG_END - 1;
-            if (line.size() == digits + 2 * SHA256_SIZE && digits_at(line, digits, digest) &&
-                names_image(line.substr(sizeof TAG - 1, name_end - (sizeof TAG - 1)), name))
-                return true;
-            continue;
-        }
-        if (!digits_at(line, 0, digest)) continue;
-        std::string file = line.substr(2 * SHA256_SIZE);
-        if (file.empty()) return true;
-        if (file.size() < 3 || file[0] != ' ' || (file[1] != ' ' && file[1] != '*')) continue;
-        if (names_image(file.substr(2), name)) return true;
-    }
-    return false;
 }
 
 void set_image_digest_rule(const image_digest_rule& rule) { digest_rule = rule; }

@@ -45,12 +45,6 @@ bool digest_from_text(const std::string& text, uint8_t digest[SHA256_SIZE]);
 // the file cannot be read: loading it tells), -1 refused.
 int vet_image(const char* name);
 
-// The digest the checksum file's text gives the image at `path`, in any form
-// sha256sum writes ("<64 digits>  <name>", " *" in binary mode, a folder
-// before the name, "SHA256 (<name>) = <64 digits>" with --tag) or a line of
-// 64 digits alone, as the file is saved on either system (CRLF, a UTF-8 byte
-// order mark, UTF-16LE with its mark). False when no line says.
-bool digest_for(const std::string& text, const char* path, uint8_t digest[SHA256_SIZE]);
 
 // The bytes one load of image file `name` put in memory: 0 when they are the
 // bytes the run first read (the first read whole is the one all others must
