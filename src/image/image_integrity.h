@@ -45,7 +45,6 @@ bool digest_from_text(const std::string& text, uint8_t digest[SHA256_SIZE]);
 // the file cannot be read: loading it tells), -1 refused.
 int vet_image(const char* name);
 
-
 // The bytes one load of image file `name` put in memory: 0 when they are the
 // bytes the run first read (the first read whole is the one all others must
 // hold), -1 for an image refused already, IMAGE_CHANGED after telling that
