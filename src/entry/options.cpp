@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "image/image_integrity.h"
 #include "model/drive_model.h"
 
 run_options options;
@@ -18,13 +19,14 @@ std::string lower(std::string text) {
 bool starts_with(const std::string& text, const char* start) { return text.rfind(start, 0) == 0; }
 
 // True when `argument` is an option's name (with its value for /log:, --log=,
-// /image: and --image=).
+// /image:, --image=, /sha256: and --sha256=).
 bool names_option(const std::string& argument, bool slash_forms) {
     const std::string key = slash_forms ? lower(argument) : argument;
     if (key == "--check" || key == "--yes" || key == "--log" || starts_with(key, "--log=") || key == "--image" ||
-        starts_with(key, "--image="))
+        starts_with(key, "--image=") || key == "--sha256" || starts_with(key, "--sha256="))
         return true;
-    return slash_forms && (key == "/check" || key == "/yes" || starts_with(key, "/log:") || starts_with(key, "/image:"));
+    return slash_forms && (key == "/check" || key == "/yes" || starts_with(key, "/log:") ||
+                           starts_with(key, "/image:") || starts_with(key, "/sha256:"));
 }
 
 // A file name an option takes: not empty, and not an option, nor anything
@@ -37,8 +39,9 @@ bool file_name(const std::string& value, bool slash_forms, bool dash_alone) {
     return value[0] != '-' && !names_option(value, slash_forms);
 }
 
-// The option that takes a file name, by the forms of each system: its value
-// after "=" or ":" in the same argument, or as the next argument.
+// The option that takes a value (a file name, a digest), by the forms of each
+// system: its value after "=" or ":" in the same argument, or as the next
+// argument.
 struct value_option {
     const char* name;      // --log
     const char* attached;  // --log=
@@ -50,6 +53,7 @@ struct value_option {
 const value_option VALUE_OPTIONS[] = {
     {"--log", "--log=", "/log:", &run_options::log, true},
     {"--image", "--image=", "/image:", &run_options::image, false},
+    {"--sha256", "--sha256=", "/sha256:", &run_options::sha256, false},
 };
 
 }  // namespace
@@ -103,6 +107,9 @@ int parse_options(int argc, char** argv, bool slash_forms, std::string& refused)
         // there would name another file.
         if (takes->value == &run_options::image && value.size() >= sizeof(model_row{}.image_file_name))
             return refuse(value, OPTION_TOO_LONG);
+        uint8_t digest[SHA256_SIZE];
+        if (takes->value == &run_options::sha256 && !digest_from_text(value, digest))
+            return refuse(argument, OPTION_UNKNOWN);
         given[takes - VALUE_OPTIONS] = true;
         options.*(takes->value) = value;
     }

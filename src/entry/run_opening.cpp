@@ -81,6 +81,12 @@ int open_run() {
         host::write_notice(notice_text(refused == 1 ? NOTICE_ANOTHER_RUN : NOTICE_CLAIM_NOT_TAKEN));
         return fleet ? EXIT_TRY_AGAIN_LATER : 1;
     }
+    // An unattended run flashes only an image whose digest it was given; a
+    // check judges as that run would.
+    image_digest_rule rule;
+    rule.given = !options.sha256.empty() && digest_from_text(options.sha256, rule.sha256);
+    rule.required = fleet;
+    set_image_digest_rule(rule);
     for (int row = 0; row < release_count; ++row) {
         if (vet_image(firmware_descriptor[row].image_file_name) == 0) continue;
         if (!fleet) return 1;

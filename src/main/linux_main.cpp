@@ -1,8 +1,9 @@
 // odd-fwupdate: the updater on a Linux host, drive letters D: to Z: standing
 // for /dev/sr0 to /dev/sr22. With no argument it runs the update; --check,
-// --yes, --log FILE and --image PATH are the options for many machines; --help, -h and
-// --version answer without opening a device; any other argument is a usage
-// error (exit code 2), so that no mistyped option can flash a drive.
+// --yes, --log FILE, --image PATH and --sha256 HEX are the options for many
+// machines; --help, -h and --version answer without opening a device; any
+// other argument is a usage error (exit code 2), so that no mistyped option
+// can flash a drive.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -43,6 +44,9 @@ void print_usage() {
         "  --log FILE  appends one line of JSON per drive and per run to FILE\n"
         "  --image PATH  reads the image from PATH, and its checksum from PATH.sha256,\n"
         "                instead of %s in the current folder\n"
+        "  --sha256 HEX  the image's SHA-256, 64 hexadecimal digits; --yes updates a\n"
+        "                drive only with an image whose SHA-256 it was given: here, in\n"
+        "                the checksum file beside the image, or pinned in the program\n"
         "\n"
         "Exit codes: 0 every drive found was visited; 1 no drive was found, an error\n"
         "stopped the run, or a question could not be shown; 2 a wrong argument;\n"

@@ -64,7 +64,9 @@ constexpr int NOTICE_IMAGE_CHANGED = 11;          // %s: the image file's name
 constexpr int NOTICE_DRIVE_NOT_READ = 12;         // %s: the drive's name, %s: why, in the record's word
 constexpr int NOTICE_DRIVES_NOT_LISTED = 13;
 constexpr int NOTICE_CLAIM_NOT_TAKEN = 14;
-constexpr int NOTICE_COUNT = 15;
+constexpr int NOTICE_DIGEST_MISMATCH = 15;        // %s: the image file's name
+constexpr int NOTICE_NO_DIGEST = 16;              // %s, %s, %s: the image file's name three times
+constexpr int NOTICE_COUNT = 17;
 
 // Slots a catalogue does not fill are null.
 extern const char* const english_catalogue[MESSAGE_CODE_LIMIT + 1];

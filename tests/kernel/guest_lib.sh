@@ -91,7 +91,9 @@ update() {
   local answers=$1
   shift
   [ $# -gt 0 ] || set -- /case/odd-fwupdate
+  # The image with its checksum file, as a release folder holds them.
   mkdir -p /tmp/run && cp /case/A0013431.128 /tmp/run/
+  [ ! -e /case/A0013431.128.sha256 ] || cp /case/A0013431.128.sha256 /tmp/run/
   (cd /tmp/run && printf "$answers" | "$@" >/case/out 2>/case/err)
   echo $? >/case/code
 }

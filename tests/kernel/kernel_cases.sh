@@ -148,6 +148,8 @@ scenario() {
   "drives": [ $1 ], "answers": [ $2 ] }
 EOF
   "$build/make-image" --out "$folder/A0013431.128" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"
+  # A release folder: the checksum file beside the image.
+  (cd "$folder" && sha256sum A0013431.128 >A0013431.128.sha256) || fail "sha256sum"
 }
 # guest_case: case.sh from standard input, after the drives of the scenario are attached.
 # A case named usb_... has its drive on USB (one drive: dummy_hcd has one UDC).

@@ -64,7 +64,11 @@ polling() {
   if (($# > 1)); then mkdir -p "${file%/*}" && echo "$2" >"$file"; else cat "$file"; fi
 }
 expect_polling() { [[ $(polling "$1") == "$2" ]] || fail "/dev/sr$1 polls every '$(polling "$1")' ms, expected '$2'"; }
-make_image() { "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"; }
+# make_image: the image, and beside it its checksum file as a release folder holds it.
+make_image() {
+  "$build/make-image" --out "$image" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"
+  (cd "${image%/*}" && sha256sum "${image##*/}" >"${image##*/}.sha256") || fail "sha256sum"
+}
 
 # run_updater TYPED [VAR=VALUE ...]: odd-fwupdate (or $program) "${arguments[@]}" in the image's folder with TYPED on
 # stdin (ended after 60 s).
@@ -541,6 +545,69 @@ damaged_image_with_checksum)
   expect_in "$work/err" 'odd-fwupdate: the image file A0013431.128 does not match its checksum file A0013431.128.sha256; no drive was touched\n'
   expect_only_listed_then_updated
   ;;
+checksum_file_not_read)
+  # A checksum file that is there but cannot be read refuses the image, in the
+  # run and in the check alike: one this user may not read, a FIFO (which
+  # must not hold the run), a folder, a link to a device. The drive is only listed.
+  unshare -U --map-user=1 --map-group=1 true 2>/dev/null || { echo "SKIP: no user namespace (unshare -U --map-user)"; exit 77; }
+  one_drive_scenario '' ''
+  for kind in no-right fifo folder device; do
+    as_user=()
+    case $kind in
+    no-right) chmod 000 "$image.sha256"; as_user=(unshare -U --map-user=1 --map-group=1) ;;
+    fifo) rm -rf "$image.sha256" && mkfifo "$image.sha256" ;;
+    folder) rm -rf "$image.sha256" && mkdir "$image.sha256" ;;
+    device) rm -rf "$image.sha256" && ln -s /dev/zero "$image.sha256" ;;
+    esac
+    for arguments in --yes --check; do
+      run_updater '' "${as_user[@]}"
+      expect_code 6
+      expect_in "$work/err" 'odd-fwupdate: the checksum file A0013431.128.sha256 gives no SHA-256 for A0013431.128; no drive was touched\n'
+      expect_only_listed
+    done
+  done
+  ;;
+checksum_file_forms)
+  # The image's line past the first 4096 bytes of a release's list of 81, and
+  # the line sha256sum --tag writes: each gives the digest, the drive is updated.
+  one_drive_scenario '' ''
+  (cd "$work" && for i in $(seq 100 179); do printf '%064d  FILE%d.BIN\n' "$i" "$i"; done && sha256sum A0013431.128) >"$work/list"
+  (cd "$work" && sha256sum --tag A0013431.128) >"$work/tagged"
+  for form in list tagged; do
+    cp "$work/$form" "$image.sha256"
+    arguments=(--yes)
+    run_updater ''
+    expect_code 0
+    expect_state revision 1.28
+    expect_state reflash_count 1
+  done
+  ;;
+unattended_needs_a_digest)
+  # No checksum file, no pinned build, no --sha256: --yes sends no WRITE
+  # BUFFER and ends with 6, the check with it, each drive recorded with the
+  # image's fault. The digest given on the command line, or a build pinned
+  # to its release image, lets the update go through.
+  one_drive_scenario '' ''
+  rm "$image.sha256"
+  for option in --yes --check; do
+    arguments=("$option" --log runs.log)
+    run_updater ''
+    expect_code 6
+    expect_in "$work/err" 'odd-fwupdate: A0013431.128 has no checksum file: an unattended run updates a drive only with an image whose SHA-256 it was given; make one beside the image (sha256sum A0013431.128 >A0013431.128.sha256) or give --sha256\n'
+    [[ $(count_commands '3B') == 0 ]] || fail "a WRITE BUFFER reached the drive"
+    expect_state revision 1.23
+    expect_in "$work/runs.log" '"reason":"image-refused"'
+    rm "$work/runs.log"
+  done
+  arguments=(--yes --sha256 "$(sha256sum "$image" | cut -c1-64)")
+  run_updater ''
+  expect_code 0
+  expect_state revision 1.28
+  arguments=(--yes)
+  program=$build/odd-fwupdate-pinned run_updater ''
+  expect_code 0
+  expect_state reflash_count 1
+  ;;
 image_in_another_folder)
   # --image reads the image, and the checksum file beside it (as sha256sum
   # wrote it from elsewhere), from a folder the run is not in; the run's own
@@ -782,7 +849,7 @@ unreadable { "letter": "E", "faults": [ { "command": 4, "kind": "check-condition
 switch-refused { "letter": "E", "sg_io_errno": 1, "sg_io_errno_opcode": 59 }
 EOF
   make_image
-  for machine in $(cat "$work/machines.txt"); do [[ ! -d $machines/$machine ]] || cp "$image" "$machines/$machine/"; done
+  for machine in $(cat "$work/machines.txt"); do [[ ! -d $machines/$machine ]] || cp "$image" "$image.sha256" "$machines/$machine/"; done
   mkdir "$work/bin"
   { printf '#!/usr/bin/env bash\nhome=%q/${2#root@}\n' "$machines"
     printf '[[ -d $home ]] || { echo "ssh: connect to host ${2#root@} port 22: No route to host" >&2; exit 255; }\n'
@@ -836,7 +903,7 @@ eight_machines)
     local name=$1 expected=$2 home=$work/$1
     shift 2
     mkdir -p "$home/report" "$home/state"
-    cp "$image" "$home/"
+    cp "$image" "$image.sha256" "$home/"
     printf '{ "drives": [ %s ] }\n' "$(IFS=,; echo "$*")" >"$home/scenario.json"
   }
   run_on() {  # NAME [extra environment]: --yes --log on that machine

@@ -43,6 +43,7 @@
 #include "entry/drive_outcomes.h"
 #include "entry/entry.h"
 #include "entry/options.h"
+#include "image/sha256.h"
 #include "platform/sim/sim_host.h"
 #include "run_state.h"
 #include "test_support.h"
@@ -441,6 +442,14 @@ watchdog& the_watchdog() {
 const std::vector<uint8_t>& the_image() {
     static const std::vector<uint8_t> image = build_image(image_fields{});
     return image;
+}
+
+// The checksum file a release folder holds beside `image`, as sha256sum writes it.
+std::vector<uint8_t> checksum_file_of(const std::vector<uint8_t>& image) {
+    uint8_t digest[SHA256_SIZE];
+    sha256(image.data(), image.size(), digest);
+    const std::string line = sha256_text(digest) + "  " + IMAGE_FILE + "\n";
+    return {line.begin(), line.end()};
 }
 
 // The image file of the run under way, as the run first finds it.
@@ -1202,6 +1211,7 @@ TEST_P(check_sweep, changes_nothing) {
     {
         sim::machine h;
         h.cfg.files[IMAGE_FILE] = build_image(fields);
+        h.cfg.files[IMAGE_FILE + ".sha256"] = checksum_file_of(h.cfg.files[IMAGE_FILE]);
         r.set_up(h, drive);
         h.install();
         options.check = true;

@@ -114,11 +114,18 @@ struct option_case {
     bool check, yes;
     const char* log;
     const char* image = "";
+    const char* sha256 = "";
 };
 
 // The longest image path the descriptor holds, and one byte more.
 const std::string LONGEST_IMAGE_PATH = "/" + std::string(sizeof(model_row{}.image_file_name) - 2, 'x');
 const std::string TOO_LONG_IMAGE_PATH = LONGEST_IMAGE_PATH + "x";
+// A digest as sha256sum prints it, and as a person may copy it in capitals.
+const char DIGEST[] = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+const char DIGEST_CAPITALS[] = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF";
+const std::string SLASH_DIGEST_CAPITALS = std::string("/SHA256:") + DIGEST_CAPITALS;
+const std::string ATTACHED_DIGEST = std::string("--sha256=") + DIGEST;
+const std::string SLASH_DIGEST = std::string("/Sha256:") + DIGEST;
 
 const option_case OPTION_CASES[] = {
     {{"--check", "--log", "runs.log"}, false, 0, true, false, "runs.log"},
@@ -152,6 +159,16 @@ const option_case OPTION_CASES[] = {
     {{"--log", "--image", "a.bin"}, false, OPTION_UNKNOWN, false, false, ""},
     {{"--image", "a.bin", "/Image:b.bin"}, true, OPTION_CONTRADICTS, false, false, ""},
     {{"--image", TOO_LONG_IMAGE_PATH.c_str()}, false, OPTION_TOO_LONG, false, false, ""},
+    {{"--yes", "--sha256", DIGEST}, false, 0, false, true, "", "", DIGEST},
+    {{SLASH_DIGEST_CAPITALS.c_str()}, true, 0, false, false, "", "", DIGEST_CAPITALS},
+    {{ATTACHED_DIGEST.c_str(), "--check"}, false, 0, true, false, "", "", DIGEST},
+    // Anything but 64 hexadecimal digits: one short, one not a digit, none.
+    {{"--sha256", DIGEST + 1}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--sha256", "g123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--sha256", "--yes"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--sha256"}, false, OPTION_UNKNOWN, false, false, ""},
+    {{SLASH_DIGEST.c_str()}, false, OPTION_UNKNOWN, false, false, ""},
+    {{"--sha256", DIGEST, SLASH_DIGEST.c_str()}, true, OPTION_CONTRADICTS, false, false, ""},
 };
 
 TEST(options_test, takes_each_system_s_forms_and_refuses_what_is_not_one_thing) {
@@ -166,6 +183,7 @@ TEST(options_test, takes_each_system_s_forms_and_refuses_what_is_not_one_thing) 
         EXPECT_EQ(options.yes, c.yes);
         EXPECT_EQ(options.log, c.log);
         EXPECT_EQ(options.image, c.image);
+        EXPECT_EQ(options.sha256, c.sha256);
         EXPECT_EQ(refused.empty(), result == 0);
     }
     reset_options();

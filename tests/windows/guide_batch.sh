@@ -29,6 +29,7 @@ while read -r machine code drive; do
   cp "$exe" "$run/odd-fwupdate.exe"
   cp "$work/guide.bat" "$run/"
   "$make_image" --out "$run/A0013431.128" --size 2M --version 1.28 --date 08/07/25 >/dev/null || fail "make-image"
+  (cd "$run" && sha256sum A0013431.128 >A0013431.128.sha256) || fail "sha256sum"
   echo "{ \"images\": [ { \"path\": \"A0013431.128\", \"size\": 2097152, \"version\": \"1.28 \", \"date\": \"08/07/25\" } ],
           \"drives\": [ $drive ] }" >"$run/scenario.json"
   (cd "$run" && LD_PRELOAD=$shim ODD_SGIO_SCENARIO=$run/scenario.json ODD_SGIO_REPORT=$run/report \

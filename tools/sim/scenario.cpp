@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "image/sha256.h"
 #include "tools/make-image/image_builder.h"
 
 namespace sim {
@@ -239,6 +240,17 @@ void load_image(const json& j, const std::string& image_directory) {
     // Larger than any image buffer, so every refusal can still be shown.
     if (fields.size > MAX_IMAGE_SIZE) fail("an image is at most 16 MiB");
     if (!write_image_file(image_directory + "/" + path, fields)) fail("cannot write image " + path);
+    // A release folder holds the image's checksum file beside it, as
+    // sha256sum writes it; a scenario may leave it out.
+    bool checksum_file = true;
+    take(j, "checksum_file", checksum_file);
+    if (!checksum_file) return;
+    const std::vector<uint8_t> bytes = build_image(fields);
+    uint8_t digest[SHA256_SIZE];
+    sha256(bytes.data(), bytes.size(), digest);
+    std::ofstream out(image_directory + "/" + path + ".sha256", std::ios::binary);
+    out << sha256_text(digest) << "  " << path << "\n";
+    if (!out.flush()) fail("cannot write the checksum file of " + path);
 }
 
 }  // namespace

@@ -26,7 +26,9 @@ HANDLE open_file(open_handle& h, LPCSTR name, DWORD access) {
     // regular file can be an image.
     const int fd =
         open_retrying(name, O_CLOEXEC | O_NOCTTY | O_NONBLOCK | ((access & GENERIC_WRITE) ? O_RDWR : O_RDONLY));
-    if (fd < 0) return fail_open_errno(errno);
+    // Only a name with nothing behind it is a file not found; a node that is
+    // there but opens to no device (a socket, a device gone) is one refused.
+    if (fd < 0) return errno == ENXIO || errno == ENODEV ? fail_open(ERROR_ACCESS_DENIED, errno) : fail_open_errno(errno);
     struct stat status;
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -71,9 +72,18 @@ HANDLE sim_CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, 
     }
     // A relative name is in the folder the utility runs in; a path from the root is as given.
     std::string full = h.cfg.directory.empty() || path.rfind('/', 0) == 0 ? path : h.cfg.directory + "/" + path;
+    // As the real hosts: only a name with nothing behind it is not found; a
+    // folder, a FIFO or a device is there but no file to read (and a FIFO
+    // would hold the open).
+    std::error_code error;
+    const auto type = std::filesystem::status(full, error).type();
+    if (type != std::filesystem::file_type::regular) {
+        h.last_error_ = type == std::filesystem::file_type::not_found ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
     std::FILE* f = std::fopen(full.c_str(), "rb");
     if (!f) {
-        h.last_error_ = ERROR_FILE_NOT_FOUND;
+        h.last_error_ = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
     machine::handle_info info{machine::handle_info::image_file};
