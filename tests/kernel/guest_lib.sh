@@ -35,7 +35,9 @@ add_usb_drive() {
   local n=$1 gadget=/sys/kernel/config/usb_gadget/drive$1 ffs=/dev/ffs-drive$1 module i=0
   if [ ! -d /sys/class/udc ]; then
     for module in $(cat /lib/modules/usb_order); do
-      [ -d /sys/module/$module ] || insmod /lib/modules/$module.ko || echo "guest: insmod $module failed"
+      # Two UDCs: two drives, each on a port of its own.
+      [ -d /sys/module/$module ] || insmod /lib/modules/$module.ko $([ $module = dummy_hcd ] && echo num=2) ||
+        echo "guest: insmod $module failed"
     done
   fi
   mkdir -p "$gadget/strings/0x409" "$gadget/configs/c.1" "$gadget/functions/ffs.drive$n"
