@@ -18,6 +18,7 @@
 
 #include "entry/options.h"
 #include "image/sha256.h"
+#include "platform/drive_proof.h"
 #include "platform/win32/file_identity.h"
 #include "test_support.h"
 #include "tools/sim/scenario.h"
@@ -421,6 +422,18 @@ TEST_P(windows_file_identity, keeps_a_log_out_of_the_image) {
 
 INSTANTIATE_TEST_SUITE_P(volumes, windows_file_identity, ::testing::ValuesIn(IDENTITIES),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A drive's name opened again: only a drive proven to sit where the one found
+// sat, with no serial number that differs, is that drive; nothing known is no proof.
+TEST(drive_proof, only_a_drive_proven_the_same_is_the_one_found) {
+    const drive_identity found{true, "usb1/1-1:1.0/lun0", "KWR3220041"};
+    EXPECT_TRUE(proven_same(found, found));
+    EXPECT_TRUE(proven_same(found, {true, "usb1/1-1:1.0/lun0", ""}));  // its update firmware gives no number
+    EXPECT_FALSE(proven_same(found, {true, "usb2/2-1:1.0/lun0", "KWR3220041"}));
+    EXPECT_FALSE(proven_same(found, {true, "usb1/1-1:1.0/lun0", "KWR3220042"}));
+    EXPECT_FALSE(proven_same(found, {false, "", ""}));
+    EXPECT_FALSE(proven_same({false, "", ""}, {false, "", ""}));
+}
 
 // An interrupt held during the first of two drives on each route: that drive
 // is updated and recorded so, and the run stops before the second.

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/drive_proof.h"
 #include "platform/linux/device_map.h"
 #include "platform/linux/media_polling.h"
 #include "platform/linux/retrying_calls.h"
@@ -23,16 +24,10 @@
 namespace linux_host {
 namespace {
 
-struct identity {
-    bool known = false;  // the sysfs device behind the node could be read
-    std::string device;  // its path, as compared (see device_key)
-    char serial[64] = {};
-};
-
 struct found_drive {
     bool taken = false;
     bool lost = false;
-    identity first;
+    drive_identity first;
 };
 found_drive found[DEVICE_COUNT];
 
@@ -66,8 +61,8 @@ std::string device_key(const std::string& path) {
     return path.substr(0, interface_end) + "/lun" + (last == std::string::npos ? "" : path.substr(last + 1));
 }
 
-identity identity_of(int fd) {
-    identity id;
+drive_identity identity_of(int fd) {
+    drive_identity id;
     struct stat status;
     if (::fstat(fd, &status) != 0 || !S_ISBLK(status.st_mode)) return id;
     char link[300];
@@ -77,7 +72,9 @@ identity identity_of(int fd) {
     if (::realpath(link, real) == nullptr) return id;
     id.known = true;
     id.device = device_key(real);
-    read_drive_serial(real, id.serial, sizeof id.serial);
+    char serial[64];
+    read_drive_serial(real, serial, sizeof serial);
+    id.serial = serial;
     return id;
 }
 
@@ -111,12 +108,7 @@ bool same_drive_as_found(int device, int fd) {
         drive.first = identity_of(fd);
         return true;
     }
-    const identity now = identity_of(fd);
-    // A drive in its update firmware may not give its serial number: only two
-    // numbers that differ tell drives apart.
-    const bool same = drive.first.known && now.known && now.device == drive.first.device &&
-                      (drive.first.serial[0] == '\0' || now.serial[0] == '\0' ||
-                       std::strcmp(drive.first.serial, now.serial) == 0);
+    const bool same = proven_same(drive.first, identity_of(fd));
     drive.lost = !same;
     return same;
 }

@@ -12,6 +12,7 @@
 #include "platform/host.h"
 #include "platform/last_record.h"
 #include "platform/notice_line.h"
+#include "platform/win32/drive_names.h"
 #include "platform/win32/file_identity.h"
 #include "platform/win32/session_end.h"
 #include "platform/win32/win32_host.h"
@@ -20,13 +21,20 @@ namespace {
 
 HANDLE w_CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                      DWORD flags, HANDLE template_file) {
-    return ::CreateFileA(name, access, share, security, disposition, flags, template_file);
+    return open_proven(name, access, share, security, disposition, flags, template_file);
 }
 BOOL w_DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD in_size, LPVOID out, DWORD out_size,
                        LPDWORD returned, LPOVERLAPPED overlapped) {
-    return ::DeviceIoControl(device, code, in, in_size, out, out_size, returned, overlapped);
+    if (::DeviceIoControl(device, code, in, in_size, out, out_size, returned, overlapped)) return TRUE;
+    const DWORD error = ::GetLastError();
+    note_failed_call(device, error);
+    ::SetLastError(error);
+    return FALSE;
 }
-BOOL w_CloseHandle(HANDLE handle) { return ::CloseHandle(handle); }
+BOOL w_CloseHandle(HANDLE handle) {
+    forget_handle(handle);
+    return ::CloseHandle(handle);
+}
 DWORD w_GetLastError() { return ::GetLastError(); }
 DWORD w_GetFileSize(HANDLE file, LPDWORD size_high) { return ::GetFileSize(file, size_high); }
 BOOL w_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped) {
