@@ -6,7 +6,6 @@
 #include <winioctl.h>
 #include <ntddscsi.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,7 +32,8 @@ open_drive open_drives[8];
 // The letter's index for "\\.\X:", or -1 for any other name.
 int letter_of(LPCSTR name) {
     if (name == nullptr || std::strlen(name) != 6 || std::strncmp(name, "\\\\.\\", 4) != 0 || name[5] != ':') return -1;
-    const int letter = std::toupper(static_cast<unsigned char>(name[4]));
+    // By hand: Windows 95's C runtime has no toupper to import.
+    const char letter = name[4] >= 'a' && name[4] <= 'z' ? static_cast<char>(name[4] - 'a' + 'A') : name[4];
     return letter >= 'A' && letter <= 'Z' ? letter - 'A' : -1;
 }
 
