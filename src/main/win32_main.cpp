@@ -72,10 +72,12 @@ int main(int argc, char** argv) {
     install_win32_host();
     if (argc == 2 && is_help(argv[1])) {
         print_usage();
+        end_win32_run();
         return 0;
     }
     if (argc == 2 && is_version(argv[1])) {
         print_version();
+        end_win32_run();
         return 0;
     }
     std::string refused;
@@ -87,6 +89,7 @@ int main(int argc, char** argv) {
                                        : "odd-fwupdate: unknown option \"%s\" (odd-fwupdate /? shows the usage)\n",
             refused.c_str());
         std::fputs(refusal.c_str(), stderr);
+        end_win32_run();
         return EXIT_USAGE;
     }
     const int code = updater_main(argc, argv);

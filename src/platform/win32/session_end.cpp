@@ -46,6 +46,12 @@ LRESULT CALLBACK on_message(HWND window, UINT message, WPARAM w, LPARAM l) {
     }
 }
 
+// Set once the window is made, or cannot be. A process that ends sooner
+// ends the window's thread in the middle of making it, which Wine's client
+// does not always survive (the process then ends with 1).
+HANDLE window_settled = nullptr;
+constexpr DWORD SETTLE_BOUND_MS = 2000;
+
 DWORD WINAPI run_window(LPVOID) {
     WNDCLASSA window_class{};
     window_class.lpfnWndProc = on_message;
@@ -54,8 +60,9 @@ DWORD WINAPI run_window(LPVOID) {
     ::RegisterClassA(&window_class);
     const HWND window = ::CreateWindowExA(0, window_class.lpszClassName, "odd-fwupdate", WS_OVERLAPPED, 0, 0, 0, 0,
                                           nullptr, nullptr, window_class.hInstance, nullptr);
-    if (window == nullptr) return 0;  // no desktop to make it on (no display): no session to hear
     session_window = window;
+    if (window_settled) ::SetEvent(window_settled);
+    if (window == nullptr) return 0;  // no desktop to make it on (no display): no session to hear
     // A hold taken before the window was there sees no window to tell; the
     // window tells its reason itself. A hold let go meanwhile posts its
     // withdrawal, which is read after this.
@@ -73,8 +80,14 @@ void hear_session_end(void (*on_session_end)()) {
     started = true;
     session_end_action = on_session_end;
     // Not waited for: the run goes on while the window is made.
+    window_settled = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     const HANDLE thread = ::CreateThread(nullptr, 0, run_window, nullptr, 0, nullptr);
     if (thread != nullptr) ::CloseHandle(thread);
+    else if (window_settled) ::SetEvent(window_settled);
+}
+
+void settle_session_window() {
+    if (window_settled) ::WaitForSingleObject(window_settled, SETTLE_BOUND_MS);
 }
 
 void hold_session_end(bool hold) {

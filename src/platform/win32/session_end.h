@@ -9,6 +9,11 @@
 // process.
 void hear_session_end(void (*on_session_end)());
 
+// Before the process ends: waits, 2 s at most, until the window is made or
+// cannot be, so that a run that ends at once never ends the window's thread
+// in the middle of making it.
+void settle_session_window();
+
 // Holds (true) or lets go (false) the end of the session: while held, the
 // window answers that the session may not end yet.
 void hold_session_end(bool hold);

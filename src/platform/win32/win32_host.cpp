@@ -645,4 +645,7 @@ void install_win32_host() {
     install_host(&win32_table);
 }
 
-void end_win32_run() { name_left_drives(); }
+void end_win32_run() {
+    name_left_drives();
+    settle_session_window();
+}
