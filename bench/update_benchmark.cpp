@@ -65,7 +65,8 @@ void transfer_one_block(benchmark::State& state) {
     enumerate_targets(descriptor_rows());
     current_target = 0;
     identify_drive(descriptor_rows());
-    if (load_image() != 0) {
+    loaded_image image;
+    if (load_image(image) != 0) {
         state.SkipWithError("image not loaded");
         return;
     }
@@ -78,7 +79,7 @@ void transfer_one_block(benchmark::State& state) {
             offset = 0;
             state.ResumeTiming();
         }
-        if (write_image_chunk(target_of(current_target), offset, BLOCK, image_buffer.address + offset) != 0) ++failures;
+        if (write_image_chunk(target_of(current_target), offset, BLOCK, image.bytes + offset).failed()) ++failures;
         offset += BLOCK;
     }
     if (failures) state.SkipWithError("a block was refused");

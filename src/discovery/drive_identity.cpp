@@ -30,24 +30,26 @@ int question_date_offset(const uint8_t* inquiry) {
     return four_digit_year ? INQUIRY_DATE + 2 : INQUIRY_DATE;
 }
 
-int identify_drive(const model_rows& models, outcome_reason* why) {
+int identify_drive(const model_rows& models, outcome_reason* why, command_outcome* failed) {
     outcome_reason ignored;
     outcome_reason& reason = why ? *why : ignored;
     reason = outcome_reason::none;
-    int result = inquiry(target_of(current_target), inquiry_data);
+    command_outcome sent = inquiry(target_of(current_target), inquiry_data);
     // An answer too short to hold the revision and the date is no answer:
     // such a drive could never be judged after its update.
-    if (result == 0 && !holds_revision_and_date()) result = COMMAND_FAILED;
-    if (result != 0) {
-        reason = reason_of_command(last_outcome);
+    if (!sent.failed() && !holds_revision_and_date()) sent.code = COMMAND_FAILED;
+    if (sent.failed()) {
+        if (failed) *failed = sent;
+        reason = reason_of_command(sent);
         show_message(MSG_INQUIRY_FAILED, KIND_ERROR);
-        return result;
+        return sent.code;
     }
-    result = read_drive_info();
-    if (result != 0) {
-        reason = unless_detached(outcome_reason::identity_unreadable, last_outcome);
+    sent = read_drive_info();
+    if (sent.failed()) {
+        if (failed) *failed = sent;
+        reason = unless_detached(outcome_reason::identity_unreadable, sent);
         show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
-        return result;
+        return sent.code;
     }
     int row = identify_model(inquiry_data, models);
     if (row < 0) return 0;
@@ -56,13 +58,14 @@ int identify_drive(const model_rows& models, outcome_reason* why) {
     return 0;
 }
 
-int read_drive_info() {
+command_outcome read_drive_info() {
     identity_state = -1;
-    int result = read_buffer(target_of(current_target), MODE_DATA, BUFFER_IDENTITY, 0, IDENTITY_LENGTH, drive_info);
-    if (result != 0) return result;
+    const command_outcome read =
+        read_buffer(target_of(current_target), MODE_DATA, BUFFER_IDENTITY, 0, IDENTITY_LENGTH, drive_info);
+    if (read.failed()) return read;
     identity_state = identity_shows_update_firmware(drive_info) ? 1 : 0;
     update_mode = identity_state;
-    return 0;
+    return read;
 }
 
 void reset_drive_identity_state() {

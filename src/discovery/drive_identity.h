@@ -18,10 +18,12 @@ extern uint8_t inquiry_data[INQUIRY_LENGTH];
 // Identification of the drive at current_target: INQUIRY, the identity block,
 // and the matching row of `models` made the current release. 0 also when no
 // row matches (the release stays as it was), else the failing command's code,
-// with `why` (when given) telling what could not be read.
-int identify_drive(const model_rows& models, outcome_reason* why = nullptr);
-// Reads the identity block into drive_info and sets identity_state and update_mode.
-int read_drive_info();
+// with `why` (when given) telling what could not be read and `failed` (when
+// given) the outcome of the command that failed.
+int identify_drive(const model_rows& models, outcome_reason* why = nullptr, command_outcome* failed = nullptr);
+// Reads the identity block into drive_info and sets identity_state and
+// update_mode: the READ BUFFER's outcome.
+command_outcome read_drive_info();
 // True when the INQUIRY data holds a revision and, unless it is the update
 // firmware's, a date: an answer too short for them leaves zeros there.
 bool holds_revision_and_date();

@@ -14,8 +14,7 @@ outcome_reason unless_detached(outcome_reason reason, const command_outcome& com
     return command.system_error == ERROR_DEV_NOT_EXIST ? outcome_reason::detached : reason;
 }
 
-void note_failed_command(drive_outcome& outcome) {
-    const uint32_t key = last_sense[2] & 0x0F, asc = last_sense[12], ascq = last_sense[13];
-    outcome.sense_known = last_outcome.drive_answered() && last_outcome.status != 0 && (key | asc | ascq) != 0;
-    outcome.sense_code = outcome.sense_known ? key << 16 | asc << 8 | ascq : 0;
+void note_failed_command(drive_outcome& outcome, const command_outcome& command) {
+    outcome.sense_known = command.drive_answered() && command.status != 0 && command.sense_code != 0;
+    outcome.sense_code = outcome.sense_known ? command.sense_code : 0;
 }

@@ -80,6 +80,6 @@ outcome_reason reason_of_command(const command_outcome& command);
 // `reason`, unless `command` failed because the drive's name no longer leads
 // to it: then detached, whatever else went wrong.
 outcome_reason unless_detached(outcome_reason reason, const command_outcome& command);
-// Keeps in `outcome` the drive's sense for the command that just failed, when
-// the drive answered it with some.
-void note_failed_command(drive_outcome& outcome);
+// Keeps in `outcome` the drive's sense for `command`, which failed, when the
+// drive answered it with some.
+void note_failed_command(drive_outcome& outcome, const command_outcome& command);

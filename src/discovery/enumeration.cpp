@@ -91,22 +91,22 @@ void list_unreached(char letter, int adapter, int id, outcome_reason reason, con
 
 // A drive met on the way whose answers do not make it one of the targets:
 // found in its update firmware, unreadable, or another model.
-void list_other_drive(char letter, int adapter, int id, const uint8_t* inquiry, bool identity_read,
-                      const model_rows& models, const char* words) {
+void list_other_drive(char letter, int adapter, int id, const uint8_t* inquiry, const command_outcome& identity_read,
+                      const model_rows& models) {
     const int place = list_drive(letter, adapter, id);
     if (place < 0) return;
     drive_outcome& outcome = listed_drives[place].outcome;
     std::memcpy(outcome.before, inquiry, sizeof outcome.before);
     bool names_a_model = false;
     for (int row = 0; row < models.count; ++row) names_a_model = names_a_model || names_model(inquiry, models.first[row]);
-    const outcome_reason unread = unless_detached(outcome_reason::identity_unreadable, last_outcome);
+    const outcome_reason unread = unless_detached(outcome_reason::identity_unreadable, identity_read);
     if (answers_as_update_firmware(inquiry)) {
         // Only this model's update firmware answers so, whatever its identity
         // block shows: a person must see to it.
         outcome.fate = drive_fate::update_firmware;
-        outcome.reason = identity_read ? outcome_reason::another_signature : unread;
+        outcome.reason = identity_read.failed() ? unread : outcome_reason::another_signature;
         outcome.in_update_firmware = 1;
-    } else if (!identity_read && names_a_model) {
+    } else if (identity_read.failed() && names_a_model) {
         outcome.fate = drive_fate::unreadable;
         outcome.reason = unread;
     } else {
@@ -114,12 +114,12 @@ void list_other_drive(char letter, int adapter, int id, const uint8_t* inquiry, 
         outcome.reason = outcome_reason::another_vendor;
         return;
     }
-    outcome.system_error = words;
+    if (identity_read.failed()) outcome.system_error = identity_read.system_words;
 }
 
 // The system's words for the call that failed last.
 std::string system_words() {
-    char words[sizeof last_outcome.system_words] = {};
+    char words[sizeof command_outcome::system_words] = {};
     host::system_error_text(words, sizeof words);
     return words;
 }
@@ -164,8 +164,8 @@ void enumerate_letters(const model_rows& models) {
             }
             continue;
         }
-        if (pass_through_inquiry(drive_data_buffer.address) != 0) {
-            const command_outcome probe = last_outcome;
+        const command_outcome probe = pass_through_inquiry(drive_data_buffer.address);
+        if (probe.failed()) {
             close_drive_device();
             if (optical_letter) list_unreached(letter, -1, -1, reason_of_command(probe), probe.system_words);
             continue;
@@ -174,9 +174,8 @@ void enumerate_letters(const model_rows& models) {
         // Taken from every CD/DVD drive, whoever made it, so that the system's
         // media change polling keeps away from the drives while they are updated.
         if (is_optical(peripheral)) take_notification_control(letter);
-        const bool identity_read = pass_through_read_drive_info(drive_info) == 0;
-        const std::string words = identity_read ? std::string() : std::string(last_outcome.system_words);
-        if (!identity_read) std::memset(drive_info, 0, sizeof drive_info);
+        const command_outcome identity_read = pass_through_read_drive_info(drive_info);
+        if (identity_read.failed()) std::memset(drive_info, 0, sizeof drive_info);
         if (identify_model(drive_data_buffer.address, models) >= 0) {
             int number = append_target();
             if (number >= 0) {
@@ -186,7 +185,7 @@ void enumerate_letters(const model_rows& models) {
                 current_target = number;
             }
         } else if (optical_letter || is_optical(peripheral)) {
-            list_other_drive(letter, -1, -1, drive_data_buffer.address, identity_read, models, words.c_str());
+            list_other_drive(letter, -1, -1, drive_data_buffer.address, identity_read, models);
         }
         close_drive_device();
     }
@@ -194,22 +193,21 @@ void enumerate_letters(const model_rows& models) {
 
 void scan_adapter(const model_rows& models, int adapter, int last_id) {
     for (int id = 0; id <= last_id; ++id) {
-        if (aspi_inquiry(adapter, id, drive_data_buffer.address) != 0) {
+        const command_outcome probe = aspi_inquiry(adapter, id, drive_data_buffer.address);
+        if (probe.failed()) {
             // No device at that id is no drive; an optical drive the manager
             // knows there that did not answer is one that could not be reached;
             // an adapter that refuses every request hides what it holds.
-            const command_outcome probe = last_outcome;
             if (probe.kind == outcome_kind::not_sent && probe.system_error == SS_INVALID_HA) drives_unlisted = true;
             if (probe.kind != outcome_kind::not_sent && is_optical_type(aspi_device_type(adapter, id)))
                 list_unreached(0, adapter, id, reason_of_command(probe), probe.system_words);
             continue;
         }
-        const bool identity_read = aspi_read_drive_info(adapter, id, drive_info) == 0;
-        const std::string words = identity_read ? std::string() : std::string(last_outcome.system_words);
-        if (!identity_read) std::memset(drive_info, 0, sizeof drive_info);
+        const command_outcome identity_read = aspi_read_drive_info(adapter, id, drive_info);
+        if (identity_read.failed()) std::memset(drive_info, 0, sizeof drive_info);
         if (identify_model(drive_data_buffer.address, models) < 0) {
             if (is_optical(drive_data_buffer.address[0]))
-                list_other_drive(0, adapter, id, drive_data_buffer.address, identity_read, models, words.c_str());
+                list_other_drive(0, adapter, id, drive_data_buffer.address, identity_read, models);
             continue;
         }
         int number = append_target();

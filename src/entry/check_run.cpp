@@ -32,15 +32,17 @@ void judged(drive_outcome& outcome, drive_fate fate, outcome_reason reason = out
     outcome.reason = reason;
 }
 
-// What a run would do to the drive at current_target, into `outcome`.
-void judge_drive(drive_outcome& outcome) {
+// What a run would do to the drive at current_target, into `outcome`, with
+// `image` as last read, which gets this drive's load.
+void judge_drive(loaded_image& image, drive_outcome& outcome) {
     // A drive enumeration found in its update firmware stays that, unreadable or not.
     outcome.in_update_firmware = target_table[current_target].in_update_firmware;
     forget_last_message();
     last_failure_words[0] = '\0';
     outcome_reason why = outcome_reason::none;
-    if (identify_drive(descriptor_rows(), &why) != 0) {
-        note_failed_command(outcome);
+    command_outcome failed;
+    if (identify_drive(descriptor_rows(), &why, &failed) != 0) {
+        note_failed_command(outcome, failed);
         if (why == outcome_reason::identity_unreadable && answers_as_update_firmware(inquiry_data))
             outcome.in_update_firmware = 1;
         return judged(outcome, drive_fate::unreadable, why);
@@ -49,10 +51,10 @@ void judge_drive(drive_outcome& outcome) {
     // answer, until a judgement shows otherwise.
     outcome.in_update_firmware = may_run_update_firmware(inquiry_data, drive_info);
     update_mode = 0;
-    image_loaded = load_image() == 0;
-    if (report_revision(REVISION_BEFORE_UPDATE) != 0) {
-        note_failed_command(outcome);
-        return judged(outcome, drive_fate::unreadable, reason_of_command(last_outcome));
+    image_loaded = load_image(image) == 0;
+    if (report_revision(REVISION_BEFORE_UPDATE, &failed) != 0) {
+        note_failed_command(outcome, failed);
+        return judged(outcome, drive_fate::unreadable, reason_of_command(failed));
     }
     // Without the image the drive is judged by what it alone shows.
     if (!image_loaded) {
@@ -60,9 +62,9 @@ void judge_drive(drive_outcome& outcome) {
         return judged(outcome, drive_fate::no_image, outcome_reason::image_refused);
     }
     // A check asks nothing: each drive is judged as one asked about alone.
-    const int compatible = check_compatibility(FULL_CHECK, 0, &why);
+    const int compatible = check_compatibility(FULL_CHECK, 0, &why, &failed);
     if (why == outcome_reason::identity_unreadable) {
-        note_failed_command(outcome);
+        note_failed_command(outcome, failed);
         return judged(outcome, drive_fate::unreadable, why);
     }
     // Another model's in its update firmware still needs a person, as in a run.
@@ -76,20 +78,21 @@ void judge_drive(drive_outcome& outcome) {
 }
 
 // The drive's line: device, vendor and product, revision and date now, the
-// image's version and date, and the verdict, separated by tabs.
-std::string drive_line(int listed, const drive_outcome& outcome, const uint8_t* inquiry) {
+// image's version and date (`image`, when the drive was judged by it), and
+// the verdict, separated by tabs.
+std::string drive_line(int listed, const drive_outcome& outcome, const uint8_t* inquiry, const loaded_image* image) {
     const std::string path = drive_device_path(listed_drives[listed].drive_letter);
     std::string device = listed_drive_name(listed);
     char name[64] = {};
     host::device_name(path.c_str(), name, sizeof name);
     if (name[0] != '\0') device += std::string(" ") + name;
-    const bool image = image_loaded && image_buffer.address != nullptr && transfer_length > 0;
+    const bool shown = image != nullptr && image->read();
     return format_text("%s\t%s\t%s %s\t%s %s\t%s\n", device.c_str(),
                        shown_field(inquiry + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
                        shown_field(inquiry + INQUIRY_REVISION, 4).c_str(),
                        shown_field(inquiry + question_date_offset(inquiry), 8).c_str(),
-                       image ? shown_field(loaded_header.version_text, 4).c_str() : "",
-                       image ? shown_field(image_date_text(loaded_header).c_str(), 8).c_str() : "",
+                       shown ? shown_field(image->header.version_text, 4).c_str() : "",
+                       shown ? shown_field(image_date_text(image->header).c_str(), 8).c_str() : "",
                        outcome_word(outcome, true).c_str());
 }
 
@@ -97,31 +100,26 @@ std::string drive_line(int listed, const drive_outcome& outcome, const uint8_t* 
 
 int check_run() {
     silence_console(true);
-    oem_code_page = host::GetOEMCP();
-    init_firmware_descriptor();
-    if (const int refused = open_run()) {
+    if (const int refused = begin_run()) {
         silence_console(false);
         return refused;
     }
-    prepare_run_record();
-    detect_host_environment(working_buffers_of_the_run());
-    target_count = enumerate_targets(descriptor_rows());
-    log_drives_found();
     tell_drives_not_targets();
     bool image_missing = false;
+    // The image as the last drive judged read it, which the record tells.
+    loaded_image image;
     for (int i = 0; i < listed_count; ++i) {
         const listed_drive& drive = listed_drives[i];
         std::string line;
         if (drive.target < 0) {
             // Another maker's drive, or another model's, is no concern of a check.
             if (drive.outcome.fate == drive_fate::not_this_model) continue;
-            image_loaded = false;
-            line = drive_line(i, drive.outcome, drive.outcome.before);
+            line = drive_line(i, drive.outcome, drive.outcome.before, nullptr);
         } else {
             current_target = drive.target;
             image_loaded = true;
             drive_outcome& outcome = outcome_of_target(current_target);
-            judge_drive(outcome);
+            judge_drive(image, outcome);
             // A drive in its update firmware is named when the run ends, as every run names it.
             if (outcome.in_update_firmware)
                 host::drive_firmware_state(current_target + 1, drive_device_path(drive.drive_letter).c_str(), 1,
@@ -129,8 +127,8 @@ int check_run() {
             outcome.system_error = last_failure_words;
             std::memcpy(outcome.before, inquiry_data, sizeof outcome.before);
             image_missing = image_missing || !image_loaded;
-            log_check(outcome);
-            line = drive_line(i, outcome, inquiry_data);
+            log_check(outcome, image);
+            line = drive_line(i, outcome, inquiry_data, image_loaded ? &image : nullptr);
         }
         host::write_console(line.data(), line.size());
     }

@@ -10,6 +10,7 @@
 #include "entry/entry.h"
 #include "entry/options.h"
 #include "entry/run_log.h"
+#include "entry/run_opening.h"
 #include "image/image_integrity.h"
 #include "messages/messages.h"
 #include "model/drive_model.h"
@@ -32,14 +33,15 @@ constexpr uint32_t MODEL_CLASS_MASK = 0xF000;
 constexpr uint32_t MODEL_CLASS_DRIVE_UPDATE = 0x1000;
 constexpr uint32_t PAUSE_AFTER_UPDATE_MS = 2000;
 
-// Every drive from `first` on gets its record: the run stopped before it.
-void log_drives_not_visited(int first) {
+// Every drive from `first` on gets its record: the run stopped before it,
+// with `image` as last read.
+void log_drives_not_visited(int first, const loaded_image& image) {
     for (int i = first; i < target_count; ++i) {
         current_target = i;
         drive_outcome& outcome = outcome_of_target(i);
         outcome.fate = drive_fate::not_visited;
         outcome.reason = outcome_reason::not_visited;
-        log_drive_not_visited();
+        log_drive_not_visited(image);
     }
 }
 
@@ -52,7 +54,7 @@ int list_drives_for_a_refused_image() {
         outcome.fate = outcome.in_update_firmware ? drive_fate::update_firmware : drive_fate::failed;
         outcome.reason = outcome_reason::image_refused;
         std::memcpy(outcome.after, outcome.before, sizeof outcome.after);
-        log_drive(outcome);
+        log_drive(outcome, loaded_image{});
     }
     release_host_environment();
     return fleet_exit_code();
@@ -86,13 +88,7 @@ int updater_main(int, char**) {
 int update_run() {
     update_all = 1;
     print_text(format_text("\n/// %s\n", updater_title().c_str()).c_str());
-    oem_code_page = host::GetOEMCP();
-    init_firmware_descriptor();
-    if (const int refused = open_run()) return refused;
-    prepare_run_record();
-    detect_host_environment(working_buffers_of_the_run());
-    target_count = enumerate_targets(descriptor_rows());
-    log_drives_found();
+    if (const int refused = begin_run()) return refused;
     for (int i = 0; i < target_count; ++i) {
         host::target_found(i + 1, drive_device_path(target_table[i].drive_letter).c_str());
         // Named at the end of the run unless seen in other firmware by then.
@@ -106,6 +102,8 @@ int update_run() {
         release_host_environment();
         return options.yes ? fleet_exit_code() : 1;
     }
+    // The image as each drive's visit last read it, which the record tells.
+    loaded_image image;
     if (target_count > 1) {
         // Only a Yes spares the per-drive questions; a question that could not
         // be shown ends the run.
@@ -113,7 +111,7 @@ int update_run() {
         found.number = target_count;
         const int answer = ask(MSG_UPDATE_ALL_QUESTION, found);
         if (answer == NOT_SHOWN) {
-            log_drives_not_visited(0);
+            log_drives_not_visited(0, image);
             return abandon_run();
         }
         if (answer == IDNO) update_all = 0;
@@ -132,8 +130,8 @@ int update_run() {
         show_message(MSG_START_DEVICE, KIND_CONSOLE, drive);
         if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
         drive_outcome& outcome = outcome_of_target(i);
-        int result = update_drive(descriptor_rows(), update_all, outcome);
-        log_drive(outcome);
+        int result = update_drive(descriptor_rows(), update_all, image, outcome);
+        log_drive(outcome, image);
         if (result == DRIVE_UPDATED) ++updated_count;
         // The drive's own result is counted and recorded; an interrupt held
         // during its update then stops the run before the next drive.
@@ -146,10 +144,10 @@ int update_run() {
         } else if (result == DRIVE_DECLINED) {
             declined = true;
         } else if (result == RUN_ABANDONED) {
-            log_drives_not_visited(i + 1);
+            log_drives_not_visited(i + 1, image);
             return abandon_run();
         } else if (result == RUN_STOPPED) {
-            log_drives_not_visited(i + 1);
+            log_drives_not_visited(i + 1, image);
             show_message(MSG_TERMINATED, KIND_WARNING);
             release_host_environment();
             return options.yes ? fleet_exit_code() : 1;

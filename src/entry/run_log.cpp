@@ -23,6 +23,9 @@
 namespace {
 
 uint8_t found_inquiry[INQUIRY_LENGTH];
+// The image as the run last handed it to the record: what a line written
+// before the next one (a run ended from outside) tells.
+loaded_image last_image;
 bool failure_told = false;
 char run_id[32] = {};  // the same in every record of one run
 
@@ -121,23 +124,23 @@ std::string device_fields(int listed, const uint8_t* inquiry) {
 // The listed place of the drive at current_target.
 int current_listed() { return target_table[current_target].listed; }
 
-// The image by name, and, once read, by its header's version and date and by
-// its size and SHA-256 as the run first read it.
+// The image by name, by its size and SHA-256 as the run first read it, and,
+// once it has been read, by its header's version and date.
 std::string image_fields() {
+    const loaded_image& image = last_image;
     const char* name = current_release.image_file_name[0] ? current_release.image_file_name
                                                          : firmware_descriptor[0].image_file_name;
-    const image_identity& identity = first_image_read(name);
+    const image_identity& identity = image.read() ? image.first_read : first_image_read(name);
     std::string read = identity.known ? format_text(",\"image_size\":%u,\"image_sha256\":\"%s\"", identity.size,
                                                     sha256_text(identity.sha256).c_str())
                                       : std::string();
     // A checksum file that disagrees: the digest it gave, beside the one found.
     if (identity.known && identity.other_expected)
         read += format_text(",\"image_sha256_expected\":\"%s\"", sha256_text(identity.expected_sha256).c_str());
-    if (image_buffer.address == nullptr || transfer_length <= 0)
-        return format_text(",\"image\":%s", json_text(name).c_str()) + read;
+    if (!image.read()) return format_text(",\"image\":%s", json_text(name).c_str()) + read;
     return format_text(",\"image\":%s,\"image_version\":%s,\"image_date\":%s", json_text(name).c_str(),
-                       json_text(field(loaded_header.version_text, 4)).c_str(),
-                       json_text(image_date_text(loaded_header).c_str()).c_str()) +
+                       json_text(field(image.header.version_text, 4)).c_str(),
+                       json_text(image_date_text(image.header).c_str()).c_str()) +
            read;
 }
 
@@ -201,7 +204,8 @@ void start_run_record() {
     if (options.log == "-") host::record_on_standard_output();
 }
 
-void log_drive_found() {
+void log_drive_found(const loaded_image& image) {
+    last_image = image;
     std::memcpy(found_inquiry, inquiry_data, sizeof found_inquiry);
     visit_begun = true;
     prepare_run_record();
@@ -221,7 +225,8 @@ void final_record_written() {
 
 }  // namespace
 
-void log_drive(const drive_outcome& outcome) {
+void log_drive(const drive_outcome& outcome, const loaded_image& image) {
+    last_image = image;
     if (options.log.empty()) return;
     const ways_out_held held;
     append(line_start("drive") + device_fields(current_listed(), outcome.before) + drive_fields("before", outcome.before) +
@@ -229,16 +234,17 @@ void log_drive(const drive_outcome& outcome) {
     final_record_written();
 }
 
-void log_check(const drive_outcome& outcome) {
+void log_check(const drive_outcome& outcome, const loaded_image& image) {
     if (options.log.empty()) return;
     const ways_out_held held;
-    log_drive_found();
+    log_drive_found(image);
     append(line_start("drive") + device_fields(current_listed(), found_inquiry) + drive_fields("before", found_inquiry) +
            image_fields() + outcome_fields(current_listed(), outcome, "verdict"));
     final_record_written();
 }
 
-void log_drive_updating() {
+void log_drive_updating(const loaded_image& image) {
+    last_image = image;
     if (options.log.empty()) return;
     const ways_out_held held;
     append(line_start("drive") + device_fields(current_listed(), found_inquiry) + drive_fields("before", found_inquiry) +
@@ -247,7 +253,8 @@ void log_drive_updating() {
     prepare_run_record();
 }
 
-void log_drive_not_visited() {
+void log_drive_not_visited(const loaded_image& image) {
+    last_image = image;
     if (options.log.empty()) return;
     const ways_out_held held;
     std::memset(found_inquiry, 0, sizeof found_inquiry);
@@ -338,6 +345,7 @@ void prepare_run_record() {
 
 void reset_run_log() {
     std::memset(found_inquiry, 0, sizeof found_inquiry);
+    last_image = {};
     failure_told = false;
     run_id[0] = '\0';
     drives_found = visit_begun = window_entered = false;

@@ -8,8 +8,10 @@
 #include <iterator>
 
 #include "discovery/drive_identity.h"
+#include "discovery/enumeration.h"
 #include "entry/exit_codes.h"
 #include "entry/options.h"
+#include "entry/run_log.h"
 #include "image/firmware_image.h"
 #include "image/image_integrity.h"
 #include "messages/messages.h"
@@ -92,6 +94,17 @@ int open_run() {
         if (!fleet) return 1;
         image_refused_at_opening = true;
     }
+    return 0;
+}
+
+int begin_run() {
+    oem_code_page = host::GetOEMCP();
+    init_firmware_descriptor();
+    if (const int refused = open_run()) return refused;
+    prepare_run_record();
+    detect_host_environment(working_buffers_of_the_run());
+    target_count = enumerate_targets(descriptor_rows());
+    log_drives_found();
     return 0;
 }
 

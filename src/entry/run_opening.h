@@ -21,6 +21,11 @@ extern bool image_refused_at_opening;
 // The run was refused because another run holds the machine's drives.
 extern bool another_run_held_the_drives;
 
+// The opening both runs share: the language, the descriptor, the run
+// opened, the host examined, and the drives found and given their first
+// records. 0 to go on, else the run's exit code after its one line.
+int begin_run();
+
 // The working buffers the run takes as its host is learned, in the order
 // each route takes them.
 const run_buffers& working_buffers_of_the_run();

@@ -13,7 +13,6 @@
 #include "transport/transport.h"
 
 working_buffer image_buffer;
-int32_t transfer_length = 0;
 image_header loaded_header{};
 uint32_t& image_date = loaded_header.date;
 uint16_t& image_version = loaded_header.version;
@@ -54,18 +53,18 @@ uint32_t decode_image_date(const uint8_t* header) {
     return century << 24 | year << 16 | month << 8 | day;
 }
 
-// Reads the open image file whole into the image buffer. Refuses a file whose
-// size is unknown, that would not fit, that is shorter than its header (so no
-// byte of an earlier load is judged as this one's), or that reads short.
-int read_image_file(HANDLE file) {
+// Reads the open image file whole into the image buffer: its length, or 0
+// for a file whose size is unknown, that would not fit, that is shorter than
+// its header (so no byte of an earlier load is judged as this one's), or
+// that reads short.
+uint32_t read_image_file(HANDLE file) {
     DWORD size_high = 0;
     DWORD size = host::GetFileSize(file, &size_high);
-    if (size == INVALID_FILE_SIZE || size_high != 0) return -1;
-    if (image_buffer.address == nullptr || size > image_buffer.size || size < IMAGE_HEADER_SIZE) return -1;
+    if (size == INVALID_FILE_SIZE || size_high != 0) return 0;
+    if (image_buffer.address == nullptr || size > image_buffer.size || size < IMAGE_HEADER_SIZE) return 0;
     DWORD read = 0;
-    if (!host::ReadFile(file, image_buffer.address, size, &read, nullptr) || read != size) return -1;
-    transfer_length = static_cast<int32_t>(read);
-    return 0;
+    if (!host::ReadFile(file, image_buffer.address, size, &read, nullptr) || read != size) return 0;
+    return read;
 }
 
 }  // namespace
@@ -125,7 +124,7 @@ std::string file_name_in_path(const char* path) {
     return folder_end == std::string::npos ? name : name.substr(folder_end + 1);
 }
 
-int load_image(outcome_reason* why) {
+int load_image(loaded_image& image, outcome_reason* why) {
     outcome_reason ignored;
     outcome_reason& reason = why ? *why : ignored;
     reason = outcome_reason::image_refused;
@@ -133,12 +132,17 @@ int load_image(outcome_reason* why) {
     HANDLE file = host::CreateFileA(current_release.image_file_name, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    int result = read_image_file(file);
+    const uint32_t length = read_image_file(file);
     host::CloseHandle(file);
-    if (result != 0) return result;
+    if (length == 0) return -1;
     // What was read is what the run's record tells, refused or not.
     loaded_header = decode_image_header(image_buffer.address);
-    if (const int same = same_as_first_read(current_release.image_file_name, image_buffer.address, transfer_length)) {
+    image.bytes = image_buffer.address;
+    image.length = length;
+    image.header = loaded_header;
+    const int same = same_as_first_read(current_release.image_file_name, image.bytes, image.length);
+    image.first_read = first_image_read(current_release.image_file_name);
+    if (same != 0) {
         if (same == IMAGE_CHANGED) reason = outcome_reason::image_changed;
         return -1;
     }
@@ -157,6 +161,5 @@ int load_image(outcome_reason* why) {
 
 void reset_firmware_image_state() {
     image_buffer = {};
-    transfer_length = 0;
     loaded_header = {};
 }

@@ -7,11 +7,13 @@
 
 #include "discovery/drive_identity.h"
 #include "discovery/drive_outcome.h"
+#include "image/image_integrity.h"
 #include "model/drive_model.h"
 #include "platform/working_buffer.h"
 #include "transport/drive_layout.h"
 
-// The image as read from its file, taken with the host's working buffers.
+// Where the image is read from its file: storage taken with the host's
+// working buffers, read through a loaded_image.
 extern working_buffer image_buffer;
 constexpr uint32_t NT_IMAGE_SIZE = 0x800000;
 
@@ -46,7 +48,6 @@ image_header decode_image_header(const uint8_t* bytes);
 // read, the release's version and nothing else.
 extern image_header loaded_header;
 
-extern int32_t transfer_length;
 // The loaded header's date and version, by the names the run knows them by
 // (the version is the release's until an image is read).
 extern uint32_t& image_date;
@@ -57,12 +58,25 @@ extern uint16_t& image_version;
 // model's file name.
 std::string file_name_in_path(const char* path);
 
+// One load of the current release's image file: its bytes (in the image
+// buffer, good until the next load), their length, the decoded header, and
+// the file as the run first read it (its size and SHA-256, which these bytes
+// were held to). Empty (no bytes) until a load has read a file whole.
+struct loaded_image {
+    const uint8_t* bytes = nullptr;
+    uint32_t length = 0;
+    image_header header{};
+    image_identity first_read;
+    bool read() const { return bytes != nullptr && length > 0; }
+};
+
 // Reads the current release's image file whole into the image buffer and checks
 // its header. 0 or -1; a file that cannot be opened, sized or read whole, that
-// would not fit the buffer or is shorter than its header, gets no message here.
+// would not fit the buffer or is shorter than its header, gets no message here
+// and leaves `image` as it was. What was read whole is `image`, refused or not.
 // `why`, when given, gets image_changed when the file no longer holds the
 // bytes the run first read, image_refused for any other failure.
-int load_image(outcome_reason* why = nullptr);
+int load_image(loaded_image& image, outcome_reason* why = nullptr);
 
 // Converts exactly `digits` hexadecimal digits at `text` into `value`; -1,
 // with `value` untouched, when any of them is something else.

@@ -95,20 +95,21 @@ bool shows_identity(const uint8_t* identity) {
 
 }  // namespace
 
-int report_revision(int mode) {
+int report_revision(int mode, command_outcome* failed) {
     drive_date = 0;
-    int result = inquiry(target_of(current_target), inquiry_data);
+    command_outcome asked = inquiry(target_of(current_target), inquiry_data);
     // A drive still re-flashing after the settle wait does not answer yet, on
     // any route; it is given the time the Intel driver's route always needed.
-    if (result != 0 && mode == REVISION_AFTER_UPDATE) {
-        for (int i = 0; i < RESTART_INQUIRY_RETRIES && result != 0; ++i) {
+    if (asked.failed() && mode == REVISION_AFTER_UPDATE) {
+        for (int i = 0; i < RESTART_INQUIRY_RETRIES && asked.failed(); ++i) {
             wait_ms(RESTART_INQUIRY_WAIT_MS);
-            result = inquiry(target_of(current_target), inquiry_data);
+            asked = inquiry(target_of(current_target), inquiry_data);
         }
     }
-    if (result != 0) {
+    if (asked.failed()) {
+        if (failed) *failed = asked;
         show_message(MSG_INQUIRY_FAILED, KIND_CONSOLE);
-        return result;
+        return asked.code;
     }
 
     if (mode == REVISION_AFTER_UPDATE) {
@@ -120,6 +121,8 @@ int report_revision(int mode) {
     // What cannot be told from this answer is never judged, and such a drive
     // is not switched into its update firmware.
     if (!holds_revision_and_date()) {
+        asked.code = COMMAND_FAILED;
+        if (failed) *failed = asked;
         show_message(MSG_INQUIRY_FAILED, KIND_CONSOLE);
         return COMMAND_FAILED;
     }
@@ -143,15 +146,16 @@ bool runs_the_image(const uint8_t* identity) {
     return image_date != 0 && decoded_drive_date() == image_date;
 }
 
-int check_compatibility(int full, int update_all, outcome_reason* why) {
+int check_compatibility(int full, int update_all, outcome_reason* why, command_outcome* failed) {
     outcome_reason ignored;
     outcome_reason& reason = why ? *why : ignored;
     reason = outcome_reason::none;
-    int result = read_drive_info();
-    if (result != 0) {
+    const command_outcome read = read_drive_info();
+    if (read.failed()) {
+        if (failed) *failed = read;
         reason = outcome_reason::identity_unreadable;
         show_message(MSG_DRIVE_INFO_FAILED, KIND_ERROR);
-        return result;
+        return read.code;
     }
     if (!same_text(drive_info + IDENTITY_HARDWARE_REVISION, loaded_header.hardware_revision)) {
         reason = outcome_reason::another_revision;

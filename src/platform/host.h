@@ -16,6 +16,7 @@
 #endif
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/aspi.h"
 
@@ -154,6 +155,10 @@ struct host_calls {
     // "Windows error 1117", "errno 5", "SG_IO host status 0x03"; an empty
     // text when the system said nothing beyond the failure.
     void (*system_error_text)(char* text, size_t size);
+    // What the adapter and its driver said of the last pass-through call that
+    // failed, where the system tells it (Linux's SG_IO host and driver
+    // status); 0 and 0 where it does not, and after any other failure.
+    void (*adapter_status)(uint16_t* host_status, uint16_t* driver_status);
 };
 
 // True when a table answers every call: each backend asserts it of its own
@@ -167,7 +172,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
            c.machine_identity && c.append_to_file && c.keep_record_open && c.record_on_standard_output && c.claim_machine && c.same_file && c.prepare_last_record && c.hold_ways_out &&
            c.final_exit_code && c.console_is_a_screen && c.drive_serial &&
-           c.system_error_text;
+           c.system_error_text && c.adapter_status;
 }
 
 // The installed table; null until a program or test installs one.
@@ -245,6 +250,9 @@ inline void drive_serial(const char* device, char* serial, size_t size) {
     installed_host->drive_serial(device, serial, size);
 }
 inline void system_error_text(char* text, size_t size) { installed_host->system_error_text(text, size); }
+inline void adapter_status(uint16_t* host_status, uint16_t* driver_status) {
+    installed_host->adapter_status(host_status, driver_status);
+}
 inline int final_exit_code(int exit_code, int stopped_by_interrupt) {
     return installed_host->final_exit_code(exit_code, stopped_by_interrupt);
 }

@@ -154,17 +154,18 @@ int completion_result(SRB_ExecSCSICmd* block) {
     return COMMAND_FAILED;
 }
 
-int probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, uint8_t* data, uint32_t data_length) {
+command_outcome probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, uint8_t* data,
+                      uint32_t data_length) {
     begin_command(data, static_cast<int32_t>(data_length));
     SRB_ExecSCSICmd* block = request_block();
-    if (!block || !send_aspi_command || !data) return COMMAND_FAILED;
+    if (!block || !send_aspi_command || !data) return last_outcome;
     completion_event = host::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!completion_event) return COMMAND_FAILED;
+    if (!completion_event) return last_outcome;
     fill_block(block, host_adapter, target_id, SRB_EVENT_NOTIFY | SRB_DIR_IN, 0, cdb, cdb_length, data, data_length);
     const int waited = send_and_wait(block, LONGEST_UNTIMED_WAIT_MS);
     const BYTE status = request_status(block);
     const bool done = waited == COMMAND_OK && status == SS_COMP;
-    const int result = done ? COMMAND_OK : COMMAND_FAILED;
+    last_outcome.code = done ? COMMAND_OK : COMMAND_FAILED;
     // What enumeration learns of the id: the manager knows no device there
     // (nothing to list), or a device that did not answer.
     if (done || (status == SS_ERR && block->SRB_HaStat == HOST_ADAPTER_OK)) {
@@ -181,7 +182,7 @@ int probe(int host_adapter, int target_id, const uint8_t* cdb, int cdb_length, u
     }
     abort_if_pending(block);
     close_completion_event();
-    return result;
+    return last_outcome;
 }
 
 }  // namespace
@@ -213,7 +214,7 @@ int execute_aspi(const command_request* request) {
     return result;
 }
 
-int aspi_inquiry(int host_adapter, int target_id, uint8_t* answer) {
+command_outcome aspi_inquiry(int host_adapter, int target_id, uint8_t* answer) {
     return probe(host_adapter, target_id, INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, answer, INQUIRY_LENGTH);
 }
 
@@ -226,6 +227,6 @@ int aspi_device_type(int host_adapter, int target_id) {
     return send_aspi_command(&block) == SS_COMP && block.SRB_Status == SS_COMP ? block.SRB_DeviceType : -1;
 }
 
-int aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer) {
+command_outcome aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer) {
     return probe(host_adapter, target_id, DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, answer, IDENTITY_LENGTH);
 }

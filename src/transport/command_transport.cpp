@@ -31,6 +31,13 @@ void begin_command(void* data_in, int32_t data_length) {
     if (data_in && data_length > 0) std::memset(data_in, 0, static_cast<size_t>(data_length));
 }
 
+command_outcome refused_before_sending() {
+    command_outcome outcome;
+    outcome.kind = outcome_kind::refused;
+    outcome.code = COMMAND_FAILED;
+    return outcome;
+}
+
 int ieee1394_aspi_adapter() { return ieee1394_adapter; }
 
 bool ieee1394_in_use() { return ieee1394_adapter != -1; }

@@ -39,50 +39,50 @@ bool put_buffer_fields(uint8_t* cdb, uint8_t opcode, int mode, int buffer_id, ui
 
 }  // namespace
 
-int test_unit_ready(const command_target& to) {
+command_outcome test_unit_ready(const command_target& to) {
     command_request request = new_request(to, 6, DIRECTION_NONE, command_timeout_ms, 0, nullptr);
     request.cdb[0] = OP_TEST_UNIT_READY;
-    return execute_command(&request).code;
+    return execute_command(&request);
 }
 
-int inquiry(const command_target& to, uint8_t* buffer) {
+command_outcome inquiry(const command_target& to, uint8_t* buffer) {
     const int32_t timeout = ieee1394_in_use() ? INQUIRY_TIMEOUT_IEEE1394_MS : INQUIRY_TIMEOUT_MS;
     command_request request = new_request(to, 6, DIRECTION_IN, timeout, INQUIRY_LENGTH, buffer);
     request.cdb[0] = OP_INQUIRY;
     request.cdb[4] = INQUIRY_LENGTH;
-    return execute_command(&request).code;
+    return execute_command(&request);
 }
 
-int start_stop_unit(const command_target& to, int byte1, int power_condition, int load_eject, int start) {
+command_outcome start_stop_unit(const command_target& to, int byte1, int power_condition, int load_eject, int start) {
     command_request request = new_request(to, 6, DIRECTION_NONE, command_timeout_ms, 0, nullptr);
     request.cdb[0] = OP_START_STOP_UNIT;
     request.cdb[1] = static_cast<uint8_t>(byte1);
     request.cdb[4] = static_cast<uint8_t>(power_condition * 16 + load_eject * 2 + start);
-    return execute_command(&request).code;
+    return execute_command(&request);
 }
 
-int read_buffer(const command_target& to, int mode, int buffer_id, uint32_t offset, uint32_t length, void* buffer) {
+command_outcome read_buffer(const command_target& to, int mode, int buffer_id, uint32_t offset, uint32_t length, void* buffer) {
     command_request request = new_request(to, 10, DIRECTION_IN, command_timeout_ms, length, buffer);
-    if (!put_buffer_fields(request.cdb, OP_READ_BUFFER, mode, buffer_id, offset, length)) return COMMAND_FAILED;
-    return execute_command(&request).code;
+    if (!put_buffer_fields(request.cdb, OP_READ_BUFFER, mode, buffer_id, offset, length)) return refused_before_sending();
+    return execute_command(&request);
 }
 
-int write_buffer(const command_target& to, int mode, int buffer_id, uint32_t offset, uint32_t length, void* buffer) {
+command_outcome write_buffer(const command_target& to, int mode, int buffer_id, uint32_t offset, uint32_t length, void* buffer) {
     // The leave command carries the model's whole re-flash time on every
     // route: a time-out of 0 would become the pass-through's default of 60 s,
     // shorter than a healthy re-flash, on a drive behind IEEE 1394.
     command_request request =
         new_request(to, 10, length == 0 ? DIRECTION_NONE : DIRECTION_OUT, command_timeout_ms, length, buffer);
-    if (!put_buffer_fields(request.cdb, OP_WRITE_BUFFER, mode, buffer_id, offset, length)) return COMMAND_FAILED;
-    return execute_command(&request).code;
+    if (!put_buffer_fields(request.cdb, OP_WRITE_BUFFER, mode, buffer_id, offset, length)) return refused_before_sending();
+    return execute_command(&request);
 }
 
-int stop_unit(const command_target& to) {
+command_outcome stop_unit(const command_target& to) {
     command_timeout_ms = 0;
     return start_stop_unit(to, 0, 0, 0, 0);
 }
 
-int write_image_chunk(const command_target& to, uint32_t offset, uint16_t length, const void* data) {
+command_outcome write_image_chunk(const command_target& to, uint32_t offset, uint16_t length, const void* data) {
     command_timeout_ms = IMAGE_BLOCK_TIMEOUT_MS;
     // The request carries one pointer for both directions; an outgoing block is only read.
     return write_buffer(to, MODE_IMAGE_BLOCK, BUFFER_IMAGE, offset, length,

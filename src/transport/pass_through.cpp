@@ -61,6 +61,7 @@ int send_block() {
         const DWORD error = host::GetLastError();
         last_outcome.kind = failed_call_kind(error);
         last_outcome.system_error = error;
+        host::adapter_status(&last_outcome.host_status, &last_outcome.driver_status);
         note_system_words();
         return COMMAND_FAILED;
     }
@@ -74,11 +75,12 @@ int send_block() {
     return COMMAND_DRIVE_STATUS;
 }
 
-int probe(const uint8_t* cdb, int cdb_length, uint8_t* data, uint32_t data_length) {
+command_outcome probe(const uint8_t* cdb, int cdb_length, uint8_t* data, uint32_t data_length) {
     begin_command(data, static_cast<int32_t>(data_length));
-    if (!data) return COMMAND_FAILED;
+    if (!data) return last_outcome;
     fill_block(cdb, cdb_length, SCSI_IOCTL_DATA_IN, data, data_length, PROBE_TIMEOUT_SECONDS);
-    return send_block();
+    last_outcome.code = send_block();
+    return last_outcome;
 }
 
 }  // namespace
@@ -148,8 +150,10 @@ int execute_pass_through(const command_request* request) {
     return result;
 }
 
-int pass_through_inquiry(uint8_t* answer) { return probe(INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, answer, INQUIRY_LENGTH); }
+command_outcome pass_through_inquiry(uint8_t* answer) {
+    return probe(INQUIRY_PROBE_CDB, sizeof INQUIRY_PROBE_CDB, answer, INQUIRY_LENGTH);
+}
 
-int pass_through_read_drive_info(uint8_t* answer) {
+command_outcome pass_through_read_drive_info(uint8_t* answer) {
     return probe(DRIVE_INFO_PROBE_CDB, sizeof DRIVE_INFO_PROBE_CDB, answer, IDENTITY_LENGTH);
 }

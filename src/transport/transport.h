@@ -122,11 +122,22 @@ struct command_outcome {
     sense_category sense = sense_category::none;  // what its sense says, when it answered
     DWORD system_error = ERROR_SUCCESS;  // the system's own error, when a call failed
     char system_words[48] = {};          // and how the system put it ("errno 5"), for the record
+    uint32_t sense_code = 0;             // its sense key << 16 | ASC << 8 | ASCQ, when it answered with some
     uint32_t residual = 0;               // bytes of the data the drive did not move, when it answered
+    // What the adapter and the driver said of a call that failed (SG_IO's
+    // host and driver status), where the system tells them.
+    uint16_t host_status = 0;
+    uint16_t driver_status = 0;
     // Only a drive that answered has said anything: an empty sense is then its own word.
     bool drive_answered() const { return kind == outcome_kind::answered; }
+    bool failed() const { return code != COMMAND_OK; }
 };
-// The outcome of the last command (the last probe's too), filled as it goes.
+// A command the updater would not send, because it could not be built (no
+// such model, no buffer, a field that does not fit): refused before it
+// left, as the system refuses one it does not take.
+command_outcome refused_before_sending();
+// The outcome of the command under way, which the routes fill as it goes;
+// every command and probe hands its own back when it ends.
 extern command_outcome last_outcome;
 // How the system put the last failure of a command since the run last forgot
 // it (the record forgets it once a drive's line is written): the reason a
@@ -149,12 +160,13 @@ std::string drive_device_path(char letter);
 int open_drive_device(char letter, int target);
 int close_drive_device();
 // Probes of enumeration on the open device, their answer into `answer`
-// (INQUIRY_LENGTH, IDENTITY_LENGTH bytes): 0, 2 (non-zero SCSI status) or -1.
-int pass_through_inquiry(uint8_t* answer);
-int pass_through_read_drive_info(uint8_t* answer);
+// (INQUIRY_LENGTH, IDENTITY_LENGTH bytes); the code is 0, 2 (non-zero SCSI
+// status) or -1.
+command_outcome pass_through_inquiry(uint8_t* answer);
+command_outcome pass_through_read_drive_info(uint8_t* answer);
 // Probes of enumeration through the ASPI manager, likewise: 0 or -1; they keep no sense.
-int aspi_inquiry(int host_adapter, int target_id, uint8_t* answer);
-int aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer);
+command_outcome aspi_inquiry(int host_adapter, int target_id, uint8_t* answer);
+command_outcome aspi_read_drive_info(int host_adapter, int target_id, uint8_t* answer);
 // The peripheral type the ASPI manager holds for the device at `host_adapter`,
 // `target_id` (no command reaches it), or -1 when it knows no device there.
 int aspi_device_type(int host_adapter, int target_id);

@@ -6,6 +6,7 @@
 #include "image/firmware_image.h"
 #include "messages/messages.h"
 #include "transport/drive_commands.h"
+#include "transport/transport.h"
 #include "update/update.h"
 
 namespace {
@@ -27,23 +28,24 @@ bool intel_driver_on_9x() { return win9x_family == 1 && intel_ide_driver != 0; }
 
 }  // namespace
 
-int transfer_image(int* refused_block) {
-    if (transfer_length <= 0 || image_buffer.address == nullptr ||
-        static_cast<uint32_t>(transfer_length) > image_buffer.size) {
+int transfer_image(const loaded_image& image, int* refused_block, command_outcome* failed) {
+    if (!image.read()) {
+        if (failed) *failed = refused_before_sending();
         show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
         return -1;
     }
+    const uint32_t length = image.length;
     print_text("\n");
-    int32_t offset = 0;
+    uint32_t offset = 0;
     uint16_t block = BLOCK_LENGTH;
     int tenth_shown = -1;  // a log gets a whole line at each tenth instead
     const command_target drive = target_of(current_target);
     do {
-        if (intel_driver_on_9x() && offset == transfer_length - block) {
+        if (intel_driver_on_9x() && offset == length - block) {
             print_text(format_text(console_is_a_log ? "Processing 100%%" : "\rProcessing 100%%").c_str());
             show_message(MSG_REBOOTING, KIND_CONSOLE);
         } else {
-            int percent = static_cast<int>(int64_t{offset} * 100 / transfer_length);
+            int percent = static_cast<int>(uint64_t{offset} * 100 / length);
             if (!console_is_a_log) {
                 print_text(format_text("\rProcessing %d%%", percent).c_str());
             } else if (percent / 10 != tenth_shown) {
@@ -51,14 +53,16 @@ int transfer_image(int* refused_block) {
                 print_text(format_text("Processing %d%%\n", percent).c_str());
             }
         }
-        if (transfer_length - offset < block) block = static_cast<uint16_t>(transfer_length - offset);
-        if (write_image_chunk(drive, static_cast<uint32_t>(offset), block, image_buffer.address + offset) != 0) {
-            if (refused_block) *refused_block = offset / BLOCK_LENGTH;
+        if (length - offset < block) block = static_cast<uint16_t>(length - offset);
+        const command_outcome sent = write_image_chunk(drive, offset, block, image.bytes + offset);
+        if (sent.failed()) {
+            if (failed) *failed = sent;
+            if (refused_block) *refused_block = static_cast<int>(offset / BLOCK_LENGTH);
             show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
             return -1;
         }
         offset += block;
-    } while (offset < transfer_length);
+    } while (offset < length);
     // The Intel driver's route has said its last line before the last block.
     if (intel_driver_on_9x()) return 0;
     // A log's progress line has ended already: no carriage return to overwrite it.

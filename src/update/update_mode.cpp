@@ -53,26 +53,30 @@ int build_mode_block(const update_model& model, uint32_t value) {
     return 0;
 }
 
-int enter_update_mode(uint32_t model_code) {
+int enter_update_mode(uint32_t model_code, command_outcome* failed) {
     const update_model* model = find_update_model(model_code);
-    int result = -1;
+    // Without the model's row or the mode block nothing is sent: the drive stays as it is.
+    command_outcome sent = refused_before_sending();
     if (model != nullptr &&
         build_mode_block(*model, access_value(ENTRY_ACCESS, current_release.access_code)) == 0) {
         command_timeout_ms = model->entry_timeout_ms;
-        result = write_buffer(target_of(current_target), MODE_ENTER_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE,
-                              small_buffer.address);
+        sent = write_buffer(target_of(current_target), MODE_ENTER_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE,
+                            small_buffer.address);
     }
-    if (result != 0) {
+    if (sent.failed()) {
+        if (failed) *failed = sent;
         show_message(MSG_KERNEL_MODE_FAILED, KIND_CONSOLE);
-        return result;
+        return sent.code;
     }
     command_timeout_ms = TIMEOUT_AFTER_ENTRY_MS;
     if (!(win9x_family == 1 && intel_ide_driver != 0)) wait_ms(PAUSE_AFTER_ENTRY_MS);
     return 0;
 }
 
-int check_update_mode() {
-    if (inquiry(target_of(current_target), inquiry_data) != 0) {
+int check_update_mode(command_outcome* failed) {
+    const command_outcome asked = inquiry(target_of(current_target), inquiry_data);
+    if (asked.failed()) {
+        if (failed) *failed = asked;
         show_message(MSG_INQUIRY_FAILED, KIND_CONSOLE);
         return -1;
     }
@@ -80,31 +84,29 @@ int check_update_mode() {
     return update_mode ? 0 : 1;
 }
 
-int leave_update_mode(uint32_t model_code) {
+int leave_update_mode(uint32_t model_code, command_outcome* failed) {
     const update_model* model = find_update_model(model_code);
     if (model == nullptr ||
         build_mode_block(*model, access_value(LEAVE_ACCESS, current_release.access_code)) != 0) {
+        if (failed) *failed = refused_before_sending();
         show_message(MSG_NORMAL_MODE_FAILED, KIND_CONSOLE);
         return -1;
     }
     command_timeout_ms = model->leave_timeout_ms;
-    int result =
+    const command_outcome sent =
         write_buffer(target_of(current_target), MODE_LEAVE_UPDATE, BUFFER_MODE_BLOCK, 0, MODE_BLOCK_SIZE, small_buffer.address);
     command_timeout_ms = TIMEOUT_AFTER_LEAVE_MS;
-    if (result != 0) {
+    if (sent.failed()) {
         // A drive that has already begun its restart answers the leave command
         // with not ready or unit attention behind IEEE 1394, and not at all as a
         // SCSI-class drive on NT; its re-flash goes on.
-        bool restarting = false;
-        if (ieee1394_in_use()) {
-            fetch_sense();
-            const sense_category sense = last_sense_category();
-            restarting = not_ready(sense) || sense == sense_category::unit_attention;
-        }
+        const bool restarting =
+            ieee1394_in_use() && (not_ready(sent.sense) || sent.sense == sense_category::unit_attention);
         bool excused = (oem_code == OEM_CLASS_SCSI_GENERAL && win9x_family == 0) || restarting;
         if (!excused) {
+            if (failed) *failed = sent;
             show_message(MSG_NORMAL_MODE_FAILED, KIND_CONSOLE);
-            return result;
+            return sent.code;
         }
     }
     if (oem_code == OEM_CLASS_SCSI_GENERAL) {

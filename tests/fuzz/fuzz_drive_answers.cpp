@@ -114,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         fuzz::require((identify_model(inquiry_data, descriptor_rows()) >= 0) == names_this_model(), "identification matches the model");
         update_mode = 0;
-        fuzz::require(load_image() == 0, "the image loads");
+        loaded_image image;
+        fuzz::require(load_image(image) == 0, "the image loads");
         fuzz::require(report_revision(0) == 0, "the current revision is read");
         print_text(format_text("\nCurrent Signature = %.8s", reinterpret_cast<const char*>(drive_info + 24)).c_str());
         const int compatible = check_compatibility(1, update_all);

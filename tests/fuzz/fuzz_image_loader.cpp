@@ -70,16 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::vector<uint8_t>& image = h.cfg.files[IMAGE_FILE];
 
         fuzz::require(identify_drive(descriptor_rows()) == 0, "the emulated drive is identified");
-        const int loaded = load_image();
+        loaded_image read;
+        const int loaded = load_image(read);
         fuzz::require(h.open_handles() == 0, "the image file is closed after loading");
         loaded_bytes = static_cast<uint32_t>(std::min<size_t>(image.size(), buffer_size));
         if (image.size() > buffer_size) fuzz::require(loaded != 0, "a file larger than the image buffer is refused");
         if (image.size() < IMAGE_HEADER_SIZE) fuzz::require(loaded != 0, "a file shorter than its header is refused");
         if (loaded == 0) {
-            fuzz::require(transfer_length > 0 && static_cast<size_t>(transfer_length) == image.size(),
-                          "the transfer length is the file's length");
-            fuzz::require(std::memcmp(image_buffer.address, image.data(), image.size()) == 0,
-                          "the image buffer holds the file as read");
+            fuzz::require(read.length == image.size(), "the image's length is the file's length");
+            fuzz::require(std::memcmp(read.bytes, image.data(), image.size()) == 0, "the image holds the file as read");
             fuzz::require(same_text(image.data() + IMAGE_VENDOR, "QUA_ADV ", 8), "an accepted image names QUA_ADV");
             fuzz::require(image[IMAGE_PART_KIND] == 'N' || image[IMAGE_PART_KIND] == 'P',
                           "an accepted image is a normal part");

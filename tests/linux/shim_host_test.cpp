@@ -193,6 +193,10 @@ TEST_F(linux_table, a_time_out_or_a_lost_command_fails_the_call) {
     ASSERT_NE(slow, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(test_unit_ready(slow, b));
     EXPECT_EQ(host::GetLastError(), ERROR_SEM_TIMEOUT);
+    uint16_t adapter = 0, driver = 0xFF;
+    host::adapter_status(&adapter, &driver);
+    EXPECT_EQ(adapter, 0x03);  // the adapter's time-out, as a number the transport keeps
+    EXPECT_EQ(driver, 0);
     host::CloseHandle(slow);
     HANDLE lost = open_drive('H');
     ASSERT_NE(lost, INVALID_HANDLE_VALUE);

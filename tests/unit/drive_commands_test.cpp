@@ -57,7 +57,7 @@ class drive_commands_test : public sim_test {
         byte_vector page(96), identity(48), block(256), chunk(32768);
         struct use {
             const char* name;
-            std::function<int()> send;
+            std::function<command_outcome()> send;
             byte_vector cdb;
             int direction;
             uint32_t length;
@@ -123,9 +123,9 @@ TEST_F(drive_commands_test, every_use_through_aspi) { check_every_use(true); }
 TEST_F(drive_commands_test, buffer_fields_that_do_not_fit_are_refused_unsent) {
     two_drives(false);
     byte_vector big(0x10000);
-    EXPECT_EQ(read_buffer(target_of(1), 2, 0xF1, 0x1000000, 48, big.data()), -1);
-    EXPECT_EQ(write_buffer(target_of(1), 7, 0xF0, 0x1000000, 48, big.data()), -1);
-    EXPECT_EQ(write_buffer(target_of(1), 7, 0xF0, 0, 0x10000, big.data()), -1);
+    EXPECT_EQ(read_buffer(target_of(1), 2, 0xF1, 0x1000000, 48, big.data()).code, -1);
+    EXPECT_EQ(write_buffer(target_of(1), 7, 0xF0, 0x1000000, 48, big.data()).code, -1);
+    EXPECT_EQ(write_buffer(target_of(1), 7, 0xF0, 0, 0x10000, big.data()).code, -1);
     EXPECT_TRUE(host.drive(1).log().empty());
     write_buffer(target_of(1), 7, 0xF0, 0xFFFFFF, 0xFFFF, big.data());
     ASSERT_EQ(host.drive(1).log().size(), 1u);
@@ -138,7 +138,7 @@ TEST_F(drive_commands_test, inquiry_time_out_follows_the_ieee1394_adapter_not_th
     const std::pair<int, uint32_t> cases[] = {{-1, 5000}, {0, 1000}, {3, 1000}};
     for (const auto& [adapter, timeout] : cases) {
         ieee1394_adapter = adapter;
-        EXPECT_EQ(inquiry(target_of(0), page.data()), 0);
+        EXPECT_EQ(inquiry(target_of(0), page.data()).code, 0);
         EXPECT_EQ(host.drive(0).log().back().timeout_ms, timeout) << adapter;
     }
 }
@@ -152,7 +152,7 @@ TEST_F(drive_commands_test, inquiry_through_aspi_waits_its_own_time_out) {
     for (const auto& [adapter, waited] : cases) {
         ieee1394_adapter = adapter;
         const uint64_t start = host.elapsed_ms;
-        EXPECT_EQ(inquiry(target_of(1), page.data()), -2);
+        EXPECT_EQ(inquiry(target_of(1), page.data()).code, -2);
         EXPECT_EQ(host.elapsed_ms - start, waited) << adapter;
     }
 }
@@ -187,7 +187,7 @@ TEST_F(drive_commands_test, reflash_through_aspi_keeps_the_default_time_out) {
     current_target = 0;
     byte_vector block(256);
     // Polled on the IEEE 1394 adapter: 7000 ms give 14 looks and fail at the 15th sleep.
-    EXPECT_EQ(write_buffer(target_of(1), 5, 0xFF, 0, 256, block.data()), -1);
+    EXPECT_EQ(write_buffer(target_of(1), 5, 0xFF, 0, 256, block.data()).code, -1);
     EXPECT_EQ(host.sleeps, std::vector<uint32_t>(15, 500));
 }
 

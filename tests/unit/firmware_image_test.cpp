@@ -46,8 +46,10 @@ class image_test : public sim_folder_test {
     int load(const image_fields& fields) {
         write_image(fields);
         reset_image_integrity_state();
-        return load_image();
+        return load_image(image);
     }
+
+    loaded_image image;
 
 };
 
@@ -150,7 +152,8 @@ TEST_F(image_test, reads_the_whole_file_into_the_image_buffer) {
     fields.size = 0x12345;
     fields.seed = 7;
     EXPECT_EQ(load(fields), 0);
-    EXPECT_EQ(transfer_length, 0x12345);
+    EXPECT_EQ(image.length, 0x12345u);
+    EXPECT_EQ(image.bytes, image_buffer.address);
     std::vector<uint8_t> expected = build_image(fields);
     EXPECT_EQ(std::memcmp(image_buffer.address, expected.data(), expected.size()), 0);
     EXPECT_EQ(image_buffer.address[0x12345], 0);  // nothing past the file
@@ -201,14 +204,15 @@ TEST_F(image_test, refuses_a_file_it_cannot_take_whole_without_a_message_of_its_
         host.cfg.file_read_shortfall = c.shortfall;
         host.console.clear();
         reset_image_integrity_state();  // a run of its own
-        EXPECT_EQ(load_image(), c.result);
+        EXPECT_EQ(load_image(image), c.result);
         EXPECT_EQ(host.console, "");
         EXPECT_TRUE(host.boxes.empty());
         EXPECT_EQ(host.open_handles(), 0);
         if (c.result == 0) {
-            EXPECT_EQ(transfer_length, c.size);
+            EXPECT_EQ(image.length, static_cast<uint32_t>(c.size));
         } else {
             EXPECT_EQ(image_date, 0u);
+            EXPECT_EQ(image.length, 0x1000u) << "a file not read whole is not the image";
             if (c.shortfall == 0) {
                 EXPECT_TRUE(std::equal(before.begin(), before.end(), image_buffer.address))
                     << "a file refused before reading changed the buffer";
@@ -245,7 +249,7 @@ TEST_F(image_test, the_update_question_shows_each_date_as_a_date) {
         std::memcpy(inquiry_data + 8, "QUARLEN DVD-RW  KWR-322 1.23 ", 29);
         std::memcpy(inquiry_data + 37, c.drive_date, std::strlen(c.drive_date));
         host.boxes.clear();
-        show_message(82, KIND_YES_NO, update_question_fields());
+        show_message(82, KIND_YES_NO, update_question_fields(image.header));
         ASSERT_EQ(host.boxes.size(), 1u);
         EXPECT_EQ(host.boxes[0].text, std::string("\r\nDo you want to update the F/W\r\n") +
                                           "From : QUARLEN DVD-RW  KWR-322  1.23  " + c.from_date + "\r\n" +

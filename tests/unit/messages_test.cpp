@@ -71,7 +71,7 @@ message_fields fields_of(int code) {
     case 31: fields.number = target_count; break;
     case 34: fields.number = current_target + 1; break;
     case 58: fields.number = updated_count; break;
-    case 82: fields = update_question_fields(); break;
+    case 82: fields = update_question_fields(loaded_header); break;
     default: break;
     }
     return fields;
@@ -221,7 +221,7 @@ TEST_F(dialogue_test, arguments_are_the_ones_handed) {
 TEST_F(dialogue_test, update_question_stops_a_field_at_a_zero_byte) {
     oem_code_page = 437;
     inquiry_data[34] = 0;  // the revision "1.23 " cut after two characters
-    show_message(82, KIND_YES_NO, update_question_fields());
+    show_message(82, KIND_YES_NO, update_question_fields(loaded_header));
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes[0].text,
               "\r\nDo you want to update the F/W\r\nFrom : QUARLEN DVD-RW  KWR-322  1. (2008/07/25)\r\n"

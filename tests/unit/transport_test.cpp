@@ -324,8 +324,8 @@ TEST_F(transport_test, pass_through_probes_use_the_open_device) {
     host.add_drive_at_letter('E');
     ASSERT_EQ(open_drive_device('E', current_target), 0);
     const HANDLE opened = device_handle;
-    EXPECT_EQ(pass_through_inquiry(drive_data_buffer.address), 0);
-    EXPECT_EQ(pass_through_read_drive_info(drive_info), 0);
+    EXPECT_EQ(pass_through_inquiry(drive_data_buffer.address).code, 0);
+    EXPECT_EQ(pass_through_read_drive_info(drive_info).code, 0);
     EXPECT_EQ(device_handle, opened);
     EXPECT_EQ(host.open_handles(), 1);
     close_drive_device();
@@ -607,8 +607,8 @@ TEST_F(transport_test, aspi_requests_the_manager_refuses_are_not_waited_for) {
     aspi({{0, 0}, {1, 9}});
     host.cfg.adapters[0].rejects_requests = true;
     for (int target : {0, 1}) EXPECT_EQ(send(target, TUR, DIRECTION_NONE, 0), -1);
-    EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address), -1);
-    EXPECT_EQ(aspi_read_drive_info(1, 9, drive_info), -1);
+    EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address).code, -1);
+    EXPECT_EQ(aspi_read_drive_info(1, 9, drive_info).code, -1);
     EXPECT_TRUE(seen.wait_limits.empty());
     EXPECT_EQ(host.elapsed_ms, 0u);
     // A polled request is first looked at after 500 ms, refused or not.
@@ -627,12 +627,12 @@ TEST_F(transport_test, aspi_manager_answering_at_once) {
         return SS_COMP;
     };
     EXPECT_EQ(send(0, TUR, DIRECTION_NONE, 0), 0);
-    EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address), 0);
+    EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address).code, 0);
     // Not accepted and never finished: a failure, never a wait.
     send_aspi_command = [](void*) -> DWORD { return SS_ERR; };
     EXPECT_EQ(send(0, TUR, DIRECTION_NONE, 0), -1);
     EXPECT_FALSE(last_outcome.drive_answered());
-    EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address), -1);
+    EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address).code, -1);
     EXPECT_TRUE(seen.wait_limits.empty());
     // Ended in error with the adapter's status good: the drive answered, even
     // without a target status (the Intel driver's empty drive); not so when
@@ -659,8 +659,8 @@ TEST_F(transport_test, aspi_request_without_an_event_is_not_sent) {
     aspi({{0, 0}});
     seen.events_fail = true;
     EXPECT_EQ(send(0, TUR), -1);
-    EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address), -1);
-    EXPECT_EQ(aspi_read_drive_info(0, 0, drive_info), -1);
+    EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address).code, -1);
+    EXPECT_EQ(aspi_read_drive_info(0, 0, drive_info).code, -1);
     EXPECT_TRUE(seen.requests.empty());
     EXPECT_TRUE(host.drive(0).log().empty());
 }
@@ -684,7 +684,7 @@ TEST_F(transport_test, aspi_wait_results_other_than_signalled_are_failures) {
         EXPECT_EQ(send(0, READ_IDENTITY, DIRECTION_IN, 5000, drive_info, 48), c.result) << c.wait << c.ended;
         EXPECT_EQ(seen.aborted, aborted);
         seen.aborted.clear();
-        EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address), -1);
+        EXPECT_EQ(aspi_inquiry(0, 0, drive_data_buffer.address).code, -1);
         EXPECT_EQ(seen.aborted, aborted);
     }
 }
@@ -711,7 +711,7 @@ TEST_F(transport_test, aspi_probes) {
     host.add_drive_at_address(1, 1, short_answer);
     aspi({});
 
-    EXPECT_EQ(aspi_inquiry(1, 0, drive_data_buffer.address), 0);
+    EXPECT_EQ(aspi_inquiry(1, 0, drive_data_buffer.address).code, 0);
     const SRB_ExecSCSICmd& r = seen.requests.back();
     EXPECT_EQ(r.SRB_Flags, 0x48);
     EXPECT_EQ(r.SRB_SenseLen, 0);
@@ -723,15 +723,15 @@ TEST_F(transport_test, aspi_probes) {
     EXPECT_EQ(seen.wait_limits.back(), 60000u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(drive_data_buffer.address) + 8, 8), "QUARLEN ");
 
-    EXPECT_EQ(aspi_read_drive_info(1, 0, drive_info), 0);
+    EXPECT_EQ(aspi_read_drive_info(1, 0, drive_info).code, 0);
     EXPECT_EQ(byte_vector(seen.requests.back().CDBByte, seen.requests.back().CDBByte + 16), padded(READ_IDENTITY));
     EXPECT_EQ(+seen.requests.back().SRB_BufLen, 48u);
     EXPECT_EQ(static_cast<void*>(seen.requests.back().SRB_BufPointer), drive_info);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(drive_info) + 16, 8), "ATAPI123");
 
-    EXPECT_EQ(aspi_inquiry(1, 1, drive_data_buffer.address), 0);
+    EXPECT_EQ(aspi_inquiry(1, 1, drive_data_buffer.address).code, 0);
     EXPECT_EQ(byte_vector(drive_data_buffer.address + 36, drive_data_buffer.address + 96), byte_vector(60, 0));
-    EXPECT_EQ(aspi_read_drive_info(1, 1, drive_info), -1);
+    EXPECT_EQ(aspi_read_drive_info(1, 1, drive_info).code, -1);
     EXPECT_EQ(byte_vector(drive_info, drive_info + 48), byte_vector(48, 0));
     EXPECT_EQ(sense_bytes(), byte_vector(18, 0));
     EXPECT_EQ(host.drive(0).log().size() + host.drive(1).log().size(), 4u);

@@ -282,7 +282,8 @@ TEST_F(update_drive_failures, drive_that_cannot_be_opened_for_identification_end
     host.drives[0].vanished = true;  // unplugged after enumeration
     current_target = 0;
 
-    EXPECT_EQ(update_drive(descriptor_rows(), update_all, outcome_of_target(0)), 1);
+    loaded_image image;
+    EXPECT_EQ(update_drive(descriptor_rows(), update_all, image, outcome_of_target(0)), 1);
 
     EXPECT_EQ(host.drive(0).log().size(), 2u);
     EXPECT_EQ(host.console, english(9));
@@ -488,7 +489,8 @@ TEST_F(update_drive_failures, only_yes_flashes_and_only_no_declines) {
         detect_host_environment(working_buffers_of_the_run());
         ASSERT_EQ(enumerate_targets(descriptor_rows()), 1);
         current_target = 0;
-        EXPECT_EQ(update_drive(descriptor_rows(), update_all, outcome_of_target(0)), result);
+        loaded_image image;
+        EXPECT_EQ(update_drive(descriptor_rows(), update_all, image, outcome_of_target(0)), result);
         release_host_environment();
         EXPECT_EQ(cdbs(host.drive(0)).back(), READY);
     }

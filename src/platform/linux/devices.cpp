@@ -146,6 +146,8 @@ BOOL pass_through(open_handle& h, LPVOID in, DWORD in_size, LPVOID out, DWORD ou
     error = finish_sg_io(request, *block, out_size);
     if (error != ERROR_SUCCESS) {
         fail(error);
+        last_host_status = request.host_status;
+        last_driver_status = request.driver_status;
         std::snprintf(last_error_words, sizeof last_error_words, "SG_IO host status 0x%02X, driver status 0x%02X",
                       request.host_status, request.driver_status);
         return FALSE;

@@ -28,6 +28,9 @@ extern open_handle handles[MAX_HANDLES];
 extern DWORD last_error;
 // The system's own words for the last failure ("errno 5"), for the record.
 extern char last_error_words[48];
+// SG_IO's host and driver status of the last call that failed by them; 0 after any other failure.
+extern uint16_t last_host_status;
+extern uint16_t last_driver_status;
 
 // A failed call: `error` for the updater, and `errno_value` (0: none) as the
 // system gave it.

@@ -28,9 +28,12 @@ namespace linux_host {
 open_handle handles[MAX_HANDLES];
 DWORD last_error = ERROR_SUCCESS;
 char last_error_words[48] = {};
+uint16_t last_host_status = 0;
+uint16_t last_driver_status = 0;
 
 BOOL fail(DWORD error, int errno_value) {
     last_error = error;
+    last_host_status = last_driver_status = 0;
     if (errno_value != 0) std::snprintf(last_error_words, sizeof last_error_words, "errno %d", errno_value);
     else last_error_words[0] = '\0';
     return FALSE;
@@ -100,6 +103,11 @@ BOOL l_CloseHandle(HANDLE handle) {
 }
 
 DWORD l_GetLastError() { return last_error; }
+void l_adapter_status(uint16_t* host_status, uint16_t* driver_status) {
+    *host_status = last_host_status;
+    *driver_status = last_driver_status;
+}
+
 void l_system_error_text(char* text, size_t size) {
     if (size) std::snprintf(text, size, "%s", last_error_words);
 }
@@ -253,6 +261,7 @@ constexpr host_calls linux_calls() {
     c.console_is_a_screen = l_console_is_a_screen;
     c.drive_serial = l_drive_serial;
     c.system_error_text = l_system_error_text;
+    c.adapter_status = l_adapter_status;
     return c;
 }
 

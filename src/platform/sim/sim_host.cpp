@@ -592,6 +592,9 @@ int sim_final_exit_code(int exit_code, int) { return exit_code; }
 
 bool sim_console_is_a_screen() { return !active->cfg.console_redirected; }
 
+// The simulator's routes, like Windows', give no adapter status.
+void sim_adapter_status(uint16_t* host_status, uint16_t* driver_status) { *host_status = *driver_status = 0; }
+
 void sim_system_error_text(char* text, size_t size) {
     const DWORD error = active->last_error_;
     if (size == 0) return;
@@ -652,6 +655,7 @@ constexpr host_calls sim_calls() {
     c.console_is_a_screen = sim_console_is_a_screen;
     c.drive_serial = sim_drive_serial;
     c.system_error_text = sim_system_error_text;
+    c.adapter_status = sim_adapter_status;
     return c;
 }
 

@@ -195,6 +195,9 @@ void w_hold_ways_out(int hold) {
 }
 int w_final_exit_code(int exit_code, int) { return exit_code; }
 
+// Windows tells a failed pass-through call by its error alone.
+void w_adapter_status(uint16_t* host_status, uint16_t* driver_status) { *host_status = *driver_status = 0; }
+
 void w_system_error_text(char* text, size_t size) {
     const DWORD error = ::GetLastError();
     if (size == 0) return;
@@ -628,6 +631,7 @@ constexpr host_calls win32_calls() {
     c.console_is_a_screen = w_console_is_a_screen;
     c.drive_serial = w_drive_serial;
     c.system_error_text = w_system_error_text;
+    c.adapter_status = w_adapter_status;
     return c;
 }
 
