@@ -86,7 +86,7 @@ std::string drive_line(int listed, const drive_outcome& outcome, const uint8_t* 
     char name[64] = {};
     host::device_name(path.c_str(), name, sizeof name);
     if (name[0] != '\0') device += std::string(" ") + name;
-    const bool shown = image != nullptr && image->read();
+    const bool shown = image != nullptr && image->has_bytes();
     return format_text("%s\t%s\t%s %s\t%s %s\t%s\n", device.c_str(),
                        shown_field(inquiry + INQUIRY_VENDOR, IDENTIFICATION_WIDTH).c_str(),
                        shown_field(inquiry + INQUIRY_REVISION, 4).c_str(),

@@ -130,14 +130,14 @@ std::string image_fields() {
     const loaded_image& image = last_image;
     const char* name = current_release.image_file_name[0] ? current_release.image_file_name
                                                          : firmware_descriptor[0].image_file_name;
-    const image_identity& identity = image.read() ? image.first_read : first_image_read(name);
+    const image_identity& identity = image.has_bytes() ? image.first_read : first_image_read(name);
     std::string read = identity.known ? format_text(",\"image_size\":%u,\"image_sha256\":\"%s\"", identity.size,
                                                     sha256_text(identity.sha256).c_str())
                                       : std::string();
     // A checksum file that disagrees: the digest it gave, beside the one found.
     if (identity.known && identity.other_expected)
         read += format_text(",\"image_sha256_expected\":\"%s\"", sha256_text(identity.expected_sha256).c_str());
-    if (!image.read()) return format_text(",\"image\":%s", json_text(name).c_str()) + read;
+    if (!image.has_bytes()) return format_text(",\"image\":%s", json_text(name).c_str()) + read;
     return format_text(",\"image\":%s,\"image_version\":%s,\"image_date\":%s", json_text(name).c_str(),
                        json_text(field(image.header.version_text, 4)).c_str(),
                        json_text(image_date_text(image.header).c_str()).c_str()) +

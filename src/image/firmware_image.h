@@ -67,7 +67,7 @@ struct loaded_image {
     uint32_t length = 0;
     image_header header{};
     image_identity first_read;
-    bool read() const { return bytes != nullptr && length > 0; }
+    bool has_bytes() const { return bytes != nullptr && length > 0; }
 };
 
 // Reads the current release's image file whole into the image buffer and checks

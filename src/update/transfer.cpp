@@ -29,7 +29,7 @@ bool intel_driver_on_9x() { return win9x_family == 1 && intel_ide_driver != 0; }
 }  // namespace
 
 int transfer_image(const loaded_image& image, int* refused_block, command_outcome* failed) {
-    if (!image.read()) {
+    if (!image.has_bytes()) {
         if (failed) *failed = refused_before_sending();
         show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
         return -1;
