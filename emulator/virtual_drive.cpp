@@ -262,6 +262,12 @@ command_result virtual_drive::inquiry(const uint8_t* cdb, int direction, uint8_t
 
     const uint32_t allocation = uint32_t(cdb[3]) << 8 | cdb[4];
     command_result r;
+    const std::vector<uint8_t>& recorded = config_.recorded_inquiry;
+    if (recorded_answers_ && !recorded.empty()) {
+        r.transferred = std::min({allocation, data_length, uint32_t(recorded.size())});
+        std::copy_n(recorded.begin(), r.transferred, data);
+        return r;
+    }
     r.transferred = std::min({allocation, data_length, inquiry_length_, inquiry_size});
     std::copy_n(page.begin(), r.transferred, data);
     return r;
@@ -281,6 +287,12 @@ command_result virtual_drive::read_buffer(const uint8_t* cdb, int direction, uin
     put(block, 40, fit("", 8));
 
     command_result r;
+    const std::vector<uint8_t>& recorded = config_.recorded_identity;
+    if (recorded_answers_ && !recorded.empty()) {
+        r.transferred = std::min({be24(cdb + 6), data_length, uint32_t(recorded.size())});
+        std::copy_n(recorded.begin(), r.transferred, data);
+        return r;
+    }
     r.transferred = std::min({be24(cdb + 6), data_length, identity_size});
     std::copy_n(block.begin(), r.transferred, data);
     return r;
@@ -315,6 +327,7 @@ command_result virtual_drive::enter_update_mode(uint32_t offset, const uint8_t* 
         return invalid_field_in_parameters();
     // Entering again while already in update mode simply restarts reception.
     update_mode_ = true;
+    recorded_answers_ = false;
     update_vendor_ = fit("", 8);
     prepare_image_buffer();
     received_size_ = 0;
@@ -370,6 +383,7 @@ command_result virtual_drive::leave_update_mode(uint32_t offset, const uint8_t* 
 
     flashed_.assign(image_buffer_.get(), image_buffer_.get() + size);
     ++reflash_count_;
+    recorded_answers_ = false;
     busy_until_ms_ = now_ms + config_.leave_command_ms + config_.reflash_ms;
     unit_attention_left_ = config_.unit_attention_count;
     inquiry_failures_left_ = config_.inquiry_failures_after_restart;

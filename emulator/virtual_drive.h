@@ -62,6 +62,12 @@ struct drive_config {
     std::string update_vendor = "QUA_ADV ";      // bytes 32..39 (blank in update firmware)
     bool identity_readable = true;               // false: READ BUFFER 0xF1 refused
 
+    // Answers a real drive gave, served byte for byte (as many bytes as
+    // given) instead of the ones made from the fields above, until the
+    // drive's firmware changes (it is switched, or re-flashed); empty: none.
+    std::vector<uint8_t> recorded_inquiry;
+    std::vector<uint8_t> recorded_identity;
+
     // What the drive's update firmware checks in the 256-byte mode block.
     std::string model_string = "QUARLEN  KWR-322";
     uint32_t access_code = 0x5E3A91C4;
@@ -177,6 +183,7 @@ class virtual_drive {
     drive_config config_;
     std::vector<command_record> log_;
     bool update_mode_ = false;
+    bool recorded_answers_ = true;  // the recorded answers stand until the firmware changes
     image_memory image_buffer_;  // buffer 0xF0: the image received so far is its first received_size_ bytes
     size_t received_size_ = 0;
     std::vector<uint8_t> flashed_;

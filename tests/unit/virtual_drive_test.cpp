@@ -285,6 +285,21 @@ TEST(inquiry, answers_standard_page_only_and_honours_short_lengths) {
     EXPECT_EQ(s.inquiry(page).transferred, 36u);
 }
 
+TEST(inquiry, recorded_answers_stand_until_the_firmware_changes) {
+    drive_config cfg;
+    cfg.recorded_inquiry = bytes(40, 0x5A);
+    cfg.recorded_identity = bytes(48, 0xC3);
+    host h(cfg);
+    bytes page(96), id(48);
+    EXPECT_EQ(h.inquiry(page).transferred, 40u);
+    EXPECT_EQ(page, [] { bytes p(96, 0); std::fill_n(p.begin(), 40, 0x5A); return p; }());
+    EXPECT_EQ(sense_of(h.run({0x3C, 2, 0xF1, 0, 0, 0, 0, 0, 48, 0}, DIR_IN, id)), good);
+    EXPECT_EQ(id, bytes(48, 0xC3));
+    // Switched, it answers as the model's update firmware.
+    EXPECT_EQ(h.enter(), good);
+    EXPECT_EQ(h.revision(), "000 ");
+}
+
 TEST(unit_attention, reported_after_power_on_and_after_restart) {
     drive_config cfg;
     cfg.unit_attention_count = 2;

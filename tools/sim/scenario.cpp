@@ -121,6 +121,13 @@ emu::drive_config drive_config_of(const json& d) {
     take(d, "signature", c.signature);
     take(d, "update_vendor", c.update_vendor);
     take(d, "identity_readable", c.identity_readable);
+    // A recorded drive: its answers as bytes ("12 00 ..."), served as they came.
+    std::string recorded;
+    take(d, "inquiry_bytes", recorded);
+    c.recorded_inquiry = hex_bytes_of(recorded);
+    recorded.clear();
+    take(d, "identity_bytes", recorded);
+    c.recorded_identity = hex_bytes_of(recorded);
     take(d, "model_string", c.model_string);
     take(d, "access_code", c.access_code);
     take(d, "starts_in_update_mode", c.starts_in_update_mode);
