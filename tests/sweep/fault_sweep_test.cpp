@@ -696,9 +696,9 @@ void switches_before_the_first_block(const run_view& r, const report& broken) {
     }
 }
 
-// A block the drive did not take whole is never followed by the leave command,
-// which would re-flash what the drive holds, before a new pass sends the image
-// from its first block again; nor is such a drive told as updated.
+// A block the drive did not take whole is followed by no later block nor the
+// leave command, which would re-flash what the drive holds, before a new pass
+// sends the image from its first block again; nor is such a drive told as updated.
 void leaves_only_after_whole_blocks(const run_view& r, const report& broken) {
     bool part_held = false;
     for (size_t i = 0; i < r.log.size(); ++i) {
@@ -706,6 +706,10 @@ void leaves_only_after_whole_blocks(const run_view& r, const report& broken) {
         if (!is_write_buffer(cdb) || cdb.size() < 6) continue;
         const int mode = cdb[1] & 0x1F;
         if (mode == 4 || (mode == 7 && cdb[3] == 0 && cdb[4] == 0 && cdb[5] == 0)) part_held = false;
+        if (mode == 7 && part_held) {
+            broken("command " + std::to_string(i + 1) + " (an image block) sent on after a block the drive did not take whole");
+            return;
+        }
         if (mode == 7 && taken_in_part(r.log[i])) part_held = true;
         if (mode == 5 && part_held) {
             broken("command " + std::to_string(i + 1) + " (the leave command) after a block the drive did not take whole" +
