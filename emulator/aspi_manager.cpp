@@ -11,6 +11,8 @@ namespace {
 // The host adapter status of a command the drive never answered, or that
 // never reached it: the adapter's selection time-out.
 constexpr BYTE HOST_STATUS_SELECTION_TIMEOUT = 0x11;
+// The host adapter status of a data-out request the drive did not take whole.
+constexpr BYTE HOST_STATUS_DATA_OVERRUN_UNDERRUN = 0x12;
 constexpr BYTE MANAGER_SCSI_ID = 7;
 constexpr char MANAGER_ID[] = "ASPI for WIN32";
 
@@ -87,7 +89,10 @@ DWORD aspi_manager::execute(SRB_ExecSCSICmd& block) {
     uint32_t duration = r.result.duration_ms + 1;
     if (lost) duration = std::min<uint32_t>(r.result.timed_out ? r.result.duration_ms : 1, s.manager_timeout_ms);
     r.ends_at = owner_.clock_ms() + duration;
-    r.status = lost || r.result.status != STATUS_GOOD ? SS_ERR : SS_COMP;
+    // An ASPI request carries no residual: a manager ends one whose data the
+    // drive did not take whole with an error of the adapter, whatever the drive said.
+    const bool short_out = direction == DIR_OUT && !lost && r.result.transferred < block.SRB_BufLen;
+    r.status = lost || short_out || r.result.status != STATUS_GOOD ? SS_ERR : SS_COMP;
     r.event = (block.SRB_Flags & SRB_EVENT_NOTIFY) ? block.SRB_PostProc : nullptr;
     block.SRB_Status = SS_PENDING;
     pending_.push_back(r);
@@ -125,7 +130,9 @@ void aspi_manager::end_due_requests() {
 
 void aspi_manager::end(const request& r) {
     SRB_ExecSCSICmd* block = r.block;
-    block->SRB_HaStat = r.result.timed_out || r.result.transport_failure ? HOST_STATUS_SELECTION_TIMEOUT : 0;
+    const bool lost = r.result.timed_out || r.result.transport_failure;
+    const bool short_out = r.status == SS_ERR && !lost && r.result.status == STATUS_GOOD;  // see execute
+    block->SRB_HaStat = lost ? HOST_STATUS_SELECTION_TIMEOUT : short_out ? HOST_STATUS_DATA_OVERRUN_UNDERRUN : 0;
     block->SRB_TargStat = r.result.status;
     if (r.result.sense_length && block->SRB_SenseLen)
         std::memcpy(block->SenseArea, r.result.sense,

@@ -98,6 +98,7 @@ command_result fault_result(const injected_fault& fault, uint32_t timeout_ms) {
         r.duration_ms = timeout_ms ? timeout_ms : never_answers_ms;
         break;
     case fault_kind::busy: r.status = STATUS_BUSY; break;
+    case fault_kind::good_with_residual: break;  // answered by the drive itself, see execute
     }
     return r;
 }
@@ -187,11 +188,22 @@ command_result virtual_drive::execute(const uint8_t* cdb, size_t cdb_length, int
         });
         return f.command_number == static_cast<uint32_t>(earlier) + 1;
     });
+    const bool part_taken = fault != config_.injected.end() && fault->kind == fault_kind::good_with_residual;
     command_result result;
-    if (fault != config_.injected.end()) {
+    if (fault != config_.injected.end() && !part_taken) {
         result = fault_result(*fault, timeout_ms);
     } else {
-        result = answer(cdb, cdb_length, direction, data, data_length, now_ms);
+        if (part_taken && direction == DIR_OUT && cdb && cdb_length >= cdb_size(op_write_buffer) &&
+            cdb[0] == op_write_buffer) {
+            // The drive acts on the first half of the data as if the command had
+            // asked for no more; what the host sent beyond it is left over.
+            std::vector<uint8_t> half(cdb, cdb + cdb_length);
+            const uint32_t taken = data_length / 2;
+            half[6] = uint8_t(taken >> 16), half[7] = uint8_t(taken >> 8), half[8] = uint8_t(taken);
+            result = answer(half.data(), half.size(), direction, data, taken, now_ms);
+        } else {
+            result = answer(cdb, cdb_length, direction, data, data_length, now_ms);
+        }
         // A slow command still completes inside the drive after the host gives up
         // waiting, so its state change stands and only the answer is lost.
         if (timeout_ms != 0 && result.duration_ms > timeout_ms) {

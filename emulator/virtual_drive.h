@@ -34,6 +34,8 @@ enum class fault_kind {
     timeout,          // the drive never answers: the command runs into its time-out
     busy,             // BUSY status, no sense
     refused,          // the system refuses the command before it leaves (EPERM, access denied)
+    good_with_residual,  // a WRITE BUFFER whose data the drive takes only the first half of, answering
+                         // as to that length (GOOD for an image block): the rest is a residual
 };
 
 struct injected_fault {

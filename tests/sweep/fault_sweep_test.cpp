@@ -151,6 +151,7 @@ const route ROUTES[] = {
 // --- the ways one command fails -----------------------------------------------
 
 bool is_test_unit_ready(const std::vector<uint8_t>& cdb) { return !cdb.empty() && cdb[0] == 0x00; }
+bool is_image_block(const std::vector<uint8_t>& cdb) { return cdb.size() > 2 && cdb[0] == 0x3B && (cdb[1] & 0x1F) == 7; }
 
 struct failure_kind {
     const char* name;
@@ -195,10 +196,24 @@ const failure_kind FAILURES[] = {
          f = expect::lost_at(n, emu::fault_kind::refused);
          return true;
      }},
+    // An image block answered GOOD with half of it not taken: only the count of
+    // bytes moved tells.
+    {"residual",
+     [](uint32_t n, const std::vector<uint8_t>& cdb, emu::injected_fault& f) {
+         f.command_number = n;
+         f.kind = emu::fault_kind::good_with_residual;
+         return is_image_block(cdb);
+     }},
 };
 
+// Data out the drive answered GOOD and did not take whole.
+bool taken_in_part(const emu::command_record& r) {
+    return r.direction == emu::DIR_OUT && !r.result.transport_failure && !r.result.timed_out &&
+           r.result.status == emu::STATUS_GOOD && r.result.transferred < r.data_length;
+}
+
 bool failed(const emu::command_record& r) {
-    return r.result.transport_failure || r.result.timed_out || r.result.status != emu::STATUS_GOOD;
+    return r.result.transport_failure || r.result.timed_out || r.result.status != emu::STATUS_GOOD || taken_in_part(r);
 }
 
 bool is_write_buffer(const std::vector<uint8_t>& cdb) { return !cdb.empty() && cdb[0] == 0x3B; }
@@ -681,6 +696,29 @@ void switches_before_the_first_block(const run_view& r, const report& broken) {
     }
 }
 
+// A block the drive did not take whole is followed by no later block nor the
+// leave command, which would re-flash what the drive holds, before a new pass
+// sends the image from its first block again; nor is such a drive told as updated.
+void leaves_only_after_whole_blocks(const run_view& r, const report& broken) {
+    bool part_held = false;
+    for (size_t i = 0; i < r.log.size(); ++i) {
+        const std::vector<uint8_t>& cdb = r.log[i].cdb;
+        if (!is_write_buffer(cdb) || cdb.size() < 6) continue;
+        const int mode = cdb[1] & 0x1F;
+        if (mode == 4 || (mode == 7 && cdb[3] == 0 && cdb[4] == 0 && cdb[5] == 0)) part_held = false;
+        if (mode == 7 && part_held) {
+            broken("command " + std::to_string(i + 1) + " (an image block) sent on after a block the drive did not take whole");
+            return;
+        }
+        if (mode == 7 && taken_in_part(r.log[i])) part_held = true;
+        if (mode == 5 && part_held) {
+            broken("command " + std::to_string(i + 1) + " (the leave command) after a block the drive did not take whole" +
+                   (r.shown.count(12) ? ", and the drive told as updated" : ""));
+            return;
+        }
+    }
+}
+
 // Every re-flash is of the bytes the run first found in the image file.
 void flashes_only_the_first_read(const run_view& r, const report& broken) {
     if (r.drive.reflash_count() > 0 && !r.drive.flashed_image().empty() && r.drive.flashed_image() != *run_image)
@@ -757,6 +795,7 @@ void records_the_system_s_words(const run_view& r, const report& broken) {
     std::set<std::string> given;
     if (r.lost()) given.insert("Windows error " + std::to_string(ERROR_DEV_NOT_EXIST));
     for (const emu::command_record& c : r.log) {
+        if (aspi && taken_in_part(c)) given.insert("ASPI status");  // the adapter's underrun
         if (!c.result.transport_failure && !c.result.timed_out) continue;
         given.insert(aspi ? "ASPI status" : "Windows error " + std::to_string(sim::pass_through_error(c.result)));
     }
@@ -852,6 +891,7 @@ const named_invariant INVARIANTS[] = {
     {"given back", gives_back_what_it_took},
     {"switch first", switches_before_the_first_block},
     {"first read", flashes_only_the_first_read},
+    {"whole blocks", leaves_only_after_whole_blocks},
     {"record", keeps_a_record_of_every_ending},
     {"one outcome", tells_each_drive_by_its_outcome},
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "drive_expectations.h"
 #include "test_support.h"
 
 namespace {
@@ -129,7 +130,7 @@ TEST_F(drive_commands_test, buffer_fields_that_do_not_fit_are_refused_unsent) {
     EXPECT_TRUE(host.drive(1).log().empty());
     write_buffer(target_of(1), 7, 0xF0, 0xFFFFFF, 0xFFFF, big.data());
     ASSERT_EQ(host.drive(1).log().size(), 1u);
-    EXPECT_EQ(host.drive(1).log()[0].cdb, (byte_vector{0x3B, 0x07, 0xF0, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0}));
+    EXPECT_EQ(expect::item(host.drive(1).log(), 0).cdb, (byte_vector{0x3B, 0x07, 0xF0, 0xFF, 0xFF, 0xFF, 0, 0xFF, 0xFF, 0}));
 }
 
 TEST_F(drive_commands_test, inquiry_time_out_follows_the_ieee1394_adapter_not_the_default) {
@@ -139,7 +140,7 @@ TEST_F(drive_commands_test, inquiry_time_out_follows_the_ieee1394_adapter_not_th
     for (const auto& [adapter, timeout] : cases) {
         ieee1394_adapter = adapter;
         EXPECT_EQ(inquiry(target_of(0), page.data()).code, 0);
-        EXPECT_EQ(host.drive(0).log().back().timeout_ms, timeout) << adapter;
+        EXPECT_EQ(expect::last(host.drive(0).log()).timeout_ms, timeout) << adapter;
     }
 }
 
@@ -173,7 +174,7 @@ TEST_F(drive_commands_test, reflash_on_an_ieee1394_pass_through_drive_keeps_its_
         test_unit_ready(target_of(c.target));  // the open tells whether the drive has a SCSI address
         EXPECT_EQ(ieee1394_adapter, c.target == 1 ? 1 : -1);
         write_buffer(target_of(c.target), c.mode, 0xFF, 0, 256, block.data());
-        EXPECT_EQ(host.drive(static_cast<size_t>(c.target)).log().back().timeout_ms, c.timeout_ms) << c.mode;
+        EXPECT_EQ(expect::last(host.drive(static_cast<size_t>(c.target)).log()).timeout_ms, c.timeout_ms) << c.mode;
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,20 @@ inline const std::string LEAVE = "3B 05 FF 00 00 00 00 01 00 00";
 
 inline const std::string COMPLETE = "\rProcessing 100% --> Data transfer complete\r\nNow internal re-flashing...";
 
+// Item `i` of what a run produced (its commands, boxes, waits, record lines):
+// a run that produced fewer fails the test at hand, saying how many there
+// were, and no other test; reading past the end would end them all.
+template <class Items>
+const typename Items::value_type& item(const Items& items, size_t i) {
+    if (i >= items.size())
+        throw std::out_of_range("item " + std::to_string(i) + " looked for, " + std::to_string(items.size()) + " there");
+    return items[i];
+}
+template <class Items>
+const typename Items::value_type& last(const Items& items) {
+    return item(items, items.size() - 1);
+}
+
 inline std::string hex(const std::vector<uint8_t>& bytes) {
     static const char digits[] = "0123456789ABCDEF";
     std::string out;
@@ -29,6 +44,12 @@ inline std::string hex(const std::vector<uint8_t>& bytes) {
         out += digits[b & 15];
     }
     return out;
+}
+
+// The access value a mode block carries (its bytes 16 to 19), as hex text.
+inline std::string access_value(const emu::command_record& r) {
+    if (r.data_out.size() < 20) return "(no mode block)";
+    return hex({r.data_out.begin() + 16, r.data_out.begin() + 20});
 }
 
 // WRITE BUFFER mode 7, buffer 0xF0, for one image block.

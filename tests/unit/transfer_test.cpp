@@ -83,7 +83,7 @@ TEST_F(transfer_progress, two_mib_image_goes_as_64_blocks_with_a_line_before_eac
     for (uint32_t k = 0; k < 64; ++k) expected.push_back(block_cdb(k * 0x8000, 0x8000));
     EXPECT_EQ(cdbs_from(before), expected);
     for (size_t i = before; i < commands(); ++i) {
-        const emu::command_record& r = host.drive(0).log()[i];
+        const emu::command_record& r = item(host.drive(0).log(), i);
         EXPECT_EQ(r.timeout_ms, 20000u) << i;
         EXPECT_EQ(r.data_length, 0x8000u) << i;
         EXPECT_EQ(r.direction, emu::DIR_OUT) << i;
@@ -119,7 +119,7 @@ TEST_F(transfer_progress, image_of_odd_length_ends_with_a_shorter_block) {
     EXPECT_EQ(cdbs_from(before),
               (std::vector<std::string>{"3B 07 F0 00 00 00 00 80 00 00", "3B 07 F0 00 80 00 00 80 00 00",
                                         "3B 07 F0 01 00 00 00 12 34 00"}));
-    EXPECT_EQ(host.drive(0).log().back().data_length, 0x1234u);
+    EXPECT_EQ(last(host.drive(0).log()).data_length, 0x1234u);
     EXPECT_EQ(host.drive(0).received_image(), build_image(fields));
 }
 
@@ -164,7 +164,7 @@ TEST_F(transfer_refusal, intel_line_and_message_44_come_before_the_last_block) {
 
     // The last block was sent, and refused, after the line and message 44.
     EXPECT_EQ(host.console, progress(63) + REBOOTING + BLOCK_REFUSED);
-    EXPECT_EQ(host.drive(0).log().back().cdb[3], 0x1F);
+    EXPECT_EQ(last(host.drive(0).log()).cdb[3], 0x1F);
 }
 
 TEST_F(transfer_refusal, refused_block_ends_the_transfer_at_once) {
@@ -232,7 +232,7 @@ TEST_P(transfer_leave_access, mode_block_carries_the_signatures_value) {
 
     EXPECT_EQ(leave_update_mode(0x100C), 0);
 
-    const emu::command_record& sent = host.drive(0).log().back();
+    const emu::command_record& sent = last(host.drive(0).log());
     EXPECT_EQ(hex(sent.cdb), LEAVE);
     EXPECT_EQ(sent.timeout_ms, 180000u);
     EXPECT_EQ(sent.direction, emu::DIR_OUT);
@@ -268,7 +268,7 @@ TEST_F(transfer_leave, scsi_general_drive_gets_5000_ms_and_a_ready_test) {
     EXPECT_EQ(leave_update_mode(0x100C), 0);
 
     EXPECT_EQ(cdbs_from(before), (std::vector<std::string>{LEAVE, READY}));
-    EXPECT_EQ(host.drive(0).log().back().timeout_ms, 5000u);
+    EXPECT_EQ(last(host.drive(0).log()).timeout_ms, 5000u);
     EXPECT_EQ(host.waits, std::vector<uint32_t>{5000});
 }
 

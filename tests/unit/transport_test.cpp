@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "drive_expectations.h"
 #include "test_support.h"
 
 namespace {
@@ -197,7 +198,7 @@ TEST_F(transport_test, pass_through_block_as_the_host_receives_it) {
         EXPECT_EQ(b.DataBuffer, length ? data.data() : nullptr);
         EXPECT_EQ(b.SenseInfoOffset, offsetof(pass_through_direct_block, sense));
         EXPECT_EQ(byte_vector(b.Cdb, b.Cdb + 16), padded(c.cdb));
-        EXPECT_EQ(seen.block_sizes.back(), std::make_pair(DWORD(sizeof(pass_through_direct_block)),
+        EXPECT_EQ(expect::last(seen.block_sizes), std::make_pair(DWORD(sizeof(pass_through_direct_block)),
                                                           DWORD(sizeof(pass_through_direct_block))));
     }
     EXPECT_EQ(host.drive(0).log().size(), 3u);
@@ -210,8 +211,8 @@ TEST_F(transport_test, pass_through_time_out_in_whole_seconds) {
     const std::pair<int32_t, ULONG> cases[] = {{0, 60}, {20000, 20}, {1000, 1}, {1999, 1}, {61000, 61}};
     for (const auto& [ms, seconds] : cases) {
         send(0, TUR, DIRECTION_NONE, ms);
-        EXPECT_EQ(seen.blocks.back().sptd.TimeOutValue, seconds) << ms;
-        EXPECT_EQ(host.drive(0).log().back().timeout_ms, seconds * 1000) << ms;
+        EXPECT_EQ(expect::last(seen.blocks).sptd.TimeOutValue, seconds) << ms;
+        EXPECT_EQ(expect::last(host.drive(0).log()).timeout_ms, seconds * 1000) << ms;
     }
 }
 
@@ -452,7 +453,7 @@ TEST_F(transport_test, aspi_event_wait_that_runs_out) {
         oem_code = c.oem;
         const uint64_t start = host.elapsed_ms;
         EXPECT_EQ(send(0, INQUIRY, DIRECTION_IN, c.timeout_ms, drive_data_buffer.address, 96), c.result);
-        EXPECT_EQ(seen.wait_limits.back(), c.limit);
+        EXPECT_EQ(expect::last(seen.wait_limits), c.limit);
         EXPECT_GE(host.elapsed_ms - start, c.elapsed);
         EXPECT_LT(host.elapsed_ms - start, c.elapsed + 100);
         give_back(request_block_area);
@@ -712,7 +713,7 @@ TEST_F(transport_test, aspi_probes) {
     aspi({});
 
     EXPECT_EQ(aspi_inquiry(1, 0, drive_data_buffer.address).code, 0);
-    const SRB_ExecSCSICmd& r = seen.requests.back();
+    const SRB_ExecSCSICmd& r = expect::last(seen.requests);
     EXPECT_EQ(r.SRB_Flags, 0x48);
     EXPECT_EQ(r.SRB_SenseLen, 0);
     EXPECT_NE(static_cast<void*>(r.SRB_PostProc), nullptr);
@@ -720,7 +721,7 @@ TEST_F(transport_test, aspi_probes) {
     EXPECT_EQ(byte_vector(r.CDBByte, r.CDBByte + 16), padded(INQUIRY));
     EXPECT_EQ(+r.SRB_BufLen, 96u);
     EXPECT_EQ(static_cast<void*>(r.SRB_BufPointer), drive_data_buffer.address);
-    EXPECT_EQ(seen.wait_limits.back(), 60000u);
+    EXPECT_EQ(expect::last(seen.wait_limits), 60000u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(drive_data_buffer.address) + 8, 8), "QUARLEN ");
 
     EXPECT_EQ(aspi_read_drive_info(1, 0, drive_info).code, 0);

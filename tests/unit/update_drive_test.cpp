@@ -219,8 +219,8 @@ TEST_F(update_drive_run, scsi_general_drive_gets_a_longer_pause_and_a_ready_test
               join({UP_TO_CHECKS, {STOP, READY, ENTER, INQUIRY}, all_blocks(64), {LEAVE, READY, INQUIRY}}));
     // "GENERAL " enters with the access code plus 5 and leaves with plus 4.
     const auto& log = host.drive(0).log();
-    EXPECT_EQ(hex({log[8].data_out.begin() + 16, log[8].data_out.begin() + 20}), "C9 91 3A 5E");
-    EXPECT_EQ(hex({log[74].data_out.begin() + 16, log[74].data_out.begin() + 20}), "C8 91 3A 5E");
+    EXPECT_EQ(access_value(item(log, 8)), "C9 91 3A 5E");
+    EXPECT_EQ(access_value(item(log, 74)), "C8 91 3A 5E");
 }
 
 // --- identification, image, revision and compatibility ---------------------
@@ -492,7 +492,7 @@ TEST_F(update_drive_failures, only_yes_flashes_and_only_no_declines) {
         loaded_image image;
         EXPECT_EQ(update_drive(descriptor_rows(), update_all, image, outcome_of_target(0)), result);
         release_host_environment();
-        EXPECT_EQ(cdbs(host.drive(0)).back(), READY);
+        EXPECT_EQ(last(cdbs(host.drive(0))), READY);
     }
 }
 
@@ -585,7 +585,7 @@ TEST_P(update_drive_other_firmware, is_a_failed_update_not_a_success) {
 
     EXPECT_EQ(host.console, BANNER + START_1 + CURRENT_123 + SIGNATURE_QUA + UPDATING + GetParam().tail + STOPPED);
     EXPECT_EQ(box_texts(), (std::vector<std::string>{QUESTION_82, english(42), STOPPED}));
-    EXPECT_EQ(cdbs(host.drive(0)).back(), INQUIRY);
+    EXPECT_EQ(last(cdbs(host.drive(0))), INQUIRY);
 }
 
 const std::string NEW_123 = "\nNew Revision    >> QUARLEN DVD-RW  KWR-322  1.23  08/07/25";

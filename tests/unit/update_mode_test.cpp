@@ -48,7 +48,7 @@ class update_mode_base : public sim_test {
         if (prepared) release_host_environment();
         sim_test::TearDown();
     }
-    const emu::command_record& last_command() { return host.drive(0).log().back(); }
+    const emu::command_record& last_command() { return last(host.drive(0).log()); }
 
     bool prepared = false;
 };
