@@ -89,6 +89,12 @@ void list_unreached(char letter, int adapter, int id, outcome_reason reason, con
     outcome.system_error = words;
 }
 
+// The identity block enumeration just read of `drive` (drive_info).
+void keep_identity(listed_drive& drive, const command_outcome& identity_read) {
+    drive.identity_read = !identity_read.failed();
+    std::memcpy(drive.identity, drive_info, sizeof drive.identity);
+}
+
 // A drive met on the way whose answers do not make it one of the targets:
 // found in its update firmware, unreadable, or another model.
 void list_other_drive(char letter, int adapter, int id, const uint8_t* inquiry, const command_outcome& identity_read,
@@ -97,6 +103,7 @@ void list_other_drive(char letter, int adapter, int id, const uint8_t* inquiry, 
     if (place < 0) return;
     drive_outcome& outcome = listed_drives[place].outcome;
     std::memcpy(outcome.before, inquiry, sizeof outcome.before);
+    keep_identity(listed_drives[place], identity_read);
     bool names_a_model = false;
     for (int row = 0; row < models.count; ++row) names_a_model = names_a_model || names_model(inquiry, models.first[row]);
     const outcome_reason unread = unless_detached(outcome_reason::identity_unreadable, identity_read);
@@ -125,10 +132,11 @@ std::string system_words() {
 }
 
 // Makes target `number`, which answered `inquiry`, the drive just listed.
-void list_target(int number, const uint8_t* inquiry) {
+void list_target(int number, const uint8_t* inquiry, const command_outcome& identity_read) {
     const int place = list_drive(0, -1, -1);
     if (place < 0) return;
     std::memcpy(listed_drives[place].outcome.before, inquiry, INQUIRY_LENGTH);
+    keep_identity(listed_drives[place], identity_read);
     target_record& target = target_table[number];
     listed_drives[place].drive_letter = target.drive_letter;
     listed_drives[place].host_adapter = target.host_adapter;
@@ -181,7 +189,7 @@ void enumerate_letters(const model_rows& models) {
             if (number >= 0) {
                 target_table[number].drive_letter = letter;
                 target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
-                list_target(number, drive_data_buffer.address);
+                list_target(number, drive_data_buffer.address, identity_read);
                 current_target = number;
             }
         } else if (optical_letter || is_optical(peripheral)) {
@@ -215,7 +223,7 @@ void scan_adapter(const model_rows& models, int adapter, int last_id) {
         target_table[number].host_adapter = adapter;
         target_table[number].target_id = id;
         target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
-        list_target(number, drive_data_buffer.address);
+        list_target(number, drive_data_buffer.address, identity_read);
     }
 }
 

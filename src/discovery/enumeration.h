@@ -29,6 +29,9 @@ struct listed_drive {
     char drive_letter = 0;   // pass-through
     int target = -1;         // its record in the target table, or -1
     drive_outcome outcome;
+    // Its identity block as enumeration read it (zeros where it could not).
+    bool identity_read = false;
+    uint8_t identity[IDENTITY_LENGTH] = {};
 };
 constexpr int MAX_LISTED = MAX_TARGETS;
 extern listed_drive listed_drives[MAX_LISTED];

@@ -55,14 +55,6 @@ bool windows_9x(const OSVERSIONINFOA& version) {
     return false;
 }
 
-// True when HKEY_LOCAL_MACHINE holds `sub_key`; the key is closed again at once.
-bool registry_key_present(const char* sub_key) {
-    HKEY key = nullptr;
-    if (host::RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub_key, 0, KEY_READ, &key) != static_cast<LONG>(ERROR_SUCCESS))
-        return false;
-    host::RegCloseKey(key);
-    return true;
-}
 
 bool ieee1394_identifier(const uint8_t* identifier) {
     for (const uint8_t* known : IEEE1394_IDENTIFIERS)
@@ -71,6 +63,17 @@ bool ieee1394_identifier(const uint8_t* identifier) {
 }
 
 }  // namespace
+
+const char* const INTEL_DRIVER_KEYS[2] = {APPLICATION_ACCELERATOR_KEY, ULTRA_ATA_DRIVER_KEY};
+
+// True when HKEY_LOCAL_MACHINE holds `sub_key`; the key is closed again at once.
+bool registry_key_present(const char* sub_key) {
+    HKEY key = nullptr;
+    if (host::RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub_key, 0, KEY_READ, &key) != static_cast<LONG>(ERROR_SUCCESS))
+        return false;
+    host::RegCloseKey(key);
+    return true;
+}
 
 void detect_host_environment(const run_buffers& buffers) {
     command_timeout_ms = DEFAULT_COMMAND_TIMEOUT_MS;

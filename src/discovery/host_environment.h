@@ -35,6 +35,9 @@ extern notification_entry notification_table[MAX_NOTIFICATION_ENTRIES];
 extern int notification_count;
 
 void detect_host_environment(const run_buffers& buffers);
+// The registry keys (under HKEY_LOCAL_MACHINE) whose presence tells the Intel IDE driver.
+extern const char* const INTEL_DRIVER_KEYS[2];
+bool registry_key_present(const char* sub_key);
 // Holds `buffers` as the list the host is learned with, which release gives
 // back: detection does so itself; a run that brings buffers of its own does
 // so here.

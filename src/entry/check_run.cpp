@@ -13,6 +13,8 @@
 #include "entry/check_run.h"
 #include "entry/drive_outcomes.h"
 #include "entry/exit_codes.h"
+#include "entry/machine_record.h"
+#include "entry/options.h"
 #include "entry/run_opening.h"
 #include "entry/run_log.h"
 #include "image/firmware_image.h"
@@ -132,7 +134,10 @@ int check_run() {
         }
         host::write_console(line.data(), line.size());
     }
-    const int result = fleet_exit_code();
+    int result = fleet_exit_code();
+    // The record is of the machine as the check saw it; one that could not
+    // be written ends the run as an error.
+    if (!options.record.empty() && write_machine_record(options.record.c_str(), image) != 0) result = 1;
     release_host_environment();
     silence_console(false);
     if (result == EXIT_NOTHING_HERE && target_count == 0) host::write_notice(notice_text(NOTICE_NO_DRIVE));

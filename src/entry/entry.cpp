@@ -78,7 +78,8 @@ int updater_main(int, char**) {
     start_run_record();
     start_console((options.check || options.yes) && !host::console_is_a_screen());
     set_unattended(options.yes);
-    const int run_code = options.check ? check_run() : update_run();
+    // A record of the machine is made by a check, which changes no drive.
+    const int run_code = options.check || !options.record.empty() ? check_run() : update_run();
     end_console_line();
     const int exit_code = host::final_exit_code(run_code, run_stopped_by_interrupt ? 1 : 0);
     log_run(exit_code);

@@ -23,10 +23,12 @@ bool starts_with(const std::string& text, const char* start) { return text.rfind
 bool names_option(const std::string& argument, bool slash_forms) {
     const std::string key = slash_forms ? lower(argument) : argument;
     if (key == "--check" || key == "--yes" || key == "--log" || starts_with(key, "--log=") || key == "--image" ||
-        starts_with(key, "--image=") || key == "--sha256" || starts_with(key, "--sha256="))
+        starts_with(key, "--image=") || key == "--sha256" || starts_with(key, "--sha256=") || key == "--record" ||
+        starts_with(key, "--record="))
         return true;
     return slash_forms && (key == "/check" || key == "/yes" || starts_with(key, "/log:") ||
-                           starts_with(key, "/image:") || starts_with(key, "/sha256:"));
+                           starts_with(key, "/image:") || starts_with(key, "/sha256:") || key == "/record" ||
+                           starts_with(key, "/record:"));
 }
 
 // A file name an option takes: not empty, and not an option, nor anything
@@ -54,6 +56,7 @@ const value_option VALUE_OPTIONS[] = {
     {"--log", "--log=", "/log:", &run_options::log, true},
     {"--image", "--image=", "/image:", &run_options::image, false},
     {"--sha256", "--sha256=", "/sha256:", &run_options::sha256, false},
+    {"--record", "--record=", "/record:", &run_options::record, false},
 };
 
 }  // namespace
@@ -79,7 +82,10 @@ int parse_options(int argc, char** argv, bool slash_forms, std::string& refused)
             flag = &options.yes;
         } else {
             for (const value_option& option : VALUE_OPTIONS) {
-                if (key == option.name) {
+                // Windows' /record FILE too.
+                const bool named = key == option.name || (slash_forms && key == "/" + std::string(option.name + 2) &&
+                                                          option.value == &run_options::record);
+                if (named) {
                     if (i + 1 >= argc || !file_name(argv[i + 1], slash_forms, option.dash_alone))
                         return refuse(argument, OPTION_UNKNOWN);
                     value = argv[++i];
@@ -95,9 +101,11 @@ int parse_options(int argc, char** argv, bool slash_forms, std::string& refused)
             }
             if (takes == nullptr) return refuse(argument, OPTION_UNKNOWN);
         }
-        // Given twice, or --check with --yes: the command line says two things.
+        // Given twice, or --check or --record with --yes: the command line says two things.
         const bool again = flag ? *flag : given[takes - VALUE_OPTIONS];
-        if (again || (flag == &options.check && options.yes) || (flag == &options.yes && options.check))
+        const bool records = takes != nullptr && takes->value == &run_options::record;
+        if (again || (flag == &options.check && options.yes) || (flag == &options.yes && options.check) ||
+            (flag == &options.yes && !options.record.empty()) || (records && options.yes))
             return refuse(argument, OPTION_CONTRADICTS);
         if (flag) {
             *flag = true;

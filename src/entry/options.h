@@ -15,6 +15,7 @@ struct run_options {
     std::string log;    // empty: no record; "-": standard output
     std::string image;  // empty: the model's image file in the current folder
     std::string sha256;  // empty: none given; else 64 hexadecimal digits
+    std::string record;  // empty: none; else the file the check writes this machine's record to
 };
 
 extern run_options options;

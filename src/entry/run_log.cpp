@@ -20,26 +20,9 @@
 #include "transport/transport.h"
 #include "update/update.h"
 
-namespace {
-
-uint8_t found_inquiry[INQUIRY_LENGTH];
-// The image as the run last handed it to the record: what a line written
-// before the next one (a run ended from outside) tells.
-loaded_image last_image;
-bool failure_told = false;
-char run_id[32] = {};  // the same in every record of one run
-
-// What a run ended from outside still owes the record: a final line for
-// every drive from first_pending on.
-constexpr size_t DRIVE_LINES_ROOM = last_record::CAPACITY - 4096;  // the run's line has the rest
-bool drives_found = false;
-int first_pending = 0;
-bool visit_begun = false;     // the drive at first_pending has been identified
-bool window_entered = false;  // and has entered its update window since
-
 // The length of the well-formed UTF-8 character at `text` (2 to 4 bytes:
 // no overlong form, no surrogate, nothing past U+10FFFF), or 0.
-size_t utf8_length(const std::string& text, size_t at) {
+static size_t utf8_length(const std::string& text, size_t at) {
     const auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
     const unsigned lead = byte(at);
     size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
@@ -74,6 +57,23 @@ std::string json_text(const std::string& text) {
     }
     return out + "\"";
 }
+
+namespace {
+
+uint8_t found_inquiry[INQUIRY_LENGTH];
+// The image as the run last handed it to the record: what a line written
+// before the next one (a run ended from outside) tells.
+loaded_image last_image;
+bool failure_told = false;
+char run_id[32] = {};  // the same in every record of one run
+
+// What a run ended from outside still owes the record: a final line for
+// every drive from first_pending on.
+constexpr size_t DRIVE_LINES_ROOM = last_record::CAPACITY - 4096;  // the run's line has the rest
+bool drives_found = false;
+int first_pending = 0;
+bool visit_begun = false;     // the drive at first_pending has been identified
+bool window_entered = false;  // and has entered its update window since
 
 // A field of `width` bytes, without the blanks that pad it.
 std::string field(const uint8_t* bytes, size_t width) {

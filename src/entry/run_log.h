@@ -5,6 +5,8 @@
 // error; it never stops or changes an update.
 #pragma once
 
+#include <string>
+
 #include "discovery/drive_outcome.h"
 #include "image/firmware_image.h"
 
@@ -35,5 +37,9 @@ void prepare_run_record();
 // The drives are found: from now on each is owed its final line, and each
 // that is not one to update gets it now.
 void log_drives_found();
+
+// Text as a JSON string: UTF-8 (a host's name) as it is; any other byte
+// (from a drive or an image) as the code point of the same number.
+std::string json_text(const std::string& text);
 
 void reset_run_log();

@@ -22,7 +22,7 @@ void print_usage() {
                        std::string(model.product_id, sizeof model.product_id);
     name.erase(name.find_last_not_of(' ') + 1);
     std::printf(
-        "Usage: odd-fwupdate [--check] [--yes] [--log FILE] [--image PATH]\n"
+        "Usage: odd-fwupdate [--check] [--yes] [--log FILE] [--image PATH] [--record FILE]\n"
         "       odd-fwupdate --help | --version\n"
         "\n"
         "Updates the firmware of the %s drives of this machine.\n"
@@ -47,6 +47,9 @@ void print_usage() {
         "  --sha256 HEX  the image's SHA-256, 64 hexadecimal digits; --yes updates a\n"
         "                drive only with an image whose SHA-256 it was given: here, in\n"
         "                the checksum file beside the image, or pinned in the program\n"
+        "  --record FILE  checks every drive as --check does and writes to FILE what this\n"
+        "                machine's drives answered, a scenario odd-fwupdate-sim replays:\n"
+        "                to rehearse the update before the flash, or to send to support\n"
         "\n"
         "Exit codes: 0 every drive found was visited; 1 no drive was found, an error\n"
         "stopped the run, or a question could not be shown; 2 a wrong argument;\n"

@@ -282,6 +282,8 @@ const char* const english_notices[NOTICE_COUNT] = {
     /* no digest */
     "odd-fwupdate: %s has no checksum file: an unattended run updates a drive only with an image whose SHA-256 it "
     "was given; make one beside the image (sha256sum %s >%s.sha256) or give --sha256\n",
+    /* record not written */
+    "odd-fwupdate: the record %s could not be written\n",
 };
 const char* const japanese_notices[NOTICE_COUNT] = {
     // "odd-fwupdate: %s はまだ更新用ファームウェアのままです。もう一度 odd-fwupdate を実行して更新を完了してください"
@@ -363,4 +365,6 @@ const char* const japanese_notices[NOTICE_COUNT] = {
     "\x82\xB7\x81" "B\x83" "C\x83\x81\x81[\x83W\x82\xC6\x93\xAF\x82\xB6\x8F\xEA\x8F\x8A\x82\xC9"
     "\x8D\xEC\x90\xAC\x82\xB7\x82\xE9\x81isha256sum %s >%s.sha256\x81j\x82\xA9 --sha256 \x82\xF0"
     "\x8Ew\x92\xE8\x82\xB5\x82\xC4\x82\xAD\x82\xBE\x82\xB3\x82\xA2\n",
+    // "odd-fwupdate: 記録 %s を書き込めませんでした"
+    "odd-fwupdate: \x8BL\x98^ %s \x82\xF0\x8F\x91\x82\xAB\x8D\x9E\x82\xDF\x82\xDC\x82\xB9\x82\xF1\x82\xC5\x82\xB5\x82\xBD\n",
 };

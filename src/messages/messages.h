@@ -66,7 +66,8 @@ constexpr int NOTICE_DRIVES_NOT_LISTED = 13;
 constexpr int NOTICE_CLAIM_NOT_TAKEN = 14;
 constexpr int NOTICE_DIGEST_MISMATCH = 15;        // %s: the image file's name
 constexpr int NOTICE_NO_DIGEST = 16;              // %s, %s, %s: the image file's name three times
-constexpr int NOTICE_COUNT = 17;
+constexpr int NOTICE_RECORD_NOT_WRITTEN = 17;     // %s: the record's file name
+constexpr int NOTICE_COUNT = 18;
 
 // Slots a catalogue does not fill are null.
 extern const char* const english_catalogue[MESSAGE_CODE_LIMIT + 1];

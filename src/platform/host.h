@@ -103,6 +103,11 @@ struct host_calls {
     // one write, so that lines of runs on other machines do not interleave.
     // 0, or non-zero when the file could not be opened or written.
     int (*append_to_file)(const char* path, const char* bytes, size_t length);
+    // Writes `bytes` as the whole of the file at `path`, first into a file of
+    // its own beside it (`path`.part) that then takes the name: 0 once the
+    // file holds them all, -1 otherwise; the file at `path` never holds
+    // part of them.
+    int (*write_file_whole)(const char* path, const char* bytes, size_t length);
     // Opens the record at `path` for appending (created if missing) and keeps
     // it open until the process ends: from then on append_to_file and the
     // last record of prepare_last_record with that path write to the file
@@ -170,7 +175,7 @@ constexpr bool every_call_filled(const host_calls& c) {
            c.CreateEventA && c.WaitForSingleObject && c.Sleep && c.MessageBoxA && c.write_console &&
            c.timeBeginPeriod && c.timeGetTime && c.timeEndPeriod && c.begin_drive_update && c.end_drive_update &&
            c.target_found && c.drive_firmware_state && c.write_notice && c.device_name &&
-           c.machine_identity && c.append_to_file && c.keep_record_open && c.record_on_standard_output && c.claim_machine && c.same_file && c.prepare_last_record && c.hold_ways_out &&
+           c.machine_identity && c.append_to_file && c.write_file_whole && c.keep_record_open && c.record_on_standard_output && c.claim_machine && c.same_file && c.prepare_last_record && c.hold_ways_out &&
            c.final_exit_code && c.console_is_a_screen && c.drive_serial &&
            c.system_error_text && c.adapter_status;
 }
@@ -234,6 +239,9 @@ inline void write_notice(const char* text) { installed_host->write_notice(text);
 inline void device_name(const char* device, char* name, size_t size) { installed_host->device_name(device, name, size); }
 inline void machine_identity(char* name, size_t name_size, char* system, size_t system_size) {
     installed_host->machine_identity(name, name_size, system, system_size);
+}
+inline int write_file_whole(const char* path, const char* bytes, size_t length) {
+    return installed_host->write_file_whole(path, bytes, length);
 }
 inline int append_to_file(const char* path, const char* bytes, size_t length) {
     return installed_host->append_to_file(path, bytes, length);

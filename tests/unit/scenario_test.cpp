@@ -140,6 +140,50 @@ TEST(unattended_run, is_each_example_answered_yes) {
     EXPECT_GE(examples, 9u);
 }
 
+// The check of `scenario`, writing the machine's record to `record` when given.
+run_record run_check(const std::filesystem::path& scenario, const std::string& record = "") {
+    reset_run_state();
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "odd-record-example";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    run_record result;
+    {
+        sim::machine h;
+        const sim::scenario_file file = sim::read_scenario_file(scenario.string());
+        sim::load_scenario(h, file.text, file.folder, folder.string());
+        options.check = true;
+        options.record = record;
+        h.install();
+        result.exit_code = updater_main(0, nullptr);
+        result.console = h.console;
+    }
+    reset_run_state();
+    std::filesystem::remove_all(folder);
+    return result;
+}
+
+// A machine's record replays as that machine: the check of the record is the
+// check of the machine, line for line, and the record names no host or user.
+TEST(record_of_a_machine, replays_as_its_check_and_names_nobody) {
+    const std::string record = (std::filesystem::temp_directory_path() / "odd-machine-record.json").string();
+    for (const auto& entry : std::filesystem::directory_iterator(ODD_EXAMPLES_DIR)) {
+        if (entry.path().extension() != ".json") continue;
+        SCOPED_TRACE(entry.path().filename().string());
+        std::filesystem::remove(record);
+        const run_record machine = run_check(entry.path(), record);
+        std::ifstream in(record, std::ios::binary);
+        ASSERT_TRUE(in.good()) << "no record written";
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text.find("simulated"), std::string::npos) << "the machine's name is in the record";
+        if (const char* user = std::getenv("USER"); user && std::strlen(user) > 3)
+            EXPECT_EQ(text.find(user), std::string::npos) << "the user's name is in the record";
+        const run_record replay = run_check(record);
+        EXPECT_EQ(replay.console, machine.console);
+        EXPECT_EQ(replay.exit_code, machine.exit_code);
+    }
+    std::filesystem::remove(record);
+}
+
 // The record of a run of two drives, one updated and one already up to date,
 // read back as JSON: a line for each drive and one for the run.
 TEST(run_record, two_drives_read_back) {

@@ -1,4 +1,4 @@
-// odd-fwupdate-sim SCENARIO.json [--trace FILE] [--check] [--yes] [--log FILE] [--image PATH]:
+// odd-fwupdate-sim SCENARIO.json [--trace FILE] [--check] [--yes] [--log FILE] [--image PATH] [--record FILE]:
 // the updater run against the simulated host a scenario describes, with the
 // updater's own options. Standard output carries exactly the
 // console bytes, message boxes go to standard error, the exit code is the
@@ -20,7 +20,7 @@
 namespace {
 
 int usage() {
-    std::cerr << "usage: odd-fwupdate-sim SCENARIO.json [--trace FILE] [--check] [--yes] [--log FILE] [--image PATH]\n";
+    std::cerr << "usage: odd-fwupdate-sim SCENARIO.json [--trace FILE] [--check] [--yes] [--log FILE] [--image PATH] [--record FILE]\n";
     return 2;
 }
 
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--trace" && i + 1 < argc) trace_path = argv[++i];
         else if (!arg.empty() && arg[0] != '-' && scenario_path.empty()) scenario_path = arg;
-        else if ((arg == "--log" || arg == "--image") && i + 1 < argc) updater_arguments.insert(updater_arguments.end(), {argv[i], argv[i + 1]}), ++i;
+        else if ((arg == "--log" || arg == "--image" || arg == "--record") && i + 1 < argc) updater_arguments.insert(updater_arguments.end(), {argv[i], argv[i + 1]}), ++i;
         else if (arg == "--check" || arg == "--yes") updater_arguments.push_back(argv[i]);
         else return usage();
     }

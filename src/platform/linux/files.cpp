@@ -91,6 +91,24 @@ bool l_same_file(const char* a, const char* b) {
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+int l_write_file_whole(const char* path, const char* bytes, size_t length) {
+    const std::string part = std::string(path) + ".part";
+    const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    bool written = true;
+    for (size_t done = 0; written && done < length;) {
+        const ssize_t n = ::write(fd, bytes + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        written = n > 0;
+        if (written) done += static_cast<size_t>(n);
+    }
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (written && ::rename(part.c_str(), path) == 0) return 0;
+    ::unlink(part.c_str());
+    return -1;
+}
+
 int l_append_to_file(const char* path, const char* bytes, size_t length) {
     const int fd = open_record(path);
     if (fd < 0) return -1;

@@ -98,6 +98,7 @@ HANDLE open_file(open_handle& h, LPCSTR name, DWORD access);
 DWORD l_GetFileSize(HANDLE file, LPDWORD size_high);
 BOOL l_ReadFile(HANDLE file, LPVOID buffer, DWORD to_read, LPDWORD read, LPOVERLAPPED overlapped);
 int l_append_to_file(const char* path, const char* bytes, size_t length);
+int l_write_file_whole(const char* path, const char* bytes, size_t length);
 int l_keep_record_open(const char* path);
 bool l_same_file(const char* a, const char* b);
 

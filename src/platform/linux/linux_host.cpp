@@ -251,6 +251,7 @@ constexpr host_calls linux_calls() {
     c.device_name = l_device_name;
     c.machine_identity = l_machine_identity;
     c.append_to_file = l_append_to_file;
+    c.write_file_whole = l_write_file_whole;
     c.keep_record_open = l_keep_record_open;
     c.record_on_standard_output = l_record_on_standard_output;
     c.claim_machine = l_claim_machine;

@@ -504,6 +504,17 @@ void sim_machine_identity(char* name, size_t name_size, char* system, size_t sys
     if (system_size > 0) std::snprintf(system, system_size, "simulated");
 }
 
+// A real file, as a real host writes it: beside it first, then renamed.
+int sim_write_file_whole(const char* path, const char* bytes, size_t length) {
+    const std::string part = std::string(path) + ".part";
+    std::FILE* file = std::fopen(part.c_str(), "wb");
+    if (file == nullptr) return -1;
+    const bool written = std::fwrite(bytes, 1, length, file) == length;
+    if (std::fclose(file) == 0 && written && std::rename(part.c_str(), path) == 0) return 0;
+    std::remove(part.c_str());
+    return -1;
+}
+
 // Appends to a real file: the record of a simulated run is read like any
 // other, and starts on a line of its own as a real host's does. "-" is the
 // simulated standard output, echoed where the console's text went before.
@@ -645,6 +656,7 @@ constexpr host_calls sim_calls() {
     c.device_name = sim_device_name;
     c.machine_identity = sim_machine_identity;
     c.append_to_file = sim_append_to_file;
+    c.write_file_whole = sim_write_file_whole;
     c.keep_record_open = sim_keep_record_open;
     c.record_on_standard_output = sim_record_on_standard_output;
     c.claim_machine = sim_claim_machine;

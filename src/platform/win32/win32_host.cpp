@@ -419,6 +419,22 @@ int w_keep_record_open(const char* path) {
     return kept_record != INVALID_HANDLE_VALUE ? 0 : -1;
 }
 
+// Windows 95 has no working MoveFileExA: the old file goes, then the new takes its name.
+int w_write_file_whole(const char* path, const char* bytes, size_t length) {
+    const std::string part = std::string(path) + ".part";
+    const HANDLE file =
+        ::CreateFileA(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    DWORD done = 0;
+    const bool written = ::WriteFile(file, bytes, static_cast<DWORD>(length), &done, nullptr) && done == length;
+    if (::CloseHandle(file) && written) {
+        ::DeleteFileA(path);
+        if (::MoveFileA(part.c_str(), path)) return 0;
+    }
+    ::DeleteFileA(part.c_str());
+    return -1;
+}
+
 int w_append_to_file(const char* path, const char* bytes, size_t length) {
     if (std::strcmp(path, "-") == 0) {
         const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
@@ -621,6 +637,7 @@ constexpr host_calls win32_calls() {
     c.device_name = w_device_name;
     c.machine_identity = w_machine_identity;
     c.append_to_file = w_append_to_file;
+    c.write_file_whole = w_write_file_whole;
     c.keep_record_open = w_keep_record_open;
     c.record_on_standard_output = w_record_on_standard_output;
     c.claim_machine = w_claim_machine;
