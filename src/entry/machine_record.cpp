@@ -81,8 +81,12 @@ std::string place_fields(const listed_drive& drive) {
     std::string fields = drive.drive_letter != 0
                              ? format_text("\"letter\": \"%c\"", drive.drive_letter)
                              : format_text("\"adapter\": %d, \"target\": %d", drive.host_adapter, drive.target_id);
+    const std::string path = drive_device_path(drive.drive_letter);
+    char name[64] = {};
+    host::device_name(path.c_str(), name, sizeof name);
+    if (name[0] != '\0') fields += ", \"device_name\": " + json_text(name);
     char serial[128] = {};
-    host::drive_serial(drive_device_path(drive.drive_letter).c_str(), serial, sizeof serial);
+    host::drive_serial(path.c_str(), serial, sizeof serial);
     if (serial[0] != '\0') fields += ", \"serial\": " + json_text(serial);
     switch (drive.outcome.reason) {
     case outcome_reason::no_right: return fields + ", \"open_fails\": true, \"open_error\": 5";

@@ -733,6 +733,42 @@ user_holding_the_machine_file)
   ! "${as_nobody[@]}" flock -xn "$work/run/odd-fwupdate.lock" true 2>/dev/null || fail "a user could hold the machine's file"
   expect_updated_alone
   ;;
+record_and_replay)
+  # A machine's record (--record) replays in the simulator as that machine:
+  # its check line for line, and its unattended update byte for byte, for a
+  # drive of this model, one found in its update firmware, one of another
+  # hardware revision, one whose identity cannot be read and another maker's.
+  scenario <<'EOF'
+{ "drives": [ { "letter": "E", "revision": "1.23" },
+              { "letter": "F", "starts_in_update_mode": true },
+              { "letter": "G", "hardware_revision": "ATAPI999" },
+              { "letter": "H", "identity_readable": false },
+              { "letter": "I", "vendor": "OTHERCO ", "product": "CD-ROM DRIVE 52X", "revision": "1.00" } ] }
+EOF
+  mkdir -p "$work/sys/class/block/sr1/device"
+  printf '\x05\x80\x00\x06E-0001' >"$work/sys/class/block/sr1/device/vpd_pg80"
+  make_image
+  arguments=(--record "$work/machine.json")
+  run_updater ''
+  recorded_code=$code
+  cp "$work/out" "$work/record_out"
+  arguments=(--check)
+  run_updater ''
+  [[ $recorded_code == "$code" ]] || fail "the record ended $recorded_code, the check $code"
+  cmp -s "$work/record_out" "$work/out" || fail "the record's lines differ from the check's"
+  expect_not_in "$work/machine.json" "$(hostname)"
+  expect_in "$work/machine.json" '"serial": "E-0001"'
+  "$build/odd-fwupdate-sim" "$work/machine.json" --check >"$work/sim_out" 2>/dev/null
+  [[ $? == "$code" ]] || fail "the replayed check ended otherwise than $code"
+  cmp -s "$work/out" "$work/sim_out" || { diff "$work/out" "$work/sim_out"; fail "the replayed check differs"; }
+  arguments=(--yes)
+  run_updater ''
+  "$build/odd-fwupdate-sim" "$work/machine.json" --yes >"$work/sim_out" 2>/dev/null
+  [[ $? == "$code" ]] || fail "the replayed update ended otherwise than $code"
+  cmp -s "$work/out" "$work/sim_out" || {
+    diff <(tr '\r' '~' <"$work/out") <(tr '\r' '~' <"$work/sim_out") | head; fail "the replayed update differs"
+  }
+  ;;
 detached_during_the_update)
   # The drive goes away and comes back in its update window, then stays in its
   # update firmware: named as left, with a word that its name may have changed.

@@ -323,6 +323,7 @@ void load_scenario(machine& h, const std::string& json_text, const std::string& 
                     fail("a drive replaced after a command needs its \"replacement\"");
                 take(d, "name", slot.name);
                 take(d, "serial", slot.serial);
+                take(d, "device_name", slot.device_name);
             }
         }
     } catch (const json::exception& e) {

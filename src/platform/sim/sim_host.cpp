@@ -494,9 +494,13 @@ void sim_write_notice(const char* text) {
     }
 }
 
-// The simulated machine is a Windows one: a letter is the device's name.
-void sim_device_name(const char*, char* name, size_t size) {
-    if (size > 0) name[0] = '\0';
+// The simulated machine is a Windows one: a letter is the device's name,
+// unless the scenario gives the drive one (a recorded Linux machine's).
+void sim_device_name(const char* device, char* name, size_t size) {
+    if (size == 0) return;
+    name[0] = '\0';
+    const int slot = active->slot_for_path(device ? device : "");
+    if (slot >= 0) std::snprintf(name, size, "%s", active->drives[static_cast<size_t>(slot)].device_name.c_str());
 }
 
 void sim_machine_identity(char* name, size_t name_size, char* system, size_t system_size) {

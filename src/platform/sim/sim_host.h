@@ -39,6 +39,7 @@ struct drive_slot {
     bool vanishes_after_command = false;  // every open after the next command fails (unplugged)
     bool vanished = false;
     std::string serial;      // the serial number the system holds for it ("": none)
+    std::string device_name;  // the system's own name of its device ("/dev/sr1" on Linux; "": none)
     std::shared_ptr<emu::virtual_drive> drive;
     // After this many commands the drive is unplugged and `replacement`,
     // another drive, takes its letter at once (0: never). Windows tells the
