@@ -184,6 +184,7 @@ void enumerate_letters(const model_rows& models) {
         if (is_optical(peripheral)) take_notification_control(letter);
         const command_outcome identity_read = pass_through_read_drive_info(drive_info);
         if (identity_read.failed()) std::memset(drive_info, 0, sizeof drive_info);
+        const int listed_before = listed_count;
         if (identify_model(drive_data_buffer.address, models) >= 0) {
             int number = append_target();
             if (number >= 0) {
@@ -195,6 +196,7 @@ void enumerate_letters(const model_rows& models) {
         } else if (optical_letter || is_optical(peripheral)) {
             list_other_drive(letter, -1, -1, drive_data_buffer.address, identity_read, models);
         }
+        if (listed_count > listed_before) listed_drives[listed_count - 1].ieee1394 = ieee1394_in_use();
         close_drive_device();
     }
 }

@@ -29,6 +29,7 @@ struct listed_drive {
     char drive_letter = 0;   // pass-through
     int target = -1;         // its record in the target table, or -1
     drive_outcome outcome;
+    bool ieee1394 = false;   // its device has no SCSI address: a drive on IEEE 1394
     // Its identity block as enumeration read it (zeros where it could not).
     bool identity_read = false;
     uint8_t identity[IDENTITY_LENGTH] = {};

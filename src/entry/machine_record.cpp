@@ -88,6 +88,7 @@ std::string place_fields(const listed_drive& drive) {
     char serial[128] = {};
     host::drive_serial(path.c_str(), serial, sizeof serial);
     if (serial[0] != '\0') fields += ", \"serial\": " + json_text(serial);
+    if (drive.ieee1394) fields += ", \"ieee1394\": true";
     switch (drive.outcome.reason) {
     case outcome_reason::no_right: return fields + ", \"open_fails\": true, \"open_error\": 5";
     case outcome_reason::in_use: return fields + ", \"held_by_another\": true";

@@ -34,7 +34,10 @@
 # 1 unless given) and, for the pass-through route, SECOND_SHIM and
 # SECOND_SCENARIO (the shim preloaded into it alone, serving drive E:);
 # HOLD_NAME with HOLDER (hold-name.exe, which holds an event of that name
-# while the program runs).
+# while the program runs); SIM (the simulator: the program wrote the
+# machine's record to machine.json, whose check there must be this run's
+# console and exit code) with YES_EXPECTED (the console its unattended update
+# there must show).
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix ${WORK}/prefix)
@@ -398,6 +401,29 @@ file(READ ${EXPECTED} expected_hex HEX)
 if(NOT actual_hex STREQUAL expected_hex)
   fail("console bytes differ from ${EXPECTED}\n--- got ---\n${console}\n--- hex ---\n${actual_hex}\n"
        "--- expected hex ---\n${expected_hex}\n--- stderr ---\n${errors}")
+endif()
+if(DEFINED SIM)
+  if(NOT EXISTS ${run}/machine.json)
+    fail("no record of the machine in machine.json\n--- stderr ---\n${errors}")
+  endif()
+  execute_process(COMMAND ${SIM} ${run}/machine.json --check OUTPUT_FILE ${WORK}/replay.bin ERROR_FILE ${WORK}/replay.err
+                  RESULT_VARIABLE replay_code TIMEOUT 120)
+  file(READ ${WORK}/replay.bin replay_hex HEX)
+  if(NOT "${replay_code}" STREQUAL "${code}" OR NOT replay_hex STREQUAL actual_hex)
+    file(READ ${WORK}/replay.bin replayed)
+    file(READ ${run}/machine.json machine)
+    fail("the record's check in the simulator ended ${replay_code}, showing\n${replayed}\n--- record ---\n${machine}")
+  endif()
+  if(DEFINED YES_EXPECTED)
+    execute_process(COMMAND ${SIM} ${run}/machine.json --yes OUTPUT_FILE ${WORK}/replay_yes.bin ERROR_QUIET
+                    RESULT_VARIABLE replay_code TIMEOUT 120)
+    file(READ ${WORK}/replay_yes.bin replay_hex HEX)
+    file(READ ${YES_EXPECTED} yes_hex HEX)
+    if(NOT replay_hex STREQUAL yes_hex)
+      file(READ ${WORK}/replay_yes.bin replayed)
+      fail("the record's update in the simulator (exit ${replay_code}) differs from ${YES_EXPECTED}\n${replayed}")
+    endif()
+  endif()
 endif()
 
 if(DRIVE)
