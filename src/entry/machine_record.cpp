@@ -144,8 +144,13 @@ std::string machine_record_text(const loaded_image& image) {
                                                                         : ", \"faults\": [{\"command\": 1, \"kind\": \"timeout\"}]";
         drives += format_text("%s    {%s%s}", i == 0 ? "" : ",\n", place_fields(drive).c_str(), answers.c_str());
     }
+    // A rehearsal is answered as the technician who goes ahead answers: Yes
+    // to the question for all drives, to each drive's and to a retry, OK to
+    // each notice.
+    std::string answers;
+    for (int i = 0; i < 2 + 4 * target_count; ++i) answers += i == 0 ? "\"yes\"" : ", \"yes\"";
     return format_text("{\n  \"recorded_by\": %s,\n", json_text(updater_title()).c_str()) + host_fields() +
-           image_fields(image) + ",\n  \"drives\": [\n" + drives + "\n  ]\n}\n";
+           image_fields(image) + ",\n  \"drives\": [\n" + drives + "\n  ],\n  \"answers\": [" + answers + "]\n}\n";
 }
 
 int write_machine_record(const char* path, const loaded_image& image) {
