@@ -15,7 +15,18 @@
 # usb-storage stands between sr and the drive.
 #
 #   kernel_cases.sh BUILD_DIR SOURCE_DIR CASE [6.1 | 6.12]
+#   kernel_cases.sh --group BUILD_DIR SOURCE_DIR 6.1|6.12 CASE...
 #   kernel_cases.sh --list
+#
+# A guest boots in about as long as most cases take to run, so make test boots
+# one for many: --group runs the cases named in one guest, one after another
+# (guest_init: each in its own folder, with its own drives, trace and results,
+# the guest made fresh again between two), and leaves each case's folder in
+# BUILD_DIR/kernel/results/GENERATION/CASE. A case run later finds its folder
+# there and judges it as it judges its own guest's; without one (a case asked
+# for alone, a folder older than the programs, a case the group's guest could
+# not run on a fresh guest) it boots its own guest. A folder is judged once:
+# the case takes it away.
 #
 # Exit 0 passed, 1 failed.
 set -uo pipefail
@@ -27,16 +38,28 @@ if [[ ${1:-} == --list ]]; then
   exit 0
 fi
 
-build=$1
-source=$2
-case_name=$3
-# The kernel generation: 6.1 (Debian 12's default) or 6.12, each in its folder of the cache.
-generation=${4:-6.1}
+group=()
+if [[ ${1:-} == --group ]]; then
+  build=$2 source=$3 generation=$4 case_name=group
+  group=("${@:5}")
+  ((${#group[@]})) || { echo "FAIL (group): no case named"; exit 1; }
+else
+  build=$1
+  source=$2
+  case_name=$3
+  # The kernel generation: 6.1 (Debian 12's default) or 6.12, each in its folder of the cache.
+  generation=${4:-6.1}
+fi
+# A case's part when --group runs it: prepare (its folder made for the group's
+# guest, in ODD_KERNEL_FOLDER) or, by default, the whole case.
+part=${ODD_KERNEL_PART:-whole}
+results=$build/kernel/results/$generation
 kernel_cache=${ODD_KERNEL_CACHE_ROOT:-${XDG_CACHE_HOME:-$HOME/.cache}/odd-fwupdate}/kernel
 [[ $generation == 6.1 ]] || kernel_cache+=-$generation
 work=$(mktemp -d "${TMPDIR:-/tmp}/odd-kernel-case.XXXXXX")
 trap '[[ -n ${ODD_KEEP_CASE:-} ]] || rm -rf "$work"' EXIT
 folder=$work/case
+[[ $part == prepare ]] && folder=$ODD_KERNEL_FOLDER
 mkdir -p "$folder"
 chmod 755 "$work" "$folder"  # an ordinary user in the guest runs the program from it
 export LC_ALL=C LANG=C
@@ -73,7 +96,18 @@ mkdir -p "$build/kernel"
 ) 9>"$build/kernel/.lock" || fail "the kernel or the initramfs could not be made ready"
 
 # boot: runs case.sh in the guest; its serial console in $work/serial.log.
+# Preparing for a group, the case's folder is ready here; judging the folder
+# a group's guest left, the guest has run it.
 boot() {
+  if [[ $part == prepare ]]; then
+    cp -l "$ODD_KERNEL_PROGRAMS"/* "$folder/" || fail "the programs could not be put in the case's folder"
+    exit 0
+  fi
+  if [[ $judged == yes ]]; then
+    echo "$(cat "$folder/ended") in the guest of kernel.$generation.group.$(transport "$case_name")"
+    code=$(cat "$folder/code" 2>/dev/null)
+    return
+  fi
   cp "$build/linux/odd-fwupdate" "$build/tcmu-drive" "$build/usb-drive" "$source/tests/kernel/guest_lib.sh" "$folder/"
   local started=$SECONDS
   timeout 240 qemu-system-x86_64 -accel tcg -smp 1 -m 512 -kernel "$kernel" -initrd "$initramfs" \
@@ -143,6 +177,7 @@ expect_same_console_as_simulator() {
 # scenario DRIVES ANSWERS: the scenario (its images for the simulator; the
 # guest gets the image made here), drives at D: (/dev/sr0), E: (/dev/sr1), ...
 scenario() {
+  [[ $judged == no ]] || return 0
   cat >"$folder/scenario.json" <<EOF
 { "images": [ { "path": "A0013431.128", "size": 2097152, "version": "1.28 ", "date": "08/07/25" } ],
   "drives": [ $1 ], "answers": [ $2 ] }
@@ -157,12 +192,82 @@ attach=add_drive
 [[ $case_name == usb_* ]] && attach=add_usb_drive
 guest_case() {
   local drives
+  [[ $judged == no ]] || return 0
   drives=$(grep -o '"letter"' "$folder/scenario.json" | wc -l)
   { echo '. ./guest_lib.sh'
     for ((i = 0; i < drives; i++)); do echo "$attach $i"; done
     echo "attached $drives || exit 1"
     cat; } >"$folder/case.sh"
 }
+
+# transport CASE: the bus a case's drives are on, which names its group.
+transport() { [[ $1 == usb_* ]] && echo usb || echo tcm_loop; }
+
+# The programs and scripts a folder of a group's guest must be newer than to be judged.
+inputs=("$build/linux/odd-fwupdate" "$build/tcmu-drive" "$build/usb-drive" "$build/odd-fwupdate-sim" "$build/make-image"
+        "$0" "$source/tests/kernel/guest_lib.sh" "$source/tests/kernel/guest_init" "$initramfs")
+
+# --group: every case named prepared in a folder of one share, one guest for
+# them all, and each case's folder left in $results for the case to judge.
+if ((${#group[@]})); then
+  share=$build/kernel/groups/$generation.$(transport "${group[0]}")
+  rm -rf "$share"
+  mkdir -p "$share/programs" "$results"
+  chmod 755 "$share"
+  cp "$build/linux/odd-fwupdate" "$build/tcmu-drive" "$build/usb-drive" "$source/tests/kernel/guest_lib.sh" "$share/programs/" ||
+    fail "the programs could not be copied"
+  for name in "${group[@]}"; do
+    rm -rf "${results:?}/$name"
+    ODD_KERNEL_PART=prepare ODD_KERNEL_FOLDER=$share/$name ODD_KERNEL_PROGRAMS=$share/programs \
+      bash "$0" "$build" "$source" "$name" "$generation" || fail "the case $name could not be prepared"
+    echo "$name" >>"$share/group"
+  done
+  started=$SECONDS
+  # Each case has 200 s in the guest (guest_init), and its clearing away a few more.
+  timeout $((60 + 220 * ${#group[@]})) qemu-system-x86_64 -accel tcg -smp 1 -m 512 -kernel "$kernel" -initrd "$initramfs" \
+    -append "console=ttyS0 quiet loglevel=4 panic=-1" -nographic -no-reboot -nic none \
+    -virtfs "local,path=$share,mount_tag=case,security_model=none,multidevs=remap" >"$work/serial.log" 2>&1
+  echo "guest ran $((SECONDS - started)) s for ${#group[@]} cases: $(grep -o 'up after [0-9.]* s' "$work/serial.log")"
+  grep 'guest: ' "$work/serial.log"
+  for name in "${group[@]}"; do
+    case_folder=$share/$name
+    rm -f "$case_folder"/{odd-fwupdate,tcmu-drive,usb-drive,guest_lib.sh}
+    if [[ ! -e $case_folder/ended && ! -e $case_folder/not_run ]]; then
+      if [[ -e $case_folder/guest.log ]]; then
+        { echo "the guest of the group stopped during this case; its console's end:"; tail -n 20 "$work/serial.log"; } \
+          >"$case_folder/failed_in_group"
+      else
+        echo "the guest of the group stopped before this case" >"$case_folder/not_run"
+      fi
+    fi
+    mv "$case_folder" "$results/$name"
+  done
+  rm -rf "$share"
+  grep -q 'guest: group ended' "$work/serial.log" || { tail -n 20 "$work/serial.log"; fail "the guest did not run the whole group"; }
+  echo "passed: the group's guest ran ${#group[@]} cases"
+  exit 0
+fi
+
+# A folder a group's guest left for this case: judged here, once.
+judged=no
+if [[ $part == whole && -d $results/$case_name ]]; then
+  found=$results/$case_name
+  stale=
+  for input in "${inputs[@]}"; do
+    [[ $found -nt $input ]] || stale="$input is newer"
+  done
+  if [[ -e $found/failed_in_group && -z $stale ]]; then
+    cat "$found/failed_in_group"
+    rm -rf "$found"
+    fail "the case stopped the guest of its group"
+  elif [[ -e $found/ended && -z $stale ]]; then
+    rmdir "$folder" && mv "$found" "$folder" || fail "the folder of the group's guest could not be taken"
+    judged=yes
+  else
+    echo "the folder of the group's guest is not judged ($([[ -n $stale ]] && echo "$stale" || cat "$found/not_run")): the case boots its own guest"
+    rm -rf "$found"
+  fi
+fi
 
 case "$case_name" in
 one_drive_updated)
