@@ -575,6 +575,35 @@ EOF
       "$folder/trace" || fail "the run reached drive E"
   fi
   ;;
+record_and_replay | usb_record_and_replay)
+  # A machine's record (--record) made through the kernel replays in the
+  # simulator as that machine: its check line for line and its unattended
+  # update byte for byte, for a drive of this model and one in its update firmware.
+  scenario '{ "letter": "D", "revision": "1.23" }, { "letter": "E", "starts_in_update_mode": true }' ''
+  guest_case <<'EOF'
+update '' /case/odd-fwupdate --record /case/machine.json
+cp /case/out /case/record_out
+cp /case/code /case/record_code
+update '' /case/odd-fwupdate --check
+cp /case/out /case/check_out
+cp /case/code /case/check_code
+update '' /case/odd-fwupdate --yes
+EOF
+  boot
+  expect_code 0
+  [[ -s $folder/machine.json ]] || fail "no record of the machine was written"
+  # 7: a drive is in its update firmware.
+  [[ $(cat "$folder/record_code") == 7 && $(cat "$folder/check_code") == 7 ]] || fail "the record or the check did not end with 7"
+  cmp -s "$folder/record_out" "$folder/check_out" || fail "the record's lines differ from the check's"
+  "$build/odd-fwupdate-sim" "$folder/machine.json" --check >"$work/sim_out" 2>/dev/null
+  [[ $? == 7 ]] || fail "the replayed check did not end with 7"
+  cmp -s "$folder/check_out" "$work/sim_out" || { diff "$folder/check_out" "$work/sim_out"; fail "the replayed check differs"; }
+  "$build/odd-fwupdate-sim" "$folder/machine.json" --yes >"$work/sim_out" 2>/dev/null
+  [[ $? == 0 ]] || fail "the replayed update did not end with 0"
+  cmp -s "$folder/out" "$work/sim_out" || {
+    diff <(tr '\r' '~' <"$folder/out") <(tr '\r' '~' <"$work/sim_out") | head; fail "the replayed update differs"
+  }
+  ;;
 killed_then_completed)
   # SIGKILL while the image goes over leaves the drive in its update
   # firmware; the next run finds it so and completes its update.
