@@ -10,11 +10,6 @@
 
 namespace {
 
-// 32 KiB a command. It must stay at most 120 KiB: a drive on USB sits behind
-// usb-storage, whose queue takes at most 120 KiB a command (max_sectors_kb),
-// and a longer WRITE BUFFER fails there before it reaches the drive.
-constexpr uint16_t BLOCK_LENGTH = 0x8000;
-
 const char COMPLETION_ENGLISH[] = "\rProcessing 100%% --> Data transfer complete\r\nNow internal re-flashing...";
 // "\rProcessing 100%% --> ﾌｧｰﾑｳｪｱ転送完了\r\n現在ﾄﾞﾗｲﾌﾞ内部でｱｯﾌﾟﾃﾞｰﾄ中です..." in code page 932.
 const char COMPLETION_JAPANESE[] =
@@ -29,13 +24,14 @@ bool intel_driver_on_9x() { return win9x_family == 1 && intel_ide_driver != 0; }
 
 int transfer_image(int* refused_block) {
     if (transfer_length <= 0 || image_buffer.address == nullptr ||
-        static_cast<uint32_t>(transfer_length) > image_buffer.size) {
+        static_cast<uint32_t>(transfer_length) > image_buffer.size || current_release.block_length == 0) {
         show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
         return -1;
     }
     print_text("\n");
     int32_t offset = 0;
-    uint16_t block = BLOCK_LENGTH;
+    // The model's length a command (see model_table.cpp).
+    uint16_t block = current_release.block_length;
     int tenth_shown = -1;  // a log gets a whole line at each tenth instead
     const command_target drive = target_of(current_target);
     do {
@@ -53,7 +49,7 @@ int transfer_image(int* refused_block) {
         }
         if (transfer_length - offset < block) block = static_cast<uint16_t>(transfer_length - offset);
         if (write_image_chunk(drive, static_cast<uint32_t>(offset), block, image_buffer.address + offset) != 0) {
-            if (refused_block) *refused_block = offset / BLOCK_LENGTH;
+            if (refused_block) *refused_block = offset / current_release.block_length;
             show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
             return -1;
         }
