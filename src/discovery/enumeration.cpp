@@ -185,10 +185,12 @@ void enumerate_letters(const model_rows& models) {
         const command_outcome identity_read = pass_through_read_drive_info(drive_info);
         if (identity_read.failed()) std::memset(drive_info, 0, sizeof drive_info);
         const int listed_before = listed_count;
-        if (identify_model(drive_data_buffer.address, models) >= 0) {
+        const int row = identify_model(drive_data_buffer.address, models);
+        if (row >= 0) {
             int number = append_target();
             if (number >= 0) {
                 target_table[number].drive_letter = letter;
+                target_table[number].model_row = row;
                 target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
                 list_target(number, drive_data_buffer.address, identity_read);
                 current_target = number;
@@ -215,7 +217,8 @@ void scan_adapter(const model_rows& models, int adapter, int last_id) {
         }
         const command_outcome identity_read = aspi_read_drive_info(adapter, id, drive_info);
         if (identity_read.failed()) std::memset(drive_info, 0, sizeof drive_info);
-        if (identify_model(drive_data_buffer.address, models) < 0) {
+        const int row = identify_model(drive_data_buffer.address, models);
+        if (row < 0) {
             if (is_optical(drive_data_buffer.address[0]))
                 list_other_drive(0, adapter, id, drive_data_buffer.address, identity_read, models);
             continue;
@@ -224,6 +227,7 @@ void scan_adapter(const model_rows& models, int adapter, int last_id) {
         if (number < 0) return;
         target_table[number].host_adapter = adapter;
         target_table[number].target_id = id;
+        target_table[number].model_row = row;
         target_table[number].in_update_firmware = may_run_update_firmware(drive_data_buffer.address, drive_info);
         list_target(number, drive_data_buffer.address, identity_read);
     }

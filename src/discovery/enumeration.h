@@ -15,6 +15,7 @@ struct target_record {
     char drive_letter; // pass-through
     int in_update_firmware = 0;  // 1 while the drive runs, or may run, its update firmware
     int listed = -1;             // its place among the drives listed
+    int model_row = -1;          // the row of the models it matched when found
 };
 
 constexpr int MAX_TARGETS = 256;

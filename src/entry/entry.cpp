@@ -129,7 +129,10 @@ int update_run() {
         message_fields drive;
         drive.number = i + 1;
         show_message(MSG_START_DEVICE, KIND_CONSOLE, drive);
-        if ((firmware_descriptor[0].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE) continue;
+        const int row = target_table[i].model_row;
+        if (row < 0 || row >= release_count ||
+            (firmware_descriptor[row].model_code & MODEL_CLASS_MASK) != MODEL_CLASS_DRIVE_UPDATE)
+            continue;
         drive_outcome& outcome = outcome_of_target(i);
         int result = update_drive(descriptor_rows(), update_all, image, outcome);
         log_drive(outcome, image);

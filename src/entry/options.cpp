@@ -111,6 +111,9 @@ int parse_options(int argc, char** argv, bool slash_forms, std::string& refused)
             *flag = true;
             continue;
         }
+        // One path cannot name the images of several models: a build of
+        // several reads each model's own, by its name.
+        if (takes->value == &run_options::image && MODEL_TABLE_ROWS > 1) return refuse(argument, OPTION_UNKNOWN);
         // The image is read by the name the descriptor holds; a path cut short
         // there would name another file.
         if (takes->value == &run_options::image && value.size() >= sizeof(model_row{}.image_file_name))

@@ -124,12 +124,20 @@ std::string device_fields(int listed, const uint8_t* inquiry) {
 // The listed place of the drive at current_target.
 int current_listed() { return target_table[current_target].listed; }
 
+// The image of the drive at current_target before it is visited: its
+// model's, or the build's one image for a drive that matched no model; a
+// build of several models names none for such a drive.
+const char* image_of_drive() {
+    int row = current_target >= 0 && current_target < target_count ? target_table[current_target].model_row : -1;
+    if (row < 0 && release_count == 1) row = 0;
+    return row >= 0 && row < release_count ? firmware_descriptor[row].image_file_name : "";
+}
+
 // The image by name, by its size and SHA-256 as the run first read it, and,
 // once it has been read, by its header's version and date.
 std::string image_fields() {
     const loaded_image& image = last_image;
-    const char* name = current_release.image_file_name[0] ? current_release.image_file_name
-                                                         : firmware_descriptor[0].image_file_name;
+    const char* name = current_release.image_file_name[0] ? current_release.image_file_name : image_of_drive();
     const image_identity& identity = image.has_bytes() ? image.first_read : first_image_read(name);
     std::string read = identity.known ? format_text(",\"image_size\":%u,\"image_sha256\":\"%s\"", identity.size,
                                                     sha256_text(identity.sha256).c_str())

@@ -47,18 +47,33 @@ void init_firmware_descriptor() {
     std::memset(&current_release, 0, sizeof current_release);
 
     image_version = RELEASE_VERSION;
-    model_row& row = firmware_descriptor[0];
-    // The image is read from the path the run was given, else by the model's
-    // file name in the current folder.
-    const std::string image = options.image.empty() ? release_image_file_name() : options.image;
-    std::snprintf(row.image_file_name, sizeof row.image_file_name, "%s", image.c_str());
-    copy_text(row.update_vendor, MODEL_UPDATE_VENDOR, sizeof row.update_vendor);
-    copy_text(row.vendor_id, MODEL_VENDOR_ID, sizeof row.vendor_id);
-    copy_text(row.product_id, MODEL_PRODUCT_ID, sizeof row.product_id);
-    row.model_code = MODEL_CODE;
-    row.minimum_image_date = MINIMUM_IMAGE_DATE;
-    row.access_code = MODEL_ACCESS_CODE;
-    release_count = 1;
+    for (int index = 0; index < MODEL_TABLE_ROWS && index < MAX_MODEL_ROWS; ++index) {
+        const model_facts& model = MODEL_TABLE[index];
+        model_row& row = firmware_descriptor[index];
+        // The image is read from the path the run was given, else by the
+        // model's file name in the current folder.
+        const std::string image = options.image.empty() ? release_image_file_name(model) : options.image;
+        std::snprintf(row.image_file_name, sizeof row.image_file_name, "%s", image.c_str());
+        copy_text(row.update_vendor, model.update_vendor, sizeof row.update_vendor);
+        copy_text(row.vendor_id, model.vendor_id, sizeof row.vendor_id);
+        copy_text(row.product_id, model.product_id, sizeof row.product_id);
+        row.model_code = model.model_code;
+        row.minimum_image_date = model.minimum_image_date;
+        row.access_code = model.access_code;
+        copy_text(row.model_string, model.model_string, sizeof row.model_string);
+        row.block_length = model.block_length;
+        row.entry_timeout_ms = model.entry_timeout_ms;
+        row.leave_timeout_ms = model.leave_timeout_ms;
+        std::snprintf(row.product_name, sizeof row.product_name, "%s", model.product_name);
+        release_count = index + 1;
+    }
+}
+
+std::string every_row(std::string (*text_of)(const model_row& row)) {
+    std::string texts;
+    for (int row = 0; row < release_count; ++row)
+        texts += (row == 0 ? "" : row + 1 == release_count ? " and " : ", ") + text_of(firmware_descriptor[row]);
+    return texts;
 }
 
 model_rows descriptor_rows() {

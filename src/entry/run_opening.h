@@ -2,6 +2,8 @@
 // claimed, and the image vetted before the first command to any drive.
 #pragma once
 
+#include <string>
+
 #include "discovery/host_environment.h"
 #include "model/drive_model.h"
 
@@ -9,7 +11,12 @@ extern model_row firmware_descriptor[MAX_MODEL_ROWS];
 extern int release_count;
 // The descriptor's filled rows, as identification takes them.
 model_rows descriptor_rows();
+// Copies every row of MODEL_TABLE into the descriptor, each naming the image
+// the run was given or else its own; release_count is then the table's rows.
 void init_firmware_descriptor();
+// One text of every row of the descriptor, as a sentence names them:
+// "A", "A and B", "A, B and C".
+std::string every_row(std::string (*text_of)(const model_row& row));
 
 // Before the first command to any drive: the machine claimed for this run,
 // a record that is not the image, the image read once and vetted. 0 to go

@@ -17,10 +17,12 @@ namespace {
 
 void print_usage() {
     init_firmware_descriptor();
-    const model_row& model = firmware_descriptor[0];
-    std::string name = std::string(model.vendor_id, sizeof model.vendor_id) +
-                       std::string(model.product_id, sizeof model.product_id);
-    name.erase(name.find_last_not_of(' ') + 1);
+    const std::string names = every_row([](const model_row& model) {
+        std::string name = std::string(model.vendor_id, sizeof model.vendor_id) +
+                           std::string(model.product_id, sizeof model.product_id);
+        return name.erase(name.find_last_not_of(' ') + 1);
+    });
+    const std::string images = every_row([](const model_row& model) { return std::string(model.image_file_name); });
     std::printf(
         "Usage: odd-fwupdate [--check] [--yes] [--log FILE] [--image PATH] [--record FILE]\n"
         "       odd-fwupdate --help | --version\n"
@@ -59,7 +61,7 @@ void print_usage() {
         "open; 6 the image is missing, damaged or not this program's; 5 try again\n"
         "later (a disc, a drive not ready, another run); 3 (--check) the update\n"
         "applies; 4 no drive this program updates; 0 every drive is up to date.\n",
-        name.c_str(), model.image_file_name, model.image_file_name);
+        names.c_str(), images.c_str(), images.c_str());
 }
 
 }  // namespace

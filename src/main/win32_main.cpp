@@ -33,15 +33,18 @@ bool is_version(const char* argument) {
 
 void print_usage() {
     init_firmware_descriptor();
-    const char* image = firmware_descriptor[0].image_file_name;
+    const std::string drives = every_row([](const model_row& model) { return std::string(model.product_name); });
+    const std::string images = every_row([](const model_row& model) { return std::string(model.image_file_name); });
     print_text(format_text("%s\r\n"
-                           "Updates the firmware of the QUARLEN KWR-322 DVD recorders in this computer.\r\n\r\n"
+                           "Updates the firmware of the %s in this computer.\r\n\r\n"
                            "Usage: odd-fwupdate            update, asking in message boxes\r\n"
                            "       odd-fwupdate /check      tell for each drive whether the update\r\n"
                            "                                applies, change nothing\r\n"
                            "       odd-fwupdate /yes        update without asking (Yes in advance)\r\n"
                            "       odd-fwupdate /log:FILE   append a line of JSON per drive and run\r\n"
                            "       odd-fwupdate /image:PATH read the image (and PATH.sha256) from PATH\r\n"
+                           "       odd-fwupdate /record:FILE check, and write what the drives answered\r\n"
+                           "                                to FILE, which odd-fwupdate-sim replays\r\n"
                            "       odd-fwupdate /? | -h | --help | --version\r\n\r\n"
                            "Run it from a command prompt whose folder holds %s,\r\n"
                            "or name the image with /image:PATH.\r\n"
@@ -56,13 +59,16 @@ void print_usage() {
                            "again later (a disc, a drive not ready, another run), 3 (/check) the\r\n"
                            "update applies, 4 no drive this program updates, 0 every drive is up\r\n"
                            "to date.\r\n",
-                           updater_title().c_str(), image)
+                           updater_title().c_str(), drives.c_str(), images.c_str())
                    .c_str());
 }
 
 void print_version() {
+    std::string images;
+    for (int row = 0; row < MODEL_TABLE_ROWS; ++row)
+        images += (row == 0 ? "" : ", ") + release_image_file_name(MODEL_TABLE[row]);
     print_text(format_text("%s (firmware %s, %s)\r\n", updater_title().c_str(), release_version_text().c_str(),
-                           release_image_file_name().c_str())
+                           images.c_str())
                    .c_str());
 }
 

@@ -1,9 +1,5 @@
-// The tables of the drive model this build updates (see drive_model.h).
+// The tables the models of this build share (see drive_model.h).
 #include "model/drive_model.h"
-
-const update_model UPDATE_MODELS[1] = {
-    {MODEL_CODE, "QUARLEN  KWR-322", 10000, 180000},
-};
 
 const access_rule ENTRY_ACCESS[7] = {
     {"PARVEL  ", false, 5}, {"PARVEL2 ", false, 5}, {"GENERAL ", false, 5}, {"QX47    ", false, 5},

@@ -1,8 +1,10 @@
-// The one drive model this build updates and the release it installs: its
-// descriptor row, how its drives identify themselves in normal and in update
-// firmware, the vendor texts of its images, the access values of its mode
-// switches and its OEM classes. A build for another model or release changes
-// these files (drive_model.h, drive_model.cpp) and no other.
+// The drive models this build updates and the release it installs: one row
+// of MODEL_TABLE (model_table.cpp) per model with every fact that differs
+// between models, and what the family shares: how its drives identify
+// themselves in normal and in update firmware, the vendor texts of its images,
+// the access values of its mode switches by signature and its OEM classes. A
+// build for another model or release changes the files of this folder and no
+// other; another model of the family is another row of the table.
 //
 // The emulated drive (emulator/) keeps its own copy of these facts on purpose:
 // it plays the drive, an oracle independent of what the updater believes.
@@ -12,11 +14,12 @@
 #include <cstdio>
 #include <string>
 
-// --- the release and the descriptor row ----------------------------------------
+// --- the models and the descriptor rows ------------------------------------------
 
 constexpr int MAX_MODEL_ROWS = 8;
 
-// One drive model this build can update, and the release it installs there.
+// One drive model this build can update, and the release it installs there,
+// as the run's descriptor holds it (copied whole from MODEL_TABLE).
 // Text fields are blank-padded without a terminator, compared over their width.
 struct model_row {
     char image_file_name[128];  // zero-terminated
@@ -26,6 +29,11 @@ struct model_row {
     uint32_t model_code;
     uint32_t minimum_image_date;  // BCD 0xYYYYMMDD
     uint32_t access_code;
+    char model_string[16];   // what the update firmware checks first in the mode block
+    uint16_t block_length;   // image bytes a WRITE BUFFER carries
+    int32_t entry_timeout_ms;  // the switch into the update firmware
+    int32_t leave_timeout_ms;  // the switch back, which re-flashes the drive
+    char product_name[48];   // zero-terminated: the drives as a help text names them
 };
 
 // The filled rows of a descriptor, in its order (at most MAX_MODEL_ROWS).
@@ -34,26 +42,43 @@ struct model_rows {
     int count;
 };
 
+// A row of MODEL_TABLE: texts of exactly their field's width (checked where
+// the table is defined), the image's file name as a format with the image
+// version.
+struct model_facts {
+    const char* image_file_format;
+    const char* update_vendor;   // 8
+    const char* vendor_id;       // 8
+    const char* product_id;      // 16
+    uint32_t model_code;
+    uint32_t minimum_image_date;  // BCD 0xYYYYMMDD, the oldest image accepted
+    uint32_t access_code;
+    const char* model_string;    // 16
+    uint16_t block_length;
+    int32_t entry_timeout_ms;
+    int32_t leave_timeout_ms;
+    const char* product_name;
+};
+
+// Every model this build updates, in the order drives are matched against
+// them: the only place a build for another model changes.
+extern const model_facts MODEL_TABLE[];
+extern const int MODEL_TABLE_ROWS;
+
 constexpr uint16_t RELEASE_VERSION = 0x128;  // 0xMmm, until the image header says otherwise
-constexpr char IMAGE_FILE_FORMAT[] = "A0013431.%03x";  // with the image version
-constexpr char MODEL_UPDATE_VENDOR[] = "QUA_ADV ";     // 8
-constexpr char MODEL_VENDOR_ID[] = "QUARLEN ";         // 8
-constexpr char MODEL_PRODUCT_ID[] = "DVD-RW  KWR-322 ";  // 16
-constexpr uint32_t MODEL_CODE = 0x100C;
-constexpr uint32_t MINIMUM_IMAGE_DATE = 0x20080725;  // BCD 0xYYYYMMDD
-constexpr uint32_t MODEL_ACCESS_CODE = 0x5E3A91C4;
 
 // The release as its image writes it: the version of its header ("1.28"),
 // its file name, and its header's date (YY/MM/DD), the oldest this build
-// accepts. Tools and tests that make the release's image take these.
+// accepts for a model (the first of the table unless named). Tools and tests
+// that make the release's image take these.
 inline std::string release_version_text() {
     char text[8];
     std::snprintf(text, sizeof text, "%x.%02x", RELEASE_VERSION >> 8, RELEASE_VERSION & 0xFFu);
     return text;
 }
-inline std::string release_image_file_name() {
+inline std::string release_image_file_name(const model_facts& model = MODEL_TABLE[0]) {
     char name[32];
-    std::snprintf(name, sizeof name, IMAGE_FILE_FORMAT, RELEASE_VERSION);
+    std::snprintf(name, sizeof name, model.image_file_format, RELEASE_VERSION);
     return name;
 }
 // A BCD date 0xYYYYMMDD as YY/MM/DD.
@@ -62,7 +87,9 @@ inline std::string bcd_date_text(uint32_t date) {
     std::snprintf(text, sizeof text, "%02x/%02x/%02x", (date >> 16) & 0xFFu, (date >> 8) & 0xFFu, date & 0xFFu);
     return text;
 }
-inline std::string release_image_date_text() { return bcd_date_text(MINIMUM_IMAGE_DATE); }
+inline std::string release_image_date_text(const model_facts& model = MODEL_TABLE[0]) {
+    return bcd_date_text(model.minimum_image_date);
+}
 
 // The release's own image, where a build pins it: its size in bytes and its
 // SHA-256 (64 lower-case hexadecimal digits). A pinned build refuses every
@@ -94,15 +121,6 @@ constexpr const char* SIGNATURES_ANY_IMAGE_ACCEPTS[] = {"KESTO   ", "GENERAL "};
 
 // --- the mode switches -------------------------------------------------------------
 
-// What the update firmware of one model checks in the mode block, and how long
-// its mode switches may take.
-struct update_model {
-    uint32_t model_code;
-    const char* model_string;  // 16 bytes sent without a terminator
-    int32_t entry_timeout_ms;
-    int32_t leave_timeout_ms;
-};
-
 // One row of an access-value table, chosen by the drive's signature.
 struct access_rule {
     const char* signature;  // 8 bytes compared whole; null: any other signature
@@ -110,7 +128,6 @@ struct access_rule {
     uint32_t value;
 };
 
-extern const update_model UPDATE_MODELS[1];
 // Each ends with a null signature.
 extern const access_rule ENTRY_ACCESS[7];
 extern const access_rule LEAVE_ACCESS[4];

@@ -11,11 +11,6 @@
 
 namespace {
 
-// 32 KiB a command. It must stay at most 120 KiB: a drive on USB sits behind
-// usb-storage, whose queue takes at most 120 KiB a command (max_sectors_kb),
-// and a longer WRITE BUFFER fails there before it reaches the drive.
-constexpr uint16_t BLOCK_LENGTH = 0x8000;
-
 const char COMPLETION_ENGLISH[] = "\rProcessing 100%% --> Data transfer complete\r\nNow internal re-flashing...";
 // "\rProcessing 100%% --> ﾌｧｰﾑｳｪｱ転送完了\r\n現在ﾄﾞﾗｲﾌﾞ内部でｱｯﾌﾟﾃﾞｰﾄ中です..." in code page 932.
 const char COMPLETION_JAPANESE[] =
@@ -29,7 +24,7 @@ bool intel_driver_on_9x() { return win9x_family == 1 && intel_ide_driver != 0; }
 }  // namespace
 
 int transfer_image(const loaded_image& image, int* refused_block, command_outcome* failed) {
-    if (!image.has_bytes()) {
+    if (!image.has_bytes() || current_release.block_length == 0) {
         if (failed) *failed = refused_before_sending();
         show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
         return -1;
@@ -37,7 +32,8 @@ int transfer_image(const loaded_image& image, int* refused_block, command_outcom
     const uint32_t length = image.length;
     print_text("\n");
     uint32_t offset = 0;
-    uint16_t block = BLOCK_LENGTH;
+    // The model's length a command (see model_table.cpp).
+    uint16_t block = current_release.block_length;
     int tenth_shown = -1;  // a log gets a whole line at each tenth instead
     const command_target drive = target_of(current_target);
     do {
@@ -57,7 +53,7 @@ int transfer_image(const loaded_image& image, int* refused_block, command_outcom
         const command_outcome sent = write_image_chunk(drive, offset, block, image.bytes + offset);
         if (sent.failed()) {
             if (failed) *failed = sent;
-            if (refused_block) *refused_block = static_cast<int>(offset / BLOCK_LENGTH);
+            if (refused_block) *refused_block = static_cast<int>(offset / current_release.block_length);
             show_message(MSG_NORMAL_PART_FAILED, KIND_ERROR);
             return -1;
         }

@@ -66,10 +66,11 @@ extern working_buffer small_buffer;
 constexpr uint32_t NT_SMALL_SIZE = 512;
 void reset_update_mode_state();
 
-// The row of `model_code`, or null when this build has none.
-const update_model* find_update_model(uint32_t model_code);
+// The current release when it is the row of `model_code` (the drive's own
+// model), or null: a switch is never made with another model's facts.
+const model_row* find_update_model(uint32_t model_code);
 // The access value for the signature in drive_info bytes 24..31; `rules` ends with a null signature.
 uint32_t access_value(const access_rule* rules, uint32_t access_code);
 // Fills the mode block in the small buffer: model string, access value
 // little-endian, zeros. Returns -1 when there is no small buffer.
-int build_mode_block(const update_model& model, uint32_t value);
+int build_mode_block(const model_row& model, uint32_t value);

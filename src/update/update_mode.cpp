@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr size_t MODEL_STRING_LENGTH = 16;
 constexpr int32_t TIMEOUT_AFTER_ENTRY_MS = DEFAULT_COMMAND_TIMEOUT_MS;
 constexpr uint32_t PAUSE_AFTER_ENTRY_MS = 2000;
 constexpr int32_t TIMEOUT_AFTER_LEAVE_MS = 5000;
@@ -31,10 +30,8 @@ constexpr uint32_t SETTLE_AFTER_FAILED_LEAVE_MS = 2000;
 
 working_buffer small_buffer;
 
-const update_model* find_update_model(uint32_t model_code) {
-    for (const update_model& model : UPDATE_MODELS)
-        if (model.model_code == model_code) return &model;
-    return nullptr;
+const model_row* find_update_model(uint32_t model_code) {
+    return current_release.model_code == model_code ? &current_release : nullptr;
 }
 
 uint32_t access_value(const access_rule* rules, uint32_t access_code) {
@@ -44,17 +41,17 @@ uint32_t access_value(const access_rule* rules, uint32_t access_code) {
     return rule->fixed ? rule->value : access_code + rule->value;
 }
 
-int build_mode_block(const update_model& model, uint32_t value) {
+int build_mode_block(const model_row& model, uint32_t value) {
     uint8_t* block = small_buffer.address;
     if (block == nullptr) return -1;
     std::memset(block, 0, MODE_BLOCK_SIZE);
-    std::memcpy(block, model.model_string, MODEL_STRING_LENGTH);
+    std::memcpy(block, model.model_string, sizeof model.model_string);
     for (int i = 0; i < 4; ++i) block[16 + i] = static_cast<uint8_t>(value >> (8 * i));
     return 0;
 }
 
 int enter_update_mode(uint32_t model_code, command_outcome* failed) {
-    const update_model* model = find_update_model(model_code);
+    const model_row* model = find_update_model(model_code);
     // Without the model's row or the mode block nothing is sent: the drive stays as it is.
     command_outcome sent = refused_before_sending();
     if (model != nullptr &&
@@ -85,7 +82,7 @@ int check_update_mode(command_outcome* failed) {
 }
 
 int leave_update_mode(uint32_t model_code, command_outcome* failed) {
-    const update_model* model = find_update_model(model_code);
+    const model_row* model = find_update_model(model_code);
     if (model == nullptr ||
         build_mode_block(*model, access_value(LEAVE_ACCESS, current_release.access_code)) != 0) {
         if (failed) *failed = refused_before_sending();

@@ -49,6 +49,11 @@ TEST_F(entry_test, descriptor_holds_this_builds_release) {
     EXPECT_EQ(row.model_code, 0x100Cu);
     EXPECT_EQ(row.minimum_image_date, 0x20080725u);
     EXPECT_EQ(row.access_code, 0x5E3A91C4u);
+    EXPECT_EQ(std::string(row.model_string, 16), "QUARLEN  KWR-322");
+    EXPECT_EQ(row.block_length, 0x8000);
+    EXPECT_EQ(row.entry_timeout_ms, 10000);
+    EXPECT_EQ(row.leave_timeout_ms, 180000);
+    EXPECT_STREQ(row.product_name, "QUARLEN KWR-322 DVD recorders");
     for (int i = 1; i < MAX_MODEL_ROWS; ++i) EXPECT_EQ(firmware_descriptor[i].model_code, 0u);
 }
 

@@ -13,11 +13,11 @@
 // truncated to its width; the date is written as given, up to its 10 bytes.
 struct image_fields {
     // 24 bytes at 0x60; "Lumaris " first means the month-name date
-    std::string vendor_product = std::string(MODEL_VENDOR_ID) + MODEL_PRODUCT_ID;
+    std::string vendor_product = std::string(MODEL_TABLE[0].vendor_id) + MODEL_TABLE[0].product_id;
     std::string version = release_version_text() + " ";  // 5 bytes at 0x90
     std::string hardware_revision = "ATAPI123"; // 8 bytes at 0xB0
     std::string image_vendor = IMAGE_VENDOR_TEXT;     // 8 bytes at 0xD0
-    std::string second_vendor = MODEL_UPDATE_VENDOR;  // 8 bytes at 0xF0
+    std::string second_vendor = MODEL_TABLE[0].update_vendor;  // 8 bytes at 0xF0
     char part_kind = 'N';                       // 1 byte at 0x110
     std::string date = release_image_date_text();  // at 0x130: "YY/MM/DD" or month-name form "Jul25 2008"
     uint32_t size = 2u * 1024 * 1024;           // whole file; a size inside the header cuts it off there
