@@ -768,6 +768,11 @@ EOF
   cmp -s "$work/out" "$work/sim_out" || {
     diff <(tr '\r' '~' <"$work/out") <(tr '\r' '~' <"$work/sim_out") | head; fail "the replayed update differs"
   }
+  # A record that cannot be written is an error, told, and leaves nothing behind.
+  arguments=(--record "$work/no/such/folder/machine.json")
+  run_updater ''
+  expect_code 1
+  expect_in "$work/err" "odd-fwupdate: the record $work/no/such/folder/machine.json could not be written"
   ;;
 detached_during_the_update)
   # The drive goes away and comes back in its update window, then stays in its
