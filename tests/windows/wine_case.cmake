@@ -266,8 +266,8 @@ endif()
 # that ends itself from its console handler's thread while its main thread
 # waits in a box can lose the race with Wine's own client, which ends it with
 # 1 and "wine client error:N: write: ..." (Windows has no such client): that
-# run is made again once, from the same start, and said so.
-foreach(attempt RANGE 1 2)
+# run is made again, at most twice, from the same start, and said so.
+foreach(attempt RANGE 1 3)
   string(TIMESTAMP started %s UTC)
   execute_process(COMMAND ${run_command} WORKING_DIRECTORY ${run}
                   OUTPUT_FILE ${WORK}/console.bin ERROR_FILE ${WORK}/stderr.txt RESULT_VARIABLE code TIMEOUT 180)
@@ -295,7 +295,7 @@ foreach(attempt RANGE 1 2)
   if(NOT ANSWERS STREQUAL "none" AND boxes_seen MATCHES "box 1: none came" AND errors_seen MATCHES "could not be shown")
     set(no_first_box TRUE)
   endif()
-  if(attempt EQUAL 2 OR NOT (no_display OR no_first_box OR wine_client_lost))
+  if(attempt EQUAL 3 OR NOT (no_display OR no_first_box OR wine_client_lost))
     break()
   endif()
   if(no_display)
