@@ -88,7 +88,9 @@ struct run_record {
     size_t boxes = 0;
 };
 
-run_record run_example(const std::filesystem::path& example, bool unattended) {
+// A run of the scenario `example` in a folder of its own, with the options
+// and answers `prepare` sets on the machine.
+run_record run_scenario(const std::filesystem::path& example, const std::function<void(sim::machine&)>& prepare) {
     reset_run_state();
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / "odd-unattended-example";
     std::filesystem::remove_all(folder);
@@ -98,9 +100,7 @@ run_record run_example(const std::filesystem::path& example, bool unattended) {
         sim::machine h;
         const sim::scenario_file file = sim::read_scenario_file(example.string());
         sim::load_scenario(h, file.text, file.folder, folder.string());
-        // The person who answers every question Yes, or nobody at all.
-        h.cfg.answers.assign(unattended ? 0 : 100, IDYES);
-        options.yes = unattended;
+        prepare(h);
         h.install();
         record.exit_code = updater_main(0, nullptr);
         record.console = h.console;
@@ -112,6 +112,14 @@ run_record run_example(const std::filesystem::path& example, bool unattended) {
     reset_run_state();
     std::filesystem::remove_all(folder);
     return record;
+}
+
+run_record run_example(const std::filesystem::path& example, bool unattended) {
+    return run_scenario(example, [unattended](sim::machine& h) {
+        // The person who answers every question Yes, or nobody at all.
+        h.cfg.answers.assign(unattended ? 0 : 100, IDYES);
+        options.yes = unattended;
+    });
 }
 
 // --yes is the interactive run answered Yes, byte for byte, command for
@@ -142,24 +150,10 @@ TEST(unattended_run, is_each_example_answered_yes) {
 
 // The check of `scenario`, writing the machine's record to `record` when given.
 run_record run_check(const std::filesystem::path& scenario, const std::string& record = "") {
-    reset_run_state();
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "odd-record-example";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    run_record result;
-    {
-        sim::machine h;
-        const sim::scenario_file file = sim::read_scenario_file(scenario.string());
-        sim::load_scenario(h, file.text, file.folder, folder.string());
+    return run_scenario(scenario, [&record](sim::machine&) {
         options.check = true;
         options.record = record;
-        h.install();
-        result.exit_code = updater_main(0, nullptr);
-        result.console = h.console;
-    }
-    reset_run_state();
-    std::filesystem::remove_all(folder);
-    return result;
+    });
 }
 
 // A machine's record replays as that machine: the check of the record is the
